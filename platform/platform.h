@@ -1,0 +1,118 @@
+// The small layer standing in for the Win32 interfaces the engine needs.
+// One backend is compiled per target: win32/ on Windows, posix/ elsewhere.
+// Text is UTF-8 everywhere above this layer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// ---------------------------------------------------------------------------
+// Read-only mapped file (CreateFile / CreateFileMapping / MapViewOfFile).
+
+enum class MapStatus {
+    Ok,
+    NotOpenable,  // missing, locked, no access, or not a regular file
+    NotMappable,  // empty file, or the mapping could not be made
+    NotViewable,  // the view could not be mapped
+};
+
+class MappedFile {
+public:
+    MappedFile() = default;
+    ~MappedFile();
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+
+    // Opens `path` read-only (share-read, random access) and maps all of it.
+    MapStatus open(const std::string& path);
+    void close();
+
+    const std::uint8_t* data() const { return data_; }
+    std::size_t size() const { return size_; }
+
+private:
+    const std::uint8_t* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::intptr_t file_ = -1;     // fd or HANDLE
+    std::intptr_t mapping_ = -1;  // HANDLE of the mapping (Windows only)
+};
+
+// ---------------------------------------------------------------------------
+// Current directory (GetCurrentDirectory / SetCurrentDirectory).
+
+std::string currentDirectory();
+bool setCurrentDirectory(const std::string& dir);
+
+// ---------------------------------------------------------------------------
+// Paths. The file-name part and directory part of a path, as the grid shows
+// them: Windows splits at the last backslash or colon and keeps the backslash
+// of a drive root; Linux splits at the last slash and keeps "/".
+
+std::string fileNamePart(const std::string& path);
+std::string directoryPart(const std::string& path);
+// Directory + separator (unless the directory already ends with one) + name;
+// the name alone when the directory is empty.
+std::string joinPath(const std::string& dir, const std::string& name);
+// The path made absolute against the current directory, "." and ".." removed.
+std::string absolutePath(const std::string& path);
+// Full path of the running executable.
+std::string executablePath();
+
+// Lower-cases a path as the platform's file list keeps it: Windows lowers it
+// (file names ignore case there), Linux keeps it as is (a lowered name would
+// name another file).
+std::string listPath(const std::string& path);
+
+// The program's arguments as UTF-8 (Windows reads the wide command line;
+// argv there is in the ANSI code page).
+std::vector<std::string> commandLineArguments(int argc, char** argv);
+// Lets a console show the UTF-8 the program writes (Windows only).
+void useUtf8Console();
+
+// ---------------------------------------------------------------------------
+// Text.
+
+// The system's locale-aware lower-casing (accented capitals included).
+// Bytes that are not valid UTF-8 are kept as they are.
+std::string toLower(std::string_view text);
+
+// ---------------------------------------------------------------------------
+// DLL search (SearchPath with no path list and no extension).
+//
+// Windows: the system's standard search order, the current directory included.
+// Linux: the current directory, then the folders of dllSearchFolders(); names
+// match ignoring case, an exact-case match wins, paths keep their case.
+// Returns false when the name is not found (or the result does not fit).
+bool searchDll(const std::string& name, std::string& fullPath);
+
+// Folders searched after the current directory.
+std::vector<std::string> dllSearchFolders();
+// Replaces the folders searched after the current directory (the command
+// line's --dll-path). On Linux this is what TAVELIN_DLL_PATH sets; on Windows
+// the folders are put in front of PATH, the last step of the system's order.
+void setDllSearchFolders(const std::vector<std::string>& folders);
+// Separator of a folder list on this platform (':' or ';').
+char pathListSeparator();
+
+// Folder listings may be cached while a search scope is open (one top-level
+// analysis); they are dropped when the outermost scope closes.
+void beginSearchScope();
+void endSearchScope();
+
+// ---------------------------------------------------------------------------
+// Version information (GetFileVersionInfoSize / GetFileVersionInfo /
+// VerQueryValue). The block is opaque to callers.
+
+std::uint32_t fileVersionInfoSize(const std::string& path, std::uint32_t& handle);
+bool fileVersionInfo(const std::string& path, std::uint32_t handle, std::uint32_t size, void* block);
+// Binary values: "\" (VS_FIXEDFILEINFO) and "\VarFileInfo\Translation".
+bool verQueryValue(const void* block, const std::string& subBlock, const void*& value, std::uint32_t& length);
+// String values under "\StringFileInfo\...", returned as UTF-8 up to their terminating zero.
+bool verQueryString(const void* block, const std::string& subBlock, std::string& value);
+
+}  // namespace platform

@@ -1,0 +1,358 @@
+// Linux implementations of the Win32 interfaces the engine needs.
+#include <dirent.h>
+#include <fcntl.h>
+#include <locale.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <wctype.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <unordered_map>
+
+#include "platform/peversion.h"
+#include "platform/platform.h"
+#include "platform/text.h"
+
+namespace platform {
+
+// ---------------------------------------------------------------------------
+// Mapped file
+
+MappedFile::~MappedFile() { close(); }
+
+void MappedFile::close() {
+    if (data_) munmap(const_cast<std::uint8_t*>(data_), size_);
+    if (file_ >= 0) ::close(static_cast<int>(file_));
+    data_ = nullptr;
+    size_ = 0;
+    file_ = -1;
+}
+
+MapStatus MappedFile::open(const std::string& path) {
+    close();
+    // O_NONBLOCK: opening a FIFO must never wait for a writer.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return MapStatus::NotOpenable;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return MapStatus::NotOpenable;
+    }
+    file_ = fd;
+    if (st.st_size <= 0 || static_cast<std::uint64_t>(st.st_size) > SIZE_MAX) {
+        close();
+        return MapStatus::NotMappable;
+    }
+    const std::size_t size = static_cast<std::size_t>(st.st_size);
+    void* view = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (view == MAP_FAILED) {
+        close();
+        return MapStatus::NotViewable;
+    }
+    madvise(view, size, MADV_RANDOM);
+    data_ = static_cast<const std::uint8_t*>(view);
+    size_ = size;
+    return MapStatus::Ok;
+}
+
+// ---------------------------------------------------------------------------
+// Current directory and paths
+
+std::string currentDirectory() {
+    std::string buf(PATH_MAX, '\0');
+    while (!getcwd(buf.data(), buf.size())) {
+        if (errno != ERANGE) return std::string();
+        buf.resize(buf.size() * 2);
+    }
+    buf.resize(std::strlen(buf.c_str()));
+    return buf;
+}
+
+bool setCurrentDirectory(const std::string& dir) { return !dir.empty() && chdir(dir.c_str()) == 0; }
+
+std::string fileNamePart(const std::string& path) {
+    const std::size_t p = path.rfind('/');
+    return p == std::string::npos ? path : path.substr(p + 1);
+}
+
+std::string directoryPart(const std::string& path) {
+    const std::size_t p = path.rfind('/');
+    if (p == std::string::npos) return std::string();
+    return p == 0 ? std::string("/") : path.substr(0, p);
+}
+
+std::string joinPath(const std::string& dir, const std::string& name) {
+    if (dir.empty()) return name;
+    if (dir.back() == '/') return dir + name;
+    return dir + "/" + name;
+}
+
+std::string absolutePath(const std::string& path) {
+    if (path.empty()) return path;
+    std::filesystem::path p(path);
+    if (!p.is_absolute()) p = std::filesystem::path(currentDirectory()) / p;
+    std::string out = p.lexically_normal().string();
+    if (out.size() > 1 && out.back() == '/') out.pop_back();
+    return out;
+}
+
+std::string executablePath() {
+    std::string buf(PATH_MAX, '\0');
+    ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size() - 1);
+    if (n <= 0) return std::string();
+    buf.resize(static_cast<std::size_t>(n));
+    return buf;
+}
+
+std::string listPath(const std::string& path) { return path; }
+
+std::vector<std::string> commandLineArguments(int argc, char** argv) { return {argv, argv + argc}; }
+
+void useUtf8Console() {}
+
+// ---------------------------------------------------------------------------
+// Text
+
+namespace {
+locale_t utf8Locale() {
+    static locale_t loc = [] {
+        locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+        if (!l) l = newlocale(LC_CTYPE_MASK, "C.utf8", static_cast<locale_t>(0));
+        return l;
+    }();
+    return loc;
+}
+}  // namespace
+
+std::string toLower(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    const locale_t loc = utf8Locale();
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c));
+            ++i;
+            continue;
+        }
+        char32_t cp;
+        const std::size_t len = decodeUtf8(text, i, cp);
+        if (len == 0) {
+            out.push_back(static_cast<char>(c));
+            ++i;
+            continue;
+        }
+        const char32_t lower = loc ? static_cast<char32_t>(towlower_l(static_cast<wint_t>(cp), loc)) : simpleLower(cp);
+        appendUtf8(out, lower);
+        i += len;
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// DLL search
+
+namespace {
+
+std::optional<std::vector<std::string>> g_folderOverride;
+
+struct Listing {
+    std::unordered_map<std::string, std::vector<std::string>> byLowerName;  // sorted names per key
+};
+
+struct SearchCache {
+    int depth = 0;
+    std::vector<std::string> folders;
+    std::unordered_map<std::string, Listing> listings;
+};
+SearchCache g_cache;
+
+std::vector<std::string> splitList(const std::string& list) {
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        std::size_t end = list.find(':', start);
+        if (end == std::string::npos) end = list.size();
+        if (end > start) out.push_back(list.substr(start, end - start));
+        start = end + 1;
+    }
+    return out;
+}
+
+bool isDirectory(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::vector<std::string> defaultFolders() {
+    std::vector<std::string> candidates = {
+        "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows",
+        "/usr/lib/wine/x86_64-windows",
+        "/usr/lib64/wine/x86_64-windows",
+        "/opt/wine-stable/lib64/wine/x86_64-windows",
+        "/usr/lib/i386-linux-gnu/wine/i386-windows",
+        "/usr/lib/x86_64-linux-gnu/wine/i386-windows",
+        "/usr/lib/wine/i386-windows",
+        "/opt/wine-stable/lib/wine/i386-windows",
+        "/usr/x86_64-w64-mingw32/bin",
+        "/usr/x86_64-w64-mingw32/lib",
+    };
+    auto addGccFolders = [&](const std::string& root) {
+        std::vector<std::string> found;
+        std::error_code ec;
+        for (const auto& e : std::filesystem::directory_iterator(root, ec)) found.push_back(e.path().string());
+        std::sort(found.begin(), found.end(), std::greater<>());  // newest compiler first, posix before win32
+        candidates.insert(candidates.end(), found.begin(), found.end());
+    };
+    addGccFolders("/usr/lib/gcc/x86_64-w64-mingw32");
+    candidates.push_back("/usr/i686-w64-mingw32/bin");
+    candidates.push_back("/usr/i686-w64-mingw32/lib");
+    addGccFolders("/usr/lib/gcc/i686-w64-mingw32");
+    std::vector<std::string> out;
+    for (const std::string& c : candidates)
+        if (isDirectory(c)) out.push_back(c);
+    return out;
+}
+
+std::vector<std::string> computeFolders() {
+    if (g_folderOverride) return *g_folderOverride;
+    if (const char* env = std::getenv("TAVELIN_DLL_PATH")) {
+        std::vector<std::string> out;
+        for (const std::string& f : splitList(env)) out.push_back(absolutePath(f));
+        return out;
+    }
+    return defaultFolders();
+}
+
+Listing readListing(const std::string& dir) {
+    Listing listing;
+    DIR* d = opendir(dir.c_str());
+    if (!d) return listing;
+    while (dirent* e = readdir(d)) {
+        std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        listing.byLowerName[toLower(name)].push_back(std::move(name));
+    }
+    closedir(d);
+    for (auto& [key, names] : listing.byLowerName) std::sort(names.begin(), names.end());
+    return listing;
+}
+
+bool exists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+// Looks `name` up in one folder: the exact spelling first, then any spelling
+// that matches ignoring case.
+bool findInFolder(const std::string& dir, const std::string& name, std::string& out) {
+    const std::string exact = joinPath(dir, name);
+    if (g_cache.depth > 0) {
+        auto it = g_cache.listings.find(dir);
+        if (it == g_cache.listings.end()) it = g_cache.listings.emplace(dir, readListing(dir)).first;
+        const auto hit = it->second.byLowerName.find(toLower(name));
+        if (hit == it->second.byLowerName.end()) return false;
+        const auto& names = hit->second;
+        out = joinPath(dir, std::find(names.begin(), names.end(), name) != names.end() ? name : names.front());
+        return true;
+    }
+    if (exists(exact)) {
+        out = exact;
+        return true;
+    }
+    const Listing listing = readListing(dir);
+    const auto hit = listing.byLowerName.find(toLower(name));
+    if (hit == listing.byLowerName.end()) return false;
+    out = joinPath(dir, hit->second.front());
+    return true;
+}
+
+}  // namespace
+
+char pathListSeparator() { return ':'; }
+
+std::vector<std::string> dllSearchFolders() {
+    return g_cache.depth > 0 ? g_cache.folders : computeFolders();
+}
+
+void setDllSearchFolders(const std::vector<std::string>& folders) {
+    std::vector<std::string> absolute;
+    for (const std::string& f : folders)
+        if (!f.empty()) absolute.push_back(absolutePath(f));
+    g_folderOverride = absolute;
+}
+
+void beginSearchScope() {
+    if (g_cache.depth++ == 0) {
+        g_cache.listings.clear();
+        g_cache.folders = computeFolders();
+    }
+}
+
+void endSearchScope() {
+    if (g_cache.depth > 0 && --g_cache.depth == 0) {
+        g_cache.listings.clear();
+        g_cache.folders.clear();
+    }
+}
+
+bool searchDll(const std::string& name, std::string& fullPath) {
+    // A Windows DLL name is a bare file name; anything with a separator or an
+    // embedded zero names no file of the search folders.
+    if (name.empty() || name.find_first_of(std::string("/\\\0", 3)) != std::string::npos || name == "." ||
+        name == "..")
+        return false;
+    const std::string cwd = currentDirectory();
+    if (!cwd.empty() && findInFolder(cwd, name, fullPath)) return true;
+    for (const std::string& dir : dllSearchFolders())
+        if (findInFolder(dir, name, fullPath)) return true;
+    return false;
+}
+
+// ---------------------------------------------------------------------------
+// Version information
+
+namespace {
+bool locateVersion(const MappedFile& file, std::size_t& offset, std::size_t& length) {
+    return findVersionResource(file.data(), file.size(), localeLanguageId(), offset, length) && length >= 6;
+}
+}  // namespace
+
+std::uint32_t fileVersionInfoSize(const std::string& path, std::uint32_t& handle) {
+    handle = 0;
+    MappedFile file;
+    std::size_t offset, length;
+    if (file.open(path) != MapStatus::Ok || !locateVersion(file, offset, length)) return 0;
+    return static_cast<std::uint32_t>(std::min<std::size_t>(length, UINT32_MAX));
+}
+
+bool fileVersionInfo(const std::string& path, std::uint32_t, std::uint32_t size, void* block) {
+    MappedFile file;
+    std::size_t offset, length;
+    if (!block || size < 6 || file.open(path) != MapStatus::Ok || !locateVersion(file, offset, length)) return false;
+    const std::size_t n = std::min<std::size_t>(size, length);
+    std::memcpy(block, file.data() + offset, n);
+    clampVersionBlock(static_cast<std::uint8_t*>(block), n);
+    return true;
+}
+
+bool verQueryValue(const void* block, const std::string& subBlock, const void*& value, std::uint32_t& length) {
+    const std::uint8_t* p = nullptr;
+    bool text = false;
+    if (!queryVersionBlock(static_cast<const std::uint8_t*>(block), subBlock, p, length, text)) return false;
+    value = p;
+    return true;
+}
+
+bool verQueryString(const void* block, const std::string& subBlock, std::string& value) {
+    return queryVersionString(static_cast<const std::uint8_t*>(block), subBlock, value);
+}
+
+}  // namespace platform

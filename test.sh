@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test: the native suites,
+# the same suites under AddressSanitizer+UndefinedBehaviorSanitizer, the
+# Windows build's suites under Wine, and a short run of each fuzz target.
+#   FUZZ_SECONDS   seconds per fuzz target (default 20)
+#   SKIP_ASAN=1, SKIP_WIN=1, SKIP_FUZZ=1   leave out a stage (local use)
+set -euo pipefail
+cd "$(dirname "$0")"
+scripts/deps.sh
+
+jobs=$(nproc)
+export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+status=0
+stage() { echo; echo "=== $* ==="; }
+
+stage "native build and tests"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVELIN_WERROR=ON >/dev/null
+cmake --build build -j "$jobs"
+ctest --test-dir build --output-on-failure -j "$jobs" || status=1
+
+if [ "${SKIP_ASAN:-0}" != 1 ]; then
+  stage "sanitizer build (ASan+UBSan) and tests"
+  cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAVELIN_WERROR=ON -DTAVELIN_SANITIZE=ON \
+        -DTAVELIN_BENCH=OFF >/dev/null
+  cmake --build build-asan -j "$jobs"
+  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --test-dir build-asan --output-on-failure -j "$jobs" || status=1
+fi
+
+if [ "${SKIP_WIN:-0}" != 1 ]; then
+  stage "Windows build (MinGW-w64) and tests under Wine"
+  export WINEPREFIX="$PWD/build-win/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+        -DCMAKE_BUILD_TYPE=Release -DTAVELIN_WERROR=ON >/dev/null
+  cmake --build build-win -j "$jobs"
+  [ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1 || true
+  ctest --test-dir build-win --output-on-failure -j 1 || status=1
+  wineserver -k 2>/dev/null || true
+fi
+
+if [ "${SKIP_FUZZ:-0}" != 1 ]; then
+  stage "fuzz targets (libFuzzer, ASan+UBSan), ${FUZZ_SECONDS:-20} s each"
+  CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVELIN_FUZZ=ON \
+        -DTAVELIN_GUI=OFF -DTAVELIN_TESTS=OFF -DTAVELIN_BENCH=OFF >/dev/null
+  cmake --build build-fuzz -j "$jobs"
+  for target in fuzz_imports fuzz_version; do
+    corpus="build-fuzz/corpus-$target"
+    mkdir -p "$corpus"
+    build-fuzz/bin/$target -max_total_time="${FUZZ_SECONDS:-20}" -print_final_stats=1 \
+        "$corpus" fuzz/seeds 2>&1 | tail -n 12 || status=1
+  done
+fi
+
+echo
+if [ $status -eq 0 ]; then echo "ALL TEST STAGES PASSED"; else echo "SOME TEST STAGE FAILED"; fi
+exit $status

@@ -1,0 +1,5 @@
+#include <gtest/gtest.h>
+
+#include "inspect/analysis.h"
+
+TEST(Smoke, Builds) { SUCCEED(); }

@@ -1,0 +1,281 @@
+#include "tests/support/pewriter.h"
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+#include "platform/text.h"
+
+namespace pe {
+
+namespace {
+
+void append16(std::vector<std::uint8_t>& b, std::uint16_t v) {
+    b.push_back(static_cast<std::uint8_t>(v));
+    b.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+void append32(std::vector<std::uint8_t>& b, std::uint32_t v) {
+    append16(b, static_cast<std::uint16_t>(v));
+    append16(b, static_cast<std::uint16_t>(v >> 16));
+}
+void align(std::vector<std::uint8_t>& b, std::size_t n) {
+    while (b.size() % n) b.push_back(0);
+}
+std::uint32_t alignUp(std::uint32_t v, std::uint32_t a) { return (v + a - 1) / a * a; }
+
+// One node: wLength, wValueLength, wType, key, padding, value, padding, children.
+std::vector<std::uint8_t> node(const std::string& key, const std::vector<std::uint8_t>& value,
+                               std::uint16_t valueLength, std::uint16_t type,
+                               const std::vector<std::vector<std::uint8_t>>& children) {
+    std::vector<std::uint8_t> b;
+    append16(b, 0);
+    append16(b, valueLength);
+    append16(b, type);
+    for (char16_t c : platform::utf8ToUtf16(key)) append16(b, c);
+    append16(b, 0);
+    align(b, 4);
+    b.insert(b.end(), value.begin(), value.end());
+    for (const auto& child : children) {
+        align(b, 4);
+        b.insert(b.end(), child.begin(), child.end());
+    }
+    put16(b, 0, static_cast<std::uint16_t>(b.size()));
+    return b;
+}
+
+std::vector<std::uint8_t> utf16z(const std::string& text, std::uint16_t& chars) {
+    std::vector<std::uint8_t> b;
+    const std::u16string w = platform::utf8ToUtf16(text);
+    for (char16_t c : w) append16(b, c);
+    append16(b, 0);
+    chars = static_cast<std::uint16_t>(w.size() + 1);
+    return b;
+}
+
+}  // namespace
+
+void put16(std::vector<std::uint8_t>& b, std::size_t at, std::uint16_t v) {
+    if (b.size() < at + 2) b.resize(at + 2);
+    b[at] = static_cast<std::uint8_t>(v);
+    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+void put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
+    put16(b, at, static_cast<std::uint16_t>(v));
+    put16(b, at + 2, static_cast<std::uint16_t>(v >> 16));
+}
+
+VersionInfo VersionInfo::simple(const std::string& fileVersion, std::uint16_t language, std::uint16_t codePage) {
+    VersionInfo v;
+    char key[9];
+    std::snprintf(key, sizeof key, "%04x%04x", language, codePage);
+    v.tables.push_back({key, {{"FileVersion", fileVersion}, {"ProductVersion", "1.0.0.0"}}});
+    v.translations.push_back(static_cast<std::uint32_t>(language) | (static_cast<std::uint32_t>(codePage) << 16));
+    return v;
+}
+
+std::vector<std::uint8_t> versionBlock(const VersionInfo& info) {
+    std::vector<std::uint8_t> fixed;
+    if (info.withFixedInfo) {
+        append32(fixed, 0xFEEF04BD);
+        append32(fixed, 0x00010000);
+        append32(fixed, (static_cast<std::uint32_t>(info.major) << 16) | info.minor);
+        append32(fixed, (static_cast<std::uint32_t>(info.release) << 16) | info.build);
+        append32(fixed, (static_cast<std::uint32_t>(info.major) << 16) | info.minor);
+        append32(fixed, (static_cast<std::uint32_t>(info.release) << 16) | info.build);
+        append32(fixed, 0x3F);
+        append32(fixed, 0);
+        append32(fixed, 0x40004);  // VOS_NT_WINDOWS32
+        append32(fixed, 2);        // VFT_DLL
+        append32(fixed, 0);
+        append32(fixed, 0);
+        append32(fixed, 0);
+    }
+    std::vector<std::vector<std::uint8_t>> tables;
+    for (const StringTable& t : info.tables) {
+        std::vector<std::vector<std::uint8_t>> strings;
+        for (const auto& [k, v] : t.values) {
+            std::uint16_t chars = 0;
+            const std::vector<std::uint8_t> value = utf16z(v, chars);
+            strings.push_back(node(k, value, chars, 1, {}));
+        }
+        tables.push_back(node(t.key, {}, 0, 1, strings));
+    }
+    std::vector<std::vector<std::uint8_t>> children;
+    if (!tables.empty()) children.push_back(node("StringFileInfo", {}, 0, 1, tables));
+    if (info.withVarFileInfo) {
+        std::vector<std::uint8_t> value;
+        for (std::uint32_t t : info.translations) append32(value, t);
+        children.push_back(
+            node("VarFileInfo", {}, 0, 1, {node("Translation", value, static_cast<std::uint16_t>(value.size()), 0, {})}));
+    }
+    return node("VS_VERSION_INFO", fixed, static_cast<std::uint16_t>(fixed.size()), 0, children);
+}
+
+std::vector<std::uint8_t> build(const Image& image, Layout* layoutOut) {
+    constexpr std::uint32_t kFileAlign = 0x200, kSectionAlign = 0x1000;
+    Layout layout;
+    const bool plus = image.pe32plus;
+    const std::uint16_t optionalSize = plus ? 240 : 224;
+    const std::uint16_t sectionCount =
+        static_cast<std::uint16_t>(image.extraSectionsFirst.size() + 1 + (image.versionResources.empty() ? 0 : 1));
+    layout.ntHeaders = 0x80;
+    layout.optionalHeader = layout.ntHeaders + 24;
+    layout.sectionTable = layout.optionalHeader + optionalSize;
+    const std::uint32_t headersSize = alignUp(layout.sectionTable + 40u * sectionCount, kFileAlign);
+
+    // Import section: descriptors, a zero thunk, the names.
+    const std::uint32_t idataRva = kSectionAlign, idataRaw = headersSize;
+    std::vector<std::uint8_t> idata((image.imports.size() + 1) * 20 + 8, 0);
+    const std::uint32_t thunkRva = idataRva + static_cast<std::uint32_t>(image.imports.size() + 1) * 20;
+    for (std::size_t i = 0; i < image.imports.size(); ++i) {
+        const std::uint32_t nameAt = static_cast<std::uint32_t>(idata.size());
+        layout.dllNameOffsets.push_back(idataRaw + nameAt);
+        idata.insert(idata.end(), image.imports[i].begin(), image.imports[i].end());
+        idata.push_back(0);
+        if (idata.size() % 2) idata.push_back(0);
+        put32(idata, i * 20 + 0, thunkRva);
+        put32(idata, i * 20 + 12, idataRva + nameAt);
+        put32(idata, i * 20 + 16, thunkRva);
+    }
+    layout.importDescriptors = idataRaw;
+    layout.importSectionRva = idataRva;
+    layout.importSectionRaw = idataRaw;
+    const std::uint32_t idataRawSize = alignUp(static_cast<std::uint32_t>(idata.size()), kFileAlign);
+
+    // Resource section: RT_VERSION / 1 / languages.
+    std::vector<std::uint8_t> rsrc;
+    const std::uint32_t rsrcRva = idataRva + alignUp(static_cast<std::uint32_t>(idata.size()), kSectionAlign);
+    const std::uint32_t rsrcRaw = idataRaw + idataRawSize;
+    if (!image.versionResources.empty()) {
+        const auto n = static_cast<std::uint32_t>(image.versionResources.size());
+        const auto directory = [&](std::uint16_t ids) {
+            for (int i = 0; i < 12; ++i) rsrc.push_back(0);
+            append16(rsrc, 0);
+            append16(rsrc, ids);
+        };
+        directory(1);
+        append32(rsrc, 16);
+        append32(rsrc, 0x80000000u | 24);
+        directory(1);
+        append32(rsrc, 1);
+        append32(rsrc, 0x80000000u | 48);
+        directory(static_cast<std::uint16_t>(n));
+        const std::uint32_t dataEntries = 64 + 8 * n;
+        for (std::uint32_t i = 0; i < n; ++i) {
+            append32(rsrc, image.versionResources[i].first);
+            append32(rsrc, dataEntries + 16 * i);
+        }
+        std::uint32_t dataAt = dataEntries + 16 * n;
+        std::vector<std::uint8_t> data;
+        for (std::uint32_t i = 0; i < n; ++i) {
+            const auto& bytes = image.versionResources[i].second;
+            append32(rsrc, rsrcRva + dataAt + static_cast<std::uint32_t>(data.size()));
+            append32(rsrc, static_cast<std::uint32_t>(bytes.size()));
+            append32(rsrc, 0);
+            append32(rsrc, 0);
+            data.insert(data.end(), bytes.begin(), bytes.end());
+            while (data.size() % 8) data.push_back(0);
+        }
+        rsrc.insert(rsrc.end(), data.begin(), data.end());
+    }
+    const std::uint32_t rsrcRawSize = alignUp(static_cast<std::uint32_t>(rsrc.size()), kFileAlign);
+    const std::uint32_t imageSize = rsrcRva + alignUp(static_cast<std::uint32_t>(rsrc.size() ? rsrc.size() : 1), kSectionAlign);
+
+    std::vector<std::uint8_t> b(headersSize, 0);
+    put16(b, 0, 0x5A4D);
+    put32(b, 0x3C, layout.ntHeaders);
+    put32(b, layout.ntHeaders, 0x00004550);
+    const std::uint32_t fh = layout.ntHeaders + 4;
+    put16(b, fh + 0, plus ? 0x8664 : 0x014C);
+    put16(b, fh + 2, sectionCount);
+    put16(b, fh + 16, optionalSize);
+    put16(b, fh + 18, plus ? 0x2022 : 0x2102);
+    const std::uint32_t oh = layout.optionalHeader;
+    put16(b, oh + 0, plus ? 0x20B : 0x10B);
+    b[oh + 2] = 2;  // linker version
+    if (plus) {
+        put32(b, oh + 24, 0x80000000u);  // ImageBase (low half; high half 1)
+        put32(b, oh + 28, 0x1);
+    } else {
+        put32(b, oh + 28, 0x10000000u);
+    }
+    put32(b, oh + 32, kSectionAlign);
+    put32(b, oh + 36, kFileAlign);
+    put16(b, oh + 40, 4);  // OS version
+    put16(b, oh + 48, 4);  // subsystem version
+    put32(b, oh + 56, imageSize);
+    put32(b, oh + 60, headersSize);
+    put16(b, oh + 68, 2);  // GUI subsystem
+    put16(b, oh + 70, 0x0140);
+    const std::uint32_t sizes = plus ? oh + 72 : oh + 72;
+    if (plus) {
+        put32(b, sizes + 0, 0x100000);
+        put32(b, sizes + 8, 0x1000);
+        put32(b, sizes + 16, 0x100000);
+        put32(b, sizes + 24, 0x1000);
+    } else {
+        put32(b, sizes + 0, 0x100000);
+        put32(b, sizes + 4, 0x1000);
+        put32(b, sizes + 8, 0x100000);
+        put32(b, sizes + 12, 0x1000);
+    }
+    const std::uint32_t dirs = oh + (plus ? 112 : 96);
+    put32(b, dirs - 4, 16);  // NumberOfRvaAndSizes
+    layout.importDataDirectory = dirs + 8;
+    if (image.importDirectory && !image.imports.empty()) {
+        put32(b, dirs + 8, idataRva);
+        put32(b, dirs + 12, static_cast<std::uint32_t>((image.imports.size() + 1) * 20));
+    }
+    if (!rsrc.empty()) {
+        put32(b, dirs + 16, rsrcRva);
+        put32(b, dirs + 20, static_cast<std::uint32_t>(rsrc.size()));
+    }
+
+    std::uint32_t sh = layout.sectionTable;
+    for (const ExtraSection& s : image.extraSectionsFirst) {
+        std::memcpy(&b[sh], ".extra\0\0", 8);
+        put32(b, sh + 8, s.virtualSize);
+        put32(b, sh + 12, s.virtualAddress);
+        put32(b, sh + 16, s.rawSize);
+        put32(b, sh + 20, s.rawPointer);
+        put32(b, sh + 36, 0x40000040);
+        sh += 40;
+    }
+    const auto section = [&](const char* name, std::uint32_t va, std::uint32_t vsize, std::uint32_t raw,
+                             std::uint32_t rawSize, std::uint32_t flags) {
+        std::memcpy(&b[sh], name, 8);
+        put32(b, sh + 8, vsize);
+        put32(b, sh + 12, va);
+        put32(b, sh + 16, rawSize);
+        put32(b, sh + 20, raw);
+        put32(b, sh + 36, flags);
+        sh += 40;
+    };
+    section(".idata\0\0", idataRva, static_cast<std::uint32_t>(idata.size()), idataRaw, idataRawSize, 0xC0000040);
+    if (!rsrc.empty())
+        section(".rsrc\0\0\0", rsrcRva, static_cast<std::uint32_t>(rsrc.size()), rsrcRaw, rsrcRawSize, 0x40000040);
+
+    idata.resize(idataRawSize, 0);
+    b.insert(b.end(), idata.begin(), idata.end());
+    if (!rsrc.empty()) {
+        rsrc.resize(rsrcRawSize, 0);
+        b.insert(b.end(), rsrc.begin(), rsrc.end());
+    }
+    if (layoutOut) *layoutOut = layout;
+    return b;
+}
+
+void writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(std::filesystem::path(reinterpret_cast<const char8_t*>(path.c_str())),
+                      std::ios::binary | std::ios::trunc);
+    if (!out) throw std::runtime_error("cannot write " + path);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+void writeFile(const std::string& path, const std::string& text) {
+    writeFile(path, std::vector<std::uint8_t>(text.begin(), text.end()));
+}
+
+}  // namespace pe

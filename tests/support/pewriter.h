@@ -1,0 +1,79 @@
+// A small writer of PE images for tests: PE32 or PE32+, an import section
+// with one descriptor per DLL name, and a resource section with version
+// resources (fixed info, string tables, translation table).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace pe {
+
+struct StringTable {
+    std::string key;  // eight hex digits, language then code page: "040c04e4"
+    std::vector<std::pair<std::string, std::string>> values;  // UTF-8
+};
+
+struct VersionInfo {
+    std::uint16_t major = 1, minor = 0, release = 0, build = 0;  // fixed file version
+    std::vector<std::uint32_t> translations;                     // language | code page << 16
+    std::vector<StringTable> tables;
+    bool withVarFileInfo = true;
+    bool withFixedInfo = true;
+
+    // The usual block: one table under `key`, "FileVersion" = `fileVersion`,
+    // and the matching translation entry.
+    static VersionInfo simple(const std::string& fileVersion, std::uint16_t language = 0x040C,
+                              std::uint16_t codePage = 0x04E4);
+};
+
+// The bytes of a VS_VERSIONINFO tree.
+std::vector<std::uint8_t> versionBlock(const VersionInfo& info);
+
+struct ExtraSection {
+    std::uint32_t virtualAddress = 0, virtualSize = 0, rawPointer = 0, rawSize = 0;
+};
+
+struct Image {
+    bool pe32plus = false;
+    std::vector<std::string> imports;  // DLL names, as stored (bytes)
+    bool importDirectory = true;       // false: data directory 1 left zero
+    // Version resources, one per language identifier.
+    std::vector<std::pair<std::uint16_t, std::vector<std::uint8_t>>> versionResources;
+    // Sections placed in the table before the real ones.
+    std::vector<ExtraSection> extraSectionsFirst;
+
+    Image& import(std::string name) {
+        imports.push_back(std::move(name));
+        return *this;
+    }
+    Image& version(const VersionInfo& info, std::uint16_t language = 0x040C) {
+        versionResources.emplace_back(language, versionBlock(info));
+        return *this;
+    }
+};
+
+// Where the writer put things, for tests that damage an image.
+struct Layout {
+    std::uint32_t ntHeaders = 0;
+    std::uint32_t optionalHeader = 0;
+    std::uint32_t importDataDirectory = 0;  // file offset of data directory entry 1
+    std::uint32_t sectionTable = 0;
+    std::uint32_t importDescriptors = 0;    // file offset of the first descriptor
+    std::uint32_t importSectionRva = 0;
+    std::uint32_t importSectionRaw = 0;
+    std::vector<std::uint32_t> dllNameOffsets;  // file offsets of the names
+};
+
+std::vector<std::uint8_t> build(const Image& image, Layout* layout = nullptr);
+
+void put16(std::vector<std::uint8_t>& b, std::size_t at, std::uint16_t v);
+void put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v);
+
+// Writes the bytes to `path` (creating or replacing it).
+void writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
+void writeFile(const std::string& path, const std::string& text);
+
+}  // namespace pe

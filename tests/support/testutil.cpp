@@ -1,0 +1,41 @@
+#include "tests/support/testutil.h"
+
+#include <atomic>
+#include <chrono>
+#include <system_error>
+
+#include "platform/platform.h"
+
+namespace testutil {
+
+TempDir::TempDir() {
+    static std::atomic<unsigned> counter{0};
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    std::filesystem::path base = std::filesystem::temp_directory_path() /
+                                 ("tavelin-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+    std::filesystem::create_directories(base);
+    // Canonical, so paths compare equal to what the engine resolves.
+    path_ = str(std::filesystem::canonical(base));
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(u8(path_), ec);
+}
+
+std::string TempDir::file(const std::string& name) const { return platform::joinPath(path_, name); }
+
+std::string TempDir::mkdir(const std::string& name) const {
+    const std::string p = file(name);
+    std::filesystem::create_directories(u8(p));
+    return p;
+}
+
+std::string wineX64Folder() {
+    std::error_code ec;
+    for (const char* p : {"/usr/lib/x86_64-linux-gnu/wine/x86_64-windows", "Z:\\usr\\lib\\x86_64-linux-gnu\\wine\\x86_64-windows"})
+        if (std::filesystem::is_directory(p, ec)) return p;
+    return std::string();
+}
+
+}  // namespace testutil

@@ -1,0 +1,39 @@
+// Helpers shared by the test suites: temporary folders and UTF-8 paths.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace testutil {
+
+inline std::filesystem::path u8(const std::string& s) {
+    return std::filesystem::path(reinterpret_cast<const char8_t*>(s.c_str()));
+}
+inline std::string str(const std::filesystem::path& p) {
+    const std::u8string s = p.u8string();
+    return std::string(s.begin(), s.end());
+}
+
+// A fresh folder, removed with everything in it at the end of the test.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    // path() joined with `name` by the platform's separator.
+    std::string file(const std::string& name) const;
+    // Creates the subfolder `name` and returns its path.
+    std::string mkdir(const std::string& name) const;
+
+private:
+    std::string path_;
+};
+
+// Folder of the current test binary's real-world samples (Wine's PE DLLs),
+// empty when this machine has none.
+std::string wineX64Folder();
+
+}  // namespace testutil
