@@ -96,6 +96,8 @@ std::vector<std::string> dllSearchFolders();
 // line's --dll-path). On Linux this is what TAVELIN_DLL_PATH sets; on Windows
 // the folders are put in front of PATH, the last step of the system's order.
 void setDllSearchFolders(const std::vector<std::string>& folders);
+// Back to the folders the environment gives.
+void resetDllSearchFolders();
 // Separator of a folder list on this platform (':' or ';').
 char pathListSeparator();
 

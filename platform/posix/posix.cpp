@@ -289,6 +289,8 @@ void setDllSearchFolders(const std::vector<std::string>& folders) {
     g_folderOverride = absolute;
 }
 
+void resetDllSearchFolders() { g_folderOverride.reset(); }
+
 void beginSearchScope() {
     if (g_cache.depth++ == 0) {
         g_cache.listings.clear();

@@ -203,20 +203,36 @@ std::vector<std::string> dllSearchFolders() {
     return out;
 }
 
+namespace {
+std::wstring g_originalPath;
+bool g_pathSaved = false;
+
+std::wstring environmentPath() {
+    DWORD len = GetEnvironmentVariableW(L"PATH", nullptr, 0);
+    if (len == 0) return std::wstring();
+    std::wstring value(len, L'\0');
+    len = GetEnvironmentVariableW(L"PATH", value.data(), len);
+    value.resize(len);
+    return value;
+}
+}  // namespace
+
+void resetDllSearchFolders() {
+    if (g_pathSaved) SetEnvironmentVariableW(L"PATH", g_originalPath.c_str());
+}
+
 void setDllSearchFolders(const std::vector<std::string>& folders) {
+    if (!g_pathSaved) {
+        g_originalPath = environmentPath();
+        g_pathSaved = true;
+    }
     std::wstring value;
     for (const std::string& f : folders) {
         if (f.empty()) continue;
         value += wide(absolutePath(f));
         value += L';';
     }
-    DWORD len = GetEnvironmentVariableW(L"PATH", nullptr, 0);
-    if (len > 0) {
-        std::wstring old(len, L'\0');
-        len = GetEnvironmentVariableW(L"PATH", old.data(), len);
-        old.resize(len);
-        value += old;
-    }
+    value += g_originalPath;
     SetEnvironmentVariableW(L"PATH", value.c_str());
 }
 
