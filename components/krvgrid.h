@@ -1,0 +1,186 @@
+// TKRVGrid: the sortable string grid of the "Personnel" palette.
+//
+// A QTableView over a model of text rows that keeps the string-grid indexing:
+// row and column indices count every row and column, fixed (title) ones
+// included, so row 0 is the title row and RowCount counts it. The fixed rows
+// are drawn as the horizontal header, so they stay in view while the data
+// scrolls; fixed columns are drawn in the header colours inside the view.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QTableView>
+
+#include <functional>
+#include <stdexcept>
+#include <vector>
+
+class TKRVGridModel;
+
+// The list-index error raised by the row operations for indices out of range.
+class EListError : public std::out_of_range {
+public:
+    explicit EListError(const char* message = "Index hors limites") : std::out_of_range(message) {}
+};
+
+class TKRVGrid : public QTableView {
+    Q_OBJECT
+    Q_PROPERTY(int ColCount READ ColCount WRITE SetColCount)
+    Q_PROPERTY(int RowCount READ RowCount WRITE SetRowCount)
+    Q_PROPERTY(int FixedCols READ FixedCols WRITE SetFixedCols)
+    Q_PROPERTY(int FixedRows READ FixedRows WRITE SetFixedRows)
+    Q_PROPERTY(int DefaultColWidth READ DefaultColWidth WRITE SetDefaultColWidth)
+    Q_PROPERTY(int DefaultRowHeight READ DefaultRowHeight WRITE SetDefaultRowHeight)
+    Q_PROPERTY(bool GridLines READ GridLines WRITE SetGridLines)
+    Q_PROPERTY(bool ColResizing READ ColResizing WRITE SetColResizing)
+    Q_PROPERTY(bool RowMoving READ RowMoving WRITE SetRowMoving)
+    Q_PROPERTY(bool RowSelect READ RowSelect WRITE SetRowSelect)
+    Q_PROPERTY(bool HeadClickSort MEMBER HeadClickSort)
+    Q_PROPERTY(TtmAction DeadKeyAction MEMBER DeadKeyAction)
+    Q_PROPERTY(TDeadKey DeadKey READ DeadKey WRITE SetDeadKey)
+
+public:
+    enum TtmAction { tmDeplace, tmCopie };
+    Q_ENUM(TtmAction)
+    enum TDeadKey { ttmShift, ttmCtrl };
+    Q_ENUM(TDeadKey)
+
+    explicit TKRVGrid(QWidget* parent = nullptr);
+    ~TKRVGrid() override;
+
+    // --- the string grid -------------------------------------------------
+    int ColCount() const;
+    int RowCount() const;
+    int FixedCols() const;
+    int FixedRows() const;
+    // Counts below 1 become 1; fixed counts are kept below the totals.
+    void SetColCount(int count);
+    void SetRowCount(int count);
+    void SetFixedCols(int count);
+    void SetFixedRows(int count);
+
+    // Cell texts by column and row (fixed cells included). Out-of-range
+    // reads give ""; out-of-range writes raise EListError.
+    QString Cells(int col, int row) const;
+    void SetCells(int col, int row, const QString& text);
+    // The texts of a whole row, one per column.
+    QStringList Rows(int row) const;
+    void SetRows(int row, const QStringList& texts);
+    // Bulk fill: replaces every data row (the rows below FixedRows) with
+    // `rows`, RowCount following; at least one (blank) data row remains.
+    // One model reset instead of a signal per cell.
+    void SetDataRows(const std::vector<QStringList>& rows);
+
+    // Current cell. Setting it out of range raises EListError; a fixed row
+    // or column may be made current (the view then shows no current item).
+    int Col() const { return col_; }
+    int Row() const { return row_; }
+    void SetCol(int col);
+    void SetRow(int row);
+
+    // The cell under a point given in this widget's coordinates; -1 for a
+    // coordinate that falls on no cell.
+    void MouseToCell(int x, int y, int& col, int& row) const;
+
+    int ColWidths(int col) const;
+    void SetColWidths(int col, int width);
+    int DefaultColWidth() const { return defaultColWidth_; }
+    void SetDefaultColWidth(int width);
+    int DefaultRowHeight() const { return defaultRowHeight_; }
+    void SetDefaultRowHeight(int height);
+
+    bool GridLines() const;
+    void SetGridLines(bool on);
+    bool ColResizing() const { return colResizing_; }
+    void SetColResizing(bool on);
+    bool RowMoving() const { return rowMoving_; }
+    void SetRowMoving(bool on);
+    bool RowSelect() const;
+    void SetRowSelect(bool on);
+
+    // The selection check of the grid; fires OnSelectCell.
+    virtual bool SelectCell(int col, int row);
+
+    // --- additions ---------------------------------------------------------
+    void CopyRow(int src, int dst);
+    void ClearRow(int row);
+    void InsertRow(int row);  // row may also be RowCount (append)
+    virtual void DeleteRow(int row);
+    void MoveRow(int from, int to);
+    void ExchangeRows(int a, int b);
+    void Clear(int cols, int rows);
+
+    virtual QString GetCell();
+    virtual void SetCell(const QString& text);
+    virtual void SetDeadKey(TDeadKey key);
+    TDeadKey DeadKey() const { return deadKey_; }
+    // The modifier standing for the dead key's virtual-key code.
+    Qt::KeyboardModifier DeadKeyModifier() const { return deadKeyModifier_; }
+    int DeadKeyCode() const { return deadKeyCode_; }  // 16 Shift, 17 Control
+    virtual bool DropOnCell(int col, int row);
+
+    // Sorts the data rows on the column's lower-cased texts (ascending,
+    // stable), as a click on that column's header does.
+    void SortByColumn(int col);
+
+    // Starts a drag of the current cell's text; the grid never starts one
+    // on its own.
+    void BeginDrag();
+
+    bool HeadClickSort = true;
+    bool Empty = true;
+    TtmAction DeadKeyAction = tmDeplace;
+
+    // Events, set directly by the host.
+    std::function<void(TKRVGrid* Sender, int ACol, int ARow, bool& Accept)> OnDropOnCell;
+    std::function<void(TKRVGrid* Sender, int SrcCol, int SrcRow, int DstCol, int DstRow, const QString& SrcText,
+                       const QString& DstTetx, bool DeleteSrc)>
+        OnCellDropped;
+    std::function<void(TKRVGrid* Sender, int ACol, int ARow, bool& CanSelect)> OnSelectCell;
+    // A character typed in the grid; setting Key to a null QChar drops it.
+    std::function<void(TKRVGrid* Sender, QChar& Key)> OnKeyPress;
+
+signals:
+    // Fired on every mouse press over the grid (data area or title row),
+    // after the title-click sort and after the current cell has followed
+    // the press. X and Y are in this widget's coordinates.
+    void MouseDown(Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+
+private:
+    enum class DragState { Enter, Move, Leave };
+    bool dragOver(const QPoint& gridPos, Qt::KeyboardModifiers modifiers, DragState state);
+    void checkRow(int row, int limit) const;
+    void headerPressed(const QPoint& gridPos);
+    void syncView();
+    void onRowSectionMoved(int logical, int oldVisual, int newVisual);
+
+    TKRVGridModel* model_;
+    int col_ = 0;
+    int row_ = 0;
+    int defaultColWidth_ = 64;
+    int defaultRowHeight_ = 24;
+    bool colResizing_ = false;
+    bool rowMoving_ = false;
+    bool dragAccepted_ = false;
+    bool syncing_ = false;
+    TDeadKey deadKey_ = ttmCtrl;
+    Qt::KeyboardModifier deadKeyModifier_ = Qt::ControlModifier;
+    int deadKeyCode_ = 17;
+};
+
+using TtmAction = TKRVGrid::TtmAction;
+using TDeadKey = TKRVGrid::TDeadKey;
+inline constexpr TtmAction tmDeplace = TKRVGrid::tmDeplace;
+inline constexpr TtmAction tmCopie = TKRVGrid::tmCopie;
+inline constexpr TDeadKey ttmShift = TKRVGrid::ttmShift;
+inline constexpr TDeadKey ttmCtrl = TKRVGrid::ttmCtrl;
