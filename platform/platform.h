@@ -117,4 +117,9 @@ bool verQueryValue(const void* block, const std::string& subBlock, const void*& 
 // String values under "\StringFileInfo\...", returned as UTF-8 up to their terminating zero.
 bool verQueryString(const void* block, const std::string& subBlock, std::string& value);
 
+// Linux only: an ELF program has no version resource, so the program hands
+// its own VS_VERSIONINFO block here; the version functions above then serve
+// it for executablePath(). (Windows programs carry a real resource.)
+void setOwnVersionBlock(std::vector<std::uint8_t> block);
+
 }  // namespace platform

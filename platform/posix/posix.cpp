@@ -325,10 +325,28 @@ namespace {
 bool locateVersion(const MappedFile& file, std::size_t& offset, std::size_t& length) {
     return findVersionResource(file.data(), file.size(), localeLanguageId(), offset, length) && length >= 6;
 }
+
+std::vector<std::uint8_t>& ownVersionBlock() {
+    static std::vector<std::uint8_t> block;
+    return block;
+}
+
+// The registered block, when `path` names the running program.
+const std::vector<std::uint8_t>* ownBlockFor(const std::string& path) {
+    const std::vector<std::uint8_t>& block = ownVersionBlock();
+    if (block.size() < 6 || path.empty()) return nullptr;
+    static const std::string self = executablePath();
+    if (path == self) return &block;
+    std::error_code ec;
+    return std::filesystem::equivalent(path, self, ec) ? &block : nullptr;
+}
 }  // namespace
+
+void setOwnVersionBlock(std::vector<std::uint8_t> block) { ownVersionBlock() = std::move(block); }
 
 std::uint32_t fileVersionInfoSize(const std::string& path, std::uint32_t& handle) {
     handle = 0;
+    if (const auto* own = ownBlockFor(path)) return static_cast<std::uint32_t>(own->size());
     MappedFile file;
     std::size_t offset, length;
     if (file.open(path) != MapStatus::Ok || !locateVersion(file, offset, length)) return 0;
@@ -336,6 +354,13 @@ std::uint32_t fileVersionInfoSize(const std::string& path, std::uint32_t& handle
 }
 
 bool fileVersionInfo(const std::string& path, std::uint32_t, std::uint32_t size, void* block) {
+    if (const auto* own = ownBlockFor(path)) {
+        if (!block || size < 6) return false;
+        const std::size_t n = std::min<std::size_t>(size, own->size());
+        std::memcpy(block, own->data(), n);
+        clampVersionBlock(static_cast<std::uint8_t*>(block), n);
+        return true;
+    }
     MappedFile file;
     std::size_t offset, length;
     if (!block || size < 6 || file.open(path) != MapStatus::Ok || !locateVersion(file, offset, length)) return false;

@@ -1,0 +1,171 @@
+// The settings store on Windows: the registry under HKEY_CURRENT_USER,
+// through the wide functions (names and texts are UTF-8 above this layer).
+#include <windows.h>
+
+#include <cstring>
+#include <vector>
+
+#include "platform/settings.h"
+#include "platform/text.h"
+
+namespace platform {
+
+namespace {
+
+std::wstring wide(const std::string& s) {
+    const std::u16string w = utf8ToUtf16(s);
+    return std::wstring(w.begin(), w.end());
+}
+
+std::string narrow(const wchar_t* s, std::size_t n) { return utf16ToUtf8(reinterpret_cast<const char16_t*>(s), n); }
+
+std::string message(const char* format, const std::string& name) {
+    std::string out = format;
+    out.replace(out.find("%s"), 2, name);
+    return out;
+}
+const char kGetFailed[] = "Erreur à l'obtention des données pour '%s'";
+const char kBadType[] = "Type de données incorrect pour '%s'";
+const char kSetFailed[] = "Erreur à la définition des données pour '%s'";
+
+}  // namespace
+
+struct Settings::Impl {
+    HKEY key = nullptr;
+    std::wstring path;  // of the current key, relative to HKEY_CURRENT_USER
+
+    // Type and raw data of a value; false when it cannot be read.
+    bool query(const std::string& name, DWORD& type, std::vector<BYTE>& data, LONG& status) const {
+        const std::wstring w = wide(name);
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            DWORD size = 0;
+            status = RegQueryValueExW(key, w.c_str(), nullptr, &type, nullptr, &size);
+            if (status != ERROR_SUCCESS) return false;
+            data.assign(size, 0);
+            status = RegQueryValueExW(key, w.c_str(), nullptr, &type, data.data(), &size);
+            if (status == ERROR_MORE_DATA) continue;  // changed in between
+            if (status != ERROR_SUCCESS) return false;
+            data.resize(size);
+            return true;
+        }
+        return false;
+    }
+
+    void set(const std::string& name, DWORD type, const void* data, DWORD size) {
+        if (!key || RegSetValueExW(key, wide(name).c_str(), 0, type, static_cast<const BYTE*>(data), size) != ERROR_SUCCESS)
+            throw SettingsError(message(kSetFailed, name));
+    }
+};
+
+Settings::Settings() : impl_(std::make_unique<Impl>()) {}
+
+Settings::~Settings() { CloseKey(); }
+
+bool Settings::OpenKey(const std::string& path, bool create) {
+    std::wstring rel = wide(path);
+    std::wstring full;
+    if (!rel.empty() && rel[0] == L'\\')
+        rel.erase(0, 1);
+    else if (impl_->key)
+        full = impl_->path;
+    while (!rel.empty() && rel.back() == L'\\') rel.pop_back();
+    if (!rel.empty()) full += (full.empty() ? L"" : L"\\") + rel;
+    CloseKey();
+
+    HKEY key = nullptr;
+    LONG status;
+    if (create)
+        status = RegCreateKeyExW(HKEY_CURRENT_USER, full.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                                 nullptr, &key, nullptr);
+    else
+        status = RegOpenKeyExW(HKEY_CURRENT_USER, full.c_str(), 0, KEY_ALL_ACCESS, &key);
+    if (status != ERROR_SUCCESS) return false;
+    impl_->key = key;
+    impl_->path = full;
+    return true;
+}
+
+void Settings::CloseKey() {
+    if (impl_->key) RegCloseKey(impl_->key);
+    impl_->key = nullptr;
+    impl_->path.clear();
+}
+
+std::vector<std::string> Settings::GetValueNames() const {
+    std::vector<std::string> names;
+    if (!impl_->key) return names;
+    DWORD count = 0, longest = 0;
+    if (RegQueryInfoKeyW(impl_->key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, &longest, nullptr,
+                         nullptr, nullptr) != ERROR_SUCCESS)
+        return names;
+    std::vector<wchar_t> buf(longest + 1);
+    for (DWORD i = 0;; ++i) {
+        DWORD len = static_cast<DWORD>(buf.size());
+        LONG status = RegEnumValueW(impl_->key, i, buf.data(), &len, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_MORE_DATA) {  // a longer name appeared meanwhile
+            buf.resize(buf.size() * 2 + 256);
+            --i;
+            continue;
+        }
+        if (status != ERROR_SUCCESS) break;
+        names.push_back(narrow(buf.data(), len));
+    }
+    return names;
+}
+
+bool Settings::ValueExists(const std::string& name) const {
+    return impl_->key &&
+           RegQueryValueExW(impl_->key, wide(name).c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+}
+
+std::string Settings::ReadString(const std::string& name) const {
+    if (!impl_->key) throw SettingsError(message(kGetFailed, name));
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    LONG status;
+    if (!impl_->query(name, type, data, status)) {
+        if (status == ERROR_FILE_NOT_FOUND) return std::string();
+        throw SettingsError(message(kGetFailed, name));
+    }
+    if (type != REG_SZ && type != REG_EXPAND_SZ) throw SettingsError(message(kBadType, name));
+    // The stored text may or may not carry its terminating zero.
+    const wchar_t* text = reinterpret_cast<const wchar_t*>(data.data());
+    std::size_t n = data.size() / sizeof(wchar_t);
+    for (std::size_t i = 0; i < n; ++i)
+        if (text[i] == 0) {
+            n = i;
+            break;
+        }
+    return narrow(text, n);
+}
+
+std::int32_t Settings::ReadInteger(const std::string& name) const {
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    LONG status;
+    if (!impl_->key || !impl_->query(name, type, data, status)) throw SettingsError(message(kGetFailed, name));
+    if (type != REG_DWORD || data.size() != sizeof(DWORD)) throw SettingsError(message(kBadType, name));
+    DWORD v;
+    std::memcpy(&v, data.data(), sizeof v);
+    return static_cast<std::int32_t>(v);
+}
+
+bool Settings::ReadBool(const std::string& name) const { return ReadInteger(name) != 0; }
+
+void Settings::WriteString(const std::string& name, const std::string& value) {
+    const std::wstring w = wide(value);
+    impl_->set(name, REG_SZ, w.c_str(), static_cast<DWORD>((w.size() + 1) * sizeof(wchar_t)));
+}
+
+void Settings::WriteInteger(const std::string& name, std::int32_t value) {
+    const DWORD v = static_cast<DWORD>(value);
+    impl_->set(name, REG_DWORD, &v, sizeof v);
+}
+
+void Settings::WriteBool(const std::string& name, bool value) { WriteInteger(name, value ? 1 : 0); }
+
+bool Settings::DeleteValue(const std::string& name) {
+    return impl_->key && RegDeleteValueW(impl_->key, wide(name).c_str()) == ERROR_SUCCESS;
+}
+
+}  // namespace platform
