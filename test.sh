@@ -43,11 +43,17 @@ if [ "${SKIP_FUZZ:-0}" != 1 ]; then
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVELIN_FUZZ=ON \
         -DTAVELIN_GUI=OFF -DTAVELIN_TESTS=OFF -DTAVELIN_BENCH=OFF >/dev/null
   cmake --build build-fuzz -j "$jobs"
+  mkdir -p build-fuzz/seeds
+  build-fuzz/bin/fuzz_make_seeds build-fuzz/seeds
   for target in fuzz_imports fuzz_version; do
     corpus="build-fuzz/corpus-$target"
     mkdir -p "$corpus"
-    build-fuzz/bin/$target -max_total_time="${FUZZ_SECONDS:-20}" -print_final_stats=1 \
-        "$corpus" fuzz/seeds 2>&1 | tail -n 12 || status=1
+    if build-fuzz/bin/$target -max_total_time="${FUZZ_SECONDS:-20}" -print_final_stats=1 \
+        "$corpus" build-fuzz/seeds > "build-fuzz/$target.log" 2>&1; then
+      grep -E 'stat::number_of_executed_units|stat::peak_rss' "build-fuzz/$target.log" | sed "s/^/$target: /"
+    else
+      tail -n 40 "build-fuzz/$target.log"; status=1
+    fi
   done
 fi
 

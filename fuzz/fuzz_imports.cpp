@@ -1,0 +1,50 @@
+// The import walk on arbitrary bytes. The input is written twice into a
+// private folder, as the listed file and as "a.dll", so an input importing
+// a.dll also exercises the recursive walk and its cycle handling.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "inspect/uimports.h"
+#include "platform/platform.h"
+
+namespace {
+
+std::string g_dir;
+
+void writeAll(const std::string& path, const std::uint8_t* data, std::size_t size) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) std::abort();
+    if (size && std::fwrite(data, 1, size, f) != size) std::abort();
+    std::fclose(f);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    const char* base = std::getenv("TMPDIR");
+    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/tavelin-fuzz-XXXXXX";
+    if (!mkdtemp(tmpl.data())) std::abort();
+    g_dir = tmpl;
+    platform::setDllSearchFolders({});
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string exe = g_dir + "/fuzz.exe";
+    writeAll(exe, data, size);
+    writeAll(g_dir + "/a.dll", data, size);
+    PEFile::Recursive = size > 0 && (data[0] & 1);
+    {
+        PEFile file(exe);
+        // Every line names the file or a DLL; none may hold a line break.
+        for (const std::string& line : PEFile::Errors)
+            if (line.find('\n') != std::string::npos) std::abort();
+        if (PEFile::Found.size() > 1) std::abort();  // only a.dll can ever be found
+    }
+    if (!PEFile::Found.empty() || !PEFile::Errors.empty()) std::abort();
+    return 0;
+}

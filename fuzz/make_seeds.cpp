@@ -1,0 +1,28 @@
+// Writes the fuzzers' starting corpus into the folder given as argument.
+#include <cstdio>
+#include <string>
+
+#include "tests/support/pewriter.h"
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: fuzz_make_seeds FOLDER\n");
+        return 2;
+    }
+    const std::string dir = argv[1];
+    pe::Image plain;
+    plain.import("a.dll").import("kernel32.dll");
+    pe::Image plus = plain;
+    plus.pe32plus = true;
+    plus.version(pe::VersionInfo::simple("1.3.0.81"));
+    pe::Image many;
+    many.import("a.dll")
+        .version(pe::VersionInfo::simple("1.0", 0x0409, 0x04B0), 0x0409)
+        .version(pe::VersionInfo::simple("2.0", 0x040C, 0x04E4), 0x040C);
+    many.extraSectionsFirst.push_back({0x1000, 0, 0, 0});
+    pe::writeFile(dir + "/plain.exe", pe::build(plain));
+    pe::writeFile(dir + "/plus.exe", pe::build(plus));
+    pe::writeFile(dir + "/many.dll", pe::build(many));
+    pe::writeFile(dir + "/block.bin", pe::versionBlock(pe::VersionInfo::simple("9.9.9.9")));
+    return 0;
+}
