@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -67,7 +68,7 @@ struct Value {
     Kind kind = Kind::String;
     std::string text;         // String
     std::uint32_t dword = 0;  // Dword
-    std::string original;     // Other: the lines as read, written back verbatim
+    std::string original;     // the line(s) as read, written back verbatim; empty once rewritten
 };
 
 struct Entry {
@@ -142,6 +143,13 @@ std::size_t parseQuoted(const std::string& s, std::size_t pos, std::string& out,
     throw ParseError{lineNo, "guillemet fermant manquant"};
 }
 
+bool startsWithNoCase(const std::string& s, std::string_view prefix) {
+    if (s.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(s[i])) != prefix[i]) return false;
+    return true;
+}
+
 void parseData(const std::string& data, Value& v, std::size_t lineNo) {
     if (data.starts_with("\"")) {
         std::size_t end = parseQuoted(data, 0, v.text, lineNo);
@@ -149,7 +157,7 @@ void parseData(const std::string& data, Value& v, std::size_t lineNo) {
         v.kind = Kind::String;
         return;
     }
-    if (data.starts_with("dword:")) {
+    if (startsWithNoCase(data, "dword:")) {
         const std::string digits = trim(data.substr(6));
         if (digits.empty() || digits.size() > 8) throw ParseError{lineNo, "valeur dword invalide"};
         std::uint32_t x = 0;
@@ -162,7 +170,7 @@ void parseData(const std::string& data, Value& v, std::size_t lineNo) {
         v.dword = x;
         return;
     }
-    if (data.starts_with("hex")) {
+    if (startsWithNoCase(data, "hex")) {
         // hex:..  or hex(N):..  — continuation backslashes already removed.
         std::size_t colon = data.find(':');
         if (colon == std::string::npos) throw ParseError{lineNo, "valeur hex invalide"};
@@ -262,10 +270,10 @@ Document parse(const std::string& bytes) {
         std::string data = trim(std::string_view(line).substr(pos + 1));
         e.value.original = lines[i];
         // Binary values may go on over several lines ending with a backslash.
-        if (data.starts_with("hex")) {
+        if (startsWithNoCase(data, "hex")) {
             while (!data.empty() && data.back() == '\\') {
                 data.pop_back();
-                if (++i >= lines.size()) throw ParseError{lineNo, "valeur hex inachevée"};
+                if (++i >= lines.size() || trim(lines[i]).empty()) throw ParseError{lineNo, "valeur hex inachevée"};
                 e.value.original += "\n" + lines[i];
                 data += trim(lines[i]);
             }
@@ -299,7 +307,7 @@ bool hasLineBreakOrControl(const std::string& s) {
 }
 
 std::string valueLine(const Value& v) {
-    if (v.kind == Kind::Other) return v.original;
+    if (!v.original.empty()) return v.original;  // as read: untouched values keep their spelling
     std::string out = v.name.empty() ? "@" : quote(v.name);
     out += '=';
     char buf[16];
@@ -413,7 +421,7 @@ struct Settings::Impl {
         if (file.empty()) throw SettingsError("Dossier personnel introuvable : les réglages ne peuvent être lus.");
         std::FILE* f = std::fopen(file.c_str(), "rb");
         if (!f) {
-            if (errno == ENOENT) return Document{};
+            if (errno == ENOENT || errno == ENOTDIR) return Document{};
             throw SettingsError("Le fichier de réglages " + file + " ne peut être lu : " + std::strerror(errno) + ".");
         }
         std::string bytes;
