@@ -1,0 +1,668 @@
+#include "krvgrid.h"
+
+#include "platform/platform.h"
+
+#include <QAbstractTableModel>
+#include <QApplication>
+#include <QDrag>
+#include <QDragEnterEvent>
+#include <QDragLeaveEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPalette>
+
+#include <algorithm>
+#include <numeric>
+#include <string>
+
+namespace {
+
+// Drags of a grid cell carry this format; other drags are not ours to answer.
+constexpr char kCellMime[] = "application/x-tavelin-grid-cell";
+
+QStringList blankRow(int cols) {
+    QStringList row;
+    row.resize(cols);
+    return row;
+}
+
+}  // namespace
+
+// Every row of the grid, fixed ones included. The view sees the rows below
+// the fixed rows as its rows; the fixed rows become its horizontal header.
+class TKRVGridModel : public QAbstractTableModel {
+public:
+    using QAbstractTableModel::QAbstractTableModel;
+
+    std::vector<QStringList> rows = std::vector<QStringList>(5, blankRow(5));
+    int cols = 5;
+    int fixedRows = 1;
+    int fixedCols = 1;
+
+    int rowCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : int(rows.size()) - fixedRows;
+    }
+    int columnCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : cols; }
+
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (!index.isValid())
+            return {};
+        const bool fixed = index.column() < fixedCols;
+        switch (role) {
+        case Qt::DisplayRole:
+        case Qt::EditRole:
+            return rows[std::size_t(index.row() + fixedRows)][index.column()];
+        case Qt::BackgroundRole:
+            return fixed ? QVariant(QApplication::palette().button()) : QVariant();
+        case Qt::ForegroundRole:
+            return fixed ? QVariant(QApplication::palette().buttonText()) : QVariant();
+        default:
+            return {};
+        }
+    }
+
+    Qt::ItemFlags flags(const QModelIndex& index) const override {
+        if (!index.isValid())
+            return Qt::NoItemFlags;
+        if (index.column() < fixedCols)
+            return Qt::ItemIsEnabled;
+        return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDropEnabled;
+    }
+
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= cols)
+            return {};
+        QStringList lines;
+        for (int r = 0; r < fixedRows; ++r)
+            lines << rows[std::size_t(r)][section];
+        return lines.join(QLatin1Char('\n'));
+    }
+
+    // Tells the views that grid rows from..to (inclusive) changed their texts.
+    void rowsChanged(int from, int to) {
+        if (from > to)
+            std::swap(from, to);
+        if (from < fixedRows)
+            emit headerDataChanged(Qt::Horizontal, 0, cols - 1);
+        const int first = std::max(from, fixedRows) - fixedRows;
+        const int last = std::min(to, int(rows.size()) - 1) - fixedRows;
+        if (first <= last)
+            emit dataChanged(index(first, 0), index(last, cols - 1), {Qt::DisplayRole, Qt::EditRole});
+    }
+
+    void resizeRows(int count) {
+        const int old = int(rows.size());
+        if (count > old) {
+            beginInsertRows({}, old - fixedRows, count - fixedRows - 1);
+            rows.resize(std::size_t(count), blankRow(cols));
+            endInsertRows();
+        } else if (count < old) {
+            beginRemoveRows({}, count - fixedRows, old - fixedRows - 1);
+            rows.resize(std::size_t(count));
+            endRemoveRows();
+        }
+    }
+
+    void resizeCols(int count) {
+        if (count > cols) {
+            beginInsertColumns({}, cols, count - 1);
+            cols = count;
+            for (auto& row : rows)
+                row.resize(count);
+            endInsertColumns();
+        } else if (count < cols) {
+            beginRemoveColumns({}, count, cols - 1);
+            cols = count;
+            for (auto& row : rows)
+                row.resize(count);
+            endRemoveColumns();
+        }
+    }
+
+    void setFixedRows(int count) {
+        beginResetModel();
+        fixedRows = count;
+        endResetModel();
+    }
+
+    void setFixedCols(int count) {
+        fixedCols = count;
+        rowsChanged(0, int(rows.size()) - 1);
+    }
+};
+
+TKRVGrid::TKRVGrid(QWidget* parent) : QTableView(parent), model_(new TKRVGridModel(this)) {
+    setModel(model_);
+    setEditTriggers(NoEditTriggers);
+    setSelectionMode(SingleSelection);
+    setSelectionBehavior(SelectItems);
+    setCornerButtonEnabled(false);
+    setWordWrap(false);
+
+    QHeaderView* h = horizontalHeader();
+    h->setSectionsClickable(false);
+    h->setHighlightSections(false);
+    h->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    h->setMinimumSectionSize(0);
+    h->setDefaultSectionSize(defaultColWidth_);
+    h->setSectionResizeMode(QHeaderView::Fixed);
+    h->setStretchLastSection(false);
+    h->viewport()->installEventFilter(this);
+
+    QHeaderView* v = verticalHeader();
+    v->setSectionResizeMode(QHeaderView::Fixed);
+    v->setMinimumSectionSize(1);
+    v->setDefaultSectionSize(defaultRowHeight_);
+    v->setSectionsClickable(false);
+    v->setHighlightSections(false);
+    v->setFixedWidth(14);
+    v->hide();
+    v->viewport()->installEventFilter(this);
+    connect(v, &QHeaderView::sectionMoved, this, &TKRVGrid::onRowSectionMoved);
+
+    setAcceptDrops(true);
+    viewport()->setAcceptDrops(true);
+
+    col_ = model_->fixedCols;
+    row_ = model_->fixedRows;
+    syncView();
+
+    DeadKeyAction = tmDeplace;
+    SetDeadKey(ttmCtrl);
+    HeadClickSort = true;
+    Empty = true;
+}
+
+TKRVGrid::~TKRVGrid() = default;
+
+// --- size -------------------------------------------------------------------
+
+int TKRVGrid::ColCount() const { return model_->cols; }
+int TKRVGrid::RowCount() const { return int(model_->rows.size()); }
+int TKRVGrid::FixedCols() const { return model_->fixedCols; }
+int TKRVGrid::FixedRows() const { return model_->fixedRows; }
+
+void TKRVGrid::SetColCount(int count) {
+    count = std::max(count, 1);
+    if (count == ColCount())
+        return;
+    if (model_->fixedCols >= count)
+        model_->setFixedCols(count - 1);
+    model_->resizeCols(count);
+    col_ = std::min(col_, count - 1);
+    syncView();
+}
+
+void TKRVGrid::SetRowCount(int count) {
+    count = std::max(count, 1);
+    if (count == RowCount())
+        return;
+    if (model_->fixedRows >= count)
+        SetFixedRows(count - 1);
+    model_->resizeRows(count);
+    row_ = std::min(row_, count - 1);
+    syncView();
+}
+
+void TKRVGrid::SetFixedCols(int count) {
+    count = std::clamp(count, 0, ColCount() - 1);
+    if (count != model_->fixedCols)
+        model_->setFixedCols(count);
+}
+
+void TKRVGrid::SetFixedRows(int count) {
+    count = std::clamp(count, 0, RowCount() - 1);
+    if (count == model_->fixedRows)
+        return;
+    // A reset forgets the column widths; keep them.
+    std::vector<int> widths;
+    for (int c = 0; c < ColCount(); ++c)
+        widths.push_back(horizontalHeader()->sectionSize(c));
+    model_->setFixedRows(count);
+    for (int c = 0; c < ColCount(); ++c)
+        horizontalHeader()->resizeSection(c, widths[std::size_t(c)]);
+    horizontalHeader()->setVisible(count > 0);
+    syncView();
+}
+
+// --- cells ------------------------------------------------------------------
+
+QString TKRVGrid::Cells(int col, int row) const {
+    if (row < 0 || row >= RowCount() || col < 0 || col >= ColCount())
+        return {};
+    return model_->rows[std::size_t(row)][col];
+}
+
+void TKRVGrid::SetCells(int col, int row, const QString& text) {
+    checkRow(row, RowCount());
+    if (col < 0 || col >= ColCount())
+        throw EListError();
+    QString& cell = model_->rows[std::size_t(row)][col];
+    if (cell == text)
+        return;
+    cell = text;
+    if (row < model_->fixedRows) {
+        emit model_->headerDataChanged(Qt::Horizontal, col, col);
+    } else {
+        const QModelIndex i = model_->index(row - model_->fixedRows, col);
+        emit model_->dataChanged(i, i, {Qt::DisplayRole, Qt::EditRole});
+    }
+}
+
+QStringList TKRVGrid::Rows(int row) const {
+    if (row < 0 || row >= RowCount())
+        return blankRow(ColCount());
+    return model_->rows[std::size_t(row)];
+}
+
+void TKRVGrid::SetRows(int row, const QStringList& texts) {
+    checkRow(row, RowCount());
+    QStringList copy = texts;
+    copy.resize(ColCount());
+    model_->rows[std::size_t(row)] = copy;
+    model_->rowsChanged(row, row);
+}
+
+void TKRVGrid::SetDataRows(const std::vector<QStringList>& rows) {
+    const int fixed = model_->fixedRows;
+    SetRowCount(fixed + std::max<int>(int(rows.size()), 1));
+    auto& all = model_->rows;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        QStringList row = rows[i];
+        row.resize(ColCount());
+        all[std::size_t(fixed) + i] = std::move(row);
+    }
+    if (rows.empty())
+        all[std::size_t(fixed)] = blankRow(ColCount());
+    model_->rowsChanged(fixed, RowCount() - 1);
+}
+
+// --- current cell -----------------------------------------------------------
+
+void TKRVGrid::SetCol(int col) {
+    if (col < 0 || col >= ColCount())
+        throw EListError();
+    col_ = col;
+    syncView();
+}
+
+void TKRVGrid::SetRow(int row) {
+    checkRow(row, RowCount());
+    row_ = row;
+    syncView();
+}
+
+void TKRVGrid::syncView() {
+    if (!selectionModel())
+        return;
+    syncing_ = true;
+    if (row_ >= model_->fixedRows && col_ >= 0 && col_ < ColCount()) {
+        const QModelIndex i = model_->index(row_ - model_->fixedRows, col_);
+        if (currentIndex() != i)
+            selectionModel()->setCurrentIndex(i, QItemSelectionModel::ClearAndSelect |
+                                                     (RowSelect() ? QItemSelectionModel::Rows
+                                                                  : QItemSelectionModel::NoUpdate));
+    } else {
+        selectionModel()->clear();
+    }
+    syncing_ = false;
+}
+
+void TKRVGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
+    QTableView::currentChanged(current, previous);
+    if (!syncing_ && current.isValid()) {
+        col_ = current.column();
+        row_ = current.row() + model_->fixedRows;
+    }
+}
+
+void TKRVGrid::MouseToCell(int x, int y, int& col, int& row) const {
+    col = -1;
+    row = -1;
+    const QPoint p(x, y);
+    QHeaderView* h = horizontalHeader();
+    if (h->isVisible()) {
+        const QPoint hp = h->viewport()->mapFrom(this, p);
+        if (h->viewport()->rect().contains(hp)) {
+            col = h->logicalIndexAt(hp.x());
+            const int height = std::max(h->viewport()->height(), 1);
+            row = std::clamp(hp.y() * model_->fixedRows / height, 0, model_->fixedRows - 1);
+            return;
+        }
+    }
+    const QPoint vp = viewport()->mapFrom(this, p);
+    if (viewport()->rect().contains(vp)) {
+        col = columnAt(vp.x());
+        const int r = rowAt(vp.y());
+        row = r < 0 ? -1 : r + model_->fixedRows;
+        return;
+    }
+    QHeaderView* v = verticalHeader();
+    if (v->isVisible()) {
+        const QPoint rp = v->viewport()->mapFrom(this, p);
+        if (v->viewport()->rect().contains(rp)) {
+            const int r = v->logicalIndexAt(rp.y());
+            row = r < 0 ? -1 : r + model_->fixedRows;
+        }
+    }
+}
+
+// --- appearance -------------------------------------------------------------
+
+int TKRVGrid::ColWidths(int col) const { return horizontalHeader()->sectionSize(col); }
+void TKRVGrid::SetColWidths(int col, int width) { horizontalHeader()->resizeSection(col, width); }
+
+void TKRVGrid::SetDefaultColWidth(int width) {
+    defaultColWidth_ = width;
+    horizontalHeader()->setDefaultSectionSize(width);
+}
+
+void TKRVGrid::SetDefaultRowHeight(int height) {
+    defaultRowHeight_ = height;
+    verticalHeader()->setMinimumSectionSize(1);
+    verticalHeader()->setDefaultSectionSize(height);
+}
+
+bool TKRVGrid::GridLines() const { return showGrid(); }
+void TKRVGrid::SetGridLines(bool on) { setShowGrid(on); }
+
+void TKRVGrid::SetColResizing(bool on) {
+    colResizing_ = on;
+    horizontalHeader()->setSectionResizeMode(on ? QHeaderView::Interactive : QHeaderView::Fixed);
+}
+
+void TKRVGrid::SetRowMoving(bool on) {
+    rowMoving_ = on;
+    verticalHeader()->setSectionsMovable(on);
+    verticalHeader()->setVisible(on);
+}
+
+bool TKRVGrid::RowSelect() const { return selectionBehavior() == SelectRows; }
+void TKRVGrid::SetRowSelect(bool on) {
+    setSelectionBehavior(on ? SelectRows : SelectItems);
+    syncView();
+}
+
+void TKRVGrid::onRowSectionMoved(int, int oldVisual, int newVisual) {
+    // The header only serves as a handle: put it back and move the texts, so
+    // row indices keep meaning grid positions.
+    QHeaderView* v = verticalHeader();
+    {
+        const QSignalBlocker block(v);
+        v->moveSection(newVisual, oldVisual);
+    }
+    MoveRow(oldVisual + model_->fixedRows, newVisual + model_->fixedRows);
+}
+
+bool TKRVGrid::SelectCell(int col, int row) {
+    bool can = true;
+    if (OnSelectCell)
+        OnSelectCell(this, col, row, can);
+    return can;
+}
+
+// --- row operations ---------------------------------------------------------
+
+void TKRVGrid::checkRow(int row, int limit) const {
+    if (row < 0 || row >= limit)
+        throw EListError();
+}
+
+void TKRVGrid::CopyRow(int src, int dst) {
+    checkRow(src, RowCount());
+    checkRow(dst, RowCount());
+    model_->rows[std::size_t(dst)] = model_->rows[std::size_t(src)];
+    model_->rowsChanged(dst, dst);
+}
+
+void TKRVGrid::ClearRow(int row) {
+    checkRow(row, RowCount());
+    model_->rows[std::size_t(row)] = blankRow(ColCount());
+    model_->rowsChanged(row, row);
+}
+
+void TKRVGrid::InsertRow(int row) {
+    checkRow(row, RowCount() + 1);
+    // The new row appears at the end and the texts shift down to it, so the
+    // view's row indices (current cell included) keep their positions.
+    model_->resizeRows(RowCount() + 1);
+    auto& rows = model_->rows;
+    std::rotate(rows.begin() + row, rows.end() - 1, rows.end());
+    rows[std::size_t(row)] = blankRow(ColCount());
+    model_->rowsChanged(row, RowCount() - 1);
+}
+
+void TKRVGrid::DeleteRow(int row) {
+    checkRow(row, RowCount());
+    auto& rows = model_->rows;
+    std::rotate(rows.begin() + row, rows.begin() + row + 1, rows.end());
+    if (RowCount() > model_->fixedRows + 1) {
+        model_->resizeRows(RowCount() - 1);
+        row_ = std::min(row_, RowCount() - 1);
+        model_->rowsChanged(row, RowCount() - 1);
+        syncView();
+    } else {
+        rows[std::size_t(model_->fixedRows)] = blankRow(ColCount());
+        model_->rowsChanged(row, RowCount() - 1);
+        Empty = true;
+    }
+}
+
+void TKRVGrid::MoveRow(int from, int to) {
+    checkRow(from, RowCount());
+    checkRow(to, RowCount());
+    if (from == to)
+        return;
+    auto& rows = model_->rows;
+    if (to < from)
+        std::rotate(rows.begin() + to, rows.begin() + from, rows.begin() + from + 1);
+    else
+        std::rotate(rows.begin() + from, rows.begin() + from + 1, rows.begin() + to + 1);
+    model_->rowsChanged(from, to);
+}
+
+void TKRVGrid::ExchangeRows(int a, int b) {
+    const int fixed = model_->fixedRows;
+    if (a < fixed || a >= RowCount() || b < fixed || b >= RowCount())
+        throw EListError();
+    std::swap(model_->rows[std::size_t(a)], model_->rows[std::size_t(b)]);
+    model_->rowsChanged(a, a);
+    model_->rowsChanged(b, b);
+}
+
+void TKRVGrid::Clear(int cols, int rows) {
+    SetColCount(cols);
+    SetRowCount(rows);
+    for (int r = model_->fixedRows; r < RowCount(); ++r)
+        model_->rows[std::size_t(r)] = blankRow(ColCount());
+    model_->rowsChanged(model_->fixedRows, RowCount() - 1);
+    Empty = true;
+}
+
+// --- current cell text, dead key, drop rule ---------------------------------
+
+QString TKRVGrid::GetCell() { return Cells(col_, row_); }
+
+void TKRVGrid::SetCell(const QString& text) { SetCells(col_, row_, text); }
+
+void TKRVGrid::SetDeadKey(TDeadKey key) {
+    deadKey_ = key;
+    deadKeyCode_ = key == ttmShift ? 16 : 17;
+    deadKeyModifier_ = key == ttmShift ? Qt::ShiftModifier : Qt::ControlModifier;
+}
+
+bool TKRVGrid::DropOnCell(int col, int row) {
+    if (!OnDropOnCell)
+        return true;
+    bool accept = true;
+    OnDropOnCell(this, col, row, accept);
+    return accept;
+}
+
+// --- sorting ----------------------------------------------------------------
+
+void TKRVGrid::SortByColumn(int col) {
+    if (col < 0 || col >= ColCount())
+        return;
+    const int fixed = model_->fixedRows;
+    auto& rows = model_->rows;
+    const std::size_t n = rows.size() - std::size_t(fixed);
+    if (n < 2)
+        return;
+    // Same result as the straight insertion sort on lowered keys compared
+    // bytewise (std::string compares as unsigned char): ascending and stable.
+    std::vector<std::string> keys(n);
+    for (std::size_t i = 0; i < n; ++i)
+        keys[i] = platform::toLower(rows[std::size_t(fixed) + i][col].toStdString());
+    std::vector<std::size_t> order(n);
+    std::iota(order.begin(), order.end(), std::size_t(0));
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
+    std::size_t first = 0;
+    while (first < n && order[first] == first)
+        ++first;
+    if (first == n)
+        return;
+    std::vector<QStringList> sorted(n);
+    for (std::size_t i = 0; i < n; ++i)
+        sorted[i] = std::move(rows[std::size_t(fixed) + order[i]]);
+    std::move(sorted.begin(), sorted.end(), rows.begin() + fixed);
+    model_->rowsChanged(fixed + int(first), RowCount() - 1);
+}
+
+// --- mouse and keys ---------------------------------------------------------
+
+void TKRVGrid::headerPressed(const QPoint& gridPos) {
+    int c, r;
+    MouseToCell(gridPos.x(), gridPos.y(), c, r);
+    if (model_->fixedRows != 0 && HeadClickSort && r >= 0 && r < model_->fixedRows && c >= model_->fixedCols)
+        SortByColumn(c);
+}
+
+bool TKRVGrid::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonPress) {
+        auto* w = qobject_cast<QWidget*>(watched);
+        if (w == horizontalHeader()->viewport() || w == verticalHeader()->viewport()) {
+            auto* me = static_cast<QMouseEvent*>(event);
+            const QPoint p = w->mapTo(this, me->position().toPoint());
+            if (w == horizontalHeader()->viewport())
+                headerPressed(p);
+            emit MouseDown(me->button(), me->modifiers(), p.x(), p.y());
+        }
+    }
+    return QTableView::eventFilter(watched, event);
+}
+
+void TKRVGrid::mousePressEvent(QMouseEvent* event) {
+    QTableView::mousePressEvent(event);
+    const QPoint p = viewport()->mapTo(this, event->position().toPoint());
+    emit MouseDown(event->button(), event->modifiers(), p.x(), p.y());
+}
+
+void TKRVGrid::keyPressEvent(QKeyEvent* event) {
+    if (OnKeyPress && !event->text().isEmpty()) {
+        QChar key = event->text().at(0);
+        OnKeyPress(this, key);
+        if (key.isNull()) {
+            event->accept();
+            return;
+        }
+    }
+    QTableView::keyPressEvent(event);
+}
+
+// --- drag and drop ----------------------------------------------------------
+
+void TKRVGrid::BeginDrag() {
+    auto* mime = new QMimeData;
+    mime->setText(GetCell());
+    mime->setData(kCellMime, GetCell().toUtf8());
+    auto* drag = new QDrag(this);
+    drag->setMimeData(mime);
+    drag->exec(Qt::CopyAction | Qt::MoveAction, Qt::CopyAction);
+}
+
+bool TKRVGrid::dragOver(const QPoint& gridPos, Qt::KeyboardModifiers modifiers, DragState state) {
+    int c, r;
+    MouseToCell(gridPos.x(), gridPos.y(), c, r);
+    if (c == -1 || r == -1 || !SelectCell(c, r))
+        return false;
+    const bool deadDown = modifiers.testFlag(deadKeyModifier_);
+    const bool move = (DeadKeyAction == tmDeplace) == deadDown;
+    const QString srcText = GetCell();
+    const QString dstOld = Cells(c, r);
+    const int srcCol = col_, srcRow = row_;
+    const int fixedCols = model_->fixedCols, fixedRows = model_->fixedRows;
+
+    switch (state) {
+    case DragState::Enter:
+        if (c == col_ && r == row_) {
+            dragAccepted_ = c >= fixedCols && r >= fixedRows && DropOnCell(c, r);
+            return dragAccepted_;
+        }
+        return false;
+    case DragState::Move:
+        return c >= fixedCols && r >= fixedRows && dragAccepted_ && DropOnCell(c, r);
+    case DragState::Leave:
+        break;
+    }
+
+    if (c < fixedCols || r < fixedRows) {
+        dragAccepted_ = false;
+        return false;
+    }
+    bool deleted = false;
+    if (dragAccepted_ && DropOnCell(c, r)) {
+        SetCells(c, r, srcText);
+        if (move && !(c == srcCol && r == srcRow)) {
+            SetCell(QString());
+            deleted = true;
+        }
+    } else {
+        dragAccepted_ = false;
+    }
+    SetCol(c);
+    SetRow(r);
+    if (OnCellDropped && dragAccepted_)
+        OnCellDropped(this, srcCol, srcRow, c, r, srcText, dstOld, deleted);
+    dragAccepted_ = false;
+    return false;
+}
+
+void TKRVGrid::dragEnterEvent(QDragEnterEvent* event) {
+    if (!event->mimeData()->hasFormat(kCellMime)) {
+        event->ignore();
+        return;
+    }
+    const QPoint p = viewport()->mapTo(this, event->position().toPoint());
+    if (dragOver(p, event->modifiers(), DragState::Enter))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void TKRVGrid::dragMoveEvent(QDragMoveEvent* event) {
+    const QPoint p = viewport()->mapTo(this, event->position().toPoint());
+    if (dragOver(p, event->modifiers(), DragState::Move))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void TKRVGrid::dragLeaveEvent(QDragLeaveEvent* event) {
+    // The pointer left the grid, or the drag was cancelled: nothing is
+    // dropped, and the next drag starts afresh.
+    dragAccepted_ = false;
+    event->accept();
+}
+
+void TKRVGrid::dropEvent(QDropEvent* event) {
+    const QPoint p = viewport()->mapTo(this, event->position().toPoint());
+    dragOver(p, event->modifiers(), DragState::Leave);
+    // The grid has done any move itself; the drag source must not.
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+}
