@@ -256,7 +256,14 @@ bool findInFolder(const std::string& dir, const std::string& name, std::string& 
     const std::string exact = joinPath(dir, name);
     if (g_cache.depth > 0) {
         auto it = g_cache.listings.find(dir);
-        if (it == g_cache.listings.end()) it = g_cache.listings.emplace(dir, readListing(dir)).first;
+        if (it == g_cache.listings.end()) {
+            // An exact-case hit wins anyway: only a miss needs the listing.
+            if (exists(exact)) {
+                out = exact;
+                return true;
+            }
+            it = g_cache.listings.emplace(dir, readListing(dir)).first;
+        }
         const auto hit = it->second.byLowerName.find(toLower(name));
         if (hit == it->second.byLowerName.end()) return false;
         const auto& names = hit->second;
@@ -344,28 +351,61 @@ const std::vector<std::uint8_t>* ownBlockFor(const std::string& path) {
 
 void setOwnVersionBlock(std::vector<std::uint8_t> block) { ownVersionBlock() = std::move(block); }
 
+namespace {
+// The size query keeps the resource it located for the read that follows it
+// with the handle it returned, so one query maps the file once.
+struct PendingVersion {
+    std::uint32_t handle = 0;
+    std::string path;
+    std::vector<std::uint8_t> bytes;
+};
+thread_local PendingVersion t_pending;
+thread_local std::uint32_t t_lastHandle = 0;
+}  // namespace
+
 std::uint32_t fileVersionInfoSize(const std::string& path, std::uint32_t& handle) {
     handle = 0;
+    t_pending = PendingVersion{};
     if (const auto* own = ownBlockFor(path)) return static_cast<std::uint32_t>(own->size());
-    MappedFile file;
-    std::size_t offset, length;
-    if (file.open(path) != MapStatus::Ok || !locateVersion(file, offset, length)) return 0;
-    return static_cast<std::uint32_t>(std::min<std::size_t>(length, UINT32_MAX));
+    if (const auto* own = ownBlockFor(path)) {
+        t_pending.bytes = *own;
+    } else {
+        MappedFile file;
+        std::size_t offset, length;
+        if (file.open(path) != MapStatus::Ok || !locateVersion(file, offset, length)) return 0;
+        t_pending.bytes.assign(file.data() + offset, file.data() + offset + length);
+    }
+    if (++t_lastHandle == 0) ++t_lastHandle;
+    handle = t_lastHandle;
+    t_pending.handle = handle;
+    t_pending.path = path;
+    return static_cast<std::uint32_t>(std::min<std::size_t>(t_pending.bytes.size(), UINT32_MAX));
 }
 
-bool fileVersionInfo(const std::string& path, std::uint32_t, std::uint32_t size, void* block) {
+bool fileVersionInfo(const std::string& path, std::uint32_t handle, std::uint32_t size, void* block) {
+    if (!block || size < 6) return false;
     if (const auto* own = ownBlockFor(path)) {
-        if (!block || size < 6) return false;
         const std::size_t n = std::min<std::size_t>(size, own->size());
         std::memcpy(block, own->data(), n);
         clampVersionBlock(static_cast<std::uint8_t*>(block), n);
         return true;
     }
-    MappedFile file;
-    std::size_t offset, length;
-    if (!block || size < 6 || file.open(path) != MapStatus::Ok || !locateVersion(file, offset, length)) return false;
-    const std::size_t n = std::min<std::size_t>(size, length);
-    std::memcpy(block, file.data() + offset, n);
+    PendingVersion pending = std::move(t_pending);
+    t_pending = PendingVersion{};
+    std::size_t n;
+    if (handle != 0 && pending.handle == handle && pending.path == path) {
+        n = std::min<std::size_t>(size, pending.bytes.size());
+        std::memcpy(block, pending.bytes.data(), n);
+    } else if (const auto* own = ownBlockFor(path)) {
+        n = std::min<std::size_t>(size, own->size());
+        std::memcpy(block, own->data(), n);
+    } else {
+        MappedFile file;
+        std::size_t offset, length;
+        if (file.open(path) != MapStatus::Ok || !locateVersion(file, offset, length)) return false;
+        n = std::min<std::size_t>(size, length);
+        std::memcpy(block, file.data() + offset, n);
+    }
     clampVersionBlock(static_cast<std::uint8_t*>(block), n);
     return true;
 }

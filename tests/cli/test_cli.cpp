@@ -1,0 +1,129 @@
+// tavelin-report as a user runs it: report text, options, exit status.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "inspect/analysis.h"
+#include "platform/platform.h"
+#include "platform/text.h"
+#include "tests/support/pewriter.h"
+#include "tests/support/testutil.h"
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
+
+namespace {
+
+struct Outcome {
+    int status;
+    std::string out;
+};
+
+std::string quote(const std::string& s) { return "\"" + s + "\""; }
+
+Outcome run(const std::string& args) {
+    std::string line = quote(TAVELIN_REPORT_EXE) + " " + args + " 2>&1";
+#ifdef _WIN32
+    line = "\"" + line + "\"";  // cmd /c strips one outer pair of quotes
+    const std::u16string w = platform::utf8ToUtf16(line);
+    FILE* p = _wpopen(reinterpret_cast<const wchar_t*>(w.c_str()), L"rb");
+#else
+    FILE* p = popen(line.c_str(), "r");
+#endif
+    Outcome r{-1, {}};
+    if (!p) return r;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+#ifdef _WIN32
+    r.status = _pclose(p);
+    std::erase(r.out, '\r');  // the console's line ends
+#else
+    const int st = pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+#endif
+    return r;
+}
+
+class Cli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        pe::Image lib;
+        lib.version(pe::VersionInfo::simple("2.1"));
+        pe::writeFile(dir.file("tvlcore.dll"), pe::build(lib));
+        pe::Image exe;
+        exe.import("tvlcore.dll").version(pe::VersionInfo::simple("1.0"));
+        pe::writeFile(dir.file("app.exe"), pe::build(exe));
+        pe::Image broken;
+        broken.import("tvlcore.dll").import("tvlnowhere.dll");
+        pe::writeFile(dir.file("broken.exe"), pe::build(broken));
+        empty = dir.mkdir("empty");
+        dllPath = "--dll-path " + quote(empty);
+    }
+    testutil::TempDir dir;
+    std::string empty, dllPath;
+};
+
+}  // namespace
+
+TEST_F(Cli, ReportMatchesTheEngineLineForLine) {
+    const std::string app = dir.file("app.exe");
+    const Outcome r = run(dllPath + " " + quote(app));
+    EXPECT_EQ(r.status, 0) << r.out;
+    platform::setDllSearchFolders({empty});
+    std::vector<analysis::Cells> cells;
+    for (const analysis::Row& row : analysis::analyse({platform::listPath(app)}, false)) cells.push_back(row.cells);
+    platform::resetDllSearchFolders();
+    std::string expected;
+    for (const std::string& l : analysis::reportLines(cells, false)) expected += l + "\n";
+    EXPECT_EQ(r.out, expected);
+    EXPECT_NE(r.out.find("toi-même            : app.exe"), std::string::npos);
+}
+
+TEST_F(Cli, ErrorRowsGiveStatusOneAndUniqueDropsRepeats) {
+    const Outcome r = run(dllPath + " -u " + quote(dir.file("broken.exe")) + " " + quote(dir.file("app.exe")));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("tvlnowhere.dll invisible pour "), std::string::npos);
+    // tvlcore.dll is imported by both but reported once in the short format.
+    std::size_t count = 0;
+    for (std::size_t at = r.out.find("tvlcore.dll"); at != std::string::npos; at = r.out.find("tvlcore.dll", at + 1))
+        ++count;
+    EXPECT_EQ(count, 1u);
+
+    const Outcome missing = run(dllPath + " " + quote(dir.file("nothing-here.exe")));
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.out.find(" non ouvrable"), std::string::npos);
+}
+
+TEST_F(Cli, RelativeFilesAreMadeAbsolute) {
+    const std::string before = platform::currentDirectory();
+    ASSERT_TRUE(platform::setCurrentDirectory(dir.path()));
+    const Outcome r = run(dllPath + " app.exe");
+    platform::setCurrentDirectory(before);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find(platform::listPath(dir.path())), std::string::npos) << r.out;
+}
+
+TEST_F(Cli, JsonRowsCarryTheirKind) {
+    const Outcome r = run(dllPath + " --format json " + quote(dir.file("broken.exe")));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out.rfind("[", 0), 0u);
+    EXPECT_NE(r.out.find("{\"kind\": \"listed\", \"importer\": \"toi-même\", \"file\": \"broken.exe\""), std::string::npos);
+    EXPECT_NE(r.out.find("{\"kind\": \"import\", \"importer\": \"broken.exe\", \"file\": \"tvlcore.dll\""), std::string::npos);
+    EXPECT_NE(r.out.find("{\"kind\": \"error\", \"importer\": \"broken.exe\", \"file\": \"erreur\""), std::string::npos);
+}
+
+TEST_F(Cli, UsageErrorsHelpAndVersion) {
+    EXPECT_EQ(run("").status, 2);
+    EXPECT_EQ(run("--bogus x.exe").status, 2);
+    EXPECT_EQ(run("--format xml x.exe").status, 2);
+    EXPECT_EQ(run("--dll-path").status, 2);
+    const Outcome help = run("--help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("Usage: tavelin-report"), std::string::npos);
+    const Outcome version = run("--version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.substr(0, 23), "tavelin-report 1.3.0.81");
+}

@@ -1,0 +1,138 @@
+// The readers on binaries no one here wrote (Wine's PE DLLs, the MinGW-w64
+// runtime DLLs), compared with independent readers: objdump for the import
+// tables, python3-pefile for the FileVersion strings.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "inspect/fileversion.h"
+#include "inspect/uimports.h"
+#include "platform/platform.h"
+
+namespace {
+
+std::string capture(const std::string& command) {
+    std::string out;
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) return out;
+    char buf[65536];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    pclose(p);
+    return out;
+}
+
+bool haveCommand(const std::string& name) { return capture("command -v " + name + " 2>/dev/null").size() > 0; }
+
+std::vector<std::string> samples() {
+    std::vector<std::string> files;
+    std::error_code ec;
+    for (const char* dir : {"/usr/lib/x86_64-linux-gnu/wine/x86_64-windows", "/usr/lib/x86_64-linux-gnu/wine/i386-windows"})
+        for (const auto& e : std::filesystem::directory_iterator(dir, ec))
+            if (e.is_regular_file()) files.push_back(e.path().string());
+    for (const char* dir : {"/usr/x86_64-w64-mingw32/lib", "/usr/i686-w64-mingw32/lib",
+                            "/usr/lib/gcc/x86_64-w64-mingw32", "/usr/lib/gcc/i686-w64-mingw32"})
+        for (const auto& e : std::filesystem::recursive_directory_iterator(dir, ec))
+            if (e.is_regular_file() && e.path().extension() == ".dll") files.push_back(e.path().string());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+// Import names as objdump reads them, for every file of one objdump run.
+std::map<std::string, std::set<std::string>> objdumpImports(const std::vector<std::string>& files, const std::string& tool) {
+    std::map<std::string, std::set<std::string>> out;
+    for (std::size_t i = 0; i < files.size(); i += 100) {
+        std::string cmd = tool + " -p";
+        for (std::size_t j = i; j < std::min(files.size(), i + 100); ++j) cmd += " '" + files[j] + "'";
+        const std::string text = capture(cmd + " 2>/dev/null");
+        std::string current;
+        std::size_t pos = 0;
+        while (pos < text.size()) {
+            std::size_t end = text.find('\n', pos);
+            if (end == std::string::npos) end = text.size();
+            const std::string line = text.substr(pos, end - pos);
+            pos = end + 1;
+            const std::size_t colon = line.find(":     file format");
+            if (colon != std::string::npos) {
+                current = line.substr(0, colon);
+                out[current];
+            } else if (const std::size_t at = line.find("DLL Name: "); at != std::string::npos) {
+                out[current].insert(platform::toLower(line.substr(at + 10)));
+            }
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(RealBinaries, ImportNamesAgreeWithObjdump) {
+    const std::vector<std::string> files = samples();
+    if (files.empty() || !haveCommand("x86_64-w64-mingw32-objdump")) GTEST_SKIP() << "no samples or no objdump";
+    const auto reference = objdumpImports(files, "x86_64-w64-mingw32-objdump");
+    std::size_t compared = 0;
+    for (const std::string& f : files) {
+        const auto it = reference.find(f);
+        if (it == reference.end()) continue;  // not a PE image for objdump either
+        // Every DLL name becomes a found path or an "invisible pour" line.
+        platform::setDllSearchFolders({platform::directoryPart(f)});
+        PEFile::Recursive = false;
+        std::set<std::string> ours;
+        {
+            PEFile pe(f);
+            ASSERT_TRUE(pe.Done) << f;
+            for (const std::string& p : PEFile::Found) ours.insert(platform::toLower(platform::fileNamePart(p)));
+            for (const std::string& e : PEFile::Errors) ours.insert(platform::toLower(e.substr(0, e.find(" invisible pour "))));
+        }
+        EXPECT_EQ(ours, it->second) << f;
+        ++compared;
+    }
+    platform::resetDllSearchFolders();
+    EXPECT_GT(compared, files.size() / 2);
+}
+
+TEST(RealBinaries, FileVersionsAgreeWithPefile) {
+    const std::vector<std::string> files = samples();
+    if (files.empty() || capture("/usr/bin/python3 -c 'import pefile' 2>&1").size() > 0) GTEST_SKIP() << "no pefile";
+    // pefile's first string table; the files here hold one translation each.
+    std::string script =
+        "import pefile,sys\n"
+        "for f in sys.argv[1:]:\n"
+        "  v='V: ???'\n"
+        "  try:\n"
+        "    pe=pefile.PE(f,fast_load=True)\n"
+        "    pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY['IMAGE_DIRECTORY_ENTRY_RESOURCE']])\n"
+        "    for info in getattr(pe,'FileInfo',[]) or []:\n"
+        "      for e in info:\n"
+        "        for t in getattr(e,'StringTable',[]):\n"
+        "          x=t.entries.get(b'FileVersion')\n"
+        "          if x is not None and v=='V: ???': v=x.decode('utf-8','replace')\n"
+        "  except Exception: pass\n"
+        "  print(f+'\\t'+v)\n";
+    std::FILE* s = std::fopen("/tmp/tavelin-pefile-versions.py", "w");
+    ASSERT_NE(s, nullptr);
+    std::fputs(script.c_str(), s);
+    std::fclose(s);
+    std::string cmd = "/usr/bin/python3 /tmp/tavelin-pefile-versions.py";
+    for (const std::string& f : files) cmd += " '" + f + "'";
+    const std::string text = capture(cmd);
+    std::size_t compared = 0, withVersion = 0, pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.find('\n', pos);
+        if (end == std::string::npos) end = text.size();
+        const std::string line = text.substr(pos, end - pos);
+        pos = end + 1;
+        const std::size_t tab = line.find('\t');
+        if (tab == std::string::npos) continue;
+        const std::string file = line.substr(0, tab), version = line.substr(tab + 1);
+        EXPECT_EQ(FileVersionString(file), version) << file;
+        ++compared;
+        withVersion += version != "V: ???";
+    }
+    EXPECT_EQ(compared, files.size());
+    EXPECT_GT(withVersion, compared / 4);
+}
