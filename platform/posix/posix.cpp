@@ -65,8 +65,17 @@ MapStatus MappedFile::open(const std::string& path) {
 // ---------------------------------------------------------------------------
 // Current directory and paths
 
+namespace {
+// The current directory as last set through this layer: the DLL search asks
+// for it once per import, and only this layer changes it.
+thread_local std::string t_knownDirectory;
+}  // namespace
+
 std::string currentDirectory() {
-    std::string buf(PATH_MAX, '\0');
+    if (!t_knownDirectory.empty()) return t_knownDirectory;
+    char stackBuf[PATH_MAX];
+    if (getcwd(stackBuf, sizeof stackBuf)) return stackBuf;
+    std::string buf(2 * PATH_MAX, '\0');
     while (!getcwd(buf.data(), buf.size())) {
         if (errno != ERANGE) return std::string();
         buf.resize(buf.size() * 2);
@@ -75,7 +84,13 @@ std::string currentDirectory() {
     return buf;
 }
 
-bool setCurrentDirectory(const std::string& dir) { return !dir.empty() && chdir(dir.c_str()) == 0; }
+bool setCurrentDirectory(const std::string& dir) {
+    t_knownDirectory.clear();
+    if (dir.empty() || chdir(dir.c_str()) != 0) return false;
+    // A relative or symlinked name is resolved once by the system.
+    if (dir[0] == '/' && dir.find("/.") == std::string::npos) t_knownDirectory = dir;
+    return true;
+}
 
 std::string fileNamePart(const std::string& path) {
     const std::size_t p = path.rfind('/');
