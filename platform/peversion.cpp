@@ -38,7 +38,7 @@ struct DirEntry {
 };
 
 // The ID entries of one resource directory.
-bool readDirectory(const Bytes& img, std::uint64_t base, std::uint64_t dirOffset, std::vector<DirEntry>& out) {
+bool readDirectory(const ByteSource& img, std::uint64_t base, std::uint64_t dirOffset, std::vector<DirEntry>& out) {
     std::uint16_t named = 0, ids = 0;
     const std::uint64_t at = base + dirOffset;
     if (!img.u16(at + 12, named) || !img.u16(at + 14, ids)) return false;
@@ -151,9 +151,50 @@ bool findNode(const std::uint8_t* block, std::string_view subBlock, Bytes& b, No
 
 }  // namespace
 
+namespace {
+class MemorySource : public ByteSource {
+public:
+    MemorySource(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+    std::uint64_t size() const override { return size_; }
+    bool read(std::uint64_t offset, void* out, std::size_t count) const override {
+        if (!has(offset, count)) return false;
+        std::memcpy(out, data_ + offset, count);
+        return true;
+    }
+
+private:
+    const std::uint8_t* data_;
+    std::size_t size_;
+};
+}  // namespace
+
+bool ByteSource::u16(std::uint64_t offset, std::uint16_t& out) const {
+    std::uint8_t b[2];
+    if (!read(offset, b, 2)) return false;
+    out = static_cast<std::uint16_t>(b[0] | (b[1] << 8));
+    return true;
+}
+
+bool ByteSource::u32(std::uint64_t offset, std::uint32_t& out) const {
+    std::uint8_t b[4];
+    if (!read(offset, b, 4)) return false;
+    out = static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |
+          (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
+    return true;
+}
+
 bool findVersionResource(const std::uint8_t* image, std::size_t size, std::uint16_t userLanguage,
                          std::size_t& offset, std::size_t& length) {
-    const Bytes img{image, size};
+    std::uint64_t at = 0, len = 0;
+    if (!findVersionResource(MemorySource(image, size), userLanguage, at, len)) return false;
+    offset = static_cast<std::size_t>(at);
+    length = static_cast<std::size_t>(len);
+    return true;
+}
+
+bool findVersionResource(const ByteSource& img, std::uint16_t userLanguage, std::uint64_t& offset,
+                         std::uint64_t& length) {
+    const std::uint64_t size = img.size();
     std::uint16_t magic = 0, sectionCount = 0, optionalSize = 0, optionalMagic = 0;
     std::uint32_t lfanew = 0, signature = 0;
     if (!img.u16(0, magic) || magic != 0x5A4D || !img.u32(0x3C, lfanew)) return false;
@@ -197,8 +238,8 @@ bool findVersionResource(const std::uint8_t* image, std::size_t size, std::uint1
     if (!img.u32(data, dataRva) || !img.u32(data + 4, dataSize)) return false;
     std::uint64_t at = 0;
     if (!rvaToOffset(sections, dataRva, at) || at >= size) return false;
-    offset = static_cast<std::size_t>(at);
-    length = static_cast<std::size_t>(dataSize < size - at ? dataSize : size - at);
+    offset = at;
+    length = dataSize < size - at ? dataSize : size - at;
     return length > 0;
 }
 

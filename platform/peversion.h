@@ -17,6 +17,22 @@ namespace platform {
 bool findVersionResource(const std::uint8_t* image, std::size_t size, std::uint16_t userLanguage,
                          std::size_t& offset, std::size_t& length);
 
+// Random access to an image's bytes, for readers that do not map the file.
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    virtual std::uint64_t size() const = 0;
+    // False when [offset, offset + count) is not all inside the source.
+    virtual bool read(std::uint64_t offset, void* out, std::size_t count) const = 0;
+
+    bool has(std::uint64_t offset, std::uint64_t count) const { return offset <= size() && count <= size() - offset; }
+    bool u16(std::uint64_t offset, std::uint16_t& out) const;
+    bool u32(std::uint64_t offset, std::uint32_t& out) const;
+};
+
+bool findVersionResource(const ByteSource& image, std::uint16_t userLanguage, std::uint64_t& offset,
+                         std::uint64_t& length);
+
 // VerQueryValue over a version block (VS_VERSIONINFO tree). The block's first
 // WORD bounds the walk; callers that copy a resource into a smaller buffer cut
 // it first (see clampVersionBlock). Keys are compared ignoring ASCII case.

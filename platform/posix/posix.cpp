@@ -344,9 +344,6 @@ bool searchDll(const std::string& name, std::string& fullPath) {
 // Version information
 
 namespace {
-bool locateVersion(const MappedFile& file, std::size_t& offset, std::size_t& length) {
-    return findVersionResource(file.data(), file.size(), localeLanguageId(), offset, length) && length >= 6;
-}
 
 std::vector<std::uint8_t>& ownVersionBlock() {
     static std::vector<std::uint8_t> block;
@@ -359,12 +356,92 @@ const std::vector<std::uint8_t>* ownBlockFor(const std::string& path) {
     if (block.size() < 6 || path.empty()) return nullptr;
     static const std::string self = executablePath();
     if (path == self) return &block;
-    std::error_code ec;
-    return std::filesystem::equivalent(path, self, ec) ? &block : nullptr;
+    static const struct stat selfStat = [] {
+        struct stat st {};
+        stat(self.c_str(), &st);
+        return st;
+    }();
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && st.st_dev == selfStat.st_dev && st.st_ino == selfStat.st_ino ? &block
+                                                                                                         : nullptr;
 }
+
 }  // namespace
 
 void setOwnVersionBlock(std::vector<std::uint8_t> block) { ownVersionBlock() = std::move(block); }
+
+namespace {
+
+// The version query reads a few scattered blocks of the file with pread:
+// cheaper than mapping and unmapping the whole image for each row.
+class FileSource : public ByteSource {
+public:
+    explicit FileSource(const std::string& path) {
+        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        struct stat st;
+        if (fd_ >= 0 && (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0)) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+        if (fd_ >= 0) size_ = static_cast<std::uint64_t>(st.st_size);
+    }
+    ~FileSource() override {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FileSource(const FileSource&) = delete;
+    FileSource& operator=(const FileSource&) = delete;
+
+    bool ok() const { return fd_ >= 0; }
+    std::uint64_t size() const override { return size_; }
+
+    bool read(std::uint64_t offset, void* out, std::size_t count) const override {
+        if (!has(offset, count)) return false;
+        auto* dst = static_cast<std::uint8_t*>(out);
+        while (count > 0) {
+            const std::uint64_t index = offset / kBlock;
+            Block& b = blocks_[index % kSlots];
+            if (b.index != index) {
+                b.index = UINT64_MAX;
+                const ssize_t n = pread(fd_, b.data, kBlock, static_cast<off_t>(index * kBlock));
+                if (n <= 0) return false;
+                b.index = index;
+                b.length = static_cast<std::size_t>(n);
+            }
+            const std::size_t at = static_cast<std::size_t>(offset - index * kBlock);
+            if (at >= b.length) return false;  // the file shrank under us
+            const std::size_t take = std::min(count, b.length - at);
+            std::memcpy(dst, b.data + at, take);
+            dst += take;
+            offset += take;
+            count -= take;
+        }
+        return true;
+    }
+
+private:
+    static constexpr std::size_t kBlock = 4096, kSlots = 4;
+    struct Block {
+        std::uint64_t index = UINT64_MAX;
+        std::size_t length = 0;
+        std::uint8_t data[kBlock];
+    };
+    int fd_ = -1;
+    std::uint64_t size_ = 0;
+    mutable Block blocks_[kSlots];
+};
+
+// The version resource of `path`, read whole into `out`.
+bool readVersionResource(const std::string& path, std::vector<std::uint8_t>& out) {
+    FileSource file(path);
+    std::uint64_t offset = 0, length = 0;
+    if (!file.ok() || !findVersionResource(file, localeLanguageId(), offset, length) || length < 6 ||
+        length > UINT32_MAX)
+        return false;
+    out.resize(static_cast<std::size_t>(length));
+    return file.read(offset, out.data(), out.size());
+}
+
+}  // namespace
 
 namespace {
 // The size query keeps the resource it located for the read that follows it
@@ -381,46 +458,31 @@ thread_local std::uint32_t t_lastHandle = 0;
 std::uint32_t fileVersionInfoSize(const std::string& path, std::uint32_t& handle) {
     handle = 0;
     t_pending = PendingVersion{};
-    if (const auto* own = ownBlockFor(path)) return static_cast<std::uint32_t>(own->size());
     if (const auto* own = ownBlockFor(path)) {
         t_pending.bytes = *own;
-    } else {
-        MappedFile file;
-        std::size_t offset, length;
-        if (file.open(path) != MapStatus::Ok || !locateVersion(file, offset, length)) return 0;
-        t_pending.bytes.assign(file.data() + offset, file.data() + offset + length);
+    } else if (!readVersionResource(path, t_pending.bytes)) {
+        t_pending.bytes.clear();
+        return 0;
     }
     if (++t_lastHandle == 0) ++t_lastHandle;
     handle = t_lastHandle;
     t_pending.handle = handle;
     t_pending.path = path;
-    return static_cast<std::uint32_t>(std::min<std::size_t>(t_pending.bytes.size(), UINT32_MAX));
+    return static_cast<std::uint32_t>(t_pending.bytes.size());
 }
 
 bool fileVersionInfo(const std::string& path, std::uint32_t handle, std::uint32_t size, void* block) {
     if (!block || size < 6) return false;
-    if (const auto* own = ownBlockFor(path)) {
-        const std::size_t n = std::min<std::size_t>(size, own->size());
-        std::memcpy(block, own->data(), n);
-        clampVersionBlock(static_cast<std::uint8_t*>(block), n);
-        return true;
-    }
     PendingVersion pending = std::move(t_pending);
     t_pending = PendingVersion{};
-    std::size_t n;
-    if (handle != 0 && pending.handle == handle && pending.path == path) {
-        n = std::min<std::size_t>(size, pending.bytes.size());
-        std::memcpy(block, pending.bytes.data(), n);
-    } else if (const auto* own = ownBlockFor(path)) {
-        n = std::min<std::size_t>(size, own->size());
-        std::memcpy(block, own->data(), n);
-    } else {
-        MappedFile file;
-        std::size_t offset, length;
-        if (file.open(path) != MapStatus::Ok || !locateVersion(file, offset, length)) return false;
-        n = std::min<std::size_t>(size, length);
-        std::memcpy(block, file.data() + offset, n);
+    if (handle == 0 || pending.handle != handle || pending.path != path) {
+        pending.bytes.clear();
+        if (const auto* own = ownBlockFor(path)) pending.bytes = *own;
+        else if (!readVersionResource(path, pending.bytes)) return false;
     }
+    const std::size_t n = std::min<std::size_t>(size, pending.bytes.size());
+    if (n < 6) return false;
+    std::memcpy(block, pending.bytes.data(), n);
     clampVersionBlock(static_cast<std::uint8_t*>(block), n);
     return true;
 }
