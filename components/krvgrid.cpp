@@ -576,6 +576,8 @@ void TKRVGrid::keyPressEvent(QKeyEvent* event) {
 
 // --- drag and drop ----------------------------------------------------------
 
+QString TKRVGrid::CellMimeType() { return QString::fromLatin1(kCellMime); }
+
 void TKRVGrid::BeginDrag() {
     auto* mime = new QMimeData;
     mime->setText(GetCell());

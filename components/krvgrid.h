@@ -124,8 +124,9 @@ public:
     void SortByColumn(int col);
 
     // Starts a drag of the current cell's text; the grid never starts one
-    // on its own.
+    // on its own. Drags answered by the grid carry CellMimeType().
     void BeginDrag();
+    static QString CellMimeType();
 
     bool HeadClickSort = true;
     bool Empty = true;

@@ -1,0 +1,472 @@
+#include "krvgrid.h"
+
+#include "platform/platform.h"
+
+#include <QApplication>
+#include <QDragEnterEvent>
+#include <QHeaderView>
+#include <QMimeData>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Table = std::vector<QStringList>;
+
+// A grid as the host uses it: four columns, one title row, no fixed column,
+// data rows `rows`.
+std::unique_ptr<TKRVGrid> makeGrid(const Table& rows, int fixedCols = 0) {
+    auto g = std::make_unique<TKRVGrid>();
+    g->SetFixedCols(fixedCols);
+    g->Clear(4, 2);
+    g->SetRows(0, {"Importateur", "Fichier", "Chemin", "Version"});
+    g->SetDataRows(rows);
+    g->resize(500, 400);
+    g->show();
+    QCoreApplication::processEvents();
+    return g;
+}
+
+Table dataOf(const TKRVGrid& g) {
+    Table t;
+    for (int r = g.FixedRows(); r < g.RowCount(); ++r)
+        t.push_back(g.Rows(r));
+    return t;
+}
+
+QStringList row(const QString& a, const QString& b = {}, const QString& c = {}, const QString& d = {}) {
+    return {a, b, c, d};
+}
+
+void clickHeader(TKRVGrid& g, int col, Qt::MouseButton button = Qt::LeftButton) {
+    QHeaderView* h = g.horizontalHeader();
+    const QPoint p(h->sectionViewportPosition(col) + h->sectionSize(col) / 2, h->viewport()->height() / 2);
+    QTest::mouseClick(h->viewport(), button, {}, p);
+}
+
+QPoint cellPos(const TKRVGrid& g, int col, int r) {
+    return g.visualRect(g.model()->index(r - g.FixedRows(), col)).center();
+}
+
+}  // namespace
+
+// --- row operations -----------------------------------------------------------
+
+TEST(KRVGridRows, ClearKeepsTitlesAndLeavesOneBlankDataRow) {
+    auto g = makeGrid({row("a", "b"), row("c", "d"), row("e")});
+    g->Empty = false;
+    g->Clear(4, 2);
+    EXPECT_EQ(g->RowCount(), 2);
+    EXPECT_EQ(g->ColCount(), 4);
+    EXPECT_EQ(g->Rows(0), QStringList({"Importateur", "Fichier", "Chemin", "Version"}));
+    EXPECT_EQ(g->Rows(1), row({}));
+    EXPECT_TRUE(g->Empty);
+    EXPECT_EQ(g->horizontalHeader()->model()->headerData(1, Qt::Horizontal).toString(), "Fichier");
+}
+
+TEST(KRVGridRows, DeleteRowBlanksTheOnlyDataRowOrRemovesOne) {
+    auto g = makeGrid({row("P"), row("Q"), row("R")});
+    g->Empty = false;
+    g->DeleteRow(2);
+    EXPECT_EQ(dataOf(*g), Table({row("P"), row("R")}));
+    EXPECT_FALSE(g->Empty);
+    g->DeleteRow(1);
+    g->DeleteRow(1);
+    EXPECT_EQ(g->RowCount(), 2);
+    EXPECT_EQ(dataOf(*g), Table({row({})}));
+    EXPECT_TRUE(g->Empty);
+    EXPECT_EQ(g->Cells(0, 0), "Importateur");
+}
+
+TEST(KRVGridRows, InsertMoveExchangeShiftTextsByIndex) {
+    auto g = makeGrid({row("P"), row("Q"), row("R")});
+    g->InsertRow(2);
+    EXPECT_EQ(dataOf(*g), Table({row("P"), row({}), row("Q"), row("R")}));
+    g->InsertRow(g->RowCount());  // appending is allowed
+    EXPECT_EQ(g->RowCount(), 6);
+
+    auto m = makeGrid({row("A"), row("B"), row("C"), row("D")});
+    m->MoveRow(2, 2);
+    EXPECT_EQ(dataOf(*m), Table({row("A"), row("B"), row("C"), row("D")}));
+    m->MoveRow(4, 1);
+    EXPECT_EQ(dataOf(*m), Table({row("D"), row("A"), row("B"), row("C")}));
+    m->MoveRow(1, 3);
+    EXPECT_EQ(dataOf(*m), Table({row("A"), row("B"), row("D"), row("C")}));
+    m->ExchangeRows(1, 4);
+    EXPECT_EQ(dataOf(*m), Table({row("C"), row("B"), row("D"), row("A")}));
+    m->ExchangeRows(2, 2);
+    EXPECT_EQ(dataOf(*m), Table({row("C"), row("B"), row("D"), row("A")}));
+    m->CopyRow(1, 2);
+    m->ClearRow(3);
+    EXPECT_EQ(dataOf(*m), Table({row("C"), row("C"), row({}), row("A")}));
+}
+
+TEST(KRVGridRows, OutOfRangeIndicesRaiseAndChangeNothing) {
+    auto g = makeGrid({row("P", "1"), row("Q", "2")});
+    const Table before = dataOf(*g);
+    const int rows = g->RowCount();
+    for (int bad : {0, -1, rows}) {
+        try {
+            g->ExchangeRows(1, bad);
+            FAIL() << "no error for " << bad;
+        } catch (const EListError& e) {
+            EXPECT_STREQ(e.what(), "Index hors limites");
+        }
+        EXPECT_THROW(g->ExchangeRows(bad, 2), EListError);
+    }
+    EXPECT_THROW(g->CopyRow(1, rows), EListError);
+    EXPECT_THROW(g->CopyRow(-1, 1), EListError);
+    EXPECT_THROW(g->ClearRow(rows), EListError);
+    EXPECT_THROW(g->InsertRow(rows + 1), EListError);
+    EXPECT_THROW(g->InsertRow(-1), EListError);
+    EXPECT_THROW(g->DeleteRow(rows), EListError);
+    EXPECT_THROW(g->MoveRow(1, rows), EListError);
+    EXPECT_THROW(g->MoveRow(-5, 1), EListError);
+    EXPECT_THROW(g->SetCells(4, 1, "x"), EListError);
+    EXPECT_THROW(g->SetRow(rows), EListError);
+    EXPECT_EQ(g->RowCount(), rows);
+    EXPECT_EQ(dataOf(*g), before);
+    EXPECT_EQ(g->Cells(0, 0), "Importateur");
+    EXPECT_EQ(g->Cells(9, 99), "");
+}
+
+TEST(KRVGridRows, CountsStayConsistentWithFixedRowsAndColumns) {
+    TKRVGrid g;
+    EXPECT_EQ(g.ColCount(), 5);
+    EXPECT_EQ(g.RowCount(), 5);
+    EXPECT_EQ(g.FixedRows(), 1);
+    EXPECT_EQ(g.FixedCols(), 1);
+    g.SetRowCount(0);  // never below one row, fixed rows kept below the total
+    EXPECT_EQ(g.RowCount(), 1);
+    EXPECT_EQ(g.FixedRows(), 0);
+    EXPECT_TRUE(g.horizontalHeader()->isHidden());
+    g.SetRowCount(3);
+    g.SetFixedRows(2);
+    g.SetCells(1, 0, "haut");
+    g.SetCells(1, 1, "bas");
+    EXPECT_EQ(g.model()->rowCount(), 1);
+    EXPECT_EQ(g.model()->headerData(1, Qt::Horizontal).toString(), "haut\nbas");
+    g.SetFixedRows(7);
+    EXPECT_EQ(g.FixedRows(), 2);
+}
+
+// --- current cell, cell lookup, mouse-down hook -------------------------------
+
+TEST(KRVGridCells, CurrentCellAndMouseToCellUseGridIndices) {
+    auto g = makeGrid({row("a", "b", "c", "d"), row("e", "f", "g", "h")});
+    g->SetRowSelect(true);
+    g->SetCol(2);
+    g->SetRow(2);
+    EXPECT_EQ(g->GetCell(), "g");
+    g->SetCell("G");
+    EXPECT_EQ(g->Cells(2, 2), "G");
+    EXPECT_EQ(g->currentIndex().row(), 1);
+
+    int c, r;
+    const QPoint inCell = g->viewport()->mapTo(g.get(), cellPos(*g, 1, 2));
+    g->MouseToCell(inCell.x(), inCell.y(), c, r);
+    EXPECT_EQ(c, 1);
+    EXPECT_EQ(r, 2);
+    QHeaderView* h = g->horizontalHeader();
+    const QPoint inTitle = h->viewport()->mapTo(g.get(), QPoint(h->sectionViewportPosition(3) + 3, 2));
+    g->MouseToCell(inTitle.x(), inTitle.y(), c, r);
+    EXPECT_EQ(c, 3);
+    EXPECT_EQ(r, 0);
+    const QPoint below = g->viewport()->mapTo(g.get(), QPoint(5, g->viewport()->height() - 2));
+    g->MouseToCell(below.x(), below.y(), c, r);
+    EXPECT_EQ(c, 0);
+    EXPECT_EQ(r, -1);
+    g->MouseToCell(-50, -50, c, r);
+    EXPECT_EQ(c, -1);
+    EXPECT_EQ(r, -1);
+
+    g->SetRow(0);  // the host may make the title row current
+    EXPECT_EQ(g->Row(), 0);
+    EXPECT_FALSE(g->currentIndex().isValid());
+}
+
+TEST(KRVGridCells, MouseDownFiresAfterTheCurrentCellFollowsTheClick) {
+    auto g = makeGrid({row("a"), row("b"), row("c")});
+    int rowSeen = -1;
+    QObject::connect(g.get(), &TKRVGrid::MouseDown, [&](Qt::MouseButton b, Qt::KeyboardModifiers, int x, int y) {
+        int c, r;
+        g->MouseToCell(x, y, c, r);
+        EXPECT_EQ(b, Qt::LeftButton);
+        EXPECT_EQ(r, 3);
+        rowSeen = g->Row();
+    });
+    QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, cellPos(*g, 0, 3));
+    EXPECT_EQ(rowSeen, 3);
+}
+
+// --- header-click sorting -------------------------------------------------------
+
+TEST(KRVGridSort, HeaderClickSortsAscendingStableIgnoringCase) {
+    auto g = makeGrid({row("9", "b"), row("ABC", "1"), row("10", "é"), row("abc", "2"), row("", "É"), row("Émile"),
+                       row("emile")});
+    g->SetCol(1);
+    g->SetRow(4);
+    clickHeader(*g, 0);
+    EXPECT_EQ(dataOf(*g), Table({row("", "É"), row("10", "é"), row("9", "b"), row("ABC", "1"), row("abc", "2"),
+                                 row("emile"), row("Émile")}));
+    EXPECT_EQ(g->Col(), 1);  // the current cell keeps its indices
+    EXPECT_EQ(g->Row(), 4);
+
+    // Accented capitals lower like their small letters: é and É are equal.
+    clickHeader(*g, 1);
+    const Table once = dataOf(*g);
+    EXPECT_EQ(once[5][1], "É");  // equal keys keep their order
+    EXPECT_EQ(once[6][1], "é");
+    clickHeader(*g, 1);
+    EXPECT_EQ(dataOf(*g), once);
+}
+
+TEST(KRVGridSort, OnlyATitleClickWithSortingOnSorts) {
+    const Table rows = {row("b"), row("a")};
+    auto g = makeGrid(rows);
+    QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, cellPos(*g, 0, 1));
+    EXPECT_EQ(dataOf(*g), rows);
+    g->HeadClickSort = false;
+    clickHeader(*g, 0);
+    EXPECT_EQ(dataOf(*g), rows);
+
+    // Any button sorts, and the host's mouse-down hook sees the sorted rows.
+    g->HeadClickSort = true;
+    QString firstSeen;
+    QObject::connect(g.get(), &TKRVGrid::MouseDown, [&] { firstSeen = g->Cells(0, 1); });
+    clickHeader(*g, 0, Qt::RightButton);
+    EXPECT_EQ(firstSeen, "a");
+
+    auto noTitle = makeGrid(rows);
+    noTitle->SetFixedRows(0);
+    QTest::mouseClick(noTitle->viewport(), Qt::LeftButton, {}, cellPos(*noTitle, 0, 0));
+    EXPECT_EQ(noTitle->Cells(0, 0), "Importateur");
+
+    auto fixedCol = makeGrid(rows, 1);  // titles of fixed columns do not sort
+    clickHeader(*fixedCol, 0);
+    EXPECT_EQ(dataOf(*fixedCol), rows);
+}
+
+// The literal insertion sort, through the grid's own row moves.
+void insertionSort(TKRVGrid& g, int col) {
+    const auto key = [&](int r) { return platform::toLower(g.Cells(col, r).toStdString()); };
+    for (int i = g.FixedRows() + 1; i < g.RowCount(); ++i) {
+        int j = i;
+        const std::string ki = key(i);
+        while (j > g.FixedRows() && ki < key(j - 1))
+            --j;
+        if (j != i)
+            g.MoveRow(i, j);
+    }
+}
+
+TEST(KRVGridSort, FastSortGivesTheInsertionSortsExactOrder) {
+    const QStringList words = {"", "a", "A", "ab", "Ab", "b", "é", "É", "e", "10", "9", "z", "Zoé", "zoe", "ä"};
+    std::mt19937 rng(1234);
+    for (int round = 0; round < 300; ++round) {
+        const int n = std::uniform_int_distribution<int>(0, 40)(rng);
+        Table rows;
+        for (int i = 0; i < n; ++i) {
+            QStringList r;
+            for (int c = 0; c < 3; ++c)
+                r << words[std::uniform_int_distribution<int>(0, int(words.size()) - 1)(rng)];
+            r << QString::number(i);  // identity, to see stability
+            rows.push_back(r);
+        }
+        const int col = std::uniform_int_distribution<int>(0, 2)(rng);
+        auto fast = makeGrid(rows);
+        auto slow = makeGrid(rows);
+        fast->SortByColumn(col);
+        insertionSort(*slow, col);
+        ASSERT_EQ(dataOf(*fast), dataOf(*slow)) << "round " << round << " column " << col;
+    }
+}
+
+// --- drag and drop ---------------------------------------------------------------
+
+namespace {
+
+struct DragResult {
+    bool enterAccepted = false;
+    bool moveAccepted = false;
+};
+
+// A drag that enters over (c0, r0), moves to (c1, r1) and drops there.
+DragResult dragCell(TKRVGrid& g, int c0, int r0, int c1, int r1, Qt::KeyboardModifiers mods) {
+    QMimeData mime;
+    mime.setData(TKRVGrid::CellMimeType(), g.GetCell().toUtf8());
+    const auto actions = Qt::CopyAction | Qt::MoveAction;
+    DragResult res;
+    QDragEnterEvent enter(cellPos(g, c0, r0), actions, &mime, Qt::LeftButton, mods);
+    QApplication::sendEvent(g.viewport(), &enter);
+    res.enterAccepted = enter.isAccepted();
+    if (!res.enterAccepted)
+        return res;
+    QDragMoveEvent move(cellPos(g, c1, r1), actions, &mime, Qt::LeftButton, mods);
+    QApplication::sendEvent(g.viewport(), &move);
+    res.moveAccepted = move.isAccepted();
+    QDropEvent drop(cellPos(g, c1, r1), actions, &mime, Qt::LeftButton, mods);
+    QApplication::sendEvent(g.viewport(), &drop);
+    return res;
+}
+
+struct Dropped {
+    int calls = 0;
+    int srcCol = -1, srcRow = -1, dstCol = -1, dstRow = -1;
+    QString srcText, dstText;
+    bool deleteSrc = false;
+};
+
+void record(TKRVGrid& g, Dropped& d) {
+    g.OnCellDropped = [&d](TKRVGrid*, int sc, int sr, int dc, int dr, const QString& st, const QString& dt,
+                           bool del) {
+        d = {d.calls + 1, sc, sr, dc, dr, st, dt, del};
+    };
+}
+
+}  // namespace
+
+TEST(KRVGridDrag, DeadKeyChoosesBetweenCopyAndMove) {
+    struct Case {
+        TtmAction action;
+        TDeadKey key;
+        Qt::KeyboardModifiers mods;
+        bool moves;
+    };
+    const Case cases[] = {
+        {tmDeplace, ttmCtrl, Qt::NoModifier, false},    {tmDeplace, ttmCtrl, Qt::ControlModifier, true},
+        {tmCopie, ttmCtrl, Qt::NoModifier, true},       {tmCopie, ttmCtrl, Qt::ControlModifier, false},
+        {tmDeplace, ttmShift, Qt::ControlModifier, false}, {tmDeplace, ttmShift, Qt::ShiftModifier, true},
+    };
+    for (const Case& k : cases) {
+        auto g = makeGrid({row("src", "x"), row("y", "dst")});
+        g->DeadKeyAction = k.action;
+        g->SetDeadKey(k.key);
+        EXPECT_EQ(g->DeadKeyCode(), k.key == ttmShift ? 16 : 17);
+        Dropped d;
+        record(*g, d);
+        g->SetCol(0);
+        g->SetRow(1);
+        const DragResult res = dragCell(*g, 0, 1, 1, 2, k.mods);
+        EXPECT_TRUE(res.enterAccepted);
+        EXPECT_TRUE(res.moveAccepted);
+        EXPECT_EQ(g->Cells(1, 2), "src");
+        EXPECT_EQ(g->Cells(0, 1), k.moves ? "" : "src");
+        EXPECT_EQ(g->Col(), 1);
+        EXPECT_EQ(g->Row(), 2);
+        ASSERT_EQ(d.calls, 1);
+        EXPECT_EQ(d.srcCol, 0);
+        EXPECT_EQ(d.srcRow, 1);
+        EXPECT_EQ(d.dstCol, 1);
+        EXPECT_EQ(d.dstRow, 2);
+        EXPECT_EQ(d.srcText, "src");
+        EXPECT_EQ(d.dstText, "dst");
+        EXPECT_EQ(d.deleteSrc, k.moves);
+    }
+}
+
+TEST(KRVGridDrag, MoveOntoTheSourceCellKeepsTheText) {
+    auto g = makeGrid({row("src")});
+    Dropped d;
+    record(*g, d);
+    g->SetCol(0);
+    g->SetRow(1);
+    dragCell(*g, 0, 1, 0, 1, Qt::ControlModifier);
+    EXPECT_EQ(g->Cells(0, 1), "src");
+    ASSERT_EQ(d.calls, 1);
+    EXPECT_FALSE(d.deleteSrc);
+}
+
+TEST(KRVGridDrag, RefusedDragsWriteNothing) {
+    // Entering over another cell than the current one: refused throughout.
+    auto g = makeGrid({row("src", "x"), row("y", "dst")});
+    Dropped d;
+    record(*g, d);
+    g->SetCol(0);
+    g->SetRow(1);
+    EXPECT_FALSE(dragCell(*g, 1, 1, 1, 2, {}).enterAccepted);
+    // Even when a later drag over the grid reaches the same cell afresh.
+    QMimeData mime;
+    mime.setData(TKRVGrid::CellMimeType(), "src");
+    QDragMoveEvent move(cellPos(*g, 1, 2), Qt::CopyAction, &mime, Qt::LeftButton, {});
+    QApplication::sendEvent(g->viewport(), &move);
+    EXPECT_FALSE(move.isAccepted());
+    EXPECT_EQ(g->Cells(1, 2), "dst");
+
+    // The host refuses the target: nothing written, the current cell moves,
+    // no dropped event.
+    int asked = 0;
+    g->OnDropOnCell = [&](TKRVGrid*, int c, int r, bool& accept) {
+        ++asked;
+        accept = !(c == 1 && r == 2);
+    };
+    const DragResult res = dragCell(*g, 0, 1, 1, 2, {});
+    EXPECT_TRUE(res.enterAccepted);
+    EXPECT_FALSE(res.moveAccepted);
+    EXPECT_GT(asked, 0);
+    EXPECT_EQ(g->Cells(1, 2), "dst");
+    EXPECT_EQ(g->Col(), 1);
+    EXPECT_EQ(g->Row(), 2);
+    EXPECT_EQ(d.calls, 0);
+
+    // A drop on a fixed cell writes nothing, keeps the current cell and asks
+    // nobody.
+    auto f = makeGrid({row("fixe", "src"), row("fixe", "dst")}, 1);
+    Dropped fd;
+    record(*f, fd);
+    f->OnDropOnCell = [](TKRVGrid*, int c, int, bool&) { EXPECT_GE(c, 1); };
+    f->SetCol(1);
+    f->SetRow(1);
+    dragCell(*f, 1, 1, 0, 2, {});
+    EXPECT_EQ(f->Cells(0, 2), "fixe");
+    EXPECT_EQ(f->Col(), 1);
+    EXPECT_EQ(f->Row(), 1);
+    EXPECT_EQ(fd.calls, 0);
+
+    // Drags that are not a grid cell's are not answered.
+    QMimeData text;
+    text.setText("du texte");
+    QDragEnterEvent foreign(cellPos(*f, 1, 1), Qt::CopyAction, &text, Qt::LeftButton, {});
+    QApplication::sendEvent(f->viewport(), &foreign);
+    EXPECT_FALSE(foreign.isAccepted());
+}
+
+TEST(KRVGridDrag, CancelledDragDropsNothing) {
+    auto g = makeGrid({row("src", "x"), row("y", "dst")});
+    g->SetCol(0);
+    g->SetRow(1);
+    QMimeData mime;
+    mime.setData(TKRVGrid::CellMimeType(), "src");
+    QDragEnterEvent enter(cellPos(*g, 0, 1), Qt::CopyAction, &mime, Qt::LeftButton, {});
+    QApplication::sendEvent(g->viewport(), &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    QDragLeaveEvent leave;
+    QApplication::sendEvent(g->viewport(), &leave);
+    QDropEvent drop(cellPos(*g, 1, 2), Qt::CopyAction, &mime, Qt::LeftButton, {});
+    QApplication::sendEvent(g->viewport(), &drop);
+    EXPECT_EQ(g->Cells(1, 2), "dst");
+}
+
+// --- bulk fill ----------------------------------------------------------------------
+
+TEST(KRVGridBulk, SetDataRowsReplacesDataAndKeepsColumnWidths) {
+    auto g = makeGrid({row("a")});
+    g->SetColWidths(2, 123);
+    Table rows;
+    for (int i = 0; i < 1000; ++i)
+        rows.push_back(row(QString::number(i), "f", "c", "v"));
+    g->SetDataRows(rows);
+    EXPECT_EQ(g->RowCount(), 1001);
+    EXPECT_EQ(g->Cells(0, 1000), "999");
+    EXPECT_EQ(g->model()->rowCount(), 1000);
+    EXPECT_EQ(g->ColWidths(2), 123);
+    g->SetDataRows({});
+    EXPECT_EQ(g->RowCount(), 2);
+    EXPECT_EQ(g->Rows(1), row({}));
+    EXPECT_EQ(g->Cells(0, 0), "Importateur");
+}

@@ -1,0 +1,166 @@
+#include "urllabel.h"
+#include "version.h"
+
+#include "platform/platform.h"
+#include "tests/support/pewriter.h"
+#include "tests/support/testutil.h"
+
+#include <QDesktopServices>
+#include <QTest>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+// --- TVersion -------------------------------------------------------------------
+
+namespace {
+
+std::string writeVersioned(const testutil::TempDir& dir, const std::string& name, const pe::VersionInfo& info) {
+    const std::string path = dir.file(name);
+    pe::Image img;
+    img.version(info);
+    pe::writeFile(path, pe::build(img));
+    return path;
+}
+
+}  // namespace
+
+TEST(Version, ShowsTheFirstTranslationsFileVersionWithItsPrefix) {
+    testutil::TempDir dir;
+    TVersion v;
+    EXPECT_EQ(v.text(), v.VersionFichier(QString::fromStdString(platform::executablePath())));
+    EXPECT_TRUE(v.Clothed);
+
+    const auto a = QString::fromStdString(writeVersioned(dir, "a.dll", pe::VersionInfo::simple("1.3.0.81")));
+    v.SetFichier(a);
+    EXPECT_EQ(v.Fichier(), a);
+    EXPECT_EQ(v.text(), "V 1.3.0.81");
+
+    // Stored as written, commas and spaces included; the key is built in
+    // upper-case hex from the translation entry.
+    pe::VersionInfo info = pe::VersionInfo::simple("2, 0, 0, 7", 0x0409, 0x04B0);
+    const auto b = QString::fromStdString(writeVersioned(dir, "b.dll", info));
+    v.SetFichier(b);
+    EXPECT_EQ(v.text(), "V 2, 0, 0, 7");
+
+    // Only the first translation counts.
+    pe::VersionInfo two = pe::VersionInfo::simple("3.0");
+    two.translations.insert(two.translations.begin(), 0x04B00409u);
+    const auto c = QString::fromStdString(writeVersioned(dir, "c.dll", two));
+    v.SetFichier(c);
+    EXPECT_EQ(v.text(), "V: ???");
+
+    v.Clothed = false;
+    EXPECT_EQ(v.text(), "V: ???");  // Clothed shows from the next computation
+    v.SetFichier(a);
+    EXPECT_EQ(v.text(), "1.3.0.81");
+}
+
+TEST(Version, MissingOrUnversionedFilesShowQuestionMarks) {
+    testutil::TempDir dir;
+    TVersion v;
+    const auto a = QString::fromStdString(writeVersioned(dir, "a.dll", pe::VersionInfo::simple("1.0")));
+    v.SetFichier(a);
+    v.SetFichier(QString());  // after another name: not the program's own version
+    EXPECT_EQ(v.text(), "V: ???");
+    v.SetFichier(QString::fromStdString(dir.file("absent.dll")));
+    EXPECT_EQ(v.text(), "V: ???");
+
+    pe::Image bare;
+    const std::string plain = dir.file("plain.dll");
+    pe::writeFile(plain, pe::build(bare));
+    pe::VersionInfo noTranslation = pe::VersionInfo::simple("1.0");
+    noTranslation.withVarFileInfo = false;
+    const auto nt = QString::fromStdString(writeVersioned(dir, "nt.dll", noTranslation));
+    pe::writeFile(dir.file("junk.dll"), std::string("MZ pas un exécutable"));
+    v.Clothed = false;
+    for (const std::string& f : {plain, nt.toStdString(), dir.file("junk.dll")}) {
+        v.SetFichier(QString::fromStdString(f));
+        EXPECT_EQ(v.text(), "???") << f;
+    }
+}
+
+TEST(Version, SameNameDoesNotRereadButAnotherCaseDoes) {
+    testutil::TempDir dir;
+    TVersion v;
+    const std::string path = writeVersioned(dir, "a.dll", pe::VersionInfo::simple("1.0"));
+    v.SetFichier(QString::fromStdString(path));
+    writeVersioned(dir, "a.dll", pe::VersionInfo::simple("2.0"));
+    v.SetFichier(QString::fromStdString(path));
+    EXPECT_EQ(v.text(), "V 1.0");
+    writeVersioned(dir, "A.dll", pe::VersionInfo::simple("3.0"));
+    v.SetFichier(QString::fromStdString(dir.file("A.dll")));
+    EXPECT_EQ(v.text(), "V 3.0");
+}
+
+// --- TURLLabel ------------------------------------------------------------------
+
+namespace {
+
+// Stands in for the desktop's handlers of the schemes used below.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    UrlCatcher() {
+        for (const char* scheme : {"mailto", "http", "https"})
+            QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), this, "open");
+    }
+    ~UrlCatcher() override {
+        for (const char* scheme : {"mailto", "http", "https"})
+            QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
+    }
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl& url) { opened << url; }
+};
+
+}  // namespace
+
+TEST(URLLabel, ClickOpensCibleOrTheCaptionAsMailOrAddress) {
+    UrlCatcher catcher;
+    TURLLabel l;
+    EXPECT_TRUE(l.Adresse);
+    EXPECT_TRUE(l.Cible.isEmpty());
+    EXPECT_EQ(l.cursor().shape(), Qt::PointingHandCursor);
+    EXPECT_TRUE(l.font().underline());
+    EXPECT_EQ(l.palette().color(QPalette::WindowText), QColor(0, 0, 255));
+
+    l.setText("moi@exemple.fr");
+    l.resize(120, 20);
+    l.show();
+    int clicks = 0;
+    qsizetype openedAtClick = -1;
+    QObject::connect(&l, &TURLLabel::clicked, [&] {
+        ++clicks;
+        openedAtClick = catcher.opened.size();
+    });
+    QTest::mouseClick(&l, Qt::LeftButton);
+    EXPECT_EQ(clicks, 1);
+    EXPECT_EQ(openedAtClick, 0);  // the host's click event comes first
+    EXPECT_EQ(l.DerniereCible(), "mailto:moi@exemple.fr");
+    ASSERT_EQ(catcher.opened.size(), 1);
+    EXPECT_EQ(catcher.opened[0].scheme(), "mailto");
+    EXPECT_EQ(catcher.opened[0].path(), "moi@exemple.fr");
+
+    l.Adresse = false;
+    l.setText("https://exemple.fr/tavelin");
+    QTest::mouseClick(&l, Qt::LeftButton);
+    EXPECT_EQ(l.DerniereCible(), "https://exemple.fr/tavelin");
+    EXPECT_EQ(catcher.opened.last(), QUrl("https://exemple.fr/tavelin"));
+
+    l.Cible = "http://morvane.example/";
+    l.setText("Mon site");
+    QTest::mouseClick(&l, Qt::LeftButton);
+    EXPECT_EQ(l.DerniereCible(), "http://morvane.example/");
+    l.Adresse = true;  // no check for a scheme already there
+    l.Click();
+    EXPECT_EQ(l.DerniereCible(), "mailto:http://morvane.example/");
+
+    // A press that ends outside the label is no click.
+    const int before = clicks;
+    QTest::mousePress(&l, Qt::LeftButton);
+    QTest::mouseRelease(&l, Qt::LeftButton, {}, QPoint(-10, -10));
+    EXPECT_EQ(clicks, before);
+}
+
+#include "labels_test.moc"
