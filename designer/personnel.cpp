@@ -2,6 +2,7 @@
 
 #include "comboplus.h"
 #include "krvgrid.h"
+#include "msglabel.h"
 #include "numedit.h"
 #include "urllabel.h"
 #include "version.h"
@@ -36,4 +37,5 @@ Personnel::Personnel(QObject* parent) : QObject(parent) {
     add<TURLLabel>("TURLLabel", "urllabel.h", "Lien vers une adresse, une page ou un fichier", {80, 16});
     add<TNuMedit>("TNuMedit", "numedit.h", "Zone de saisie d'un nombre, avec unité et calculette", {100, 22});
     add<TComboPlus>("TComboPlus", "comboplus.h", "Liste déroulante qui garde les textes saisis", {140, 22});
+    add<TMsgLabel>("TMsgLabel", "msglabel.h", "Étiquette qui envoie un mail par le client MAPI simple", {60, 16});
 }

@@ -204,6 +204,26 @@ TEST(KRVGridCells, MouseDownFiresAfterTheCurrentCellFollowsTheClick) {
     EXPECT_EQ(rowSeen, 3);
 }
 
+TEST(KRVGridCells, RowHandlesMoveTextsAndKeysReachTheHost) {
+    auto g = makeGrid({row("a"), row("b"), row("c")});
+    g->SetRowMoving(true);
+    g->verticalHeader()->moveSection(2, 0);
+    EXPECT_EQ(dataOf(*g), Table({row("c"), row("a"), row("b")}));
+    EXPECT_EQ(g->verticalHeader()->visualIndex(2), 2);  // positions keep their meaning
+
+    QString typed;
+    g->OnKeyPress = [&](TKRVGrid*, QChar& key) {
+        typed += key;
+        if (key == QLatin1Char('s'))
+            key = QChar();  // handled: the grid does not see it
+    };
+    g->SetRow(1);
+    QTest::keyClick(g.get(), Qt::Key_Down);
+    QTest::keyClick(g.get(), 's');
+    EXPECT_EQ(typed, "s");
+    EXPECT_EQ(g->Row(), 2);
+}
+
 // --- header-click sorting -------------------------------------------------------
 
 TEST(KRVGridSort, HeaderClickSortsAscendingStableIgnoringCase) {

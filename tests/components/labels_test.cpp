@@ -27,8 +27,11 @@ std::string writeVersioned(const testutil::TempDir& dir, const std::string& name
 
 TEST(Version, ShowsTheFirstTranslationsFileVersionWithItsPrefix) {
     testutil::TempDir dir;
+    // A fresh label shows the running program's own version.
+    platform::setOwnVersionBlock(pe::versionBlock(pe::VersionInfo::simple("1.3.0.81")));
     TVersion v;
-    EXPECT_EQ(v.text(), v.VersionFichier(QString::fromStdString(platform::executablePath())));
+    platform::setOwnVersionBlock({});
+    EXPECT_EQ(v.text(), "V 1.3.0.81");
     EXPECT_TRUE(v.Clothed);
 
     const auto a = QString::fromStdString(writeVersioned(dir, "a.dll", pe::VersionInfo::simple("1.3.0.81")));
