@@ -167,9 +167,9 @@ protected:
         set([](Fake& f) { f.hold = false; });
         fake.cv.notify_all();
     }
+    // The workers need the GUI thread on their way to the dialog.
     void waitForDialogs(int n) {
-        std::unique_lock<std::mutex> l(fake.m);
-        ASSERT_TRUE(fake.cv.wait_for(l, std::chrono::seconds(20), [&] { return fake.waiting == n; }));
+        ASSERT_TRUE(pumpUntil([&] { return get([](Fake& f) { return f.waiting; }) == n; }));
     }
     // Sends and waits for the worker to record its result and go.
     void sendAndWait(TMsgLabel& label, const QString& address, const QString& body, const QString& subject,
