@@ -1,0 +1,33 @@
+#include "app/application.h"
+
+#include <QMessageBox>
+#include <QWidget>
+
+std::function<void(const QString&)> TApplication::ErrorBox;
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    setApplicationName(QStringLiteral("Tavelin"));
+}
+
+bool TApplication::notify(QObject* receiver, QEvent* event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& error) {
+        HandleException(error);
+    } catch (...) {
+        ShowException(QStringLiteral("Erreur inattendue"));
+    }
+    return false;
+}
+
+void TApplication::HandleException(const std::exception& error) { ShowException(QString::fromUtf8(error.what())); }
+
+void TApplication::ShowException(const QString& text) {
+    if (ErrorBox) {
+        ErrorBox(text);
+        return;
+    }
+    QMessageBox::critical(QApplication::activeWindow(), Title(), text, QMessageBox::Ok);
+}
+
+QString TApplication::Title() { return QStringLiteral("Tavelin"); }

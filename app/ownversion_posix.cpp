@@ -1,0 +1,4 @@
+#include "app/ownversion.h"
+#include "platform/platform.h"
+
+void RegisterOwnVersion() { platform::setOwnVersionBlock(OwnVersionBlock()); }

@@ -1,0 +1,584 @@
+#include "app/umain.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <QWindow>
+
+#include <string>
+
+#include "app/anchorlayout.h"
+#include "app/application.h"
+#include "inspect/analysis.h"
+#include "krvgrid.h"
+#include "msglabel.h"
+#include "platform/platform.h"
+#include "platform/settings.h"
+#include "urllabel.h"
+#include "version.h"
+
+TFMain* FMain = nullptr;
+
+const char* const TFMain::Cle = "\\Software\\Morvane Soft\\Tavelin";
+const char* const TFMain::CleParams = "\\Software\\Morvane Soft\\Tavelin\\Params";
+
+namespace {
+
+// The maker's pages; the packager may point them elsewhere.
+const char kSiteAuteur[] = "https://morvane-soft.example/";
+const char kMailAuteur[] = "contact@morvane-soft.example";
+
+// Filters as "description|patterns|…". The description is shown as written;
+// the patterns, ';'-separated, are handed to Qt after it, where *.* means every
+// file as it does on Windows.
+QStringList NameFilters(const QString& filter) {
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    QStringList out;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QStringList patterns = parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts);
+        for (QString& p : patterns)
+            if (p == QLatin1String("*.*")) p = QStringLiteral("*");
+        out << parts[i] + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
+    }
+    return out;
+}
+
+QString FromUtf8(const std::string& s) { return QString::fromStdString(s); }
+std::string ToUtf8(const QString& s) { return s.toStdString(); }
+
+QPushButton* Button(QWidget* parent, const char* name, const QString& caption, const QString& hint = {}) {
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(QLatin1String(name));
+    b->setAutoDefault(false);
+    if (!hint.isEmpty()) b->setToolTip(hint);
+    return b;
+}
+
+QCheckBox* CheckBox(QWidget* parent, const char* name, const QString& caption, const QString& hint) {
+    auto* c = new QCheckBox(caption, parent);
+    c->setObjectName(QLatin1String(name));
+    c->setToolTip(hint);
+    return c;
+}
+
+QWidget* Page(QTabWidget* tabs, const char* name, const QString& caption) {
+    auto* page = new QWidget;
+    page->setObjectName(QLatin1String(name));
+    tabs->addTab(page, caption);
+    return page;
+}
+
+}  // namespace
+
+TFMain::TFMain(QWidget* parent) : QMainWindow(parent) {
+    CreateControls();
+}
+
+TFMain::~TFMain() { delete FPD; }
+
+void TFMain::CreateControls() {
+    setObjectName(QStringLiteral("FMain"));
+    setWindowTitle(QStringLiteral("Tavelin, un utilitaire pour les bêtas!"));
+    // Where the designed font is missing, a face of the same metrics as Arial
+    // keeps the captions within their designed bounds.
+    QFont font;
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                      QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSize(8);
+    setFont(font);
+
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("Client"));
+    setCentralWidget(client);
+    // The status bar is the main window's own; the rest is laid out in the
+    // client area above it, designed 610 x 370.
+    auto* layout = new TAnchorLayout(client, QSize(DefaultClientWidth, 370));
+
+    PageControl1 = new QTabWidget(client);
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    layout->add(PageControl1, QRect(0, 0, 610, 341), akAll);
+
+    // "Exécutables"
+    TSListe = Page(PageControl1, "TSListe", QStringLiteral("Exécutables"));
+    auto* pageListe = new TAnchorLayout(TSListe, QSize(602, 313));
+    LB = new QListWidget(TSListe);
+    LB->setObjectName(QStringLiteral("LB"));
+    LB->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    LB->setUniformItemSizes(true);
+    pageListe->add(LB, QRect(0, 0, 602, 285), akAll);
+    BAjout = Button(TSListe, "BAjout", QStringLiteral("Ajouter"),
+                    QStringLiteral("Permet de sélectionner plusieurs fichiers d'un coup"));
+    pageListe->add(BAjout, QRect(0, 288, 75, 25), akLeft | akBottom);
+    BEffacer = Button(TSListe, "BEffacer", QStringLiteral("Effacer"), QStringLiteral("Effacer une ligne"));
+    pageListe->add(BEffacer, QRect(80, 288, 75, 25), akLeft | akBottom);
+    BVider = Button(TSListe, "BVider", QStringLiteral("Vider"), QStringLiteral("Vider la grille"));
+    pageListe->add(BVider, QRect(160, 288, 75, 25), akLeft | akBottom);
+
+    // "Imports"
+    TSListe2 = Page(PageControl1, "TSListe2", QStringLiteral("Imports"));
+    auto* pageImports = new TAnchorLayout(TSListe2, QSize(602, 313));
+    SG2 = new TKRVGrid(TSListe2);
+    SG2->setObjectName(QStringLiteral("SG2"));
+    SG2->SetColCount(4);
+    SG2->SetFixedCols(0);
+    SG2->SetFixedRows(1);
+    SG2->SetDefaultRowHeight(16);
+    const int widths[] = {92, 93, 306, 84};
+    for (int c = 0; c < 4; ++c) SG2->SetColWidths(c, widths[c]);
+    SG2->SetGridLines(true);
+    SG2->SetColResizing(true);
+    SG2->SetRowMoving(true);
+    SG2->SetRowSelect(true);
+    SG2->setToolTip(QStringLiteral("Un clic sur les entêtes pour trier..."));
+    pageImports->add(SG2, QRect(0, 0, 602, 313), akAll);
+
+    // "Mise en forme"
+    TSTexte = Page(PageControl1, "TSTexte", QStringLiteral("Mise en forme"));
+    auto* pageTexte = new TAnchorLayout(TSTexte, QSize(602, 313));
+    RE = new QPlainTextEdit(TSTexte);
+    RE->setObjectName(QStringLiteral("RE"));
+    RE->setReadOnly(true);
+    RE->setLineWrapMode(QPlainTextEdit::NoWrap);
+    RE->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    RE->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    QFont mono;
+    mono.setFamilies({QStringLiteral("Courier New"), QStringLiteral("Liberation Mono")});
+    mono.setStyleHint(QFont::TypeWriter);
+    mono.setFixedPitch(true);
+    mono.setPointSize(9);
+    RE->setFont(mono);
+    pageTexte->add(RE, QRect(0, 0, 602, 285), akAll);
+    BImp = Button(TSTexte, "BImp", QStringLiteral("Impression"));
+    pageTexte->add(BImp, QRect(0, 288, 75, 25), akLeft | akBottom);
+    BSauvegarde = Button(TSTexte, "BSauvegarde", QStringLiteral("Sauvegarde"));
+    pageTexte->add(BSauvegarde, QRect(80, 288, 75, 25), akLeft | akBottom);
+    BPresse = Button(TSTexte, "BPresse", QStringLiteral("Presse-Papier"));
+    pageTexte->add(BPresse, QRect(160, 288, 75, 25), akLeft | akBottom);
+    BMail = Button(TSTexte, "BMail", QStringLiteral("Mail"));
+    pageTexte->add(BMail, QRect(240, 288, 75, 25), akLeft | akBottom);
+    EAdresse = new QLineEdit(TSTexte);
+    EAdresse->setObjectName(QStringLiteral("EAdresse"));
+    EAdresse->setToolTip(QStringLiteral("Entrer l'adresse d'envoi"));
+    pageTexte->add(EAdresse, QRect(320, 290, 188, 21), akLeft | akRight | akBottom);
+    CBUnique = CheckBox(TSTexte, "CBUnique", QStringLiteral("sans doublon"),
+                        QStringLiteral("ne montrer qu'une fois chaque fichier"));
+    pageTexte->add(CBUnique, QRect(515, 293, 85, 17), akRight | akBottom);
+
+    // Bottom of the window.
+    BQuitter = Button(client, "BQuitter", QStringLiteral("&Quitter"));
+    layout->add(BQuitter, QRect(4, 344, 75, 25), akLeft | akBottom);
+    BInfo = Button(client, "BInfo", QStringLiteral("&Infos"));
+    layout->add(BInfo, QRect(84, 344, 75, 25), akLeft | akBottom);
+    CBNotSave = CheckBox(client, "CBNotSave", QStringLiteral("Ne pas sauver"),
+                         QStringLiteral("Ne pas sauver les modifications en quittant"));
+    layout->add(CBNotSave, QRect(164, 348, 93, 17), akLeft | akBottom);
+    CBRecursif = CheckBox(client, "CBRecursif", QStringLiteral("Récursif"),
+                          QStringLiteral("Montrer les imports des imports, etc..."));
+    layout->add(CBRecursif, QRect(264, 348, 65, 17), akLeft | akBottom);
+
+    URLLabel1 = new TURLLabel(client);
+    URLLabel1->setObjectName(QStringLiteral("URLLabel1"));
+    URLLabel1->setText(QStringLiteral("Mon site"));
+    URLLabel1->Adresse = false;
+    URLLabel1->Cible = QLatin1String(kSiteAuteur);
+    layout->add(URLLabel1, QRect(449, 350, 40, 13), akRight | akBottom);
+
+    MsgLab = new TMsgLabel(client);
+    // As read from a stored form: name, caption and address each as given.
+    MsgLab->SetLoading(true);
+    MsgLab->setObjectName(QStringLiteral("MsgLab"));
+    MsgLab->SetCaption(QStringLiteral("M'écrire"));
+    MsgLab->Adresse = QLatin1String(kMailAuteur);
+    MsgLab->SetLoading(false);
+    layout->add(MsgLab, QRect(494, 350, 37, 13), akRight | akBottom);
+
+    VLab = new TVersion(client);
+    VLab->setObjectName(QStringLiteral("VLab"));
+    layout->add(VLab, QRect(538, 350, 55, 13), akRight | akBottom);
+
+    SB = new QStatusBar(this);
+    SB->setObjectName(QStringLiteral("SB"));
+    SB->setFixedHeight(19);
+    setStatusBar(SB);
+
+    // Floating list: placed by MontrerListe, so outside the layout.
+    LBFloat = new QListWidget(client);
+    LBFloat->setObjectName(QStringLiteral("LBFloat"));
+    LBFloat->setSortingEnabled(true);
+    LBFloat->setFrameShape(QFrame::Box);
+    LBFloat->setFrameShadow(QFrame::Plain);
+    LBFloat->setLineWidth(1);
+    LBFloat->setToolTip(QStringLiteral("clic-D: suivre; clic-G: fermer."));
+    {
+        QPalette p = LBFloat->palette();
+        p.setColor(QPalette::Base, p.color(QPalette::ToolTipBase));
+        p.setColor(QPalette::Text, p.color(QPalette::ToolTipText));
+        LBFloat->setPalette(p);
+    }
+    LBFloat->setGeometry(40, 64, 321, 129);
+    LBFloat->hide();
+
+    // Non-visual components.
+    OD = new QFileDialog(this);
+    OD->setObjectName(QStringLiteral("OD"));
+    OD->setFileMode(QFileDialog::ExistingFiles);
+    OD->setAcceptMode(QFileDialog::AcceptOpen);
+    // Shows each description as written, the Qt patterns kept out of sight.
+    OD->setOption(QFileDialog::HideNameFilterDetails);
+    OD->setNameFilters(NameFilters(QStringLiteral("code exécutable (*.exe;*.dll)|*.exe;*.dll|tous (*.*)|*.*")));
+
+    SD = new QFileDialog(this);
+    SD->setObjectName(QStringLiteral("SD"));
+    SD->setAcceptMode(QFileDialog::AcceptSave);
+    SD->setFileMode(QFileDialog::AnyFile);
+    SD->setOption(QFileDialog::HideNameFilterDetails);
+    SD->setNameFilters(NameFilters(QStringLiteral("texte (*.txt)|*.txt")));
+    SD->setDefaultSuffix(QStringLiteral("TXT"));
+    SD->selectFile(QStringLiteral("Versions"));
+
+    Popup = new QMenu(this);
+    Popup->setObjectName(QStringLiteral("Popup"));
+    Ajouter1 = Popup->addAction(QStringLiteral("Ajouter"));
+    Ajouter1->setObjectName(QStringLiteral("Ajouter1"));
+    Ajouter1->setShortcut(QKeySequence(Qt::Key_A));
+    Suivre1 = Popup->addAction(QStringLiteral("Suivre"));
+    Suivre1->setObjectName(QStringLiteral("Suivre1"));
+    Suivre1->setShortcut(QKeySequence(Qt::Key_S));
+    for (QAction* a : {Ajouter1, Suivre1}) {
+        a->setShortcutContext(Qt::WidgetShortcut);
+        a->setShortcutVisibleInContextMenu(true);
+    }
+
+    // Keyboard order: the window, then the controls of the page showing.
+    QWidget* order[] = {BQuitter, PageControl1, BAjout, BEffacer, BVider, LB,    SG2,      BImp,      BSauvegarde,
+                        BPresse,  BMail,        RE,     EAdresse, CBUnique, BInfo, CBNotSave, CBRecursif};
+    for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+
+    // Handlers.
+    connect(BAjout, &QPushButton::clicked, this, [this] { BAjoutClick(); });
+    connect(BEffacer, &QPushButton::clicked, this, [this] { BEffacerClick(); });
+    connect(BVider, &QPushButton::clicked, this, [this] { BViderClick(); });
+    connect(BQuitter, &QPushButton::clicked, this, [this] { BQuitterClick(); });
+    connect(BInfo, &QPushButton::clicked, this, [this] { BInfoClick(); });
+    connect(BImp, &QPushButton::clicked, this, [this] { BImpClick(); });
+    connect(BSauvegarde, &QPushButton::clicked, this, [this] { BSauvegardeClick(); });
+    connect(BPresse, &QPushButton::clicked, this, [this] { BPresseClick(); });
+    connect(BMail, &QPushButton::clicked, this, [this] { BMailClick(); });
+    // Like a click handler, it also runs when the state is set from code.
+    connect(CBRecursif, &QCheckBox::toggled, this, [this] { CBRecursifClick(); });
+    connect(PageControl1, &QTabWidget::currentChanged, this, [this] {
+        if (PageControl1->currentWidget() == TSListe2) TSListe2Show();
+        else if (PageControl1->currentWidget() == TSTexte) TSTexteShow();
+    });
+    LB->installEventFilter(this);
+    LBFloat->installEventFilter(this);
+    LBFloat->viewport()->installEventFilter(this);
+    SG2->OnKeyPress = [this](TKRVGrid*, QChar& key) { SG2KeyPress(key); };
+    connect(SG2, &TKRVGrid::MouseDown, this,
+            [this](Qt::MouseButton b, Qt::KeyboardModifiers s, int x, int y) { SG2MouseDown(b, s, x, y); });
+    SG2->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(SG2, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { Popup->popup(SG2->viewport()->mapToGlobal(pos)); });
+    connect(Popup, &QMenu::aboutToShow, this, [this] { PopupPopup(); });
+    connect(Ajouter1, &QAction::triggered, this, [this] { Ajouter1Click(); });
+    connect(Suivre1, &QAction::triggered, this, [this] { Suivre1Click(); });
+
+    ExecuteOD = [this](QStringList& files) {
+        if (OD->exec() != QDialog::Accepted) return false;
+        files = OD->selectedFiles();
+        return true;
+    };
+    Confirmer = [this](const QString& question) {
+        QMessageBox box(QMessageBox::Question, QStringLiteral("Confirmation"), question, QMessageBox::NoButton, this);
+        QPushButton* oui = box.addButton(QStringLiteral("&Oui"), QMessageBox::YesRole);
+        QPushButton* non = box.addButton(QStringLiteral("&Non"), QMessageBox::NoRole);
+        box.setDefaultButton(oui);
+        box.setEscapeButton(non);
+        box.exec();
+        return box.clickedButton() == oui;
+    };
+
+    // The designed geometry, used when nothing is stored.
+    PageControl1->setCurrentWidget(TSListe);
+    // The native window exists from here on, so that its frame is known (where
+    // the platform knows it before showing) for the outer bounds of the store.
+    winId();
+    ApplyMinimumSize();
+    move(DefaultLeft, DefaultTop);
+    resize(DefaultClientWidth, DefaultClientHeight);
+}
+
+QPrintDialog* TFMain::PD() {
+    if (!FPD) {
+        static QPrinter printer;
+        FPD = new QPrintDialog(&printer, this);
+        FPD->setObjectName(QStringLiteral("PD"));
+        FPD->setOption(QAbstractPrintDialog::PrintToFile, false);
+        FPD->setOption(QAbstractPrintDialog::PrintSelection, false);
+        FPD->setOption(QAbstractPrintDialog::PrintPageRange, false);
+    }
+    return FPD;
+}
+
+// ---------------------------------------------------------------------------
+// Geometry. The store keeps outer bounds (frame included) of the normal
+// state; Qt sizes the client area, so the frame is added and taken off here.
+
+QMargins TFMain::FrameMargins() const {
+    const QWindow* w = windowHandle();
+    return w ? w->frameMargins() : QMargins();
+}
+
+void TFMain::ApplyMinimumSize() {
+    const QMargins m = FrameMargins();
+    setMinimumSize(qMax(0, MinWidth - m.left() - m.right()), qMax(0, MinHeight - m.top() - m.bottom()));
+    FUsedMargins = m;
+}
+
+QRect TFMain::OuterBounds() const {
+    QRect client = geometry();
+    if (isMaximized() || isFullScreen()) {
+        const QRect normal = normalGeometry();  // Qt keeps it while maximized
+        if (normal.isValid()) client = normal;
+    } else if (isMinimized() && FNormalBounds.isValid()) {
+        return FNormalBounds;  // some platforms report the icon's geometry
+    }
+    return client.marginsAdded(FrameMargins());
+}
+
+void TFMain::moveEvent(QMoveEvent* event) {
+    QMainWindow::moveEvent(event);
+    if (windowState() == Qt::WindowNoState) FNormalBounds = OuterBounds();
+}
+
+void TFMain::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    if (windowState() == Qt::WindowNoState) FNormalBounds = OuterBounds();
+}
+
+void TFMain::SetOuterBounds(const QRect& b) {
+    const QMargins m = FrameMargins();
+    move(b.topLeft());  // a window's position is that of its frame
+    resize(b.width() - m.left() - m.right(), b.height() - m.top() - m.bottom());  // kept above the minimum
+    FNormalBounds = geometry().marginsAdded(m);
+    FOuterRestored = true;
+}
+
+// A stored position off every screen (a screen since removed) would leave the
+// window out of reach: bring it back to the designed place on the main screen.
+void TFMain::BringIntoView() {
+    const QRect b = OuterBounds();
+    for (const QScreen* s : QGuiApplication::screens())
+        if (s->availableGeometry().intersects(b)) return;
+    if (const QScreen* s = QGuiApplication::primaryScreen())
+        SetOuterBounds(QRect(s->availableGeometry().topLeft() + QPoint(DefaultLeft, DefaultTop), b.size()));
+}
+
+void TFMain::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!FFramed) {
+        FFramed = true;
+        // The frame is known once the window is on screen.
+        QTimer::singleShot(0, this, [this] { FitFrame(); });
+    }
+}
+
+void TFMain::FitFrame() {
+    const QMargins old = FUsedMargins;
+    const QMargins m = FrameMargins();
+    if (m == old) return;
+    const QSize client = OuterBounds().marginsRemoved(m).size();
+    ApplyMinimumSize();
+    if (FOuterRestored && windowState() == Qt::WindowNoState)
+        resize(client.width() - (m.left() + m.right() - old.left() - old.right()),
+               client.height() - (m.top() + m.bottom() - old.top() - old.bottom()));
+}
+
+// ---------------------------------------------------------------------------
+// Start and stop
+
+void TFMain::DoCreate() {
+    try {
+        FormCreate();
+    } catch (const std::exception& error) {
+        TApplication::HandleException(error);
+    }
+}
+
+void TFMain::FormCreate() {
+    OD->setDirectory(FromUtf8(platform::directoryPart(platform::executablePath())));
+
+    const analysis::Cells& titles = analysis::columnTitles();
+    for (int c = 0; c < analysis::kColumnCount; ++c) SG2->SetCells(c, 0, FromUtf8(titles[static_cast<std::size_t>(c)]));
+    SG2->Clear(4, 2);
+    VLab->Clothed = false;
+
+    // Attached after the restore so that restoring "Unique" runs no handler,
+    // and also when the restore fails half-way: the box must work anyway.
+    struct AttachUnique {
+        TFMain* w;
+        ~AttachUnique() { connect(w->CBUnique, &QCheckBox::toggled, w, [w = w] { w->TSTexteShow(); }); }
+    } attachUnique{this};
+
+    platform::Settings reg;
+    if (reg.OpenKey(Cle, false)) {
+        for (const std::string& name : reg.GetValueNames())
+            LB->addItem(FromUtf8(platform::listPath(reg.ReadString(name))));
+        reg.CloseKey();
+    }
+    if (reg.OpenKey(CleParams, false)) {
+        struct Close {
+            platform::Settings& reg;
+            ~Close() {
+                try {
+                    reg.CloseKey();
+                } catch (...) {
+                }  // the read error already on its way is the one to show
+            }
+        } close{reg};
+        QRect b = OuterBounds();
+        b.moveTop(reg.ReadInteger("Top"));
+        SetOuterBounds(b);
+        b.moveLeft(reg.ReadInteger("Left"));
+        SetOuterBounds(b);
+        b.setWidth(reg.ReadInteger("Width"));
+        SetOuterBounds(b);
+        b.setHeight(reg.ReadInteger("Height"));
+        SetOuterBounds(b);
+        BringIntoView();
+        switch (reg.ReadInteger("State")) {
+            case 1: setWindowState(Qt::WindowMinimized); break;
+            case 2: setWindowState(Qt::WindowMaximized); break;
+            default: setWindowState(Qt::WindowNoState); break;  // other values: a normal window
+        }
+        EAdresse->setText(FromUtf8(reg.ReadString("Adresse")));
+        CBUnique->setChecked(reg.ReadBool("Unique"));
+        CBRecursif->setChecked(reg.ReadBool("Recursif"));
+    }
+}
+
+void TFMain::closeEvent(QCloseEvent* event) {
+    // Until the store has taken everything, the window stays open.
+    event->ignore();
+    FormClose();
+    event->accept();
+}
+
+void TFMain::FormClose() {
+    if (LB->count() == 0) return;
+    if (CBNotSave->isChecked()) return;
+
+    platform::Settings reg;
+    if (reg.OpenKey(Cle, true)) {
+        for (const std::string& name : reg.GetValueNames()) reg.DeleteValue(name);
+        for (int i = 0; i < LB->count(); ++i) reg.WriteString(std::to_string(i), ToUtf8(LB->item(i)->text()));
+        reg.CloseKey();
+    }
+    if (reg.OpenKey(CleParams, true)) {
+        const Qt::WindowStates state = windowState();
+        reg.WriteInteger("State", state & Qt::WindowMinimized ? 1 : state & Qt::WindowMaximized ? 2 : 0);
+        const QRect b = OuterBounds();  // those of the normal state, whatever the state
+        if (state & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))
+            setWindowState(Qt::WindowNoState);
+        reg.WriteInteger("Top", b.top());
+        reg.WriteInteger("Left", b.left());
+        reg.WriteInteger("Width", b.width());
+        reg.WriteInteger("Height", b.height());
+        reg.WriteString("Adresse", ToUtf8(EAdresse->text()));
+        reg.WriteBool("Unique", CBUnique->isChecked());
+        reg.WriteBool("Recursif", CBRecursif->isChecked());
+        reg.CloseKey();
+    }
+}
+
+void TFMain::BQuitterClick() { close(); }
+
+void TFMain::SetAJour(bool Value) {
+    if (Value == FAJour) return;
+    FAJour = Value;
+    if (!Value) {
+        if (PageControl1->currentWidget() == TSListe2) TSListe2Show();
+        else if (PageControl1->currentWidget() == TSTexte) TSTexteShow();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The list of executables
+
+void TFMain::BAjoutClick() {
+    QStringList files;
+    if (!ExecuteOD(files)) return;
+    SetAJour(false);
+    for (const QString& f : files) LB->addItem(FromUtf8(platform::listPath(ToUtf8(QDir::toNativeSeparators(f)))));
+}
+
+void TFMain::BEffacerClick() {
+    // Downwards, so the rows still to visit keep their index.
+    for (int i = LB->count() - 1; i >= 0; --i)
+        if (LB->item(i)->isSelected()) delete LB->takeItem(i);
+    SetAJour(false);
+}
+
+void TFMain::BViderClick() {
+    if (!Confirmer(QStringLiteral("On efface tout?"))) return;
+    LB->clear();
+    SetAJour(false);
+}
+
+void TFMain::SGKeyDown(QKeyEvent* Key) {
+    switch (Key->key()) {
+        case Qt::Key_Insert: BAjoutClick(); break;
+        case Qt::Key_Delete: BEffacerClick(); break;
+        default: break;
+    }
+}
+
+bool TFMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == LB && event->type() == QEvent::KeyPress) {
+        SGKeyDown(static_cast<QKeyEvent*>(event));
+        return false;  // the list box still handles the key
+    }
+    if (watched == LBFloat && event->type() == QEvent::KeyPress) LBFloatKeyDown(static_cast<QKeyEvent*>(event));
+    if (watched == LBFloat->viewport() && event->type() == QEvent::MouseButtonPress)
+        LBFloatMouseDown(static_cast<QMouseEvent*>(event));
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// ---------------------------------------------------------------------------
+// Imports tab, report and output commands: their work fills these in.
+
+void TFMain::TSListe2Show() {}
+void TFMain::TSTexteShow() {}
+void TFMain::AnalyserImports() {}
+void TFMain::CBRecursifClick() { SetAJour(false); }
+void TFMain::SG2KeyPress(QChar&) {}
+void TFMain::SG2MouseDown(Qt::MouseButton, Qt::KeyboardModifiers, int, int) {}
+void TFMain::PopupPopup() {}
+void TFMain::Ajouter1Click() {}
+void TFMain::Suivre1Click() {}
+void TFMain::LBFloatMouseDown(QMouseEvent*) {}
+void TFMain::LBFloatKeyDown(QKeyEvent*) {}
+void TFMain::BImpClick() {}
+void TFMain::BSauvegardeClick() {}
+void TFMain::BPresseClick() {}
+void TFMain::BMailClick() {}
+void TFMain::BInfoClick() {}

@@ -1,0 +1,155 @@
+// The main window: the list of executables, the imports grid, the report,
+// and the settings kept between runs.
+#pragma once
+
+#include <QMainWindow>
+#include <QMargins>
+#include <QRect>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class QAction;
+class QCheckBox;
+class QCloseEvent;
+class QFileDialog;
+class QKeyEvent;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QMouseEvent;
+class QMoveEvent;
+class QResizeEvent;
+class QPlainTextEdit;
+class QPrintDialog;
+class QPushButton;
+class QShowEvent;
+class QStatusBar;
+class QTabWidget;
+class TKRVGrid;
+class TMsgLabel;
+class TURLLabel;
+class TVersion;
+
+class TFMain : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit TFMain(QWidget* parent = nullptr);
+    ~TFMain() override;
+
+    // Runs FormCreate once the controls exist, before the window is first
+    // shown. An error it raises goes to the application's error box and the
+    // window opens with what was restored until then.
+    void DoCreate();
+
+    // Settings store keys.
+    static const char* const Cle;        // "\Software\Morvane Soft\Tavelin"
+    static const char* const CleParams;  // Cle + "\Params"
+
+    // Outer size limits and the designed bounds when nothing is stored.
+    static constexpr int MinWidth = 506, MinHeight = 212;
+    static constexpr int DefaultLeft = 107, DefaultTop = 94, DefaultClientWidth = 610, DefaultClientHeight = 389;
+
+    // --- controls ----------------------------------------------------------
+    QTabWidget* PageControl1;
+    QWidget* TSListe;
+    QListWidget* LB;
+    QPushButton* BAjout;
+    QPushButton* BEffacer;
+    QPushButton* BVider;
+    QWidget* TSListe2;
+    TKRVGrid* SG2;
+    QWidget* TSTexte;
+    QPlainTextEdit* RE;
+    QPushButton* BImp;
+    QPushButton* BSauvegarde;
+    QPushButton* BPresse;
+    QPushButton* BMail;
+    QLineEdit* EAdresse;
+    QCheckBox* CBUnique;
+    QPushButton* BQuitter;
+    QPushButton* BInfo;
+    QCheckBox* CBNotSave;
+    QCheckBox* CBRecursif;
+    TURLLabel* URLLabel1;
+    TMsgLabel* MsgLab;
+    TVersion* VLab;
+    QStatusBar* SB;
+    QListWidget* LBFloat;
+    QFileDialog* OD;
+    QFileDialog* SD;
+    QMenu* Popup;
+    QAction* Ajouter1;
+    QAction* Suivre1;
+    // The print dialog needs a printer, looked up only when printing.
+    QPrintDialog* PD();
+
+    // --- staleness of the imports grid -------------------------------------
+    bool AJour() const { return FAJour; }
+    void SetAJour(bool Value);
+
+    // --- dialogs, replaceable by tests --------------------------------------
+    // Runs OD; false when cancelled, else the chosen files in dialog order.
+    std::function<bool(QStringList& Files)> ExecuteOD;
+    // Asks a yes/no question ("&Oui" default); true for "&Oui".
+    std::function<bool(const QString& Question)> Confirmer;
+
+    // --- handlers ----------------------------------------------------------
+    void FormCreate();
+    void FormClose();
+    void BQuitterClick();
+    void BAjoutClick();
+    void BEffacerClick();
+    void BViderClick();
+    void SGKeyDown(QKeyEvent* Key);
+
+    // Imports tab, report and output commands: filled in by their own work.
+    void TSListe2Show();
+    void TSTexteShow();
+    void AnalyserImports();
+    void CBRecursifClick();
+    void SG2KeyPress(QChar& Key);
+    void SG2MouseDown(Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y);
+    void PopupPopup();
+    void Ajouter1Click();
+    void Suivre1Click();
+    void LBFloatMouseDown(QMouseEvent* Event);
+    void LBFloatKeyDown(QKeyEvent* Key);
+    void BImpClick();
+    void BSauvegardeClick();
+    void BPresseClick();
+    void BMailClick();
+    void BInfoClick();
+
+    // Outer bounds of the window in normal state, frame included.
+    QRect OuterBounds() const;
+    void SetOuterBounds(const QRect& Bounds);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void CreateControls();
+    QMargins FrameMargins() const;
+    void ApplyMinimumSize();
+    void FitFrame();
+    void BringIntoView();
+
+    bool FAJour = false;
+    QPrintDialog* FPD = nullptr;
+    // Frame margins the window's size was last worked out with.
+    QMargins FUsedMargins;
+    // Outer bounds of the normal state, kept while the window is minimized.
+    QRect FNormalBounds;
+    bool FOuterRestored = false;
+    bool FFramed = false;
+};
+
+extern TFMain* FMain;

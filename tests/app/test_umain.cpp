@@ -1,0 +1,622 @@
+// The main window driven headless: the settings kept between runs, the list
+// of executables, and where errors of the handlers end up.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/application.h"
+#include "app/ownversion.h"
+#include "app/umain.h"
+#include "krvgrid.h"
+#include "msglabel.h"
+#include "platform/platform.h"
+#include "platform/settings.h"
+#include "tests/support/testutil.h"
+#include "urllabel.h"
+#include "version.h"
+
+namespace {
+
+class AppEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        RegisterOwnVersion();
+        static int argc = 1;
+        static char name[] = "test_umain";
+        static char* argv[] = {name, nullptr};
+        app_ = std::make_unique<TApplication>(argc, argv);
+    }
+    void TearDown() override { app_.reset(); }
+
+private:
+    std::unique_ptr<TApplication> app_;
+};
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new AppEnvironment);
+
+using Values = std::vector<std::pair<std::string, std::string>>;  // name, text
+using Integers = std::vector<std::pair<std::string, int>>;
+
+class MainWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config_.path()));
+        TApplication::ErrorBox = [this](const QString& text) { errors_.push_back(text.toStdString()); };
+    }
+    void TearDown() override { TApplication::ErrorBox = nullptr; }
+
+    // One run of the program: the window built, restored and shown.
+    std::unique_ptr<TFMain> Start() {
+        auto w = std::make_unique<TFMain>();
+        w->ExecuteOD = [this](QStringList& files) {
+            ++odRuns_;
+            if (chosen_.empty()) return false;
+            files = chosen_.front();
+            chosen_.erase(chosen_.begin());
+            return true;
+        };
+        w->Confirmer = [this](const QString& question) {
+            questions_.push_back(question.toStdString());
+            return answer_;
+        };
+        w->DoCreate();
+        w->show();
+        QCoreApplication::processEvents();
+        return w;
+    }
+
+    // Adds files through the open dialog, as the user would.
+    void Add(TFMain& w, const QStringList& files) {
+        chosen_.push_back(files);
+        QTest::mouseClick(w.BAjout, Qt::LeftButton);
+    }
+
+    static QStringList Items(const TFMain& w) {
+        QStringList out;
+        for (int i = 0; i < w.LB->count(); ++i) out << w.LB->item(i)->text();
+        return out;
+    }
+
+    // The store as another program sees it.
+    static std::vector<std::string> Names(const char* key) {
+        platform::Settings reg;
+        if (!reg.OpenKey(key, false)) return {};
+        return reg.GetValueNames();
+    }
+    static std::string Text(const char* key, const std::string& name) {
+        platform::Settings reg;
+        EXPECT_TRUE(reg.OpenKey(key, false));
+        return reg.ReadString(name);
+    }
+    static int Integer(const char* key, const std::string& name) {
+        platform::Settings reg;
+        EXPECT_TRUE(reg.OpenKey(key, false));
+        return reg.ReadInteger(name);
+    }
+    static void Put(const char* key, const Values& texts, const Integers& integers = {}) {
+        platform::Settings reg;
+        ASSERT_TRUE(reg.OpenKey(key, true));
+        for (const auto& [n, v] : texts) reg.WriteString(n, v);
+        for (const auto& [n, v] : integers) reg.WriteInteger(n, v);
+    }
+    static void PutParams(int top, int left, int width, int height, int state, const std::string& adresse = "a@b.c",
+                          int unique = 1, int recursif = 1) {
+        Put(TFMain::CleParams, {{"Adresse", adresse}},
+            {{"Top", top}, {"Left", left}, {"Width", width}, {"Height", height}, {"State", state},
+             {"Unique", unique}, {"Recursif", recursif}});
+    }
+    std::string Path(const std::string& name) const { return config_.file(name); }
+
+    testutil::TempDir config_;
+    std::vector<std::string> errors_;
+    std::vector<QStringList> chosen_;
+    int odRuns_ = 0;
+    std::vector<std::string> questions_;
+    bool answer_ = true;
+};
+
+// ---------------------------------------------------------------------------
+// Start and stop
+
+TEST_F(MainWindow, FirstStartShowsTheDesignedWindowAndClosingStoresEverything) {
+    auto w = Start();
+    EXPECT_TRUE(errors_.empty());
+    EXPECT_EQ(w->LB->count(), 0);
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("Tavelin, un utilitaire pour les bêtas!"));
+    EXPECT_EQ(w->pos(), QPoint(107, 94));  // of the frame
+    EXPECT_EQ(w->size(), QSize(610, 389));  // of the client area
+    const QSize frame = w->frameGeometry().size() - w->size();
+    EXPECT_EQ(w->windowState(), Qt::WindowNoState);
+    EXPECT_EQ(w->PageControl1->currentWidget(), w->TSListe);
+    EXPECT_TRUE(w->EAdresse->text().isEmpty());
+    EXPECT_FALSE(w->CBUnique->isChecked());
+    EXPECT_FALSE(w->CBRecursif->isChecked());
+    EXPECT_FALSE(w->LBFloat->isVisible());
+    EXPECT_FALSE(w->AJour());
+    // The grid is ready even before anything is stored, and VLab shows the program's own version.
+    EXPECT_EQ(w->SG2->Cells(0, 0), QStringLiteral("Importateur"));
+    EXPECT_EQ(w->SG2->Cells(3, 0), QStringLiteral("Version"));
+    EXPECT_EQ(w->SG2->RowCount(), 2);
+    EXPECT_TRUE(w->SG2->Empty);
+    EXPECT_EQ(w->VLab->text(), QStringLiteral("V 1.3.0.81"));
+    EXPECT_FALSE(w->VLab->Clothed);
+
+    Add(*w, {QString::fromStdString(Path("a.exe")), QString::fromStdString(Path("b.dll"))});
+    EXPECT_TRUE(w->close());
+    EXPECT_TRUE(errors_.empty());
+
+    EXPECT_EQ(Names(TFMain::Cle), (std::vector<std::string>{"0", "1"}));
+    EXPECT_EQ(Text(TFMain::Cle, "0"), platform::listPath(Path("a.exe")));
+    EXPECT_EQ(Text(TFMain::Cle, "1"), platform::listPath(Path("b.dll")));
+    EXPECT_EQ(Names(TFMain::CleParams),
+              (std::vector<std::string>{"State", "Top", "Left", "Width", "Height", "Adresse", "Unique", "Recursif"}));
+    EXPECT_EQ(Integer(TFMain::CleParams, "State"), 0);
+    EXPECT_EQ(Integer(TFMain::CleParams, "Top"), 94);
+    EXPECT_EQ(Integer(TFMain::CleParams, "Left"), 107);
+    EXPECT_EQ(Integer(TFMain::CleParams, "Width"), 610 + frame.width());
+    EXPECT_EQ(Integer(TFMain::CleParams, "Height"), 389 + frame.height());
+    EXPECT_EQ(Text(TFMain::CleParams, "Adresse"), "");
+    EXPECT_EQ(Integer(TFMain::CleParams, "Unique"), 0);
+    EXPECT_EQ(Integer(TFMain::CleParams, "Recursif"), 0);
+}
+
+TEST_F(MainWindow, WhatOneRunStoresTheNextRestores) {
+    {
+        auto w = Start();
+        Add(*w, {QString::fromStdString(Path("a.exe")), QString::fromStdString(Path("é.dll")),
+                 QString::fromStdString(Path("a.exe"))});
+        w->SetOuterBounds(QRect(150, 120, 700, 450));
+        w->EAdresse->setText(QStringLiteral("bêta@exemple.fr"));
+        w->CBUnique->setChecked(true);
+        w->CBRecursif->setChecked(true);
+        w->CBNotSave->setChecked(false);
+        ASSERT_TRUE(w->close());
+    }
+    auto w = Start();
+    EXPECT_TRUE(errors_.empty());
+    EXPECT_EQ(Items(*w), (QStringList{QString::fromStdString(platform::listPath(Path("a.exe"))),
+                                      QString::fromStdString(platform::listPath(Path("é.dll"))),
+                                      QString::fromStdString(platform::listPath(Path("a.exe")))}));
+    EXPECT_EQ(w->OuterBounds(), QRect(150, 120, 700, 450));
+    EXPECT_EQ(w->EAdresse->text(), QStringLiteral("bêta@exemple.fr"));
+    EXPECT_TRUE(w->CBUnique->isChecked());
+    EXPECT_TRUE(w->CBRecursif->isChecked());
+    EXPECT_FALSE(w->CBNotSave->isChecked());
+}
+
+TEST_F(MainWindow, AShrinkingListLeavesExactlyItsValues) {
+    {
+        auto w = Start();
+        for (const char* f : {"1.exe", "2.exe", "3.exe", "4.exe", "5.exe"}) Add(*w, {QString::fromStdString(Path(f))});
+        ASSERT_TRUE(w->close());
+    }
+    EXPECT_EQ(Names(TFMain::Cle).size(), 5u);
+    {
+        auto w = Start();
+        ASSERT_EQ(w->LB->count(), 5);
+        w->LB->item(0)->setSelected(true);
+        w->LB->item(3)->setSelected(true);
+        QTest::mouseClick(w->BEffacer, Qt::LeftButton);
+        ASSERT_TRUE(w->close());
+    }
+    EXPECT_EQ(Names(TFMain::Cle), (std::vector<std::string>{"0", "1", "2"}));
+    EXPECT_EQ(Text(TFMain::Cle, "0"), platform::listPath(Path("2.exe")));
+    EXPECT_EQ(Text(TFMain::Cle, "1"), platform::listPath(Path("3.exe")));
+    EXPECT_EQ(Text(TFMain::Cle, "2"), platform::listPath(Path("5.exe")));
+}
+
+TEST_F(MainWindow, AnEmptyListOrNePasSauverWritesNothing) {
+    Put(TFMain::Cle, {{"0", "/gardé.exe"}});
+    PutParams(10, 20, 600, 400, 0, "x@y.z", 0, 0);
+    {
+        auto w = Start();
+        answer_ = true;
+        QTest::mouseClick(w->BVider, Qt::LeftButton);
+        EXPECT_EQ(w->LB->count(), 0);
+        w->SetOuterBounds(QRect(30, 40, 650, 420));
+        EXPECT_TRUE(w->close());
+    }
+    {
+        auto w = Start();
+        EXPECT_EQ(Items(*w), QStringList{QStringLiteral("/gardé.exe")});
+        EXPECT_EQ(w->OuterBounds(), QRect(20, 10, 600, 400));
+        Add(*w, {QStringLiteral("/autre.exe")});
+        w->EAdresse->setText(QStringLiteral("changée"));
+        w->CBNotSave->setChecked(true);
+        EXPECT_TRUE(w->close());
+    }
+    EXPECT_EQ(Names(TFMain::Cle), std::vector<std::string>{"0"});
+    EXPECT_EQ(Text(TFMain::CleParams, "Adresse"), "x@y.z");
+    auto w = Start();
+    EXPECT_FALSE(w->CBNotSave->isChecked());
+    EXPECT_EQ(w->LB->count(), 1);
+}
+
+TEST_F(MainWindow, EveryValueOfTheMainKeyIsAFileAndIsReplacedAtTheNextClose) {
+    Put(TFMain::Cle, {{"0", "/Un/Premier.EXE"}, {"ajout à la main", "/Deux.dll"}, {"1", "/Trois.exe"}});
+    auto w = Start();
+    EXPECT_TRUE(errors_.empty());
+    // Lowered on Windows; kept on Linux, where a lowered name would name another file.
+    EXPECT_EQ(Items(*w), (QStringList{QString::fromStdString(platform::listPath("/Un/Premier.EXE")),
+                                      QString::fromStdString(platform::listPath("/Deux.dll")),
+                                      QString::fromStdString(platform::listPath("/Trois.exe"))}));
+    ASSERT_TRUE(w->close());
+    EXPECT_EQ(Names(TFMain::Cle), (std::vector<std::string>{"0", "1", "2"}));
+    EXPECT_EQ(Text(TFMain::Cle, "1"), platform::listPath("/Deux.dll"));
+}
+
+TEST_F(MainWindow, MaximizedAndMinimizedStatesTravelWithTheNormalBounds) {
+    {
+        auto w = Start();
+        Add(*w, {QStringLiteral("/a.exe")});
+        w->SetOuterBounds(QRect(60, 50, 640, 400));
+        w->showMaximized();
+        QCoreApplication::processEvents();
+        ASSERT_TRUE(w->isMaximized());
+        ASSERT_TRUE(w->close());
+        EXPECT_FALSE(w->isMaximized());  // the store saw it put back to normal
+    }
+    EXPECT_EQ(Integer(TFMain::CleParams, "State"), 2);
+    EXPECT_EQ(Integer(TFMain::CleParams, "Left"), 60);
+    EXPECT_EQ(Integer(TFMain::CleParams, "Top"), 50);
+    EXPECT_EQ(Integer(TFMain::CleParams, "Width"), 640);
+    EXPECT_EQ(Integer(TFMain::CleParams, "Height"), 400);
+    {
+        auto w = Start();
+        EXPECT_TRUE(w->isMaximized());
+        EXPECT_EQ(w->OuterBounds(), QRect(60, 50, 640, 400));
+        w->showMinimized();
+        QCoreApplication::processEvents();
+        ASSERT_TRUE(w->close());
+    }
+    EXPECT_EQ(Integer(TFMain::CleParams, "State"), 1);
+    EXPECT_EQ(Integer(TFMain::CleParams, "Width"), 640);
+    auto w = Start();
+    EXPECT_TRUE(w->windowState() & Qt::WindowMinimized);
+    EXPECT_EQ(w->OuterBounds(), QRect(60, 50, 640, 400));
+}
+
+TEST_F(MainWindow, StoredGeometryIsKeptWithinReason) {
+    // Too small: the minimum size wins, also for the user's own resizing.
+    PutParams(30, 40, 300, 100, 0);
+    {
+        auto w = Start();
+        EXPECT_EQ(w->OuterBounds(), QRect(40, 30, 506, 212));
+        w->resize(100, 50);
+        EXPECT_EQ(w->frameGeometry().size(), QSize(506, 212));
+    }
+    // Unknown states open a normal window.
+    for (int state : {3, -1, 1000}) {
+        PutParams(30, 40, 600, 300, state);
+        auto w = Start();
+        EXPECT_EQ(w->windowState(), Qt::WindowNoState) << state;
+    }
+    // A position off every screen is brought back to the designed place.
+    PutParams(-30000, 50000, 600, 300, 0);
+    auto w = Start();
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_EQ(w->OuterBounds(), QRect(screen.topLeft() + QPoint(107, 94), QSize(600, 300)));
+    EXPECT_TRUE(errors_.empty());
+}
+
+TEST_F(MainWindow, MissingAdresseGivesAnEmptyAddress) {
+    Put(TFMain::CleParams, {}, {{"Top", 11}, {"Left", 12}, {"Width", 613}, {"Height", 414}, {"State", 0},
+                                {"Unique", 1}, {"Recursif", 0}});
+    auto w = Start();
+    EXPECT_TRUE(errors_.empty());
+    EXPECT_TRUE(w->EAdresse->text().isEmpty());
+    EXPECT_EQ(w->OuterBounds(), QRect(12, 11, 613, 414));
+    EXPECT_TRUE(w->CBUnique->isChecked());
+}
+
+TEST_F(MainWindow, AWrongValueIsReportedAndTheWindowOpensWithWhatWasRestored) {
+    // A geometry value of the wrong type stops the restore at that value.
+    Put(TFMain::Cle, {{"0", "/a.exe"}});
+    Put(TFMain::CleParams, {{"Width", "large"}, {"Adresse", "x@y.z"}},
+        {{"Top", 33}, {"Left", 44}, {"Height", 400}, {"State", 2}, {"Unique", 1}, {"Recursif", 1}});
+    {
+        auto w = Start();
+        ASSERT_EQ(errors_, std::vector<std::string>{"Type de données incorrect pour 'Width'"});
+        EXPECT_EQ(w->LB->count(), 1);
+        EXPECT_EQ(w->OuterBounds().topLeft(), QPoint(44, 33));
+        EXPECT_EQ(w->size(), QSize(610, 389));
+        EXPECT_FALSE(w->isMaximized());
+        EXPECT_TRUE(w->EAdresse->text().isEmpty());
+        EXPECT_FALSE(w->CBRecursif->isChecked());
+        EXPECT_TRUE(w->isVisible());
+        EXPECT_EQ(w->VLab->text(), QStringLiteral("V 1.3.0.81"));
+        EXPECT_EQ(w->SG2->Cells(1, 0), QStringLiteral("Fichier"));
+        w->CBNotSave->setChecked(true);
+    }
+    // A missing integer is reported by name; the store is left as it was.
+    errors_.clear();
+    {
+        platform::Settings reg;
+        ASSERT_TRUE(reg.OpenKey(TFMain::CleParams, false));
+        reg.WriteInteger("Width", 620);
+        ASSERT_TRUE(reg.DeleteValue("State"));
+    }
+    {
+        auto w = Start();
+        ASSERT_EQ(errors_.size(), 1u);
+        EXPECT_NE(errors_[0].find("'State'"), std::string::npos) << errors_[0];
+        EXPECT_EQ(w->OuterBounds(), QRect(44, 33, 620, 400));
+        EXPECT_TRUE(w->EAdresse->text().isEmpty());
+        w->CBNotSave->setChecked(true);
+    }
+    // A list value that is not a string stops the restore of the list there.
+    errors_.clear();
+    Put(TFMain::Cle, {{"2", "/c.exe"}}, {{"1", 7}});
+    auto w = Start();
+    EXPECT_EQ(errors_, std::vector<std::string>{"Type de données incorrect pour '1'"});
+    EXPECT_EQ(Items(*w), (QStringList{QStringLiteral("/a.exe"), QStringLiteral("/c.exe")}));
+    EXPECT_EQ(w->pos(), QPoint(107, 94));
+    EXPECT_EQ(w->size(), QSize(610, 389));
+}
+
+// ---------------------------------------------------------------------------
+// The list of executables
+
+TEST_F(MainWindow, AjouterAppendsTheChosenFilesInDialogOrder) {
+    auto w = Start();
+    w->SetAJour(true);
+    Add(*w, {QStringLiteral("/x/Trois.DLL"), QStringLiteral("/x/un.exe"), QStringLiteral("/x/deux.exe")});
+    EXPECT_FALSE(w->AJour());
+    Add(*w, {QStringLiteral("/x/un.exe")});
+    EXPECT_EQ(Items(*w), (QStringList{QString::fromStdString(platform::listPath("/x/Trois.DLL")),
+                                      QStringLiteral("/x/un.exe"), QStringLiteral("/x/deux.exe"),
+                                      QStringLiteral("/x/un.exe")}));
+    // Cancelled: nothing changes, not even the staleness.
+    w->SetAJour(true);
+    QTest::mouseClick(w->BAjout, Qt::LeftButton);
+    EXPECT_EQ(odRuns_, 3);
+    EXPECT_EQ(w->LB->count(), 4);
+    EXPECT_TRUE(w->AJour());
+}
+
+TEST_F(MainWindow, EffacerRemovesTheSelectedLinesAndAlwaysMarksTheAnalysisStale) {
+    auto w = Start();
+    Add(*w, {"/a", "/b", "/c", "/d", "/e"});
+    w->SetAJour(true);
+    QTest::mouseClick(w->BEffacer, Qt::LeftButton);
+    EXPECT_EQ(w->LB->count(), 5);
+    EXPECT_FALSE(w->AJour());
+    for (int i : {0, 2, 4}) w->LB->item(i)->setSelected(true);
+    QTest::mouseClick(w->BEffacer, Qt::LeftButton);
+    EXPECT_EQ(Items(*w), (QStringList{"/b", "/d"}));
+}
+
+TEST_F(MainWindow, ViderAsksFirstEvenForAnEmptyList) {
+    auto w = Start();
+    QTest::mouseClick(w->BVider, Qt::LeftButton);
+    EXPECT_EQ(questions_, std::vector<std::string>{"On efface tout?"});
+    Add(*w, {"/a", "/b"});
+    w->SetAJour(true);
+    answer_ = false;
+    QTest::mouseClick(w->BVider, Qt::LeftButton);
+    EXPECT_EQ(w->LB->count(), 2);
+    EXPECT_TRUE(w->AJour());
+    answer_ = true;
+    QTest::mouseClick(w->BVider, Qt::LeftButton);
+    EXPECT_EQ(w->LB->count(), 0);
+    EXPECT_FALSE(w->AJour());
+}
+
+TEST_F(MainWindow, TheConfirmationBoxAnswersOuiToEnterAndNonToEscape) {
+    auto w = Start();
+    auto answerWith = [&](int key) {
+        QTimer::singleShot(0, [key, &w] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(box->windowTitle(), QStringLiteral("Confirmation"));
+            EXPECT_EQ(box->text(), QStringLiteral("On efface tout?"));
+            EXPECT_EQ(box->icon(), QMessageBox::Question);
+            QStringList captions;
+            for (QAbstractButton* b : box->buttons()) captions << b->text();
+            captions.sort();
+            EXPECT_EQ(captions, (QStringList{QStringLiteral("&Non"), QStringLiteral("&Oui")}));
+            EXPECT_EQ(box->defaultButton()->text(), QStringLiteral("&Oui"));
+            QTest::keyClick(box, static_cast<Qt::Key>(key));
+        });
+        return w->Confirmer(QStringLiteral("On efface tout?"));
+    };
+    auto fresh = std::make_unique<TFMain>();  // the real box, not the test's
+    w->Confirmer = fresh->Confirmer;
+    EXPECT_FALSE(answerWith(Qt::Key_Escape));
+    EXPECT_TRUE(answerWith(Qt::Key_Return));
+}
+
+TEST_F(MainWindow, InsertAndDeleteWorkWhateverTheModifiers) {
+    auto w = Start();
+    w->LB->setFocus();
+    chosen_.push_back({"/a", "/b", "/c"});
+    QTest::keyClick(w->LB, Qt::Key_Insert, Qt::ShiftModifier);
+    EXPECT_EQ(w->LB->count(), 3);
+    chosen_.push_back({"/d"});
+    QTest::keyClick(w->LB, Qt::Key_Insert);
+    EXPECT_EQ(w->LB->count(), 4);
+    w->LB->clearSelection();
+    w->LB->item(1)->setSelected(true);
+    QTest::keyClick(w->LB, Qt::Key_Delete, Qt::ControlModifier);
+    EXPECT_EQ(Items(*w), (QStringList{"/a", "/c", "/d"}));
+    w->LB->item(0)->setSelected(true);
+    QTest::keyClick(w->LB, Qt::Key_Delete, Qt::AltModifier | Qt::ShiftModifier);
+    // Other keys keep their list-box meaning and run no command.
+    w->LB->setCurrentRow(0);
+    QTest::keyClick(w->LB, Qt::Key_Down);
+    EXPECT_EQ(w->LB->currentRow(), 1);
+    EXPECT_EQ(odRuns_, 2);
+    EXPECT_EQ(w->LB->count(), 2);
+}
+
+TEST_F(MainWindow, AnErrorInAHandlerIsShownAndTheWindowGoesOn) {
+    auto w = Start();
+    w->ExecuteOD = [](QStringList&) -> bool { throw std::runtime_error("Impossible de créer le fichier x"); };
+    QTest::mouseClick(w->BAjout, Qt::LeftButton);
+    EXPECT_EQ(errors_, std::vector<std::string>{"Impossible de créer le fichier x"});
+    EXPECT_TRUE(w->isVisible());
+    chosen_.push_back({"/a"});
+    w->ExecuteOD = [this](QStringList& files) {
+        files = chosen_.front();
+        return true;
+    };
+    QTest::mouseClick(w->BAjout, Qt::LeftButton);
+    EXPECT_EQ(w->LB->count(), 1);
+}
+
+// ---------------------------------------------------------------------------
+// The window's layout
+
+TEST_F(MainWindow, ControlsFollowTheirAnchorsAndTheMinimumSize) {
+    auto w = Start();
+    const QRect quitter = w->BQuitter->geometry(), vlab = w->VLab->geometry(), tabs = w->PageControl1->geometry(),
+                lb = w->LB->geometry(), ajout = w->BAjout->geometry();
+    EXPECT_EQ(quitter, QRect(4, 344, 75, 25));
+    EXPECT_EQ(vlab, QRect(538, 350, 55, 13));
+    EXPECT_EQ(tabs, QRect(0, 0, 610, 341));
+    EXPECT_EQ(ajout.top() - lb.bottom(), 288 - 284);
+    // Pages are laid out when shown.
+    w->PageControl1->setCurrentWidget(w->TSTexte);
+    QCoreApplication::processEvents();
+    const QRect adresse = w->EAdresse->geometry(), unique = w->CBUnique->geometry();
+    EXPECT_EQ(unique.right() - adresse.right(), 600 - 508);
+
+    w->resize(w->width() + 100, w->height() + 50);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w->PageControl1->geometry(), QRect(0, 0, 710, 391));
+    EXPECT_EQ(w->EAdresse->geometry(), adresse.adjusted(0, 50, 100, 50));
+    EXPECT_EQ(w->CBUnique->geometry(), unique.translated(100, 50));
+    EXPECT_EQ(w->BQuitter->geometry(), quitter.translated(0, 50));
+    EXPECT_EQ(w->VLab->geometry(), vlab.translated(100, 50));
+    EXPECT_EQ(w->SB->geometry(), QRect(0, 420, 710, 19));
+    w->PageControl1->setCurrentWidget(w->TSListe);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w->LB->geometry(), lb.adjusted(0, 0, 100, 50));
+    EXPECT_EQ(w->BAjout->geometry(), ajout.translated(0, 50));
+
+    w->resize(10, 10);
+    EXPECT_EQ(w->frameGeometry().size(), QSize(506, 212));
+}
+
+TEST_F(MainWindow, ControlsCarryTheirNamesCaptionsAndHints) {
+    auto w = Start();
+    struct Expect {
+        const char* name;
+        QString caption, hint;
+    };
+    const Expect expected[] = {
+        {"BAjout", "Ajouter", "Permet de sélectionner plusieurs fichiers d'un coup"},
+        {"BEffacer", "Effacer", "Effacer une ligne"},
+        {"BVider", "Vider", "Vider la grille"},
+        {"BImp", "Impression", ""},
+        {"BSauvegarde", "Sauvegarde", ""},
+        {"BPresse", "Presse-Papier", ""},
+        {"BMail", "Mail", ""},
+        {"CBUnique", "sans doublon", "ne montrer qu'une fois chaque fichier"},
+        {"BQuitter", "&Quitter", ""},
+        {"BInfo", "&Infos", ""},
+        {"CBNotSave", "Ne pas sauver", "Ne pas sauver les modifications en quittant"},
+        {"CBRecursif", "Récursif", "Montrer les imports des imports, etc..."},
+    };
+    for (const Expect& e : expected) {
+        auto* b = w->findChild<QAbstractButton*>(QLatin1String(e.name));
+        ASSERT_NE(b, nullptr) << e.name;
+        EXPECT_EQ(b->text(), e.caption) << e.name;
+        EXPECT_EQ(b->toolTip(), e.hint) << e.name;
+    }
+    EXPECT_EQ(w->EAdresse->toolTip(), QStringLiteral("Entrer l'adresse d'envoi"));
+    EXPECT_EQ(w->SG2->toolTip(), QStringLiteral("Un clic sur les entêtes pour trier..."));
+    EXPECT_EQ(w->LBFloat->toolTip(), QStringLiteral("clic-D: suivre; clic-G: fermer."));
+    EXPECT_EQ(w->URLLabel1->text(), QStringLiteral("Mon site"));
+    EXPECT_EQ(w->MsgLab->text(), QStringLiteral("M'écrire"));
+    EXPECT_FALSE(w->MsgLab->Adresse.isEmpty());
+    const QStringList tabs{w->PageControl1->tabText(0), w->PageControl1->tabText(1), w->PageControl1->tabText(2)};
+    EXPECT_EQ(tabs, (QStringList{"Exécutables", "Imports", "Mise en forme"}));
+    EXPECT_EQ(w->OD->nameFilters().size(), 2);
+    EXPECT_EQ(w->OD->fileMode(), QFileDialog::ExistingFiles);
+    EXPECT_EQ(w->OD->directory().absolutePath(),
+              QString::fromStdString(platform::directoryPart(platform::executablePath())));
+    EXPECT_EQ(w->SD->defaultSuffix(), QStringLiteral("TXT"));
+    EXPECT_EQ(w->Ajouter1->shortcut(), QKeySequence(Qt::Key_A));
+    EXPECT_EQ(w->Suivre1->shortcut(), QKeySequence(Qt::Key_S));
+
+    // Keyboard order on the window, then on the page showing.
+    std::vector<QWidget*> chain;
+    for (QWidget* f = w->BQuitter; chain.size() < 40; f = f->nextInFocusChain()) {
+        if (f->focusPolicy() & Qt::TabFocus) chain.push_back(f);
+        if (f->nextInFocusChain() == w->BQuitter) break;
+    }
+    auto at = [&](QWidget* x) { return std::find(chain.begin(), chain.end(), x) - chain.begin(); };
+    EXPECT_LT(at(w->BQuitter), at(w->PageControl1));
+    EXPECT_LT(at(w->BAjout), at(w->BEffacer));
+    EXPECT_LT(at(w->BVider), at(w->LB));
+    EXPECT_LT(at(w->BMail), at(w->RE));
+    EXPECT_LT(at(w->RE), at(w->EAdresse));
+    EXPECT_LT(at(w->CBUnique), at(w->BInfo));
+    EXPECT_LT(at(w->BInfo), at(w->CBNotSave));
+    EXPECT_LT(at(w->CBNotSave), at(w->CBRecursif));
+}
+
+// ---------------------------------------------------------------------------
+// The program's own version
+
+TEST(OwnVersion, TheBlockCarriesTheVersionsUnderTheFrenchTable) {
+    const std::vector<std::uint8_t> block = OwnVersionBlock();
+    const void* value = nullptr;
+    std::uint32_t length = 0;
+    ASSERT_TRUE(platform::verQueryValue(block.data(), "\\VarFileInfo\\Translation", value, length));
+    ASSERT_EQ(length, 4u);
+    std::uint32_t translation;
+    std::memcpy(&translation, value, 4);
+    EXPECT_EQ(translation, 0x04E4040Cu);
+    std::string text;
+    ASSERT_TRUE(platform::verQueryString(block.data(), "\\StringFileInfo\\040C04E4\\FileVersion", text));
+    EXPECT_EQ(text, "1.3.0.81");
+    ASSERT_TRUE(platform::verQueryString(block.data(), "\\StringFileInfo\\040C04E4\\ProductVersion", text));
+    EXPECT_EQ(text, "1.0.0.0");
+    ASSERT_TRUE(platform::verQueryString(block.data(), "\\StringFileInfo\\040C04E4\\CompanyName", text));
+    EXPECT_EQ(text, "");
+    ASSERT_TRUE(platform::verQueryValue(block.data(), "\\", value, length));
+    ASSERT_EQ(length, 52u);
+    std::uint32_t fixed[4];
+    std::memcpy(fixed, value, sizeof fixed);
+    EXPECT_EQ(fixed[2], 0x00010003u);  // 1.3
+    EXPECT_EQ(fixed[3], 0x00000051u);  // 0.81
+}
+
+TEST(OwnVersion, TheRunningProgramAnswersWithItWhateverTheNameItIsGiven) {
+    RegisterOwnVersion();
+    const std::string self = platform::executablePath();
+    TVersion label;
+    EXPECT_EQ(label.VersionFichier(QString::fromStdString(self)), QStringLiteral("V 1.3.0.81"));
+    // Through a link to it too, while other files keep their own answer.
+    testutil::TempDir dir;
+    const std::string link = dir.file("lien");
+    std::filesystem::create_symlink(self, link);
+    EXPECT_EQ(label.VersionFichier(QString::fromStdString(link)), QStringLiteral("V 1.3.0.81"));
+    EXPECT_EQ(label.VersionFichier(QString::fromStdString(dir.file("absent.exe"))), QStringLiteral("V: ???"));
+    std::uint32_t handle = 0;
+    EXPECT_EQ(platform::fileVersionInfoSize("", handle), 0u);
+}
+
+}  // namespace
