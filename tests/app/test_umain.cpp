@@ -374,6 +374,29 @@ TEST_F(MainWindow, AWrongValueIsReportedAndTheWindowOpensWithWhatWasRestored) {
     EXPECT_EQ(w->size(), QSize(610, 389));
 }
 
+TEST_F(MainWindow, ARefusedWriteKeepsTheWindowOpenAndALaterCloseTriesAgain) {
+    auto w = Start();
+    Add(*w, {QStringLiteral("/a.exe"), QStringLiteral("/b.exe")});
+    // No folder can be made there, so the store refuses every write.
+    qputenv("XDG_CONFIG_HOME", "/proc/self");
+    EXPECT_FALSE(w->close());
+    EXPECT_EQ(errors_, std::vector<std::string>{"Erreur à la définition des données pour '0'"});
+    EXPECT_TRUE(w->isVisible());
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config_.path()));
+    EXPECT_TRUE(w->close());
+    EXPECT_EQ(Names(TFMain::Cle), (std::vector<std::string>{"0", "1"}));
+    EXPECT_EQ(Integer(TFMain::CleParams, "State"), 0);
+
+    // "Ne pas sauver" lets the program end without writing.
+    errors_.clear();
+    auto again = Start();
+    qputenv("XDG_CONFIG_HOME", "/proc/self");
+    EXPECT_FALSE(again->close());
+    again->CBNotSave->setChecked(true);
+    EXPECT_TRUE(again->close());
+    EXPECT_EQ(errors_.size(), 1u);
+}
+
 // ---------------------------------------------------------------------------
 // The list of executables
 
