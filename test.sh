@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the native suites,
-# the same suites under AddressSanitizer+UndefinedBehaviorSanitizer, the
+# the same suites under AddressSanitizer+UndefinedBehaviorSanitizer, the mail
+# tests under ThreadSanitizer, the
 # Windows build's suites under Wine, and a short run of each fuzz target.
 #   FUZZ_SECONDS   seconds per fuzz target (default 20)
-#   SKIP_ASAN=1, SKIP_WIN=1, SKIP_FUZZ=1   leave out a stage (local use)
+#   SKIP_ASAN=1, SKIP_TSAN=1, SKIP_WIN=1, SKIP_FUZZ=1   leave out a stage (local use)
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/deps.sh
@@ -25,6 +26,11 @@ if [ "${SKIP_ASAN:-0}" != 1 ]; then
   cmake --build build-asan -j "$jobs"
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build-asan --output-on-failure -j "$jobs" || status=1
+fi
+
+if [ "${SKIP_TSAN:-0}" != 1 ]; then
+  stage "mail tests under ThreadSanitizer"
+  scripts/tsan-mail.sh build-tsan || status=1
 fi
 
 if [ "${SKIP_WIN:-0}" != 1 ]; then
