@@ -365,13 +365,17 @@ QRect TFMain::OuterBounds() const {
     return client.marginsAdded(FrameMargins());
 }
 
+// A window manager frames the window some time after it is shown, and tells
+// so by moving it: the frame is then taken into account.
 void TFMain::moveEvent(QMoveEvent* event) {
     QMainWindow::moveEvent(event);
+    if (FFramed) FitFrame();
     if (windowState() == Qt::WindowNoState) FNormalBounds = OuterBounds();
 }
 
 void TFMain::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
+    if (FFramed) FitFrame();
     if (windowState() == Qt::WindowNoState) FNormalBounds = OuterBounds();
 }
 
@@ -402,15 +406,16 @@ void TFMain::showEvent(QShowEvent* event) {
     }
 }
 
+// Keeps the outer size restored from the store when the frame becomes known
+// (or changes), and the minimum size an outer one.
 void TFMain::FitFrame() {
     const QMargins old = FUsedMargins;
     const QMargins m = FrameMargins();
     if (m == old) return;
-    const QSize client = OuterBounds().marginsRemoved(m).size();
     ApplyMinimumSize();
     if (FOuterRestored && windowState() == Qt::WindowNoState)
-        resize(client.width() - (m.left() + m.right() - old.left() - old.right()),
-               client.height() - (m.top() + m.bottom() - old.top() - old.bottom()));
+        resize(width() - (m.left() + m.right() - old.left() - old.right()),
+               height() - (m.top() + m.bottom() - old.top() - old.bottom()));
 }
 
 // ---------------------------------------------------------------------------

@@ -42,6 +42,7 @@ class AppEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
         RegisterOwnVersion();
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
         static int argc = 1;
         static char name[] = "test_umain";
         static char* argv[] = {name, nullptr};
