@@ -27,9 +27,10 @@ bool onPath(const char* name) {
     std::string_view rest(path);
     while (true) {
         const std::size_t colon = rest.find(':');
-        std::string dir(rest.substr(0, colon));
-        if (dir.empty()) dir = ".";
-        const std::string file = dir + "/" + name;
+        // Built with append: GCC 12 warns wrongly on operator+ here (-Wrestrict).
+        std::string file(rest.substr(0, colon));
+        if (file.empty()) file = ".";
+        file.append("/").append(name);
         struct stat st;
         if (::stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(file.c_str(), X_OK) == 0) return true;
         if (colon == std::string_view::npos) return false;
