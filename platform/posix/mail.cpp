@@ -27,10 +27,11 @@ bool onPath(const char* name) {
     std::string_view rest(path);
     while (true) {
         const std::size_t colon = rest.find(':');
-        // Built with append: GCC 12 warns wrongly on operator+ here (-Wrestrict).
-        std::string file(rest.substr(0, colon));
-        if (file.empty()) file = ".";
-        file.append("/").append(name);
+        std::string_view dir = rest.substr(0, colon);
+        if (dir.empty()) dir = ".";
+        std::string file;
+        file.reserve(dir.size() + 1 + std::strlen(name));
+        file.append(dir).append(1, '/').append(name);
         struct stat st;
         if (::stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(file.c_str(), X_OK) == 0) return true;
         if (colon == std::string_view::npos) return false;
