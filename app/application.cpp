@@ -9,13 +9,14 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("Tavelin"));
 }
 
+// The net for whatever a handler let through.
 bool TApplication::notify(QObject* receiver, QEvent* event) {
     try {
         return QApplication::notify(receiver, event);
     } catch (const std::exception& error) {
         HandleException(error);
     } catch (...) {
-        ShowException(QStringLiteral("Erreur inattendue"));
+        ShowException(UnknownError());
     }
     return false;
 }
@@ -29,5 +30,7 @@ void TApplication::ShowException(const QString& text) {
     }
     QMessageBox::critical(QApplication::activeWindow(), Title(), text, QMessageBox::Ok);
 }
+
+QString TApplication::UnknownError() { return QStringLiteral("Erreur inattendue"); }
 
 QString TApplication::Title() { return QStringLiteral("Tavelin"); }

@@ -15,6 +15,20 @@ public:
 
     bool notify(QObject* receiver, QEvent* event) override;
 
+    // Runs one handler. Qt's widget modules are built without exception
+    // support: an error unwinding through their frames would skip their
+    // cleanups, so it is caught here, before it reaches them, and shown.
+    template <class F>
+    static void Run(F&& handler) {
+        try {
+            handler();
+        } catch (const std::exception& error) {
+            HandleException(error);
+        } catch (...) {
+            ShowException(UnknownError());
+        }
+    }
+
     // Shows the error's text in the standard error box.
     static void HandleException(const std::exception& error);
     static void ShowException(const QString& text);
@@ -24,4 +38,7 @@ public:
 
     // The title of the application's boxes: the program's name without extension.
     static QString Title();
+
+private:
+    static QString UnknownError();
 };

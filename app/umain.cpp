@@ -274,33 +274,36 @@ void TFMain::CreateControls() {
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 
     // Handlers.
-    connect(BAjout, &QPushButton::clicked, this, [this] { BAjoutClick(); });
-    connect(BEffacer, &QPushButton::clicked, this, [this] { BEffacerClick(); });
-    connect(BVider, &QPushButton::clicked, this, [this] { BViderClick(); });
-    connect(BQuitter, &QPushButton::clicked, this, [this] { BQuitterClick(); });
-    connect(BInfo, &QPushButton::clicked, this, [this] { BInfoClick(); });
-    connect(BImp, &QPushButton::clicked, this, [this] { BImpClick(); });
-    connect(BSauvegarde, &QPushButton::clicked, this, [this] { BSauvegardeClick(); });
-    connect(BPresse, &QPushButton::clicked, this, [this] { BPresseClick(); });
-    connect(BMail, &QPushButton::clicked, this, [this] { BMailClick(); });
+    connect(BAjout, &QPushButton::clicked, this, Handler(&TFMain::BAjoutClick));
+    connect(BEffacer, &QPushButton::clicked, this, Handler(&TFMain::BEffacerClick));
+    connect(BVider, &QPushButton::clicked, this, Handler(&TFMain::BViderClick));
+    connect(BQuitter, &QPushButton::clicked, this, Handler(&TFMain::BQuitterClick));
+    connect(BInfo, &QPushButton::clicked, this, Handler(&TFMain::BInfoClick));
+    connect(BImp, &QPushButton::clicked, this, Handler(&TFMain::BImpClick));
+    connect(BSauvegarde, &QPushButton::clicked, this, Handler(&TFMain::BSauvegardeClick));
+    connect(BPresse, &QPushButton::clicked, this, Handler(&TFMain::BPresseClick));
+    connect(BMail, &QPushButton::clicked, this, Handler(&TFMain::BMailClick));
     // Like a click handler, it also runs when the state is set from code.
-    connect(CBRecursif, &QCheckBox::toggled, this, [this] { CBRecursifClick(); });
+    connect(CBRecursif, &QCheckBox::toggled, this, Handler(&TFMain::CBRecursifClick));
     connect(PageControl1, &QTabWidget::currentChanged, this, [this] {
-        if (PageControl1->currentWidget() == TSListe2) TSListe2Show();
-        else if (PageControl1->currentWidget() == TSTexte) TSTexteShow();
+        TApplication::Run([this] {
+            if (PageControl1->currentWidget() == TSListe2) TSListe2Show();
+            else if (PageControl1->currentWidget() == TSTexte) TSTexteShow();
+        });
     });
     LB->installEventFilter(this);
     LBFloat->installEventFilter(this);
     LBFloat->viewport()->installEventFilter(this);
-    SG2->OnKeyPress = [this](TKRVGrid*, QChar& key) { SG2KeyPress(key); };
-    connect(SG2, &TKRVGrid::MouseDown, this,
-            [this](Qt::MouseButton b, Qt::KeyboardModifiers s, int x, int y) { SG2MouseDown(b, s, x, y); });
+    SG2->OnKeyPress = [this](TKRVGrid*, QChar& key) { TApplication::Run([&] { SG2KeyPress(key); }); };
+    connect(SG2, &TKRVGrid::MouseDown, this, [this](Qt::MouseButton b, Qt::KeyboardModifiers s, int x, int y) {
+        TApplication::Run([&] { SG2MouseDown(b, s, x, y); });
+    });
     SG2->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(SG2, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& pos) { Popup->popup(SG2->viewport()->mapToGlobal(pos)); });
-    connect(Popup, &QMenu::aboutToShow, this, [this] { PopupPopup(); });
-    connect(Ajouter1, &QAction::triggered, this, [this] { Ajouter1Click(); });
-    connect(Suivre1, &QAction::triggered, this, [this] { Suivre1Click(); });
+    connect(Popup, &QMenu::aboutToShow, this, Handler(&TFMain::PopupPopup));
+    connect(Ajouter1, &QAction::triggered, this, Handler(&TFMain::Ajouter1Click));
+    connect(Suivre1, &QAction::triggered, this, Handler(&TFMain::Suivre1Click));
 
     ExecuteOD = [this](QStringList& files) {
         if (OD->exec() != QDialog::Accepted) return false;
@@ -402,7 +405,7 @@ void TFMain::showEvent(QShowEvent* event) {
     if (!FFramed) {
         FFramed = true;
         // The frame is known once the window is on screen.
-        QTimer::singleShot(0, this, [this] { FitFrame(); });
+        QTimer::singleShot(0, this, Handler(&TFMain::FitFrame));
     }
 }
 
@@ -421,12 +424,10 @@ void TFMain::FitFrame() {
 // ---------------------------------------------------------------------------
 // Start and stop
 
-void TFMain::DoCreate() {
-    try {
-        FormCreate();
-    } catch (const std::exception& error) {
-        TApplication::HandleException(error);
-    }
+void TFMain::DoCreate() { TApplication::Run([this] { FormCreate(); }); }
+
+std::function<void()> TFMain::Handler(void (TFMain::*handler)()) {
+    return [this, handler] { TApplication::Run([&] { (this->*handler)(); }); };
 }
 
 void TFMain::FormCreate() {
@@ -441,7 +442,7 @@ void TFMain::FormCreate() {
     // and also when the restore fails half-way: the box must work anyway.
     struct AttachUnique {
         TFMain* w;
-        ~AttachUnique() { connect(w->CBUnique, &QCheckBox::toggled, w, [w = w] { w->TSTexteShow(); }); }
+        ~AttachUnique() { connect(w->CBUnique, &QCheckBox::toggled, w, w->Handler(&TFMain::TSTexteShow)); }
     } attachUnique{this};
 
     platform::Settings reg;
@@ -483,9 +484,12 @@ void TFMain::FormCreate() {
 
 void TFMain::closeEvent(QCloseEvent* event) {
     // Until the store has taken everything, the window stays open.
-    event->ignore();
-    FormClose();
-    event->accept();
+    bool stored = false;
+    TApplication::Run([&] {
+        FormClose();
+        stored = true;
+    });
+    event->setAccepted(stored);
 }
 
 void TFMain::FormClose() {
@@ -559,12 +563,13 @@ void TFMain::SGKeyDown(QKeyEvent* Key) {
 
 bool TFMain::eventFilter(QObject* watched, QEvent* event) {
     if (watched == LB && event->type() == QEvent::KeyPress) {
-        SGKeyDown(static_cast<QKeyEvent*>(event));
+        TApplication::Run([&] { SGKeyDown(static_cast<QKeyEvent*>(event)); });
         return false;  // the list box still handles the key
     }
-    if (watched == LBFloat && event->type() == QEvent::KeyPress) LBFloatKeyDown(static_cast<QKeyEvent*>(event));
+    if (watched == LBFloat && event->type() == QEvent::KeyPress)
+        TApplication::Run([&] { LBFloatKeyDown(static_cast<QKeyEvent*>(event)); });
     if (watched == LBFloat->viewport() && event->type() == QEvent::MouseButtonPress)
-        LBFloatMouseDown(static_cast<QMouseEvent*>(event));
+        TApplication::Run([&] { LBFloatMouseDown(static_cast<QMouseEvent*>(event)); });
     return QMainWindow::eventFilter(watched, event);
 }
 

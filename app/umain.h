@@ -137,6 +137,8 @@ protected:
 
 private:
     void CreateControls();
+    // A handler as the controls call it, its errors shown where they arise.
+    std::function<void()> Handler(void (TFMain::*handler)());
     QMargins FrameMargins() const;
     void ApplyMinimumSize();
     void FitFrame();
