@@ -1,12 +1,19 @@
 #include "app/application.h"
 
+#include <QLibraryInfo>
 #include <QMessageBox>
+#include <QTranslator>
 #include <QWidget>
 
 std::function<void(const QString&)> TApplication::ErrorBox;
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("Tavelin"));
+    // The program speaks French: so do Qt's own dialogs, where the
+    // translation is installed.
+    auto* qtFrench = new QTranslator(this);
+    if (qtFrench->load(QStringLiteral("qtbase_fr"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        installTranslator(qtFrench);
 }
 
 // The net for whatever a handler let through.
