@@ -319,6 +319,7 @@ void TFMain::CreateControls() {
         box.exec();
         return box.clickedButton() == oui;
     };
+    Beep = [] { QApplication::beep(); };
 
     // The designed geometry, used when nothing is stored.
     PageControl1->setCurrentWidget(TSListe);
@@ -576,17 +577,6 @@ bool TFMain::eventFilter(QObject* watched, QEvent* event) {
 // ---------------------------------------------------------------------------
 // Imports tab, report and output commands: their work fills these in.
 
-void TFMain::TSListe2Show() {}
-void TFMain::TSTexteShow() {}
-void TFMain::AnalyserImports() {}
-void TFMain::CBRecursifClick() { SetAJour(false); }
-void TFMain::SG2KeyPress(QChar&) {}
-void TFMain::SG2MouseDown(Qt::MouseButton, Qt::KeyboardModifiers, int, int) {}
-void TFMain::PopupPopup() {}
-void TFMain::Ajouter1Click() {}
-void TFMain::Suivre1Click() {}
-void TFMain::LBFloatMouseDown(QMouseEvent*) {}
-void TFMain::LBFloatKeyDown(QKeyEvent*) {}
 void TFMain::BImpClick() {}
 void TFMain::BSauvegardeClick() {}
 void TFMain::BPresseClick() {}

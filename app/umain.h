@@ -106,7 +106,7 @@ public:
     void BViderClick();
     void SGKeyDown(QKeyEvent* Key);
 
-    // Imports tab, report and output commands: filled in by their own work.
+    // --- imports tab, report and navigation -----------------------------------
     void TSListe2Show();
     void TSTexteShow();
     void AnalyserImports();
@@ -116,8 +116,22 @@ public:
     void PopupPopup();
     void Ajouter1Click();
     void Suivre1Click();
-    void LBFloatMouseDown(QMouseEvent* Event);
-    void LBFloatKeyDown(QKeyEvent* Key);
+    // True when the event was handled and goes no further.
+    bool LBFloatMouseDown(QMouseEvent* Event);
+    bool LBFloatKeyDown(QKeyEvent* Key);
+    // Row path of a grid row: column 2, the separator unless it ends with
+    // one, then column 1.
+    QString CheminLigne(int Row) const;
+    QString CheminSelection() const;
+    void Suivre(const QString& Path);
+    void MontrerListe();
+    void CacherListe();
+    // The report as RE shows it: one line per data row in the grid's order.
+    QStringList ReportLines() const;
+    // The platform's default beep; replaceable by tests.
+    std::function<void()> Beep;
+
+    // --- output commands ---------------------------------------------------
     void BImpClick();
     void BSauvegardeClick();
     void BPresseClick();
@@ -137,6 +151,9 @@ protected:
 
 private:
     void CreateControls();
+    void SetStatus(const QString& Text);
+    bool DansLaListe(const QString& Path) const;
+    int FloatItemHeight() const;
     // A handler as the controls call it, its errors shown where they arise.
     std::function<void()> Handler(void (TFMain::*handler)());
     QMargins FrameMargins() const;

@@ -102,7 +102,7 @@ TEST(RealBinaries, FileVersionsAgreeWithPefile) {
     std::string script =
         "import pefile,sys\n"
         "for f in sys.argv[1:]:\n"
-        "  v='V: ???'\n"
+        "  v='V: ?\?\?'\n"
         "  try:\n"
         "    pe=pefile.PE(f,fast_load=True)\n"
         "    pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY['IMAGE_DIRECTORY_ENTRY_RESOURCE']])\n"
@@ -110,7 +110,7 @@ TEST(RealBinaries, FileVersionsAgreeWithPefile) {
         "      for e in info:\n"
         "        for t in getattr(e,'StringTable',[]):\n"
         "          x=t.entries.get(b'FileVersion')\n"
-        "          if x is not None and v=='V: ???': v=x.decode('utf-8','replace')\n"
+        "          if x is not None and v=='V: ?\?\?': v=x.decode('utf-8','replace')\n"
         "  except Exception: pass\n"
         "  print(f+'\\t'+v)\n";
     std::FILE* s = std::fopen("/tmp/tavelin-pefile-versions.py", "w");
