@@ -573,12 +573,3 @@ bool TFMain::eventFilter(QObject* watched, QEvent* event) {
         TApplication::Run([&] { LBFloatMouseDown(static_cast<QMouseEvent*>(event)); });
     return QMainWindow::eventFilter(watched, event);
 }
-
-// ---------------------------------------------------------------------------
-// Imports tab, report and output commands: their work fills these in.
-
-void TFMain::BImpClick() {}
-void TFMain::BSauvegardeClick() {}
-void TFMain::BPresseClick() {}
-void TFMain::BMailClick() {}
-void TFMain::BInfoClick() {}
