@@ -302,10 +302,12 @@ void TKRVGrid::syncView() {
     syncing_ = true;
     if (row_ >= model_->fixedRows && col_ >= 0 && col_ < ColCount()) {
         const QModelIndex i = model_->index(row_ - model_->fixedRows, col_);
+        const QItemSelectionModel::SelectionFlags flags =
+            QItemSelectionModel::ClearAndSelect | (RowSelect() ? QItemSelectionModel::Rows : QItemSelectionModel::NoUpdate);
         if (currentIndex() != i)
-            selectionModel()->setCurrentIndex(i, QItemSelectionModel::ClearAndSelect |
-                                                     (RowSelect() ? QItemSelectionModel::Rows
-                                                                  : QItemSelectionModel::NoUpdate));
+            selectionModel()->setCurrentIndex(i, flags);
+        else
+            selectionModel()->select(i, flags);  // a model reset may have dropped the row's highlight
     } else {
         selectionModel()->clear();
     }
