@@ -320,6 +320,7 @@ void TFMain::CreateControls() {
         return box.clickedButton() == oui;
     };
     Beep = [] { QApplication::beep(); };
+    CreateOutputDialogs();
 
     // The designed geometry, used when nothing is stored.
     PageControl1->setCurrentWidget(TSListe);

@@ -24,6 +24,7 @@ class QMoveEvent;
 class QResizeEvent;
 class QPlainTextEdit;
 class QPrintDialog;
+class QPrinter;
 class QPushButton;
 class QShowEvent;
 class QStatusBar;
@@ -137,6 +138,14 @@ public:
     void BPresseClick();
     void BMailClick();
     void BInfoClick();
+    // Runs SD; the chosen file, or empty when cancelled.
+    std::function<QString()> ExecuteSD;
+    // Runs PD; the chosen printer, or null when cancelled.
+    std::function<QPrinter*()> ExecutePD;
+    // Called as each print job begins (job 0, 1, ...); tests give each its own file.
+    std::function<void(QPrinter& Printer, int Job)> DebutJob;
+    // Shows the "&Infos" box.
+    std::function<void(const QString& Text)> Informer;
 
     // Outer bounds of the window in normal state, frame included.
     QRect OuterBounds() const;
@@ -151,6 +160,7 @@ protected:
 
 private:
     void CreateControls();
+    void CreateOutputDialogs();
     void SetStatus(const QString& Text);
     bool DansLaListe(const QString& Path) const;
     int FloatItemHeight() const;
