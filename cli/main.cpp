@@ -35,19 +35,6 @@ int usageError(const std::string& message) {
     return 2;
 }
 
-std::vector<std::string> splitFolders(const std::string& list) {
-    std::vector<std::string> out;
-    std::size_t start = 0;
-    const char sep = platform::pathListSeparator();
-    while (start <= list.size()) {
-        std::size_t end = list.find(sep, start);
-        if (end == std::string::npos) end = list.size();
-        if (end > start) out.push_back(list.substr(start, end - start));
-        start = end + 1;
-    }
-    return out;
-}
-
 std::string jsonString(const std::string& text) {
     std::string out = "\"";
     for (unsigned char c : platform::validUtf8(text)) {
@@ -129,7 +116,7 @@ int main(int argc, char** argv) {
             } else {
                 value = a.substr(11);
             }
-            platform::setDllSearchFolders(splitFolders(value));
+            platform::setDllSearchFolders(platform::splitList(value, platform::pathListSeparator()));
         } else if (a == "--format" || a.rfind("--format=", 0) == 0) {
             std::string value;
             if (a == "--format") {

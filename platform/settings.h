@@ -19,6 +19,10 @@ namespace platform {
 class SettingsError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
+
+    static SettingsError ReadFailed(const std::string& name);
+    static SettingsError WrongType(const std::string& name);
+    static SettingsError WriteFailed(const std::string& name);
 };
 
 class Settings {

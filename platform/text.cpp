@@ -149,6 +149,18 @@ std::string validUtf8(std::string_view text) {
     return out;
 }
 
+std::vector<std::string> splitList(std::string_view list, char separator) {
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        std::size_t end = list.find(separator, start);
+        if (end == std::string_view::npos) end = list.size();
+        if (end > start) out.emplace_back(list.substr(start, end - start));
+        start = end + 1;
+    }
+    return out;
+}
+
 char32_t simpleLower(char32_t c) {
     if (c >= 'A' && c <= 'Z') return c + 32;
     if (c < 0xC0) return c;

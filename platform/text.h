@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -31,6 +32,9 @@ void appendUtf8(std::string& out, char32_t cp);
 
 // The text with invalid UTF-8 sequences replaced by U+FFFD (for JSON output).
 std::string validUtf8(std::string_view text);
+
+// The non-empty items of a list separated by `separator` ("a::b:" gives a, b).
+std::vector<std::string> splitList(std::string_view list, char separator);
 
 // Lower-casing of the characters that every backend lowers the same way
 // (ASCII, Latin-1, Latin Extended-A, Greek, Cyrillic). Used as the fallback

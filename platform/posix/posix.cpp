@@ -189,18 +189,6 @@ struct SearchCache {
 };
 SearchCache g_cache;
 
-std::vector<std::string> splitList(const std::string& list) {
-    std::vector<std::string> out;
-    std::size_t start = 0;
-    while (start <= list.size()) {
-        std::size_t end = list.find(':', start);
-        if (end == std::string::npos) end = list.size();
-        if (end > start) out.push_back(list.substr(start, end - start));
-        start = end + 1;
-    }
-    return out;
-}
-
 bool isDirectory(const std::string& path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -240,7 +228,7 @@ std::vector<std::string> computeFolders() {
     if (g_folderOverride) return *g_folderOverride;
     if (const char* env = std::getenv("TAVELIN_DLL_PATH")) {
         std::vector<std::string> out;
-        for (const std::string& f : splitList(env)) out.push_back(absolutePath(f));
+        for (const std::string& f : splitList(env, ':')) out.push_back(absolutePath(f));
         return out;
     }
     return defaultFolders();

@@ -28,14 +28,6 @@ namespace {
 
 const char kHive[] = "HKEY_CURRENT_USER";
 
-std::string message(const char* format, const std::string& name) {
-    std::string out = format;
-    out.replace(out.find("%s"), 2, name);
-    return out;
-}
-const char kGetFailed[] = "Erreur à l'obtention des données pour '%s'";
-const char kBadType[] = "Type de données incorrect pour '%s'";
-const char kSetFailed[] = "Erreur à la définition des données pour '%s'";
 
 // Key and value names ignore case, as in the registry.
 std::string fold(std::string_view s) {
@@ -456,7 +448,7 @@ struct Settings::Impl {
     }
 
     void write(const std::string& name, Value v) {
-        if (!key || name.find_first_of("\r\n") != std::string::npos) throw SettingsError(message(kSetFailed, name));
+        if (!key || name.find_first_of("\r\n") != std::string::npos) throw SettingsError::WriteFailed(name);
         Document next = doc;
         Section* s = next.section(*key);
         if (!s) {
@@ -472,7 +464,7 @@ struct Settings::Impl {
             e.value = std::move(v);
             s->entries.push_back(std::move(e));
         }
-        if (!commit(next)) throw SettingsError(message(kSetFailed, name));
+        if (!commit(next)) throw SettingsError::WriteFailed(name);
         doc = std::move(next);
         pending = false;
     }
@@ -527,17 +519,17 @@ std::vector<std::string> Settings::GetValueNames() const {
 bool Settings::ValueExists(const std::string& name) const { return impl_->find(name) != nullptr; }
 
 std::string Settings::ReadString(const std::string& name) const {
-    if (!impl_->key) throw SettingsError(message(kGetFailed, name));
+    if (!impl_->key) throw SettingsError::ReadFailed(name);
     const Value* v = impl_->find(name);
     if (!v) return std::string();
-    if (v->kind != Kind::String) throw SettingsError(message(kBadType, name));
+    if (v->kind != Kind::String) throw SettingsError::WrongType(name);
     return v->text;
 }
 
 std::int32_t Settings::ReadInteger(const std::string& name) const {
     const Value* v = impl_->find(name);
-    if (!v) throw SettingsError(message(kGetFailed, name));
-    if (v->kind != Kind::Dword) throw SettingsError(message(kBadType, name));
+    if (!v) throw SettingsError::ReadFailed(name);
+    if (v->kind != Kind::Dword) throw SettingsError::WrongType(name);
     return static_cast<std::int32_t>(v->dword);
 }
 

@@ -7,26 +7,12 @@
 
 #include "platform/settings.h"
 #include "platform/text.h"
+#include "platform/win32/wide.h"
 
 namespace platform {
 
 namespace {
 
-std::wstring wide(const std::string& s) {
-    const std::u16string w = utf8ToUtf16(s);
-    return std::wstring(w.begin(), w.end());
-}
-
-std::string narrow(const wchar_t* s, std::size_t n) { return utf16ToUtf8(reinterpret_cast<const char16_t*>(s), n); }
-
-std::string message(const char* format, const std::string& name) {
-    std::string out = format;
-    out.replace(out.find("%s"), 2, name);
-    return out;
-}
-const char kGetFailed[] = "Erreur à l'obtention des données pour '%s'";
-const char kBadType[] = "Type de données incorrect pour '%s'";
-const char kSetFailed[] = "Erreur à la définition des données pour '%s'";
 
 }  // namespace
 
@@ -53,7 +39,7 @@ struct Settings::Impl {
 
     void set(const std::string& name, DWORD type, const void* data, DWORD size) {
         if (!key || RegSetValueExW(key, wide(name).c_str(), 0, type, static_cast<const BYTE*>(data), size) != ERROR_SUCCESS)
-            throw SettingsError(message(kSetFailed, name));
+            throw SettingsError::WriteFailed(name);
     }
 };
 
@@ -119,15 +105,15 @@ bool Settings::ValueExists(const std::string& name) const {
 }
 
 std::string Settings::ReadString(const std::string& name) const {
-    if (!impl_->key) throw SettingsError(message(kGetFailed, name));
+    if (!impl_->key) throw SettingsError::ReadFailed(name);
     DWORD type = 0;
     std::vector<BYTE> data;
     LONG status;
     if (!impl_->query(name, type, data, status)) {
         if (status == ERROR_FILE_NOT_FOUND) return std::string();
-        throw SettingsError(message(kGetFailed, name));
+        throw SettingsError::ReadFailed(name);
     }
-    if (type != REG_SZ && type != REG_EXPAND_SZ) throw SettingsError(message(kBadType, name));
+    if (type != REG_SZ && type != REG_EXPAND_SZ) throw SettingsError::WrongType(name);
     // The stored text may or may not carry its terminating zero.
     const wchar_t* text = reinterpret_cast<const wchar_t*>(data.data());
     std::size_t n = data.size() / sizeof(wchar_t);
@@ -143,8 +129,8 @@ std::int32_t Settings::ReadInteger(const std::string& name) const {
     DWORD type = 0;
     std::vector<BYTE> data;
     LONG status;
-    if (!impl_->key || !impl_->query(name, type, data, status)) throw SettingsError(message(kGetFailed, name));
-    if (type != REG_DWORD || data.size() != sizeof(DWORD)) throw SettingsError(message(kBadType, name));
+    if (!impl_->key || !impl_->query(name, type, data, status)) throw SettingsError::ReadFailed(name);
+    if (type != REG_DWORD || data.size() != sizeof(DWORD)) throw SettingsError::WrongType(name);
     DWORD v;
     std::memcpy(&v, data.data(), sizeof v);
     return static_cast<std::int32_t>(v);

@@ -8,20 +8,11 @@
 
 #include "platform/platform.h"
 #include "platform/text.h"
+#include "platform/win32/wide.h"
 
 namespace platform {
 
 namespace {
-
-std::wstring wide(const std::string& s) {
-    const std::u16string w = utf8ToUtf16(s);
-    return std::wstring(w.begin(), w.end());
-}
-
-std::string narrow(const wchar_t* s, std::size_t n) {
-    return utf16ToUtf8(reinterpret_cast<const char16_t*>(s), n);
-}
-std::string narrow(const std::wstring& s) { return narrow(s.data(), s.size()); }
 
 HANDLE asHandle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 
@@ -191,14 +182,7 @@ std::vector<std::string> dllSearchFolders() {
         std::wstring path(len, L'\0');
         len = GetEnvironmentVariableW(L"PATH", path.data(), len);
         path.resize(len);
-        const std::string list = narrow(path);
-        std::size_t start = 0;
-        while (start <= list.size()) {
-            std::size_t end = list.find(';', start);
-            if (end == std::string::npos) end = list.size();
-            if (end > start) out.push_back(list.substr(start, end - start));
-            start = end + 1;
-        }
+        for (std::string& folder : splitList(narrow(path), ';')) out.push_back(std::move(folder));
     }
     return out;
 }
