@@ -37,3 +37,9 @@ TEST(Text, LowerCasingIsLocaleAwareAndKeepsInvalidBytes) {
     EXPECT_EQ(toLower("ΑΒΓ ДЖ"), "αβγ дж");
     EXPECT_EQ(simpleLower(U'Ÿ'), U'ÿ');
 }
+
+TEST(Text, ListsDropEmptyItems) {
+    EXPECT_EQ(splitList("/a::/b:", ':'), (std::vector<std::string>{"/a", "/b"}));
+    EXPECT_EQ(splitList("C:\\x;;D:\\y", ';'), (std::vector<std::string>{"C:\\x", "D:\\y"}));
+    EXPECT_TRUE(splitList("", ':').empty());
+}
