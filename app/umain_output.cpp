@@ -69,8 +69,11 @@ void ImprimerJob(QPrinter& printer, const QFont& font, const QString& text) {
         }
         painter.save();
         painter.translate(0, -i * page.height());
-        context.clip = QRectF(0, i * page.height(), page.width(), page.height());
-        painter.setClipRect(context.clip);
+        const QRectF area(0, i * page.height(), page.width(), page.height());
+        painter.setClipRect(area);
+        // A hair short, so the layout leaves out the line that starts the next
+        // page: clipped from sight, its text would still be in the job.
+        context.clip = area.adjusted(0, 0, 0, -0.5);
         doc.documentLayout()->draw(&painter, context);
         painter.restore();
     }

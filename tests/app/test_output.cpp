@@ -122,6 +122,29 @@ int pdfPages(const QByteArray& pdf) {
     return static_cast<int>(QString::fromLatin1(pdf).count(page));
 }
 
+// Text objects drawn over all pages: one per line of plain, spaceless text.
+int pdfTextObjects(const QByteArray& pdf) {
+    static const QRegularExpression bt(QStringLiteral("\\bBT\\b"));
+    int count = 0;
+    for (qsizetype at = pdf.indexOf("stream"); at >= 0; at = pdf.indexOf("stream", at)) {
+        qsizetype start = at + 6;
+        if (pdf.mid(start, 1) == "\r") ++start;
+        if (pdf.mid(start, 1) != "\n") {
+            at = start;
+            continue;
+        }
+        ++start;
+        const qsizetype end = pdf.indexOf("endstream", start);
+        if (end < 0) break;
+        QByteArray zipped(4, '\0');  // qUncompress' size hint; it grows the buffer as needed
+        zipped[2] = 1;
+        zipped += pdf.mid(start, end - start);
+        count += static_cast<int>(QString::fromLatin1(qUncompress(zipped)).count(bt));
+        at = end + 9;
+    }
+    return count;
+}
+
 // The document information's title: a literal string, UTF-16BE behind a BOM
 // or plain bytes.
 QString pdfTitle(const QByteArray& pdf) {
@@ -267,6 +290,11 @@ TEST_F(Printing, LongReportRunsOnAsManyPagesAsItNeeds) {
     // Whole pages, no header or footer lines: ten times the text, about ten times the paper.
     EXPECT_GE(sixHundred, 6);
     EXPECT_LE(sixHundred, 11);
+    // Every line once: none lost between two pages, none drawn (hidden) on both.
+    QStringList spaceless;
+    for (int i = 0; i < 600; ++i) spaceless << QStringLiteral("ligne-%1").arg(i);
+    EXPECT_EQ(Pages(spaceless), sixHundred);
+    EXPECT_EQ(pdfTextObjects(fileBytes(Job(0))), 600);
     EXPECT_TRUE(errors_.empty());
 }
 
