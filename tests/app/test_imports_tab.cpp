@@ -17,7 +17,6 @@
 #include <memory>
 
 #include "app/application.h"
-#include "app/ownversion.h"
 #include "app/umain.h"
 #include "inspect/uimports.h"
 #include "krvgrid.h"
@@ -26,23 +25,6 @@
 #include "tests/support/testutil.h"
 
 namespace {
-
-class AppEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        RegisterOwnVersion();
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "test_imports_tab";
-        static char* argv[] = {name, nullptr};
-        app_ = std::make_unique<TApplication>(argc, argv);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    std::unique_ptr<TApplication> app_;
-};
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new AppEnvironment);
 
 QString q(const std::string& s) { return QString::fromStdString(s); }
 

@@ -31,33 +31,16 @@
 #include <mutex>
 
 #include "app/application.h"
-#include "app/ownversion.h"
 #include "app/umain.h"
 #include "msglabel.h"
 #include "platform/mail.h"
 #include "tests/support/pewriter.h"
+#include "tests/support/qtpump.h"
 #include "tests/support/testutil.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-class AppEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        RegisterOwnVersion();
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "test_output";
-        static char* argv[] = {name, nullptr};
-        app_ = std::make_unique<TApplication>(argc, argv);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    std::unique_ptr<TApplication> app_;
-};
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new AppEnvironment);
 
 QString q(const std::string& s) { return QString::fromStdString(s); }
 
@@ -98,17 +81,6 @@ platform::MailLibrary fakeLoad() { return &g_library; }
 LPMAPISENDMAIL fakeEntry(platform::MailLibrary) { return &fakeSend; }
 bool fakeUnload(platform::MailLibrary) { return true; }
 const platform::MailSystem kMailFake{fakeDeclared, fakeLoad, fakeEntry, fakeUnload};
-
-template <typename P>
-bool pumpUntil(P done) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-    return true;
-}
 
 // --- reading the PDF files Qt writes -----------------------------------------
 

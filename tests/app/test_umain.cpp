@@ -38,23 +38,6 @@
 
 namespace {
 
-class AppEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        RegisterOwnVersion();
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "test_umain";
-        static char* argv[] = {name, nullptr};
-        app_ = std::make_unique<TApplication>(argc, argv);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    std::unique_ptr<TApplication> app_;
-};
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new AppEnvironment);
-
 using Values = std::vector<std::pair<std::string, std::string>>;  // name, text
 using Integers = std::vector<std::pair<std::string, int>>;
 

@@ -16,6 +16,7 @@
 #include "msglabel.h"
 #include "platform/platform.h"
 #include "tests/support/pewriter.h"
+#include "tests/support/qtpump.h"
 #include "tests/support/testutil.h"
 
 using testing::ElementsAre;
@@ -120,17 +121,6 @@ bool fakeUnload(platform::MailLibrary lib) {
     return true;
 }
 const platform::MailSystem kFake{fakeDeclared, fakeLoad, fakeEntry, fakeUnload};
-
-template <typename P>
-bool pumpUntil(P done) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-    return true;
-}
 
 class MsgLabelTest : public testing::Test {
 protected:
