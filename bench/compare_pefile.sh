@@ -12,8 +12,8 @@ TAVELIN_BENCH_DIR="$folder" ${BUILD_DIR:-build}/bin/bench_inspect --benchmark_fo
 import json
 b = json.load(open("/tmp/tavelin-bench.json"))["benchmarks"]
 p = json.load(open("/tmp/tavelin-pefile.json"))
-rate = {x["name"]: x["items_per_second"] for x in b}
-time_ms = {x["name"]: x["real_time"] for x in b}
+rate = {x["name"].split("/")[0]: x["items_per_second"] for x in b}
+time_ms = {x["name"].split("/")[0]: x["real_time"] for x in b}
 d, c = rate["BM_DirectImportsAndVersion"], rate["BM_WholeClosure"]
 print(f"files in folder:                 {p['files']}")
 print(f"direct imports + FileVersion:    Tavelin {d:10.0f} files/s   pefile {p['direct_files_per_sec']:8.1f} files/s   ratio {d / p['direct_files_per_sec']:6.0f}x")

@@ -181,7 +181,7 @@ void PEFile::walkClosure() {
     // no image stays mapped while its imports are analysed.
     std::vector<std::unique_ptr<PEFile>> stack;
     PEFile* current = this;
-    const PEFile* directoryOf = nullptr;
+    const PEFile* directoryOf = this;  // read() switched to this image's folder
     for (;;) {
         bool descended = false;
         while (current->next_ < current->dllNames_.size()) {

@@ -85,6 +85,7 @@ std::string currentDirectory() {
 }
 
 bool setCurrentDirectory(const std::string& dir) {
+    if (!dir.empty() && dir == t_knownDirectory) return true;
     t_knownDirectory.clear();
     if (dir.empty() || chdir(dir.c_str()) != 0) return false;
     // A relative or symlinked name is resolved once by the system.
@@ -254,33 +255,36 @@ bool exists(const std::string& path) {
 }
 
 // Looks `name` up in one folder: the exact spelling first, then any spelling
-// that matches ignoring case.
-bool findInFolder(const std::string& dir, const std::string& name, std::string& out) {
+// that matches ignoring case. `isCurrent` tells that `dir` is the current
+// directory, where the bare name is the shorter path for the system to walk.
+bool findInFolder(const std::string& dir, const std::string& name, bool isCurrent, std::string& out) {
     const std::string exact = joinPath(dir, name);
+    const auto existsExact = [&] { return exists(isCurrent ? name : exact); };
+    const Listing* listing = nullptr;
+    Listing uncached;
     if (g_cache.depth > 0) {
         auto it = g_cache.listings.find(dir);
         if (it == g_cache.listings.end()) {
             // An exact-case hit wins anyway: only a miss needs the listing.
-            if (exists(exact)) {
+            if (existsExact()) {
                 out = exact;
                 return true;
             }
             it = g_cache.listings.emplace(dir, readListing(dir)).first;
         }
-        const auto hit = it->second.byLowerName.find(toLower(name));
-        if (hit == it->second.byLowerName.end()) return false;
-        const auto& names = hit->second;
-        out = joinPath(dir, std::find(names.begin(), names.end(), name) != names.end() ? name : names.front());
-        return true;
+        listing = &it->second;
+    } else {
+        if (existsExact()) {
+            out = exact;
+            return true;
+        }
+        uncached = readListing(dir);
+        listing = &uncached;
     }
-    if (exists(exact)) {
-        out = exact;
-        return true;
-    }
-    const Listing listing = readListing(dir);
-    const auto hit = listing.byLowerName.find(toLower(name));
-    if (hit == listing.byLowerName.end()) return false;
-    out = joinPath(dir, hit->second.front());
+    const auto hit = listing->byLowerName.find(toLower(name));
+    if (hit == listing->byLowerName.end()) return false;
+    const auto& names = hit->second;
+    out = joinPath(dir, std::find(names.begin(), names.end(), name) != names.end() ? name : names.front());
     return true;
 }
 
@@ -322,9 +326,9 @@ bool searchDll(const std::string& name, std::string& fullPath) {
         name == "..")
         return false;
     const std::string cwd = currentDirectory();
-    if (!cwd.empty() && findInFolder(cwd, name, fullPath)) return true;
+    if (!cwd.empty() && findInFolder(cwd, name, true, fullPath)) return true;
     for (const std::string& dir : dllSearchFolders())
-        if (findInFolder(dir, name, fullPath)) return true;
+        if (findInFolder(dir, name, false, fullPath)) return true;
     return false;
 }
 
