@@ -1,5 +1,7 @@
 #include "app/umain.h"
 
+#include <algorithm>
+
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -200,7 +202,12 @@ void TFMain::CreateControls() {
     URLLabel1->setText(QStringLiteral("Mon site"));
     URLLabel1->Adresse = false;
     URLLabel1->Cible = QLatin1String(kSiteAuteur);
-    layout->add(URLLabel1, QRect(449, 350, 40, 13), akRight | akBottom);
+    // Labels size themselves to their caption, from their designed left edge.
+    const auto autoSized = [](QWidget* label, QRect bounds) {
+        bounds.setWidth(std::max(bounds.width(), label->sizeHint().width()));
+        return bounds;
+    };
+    layout->add(URLLabel1, autoSized(URLLabel1, QRect(449, 350, 40, 13)), akRight | akBottom);
 
     MsgLab = new TMsgLabel(client);
     // As read from a stored form: name, caption and address each as given.
@@ -209,7 +216,7 @@ void TFMain::CreateControls() {
     MsgLab->SetCaption(QStringLiteral("M'écrire"));
     MsgLab->Adresse = QLatin1String(kMailAuteur);
     MsgLab->SetLoading(false);
-    layout->add(MsgLab, QRect(494, 350, 37, 13), akRight | akBottom);
+    layout->add(MsgLab, autoSized(MsgLab, QRect(494, 350, 37, 13)), akRight | akBottom);
 
     VLab = new TVersion(client);
     VLab->setObjectName(QStringLiteral("VLab"));
