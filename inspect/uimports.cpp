@@ -72,20 +72,17 @@ void PEFile::enter() {
 
 void PEFile::AddError(const std::string& message) { Errors.push_back(Name + " " + message); }
 
-bool PEFile::rvaToOffset(std::uint32_t rva, std::uint64_t& offset) const {
-    for (const SectionEntry& s : sections_) {
-        if (s.start <= rva && rva < s.end) {
-            offset = rva - s.start + s.raw;
-            return true;
-        }
-    }
-    return false;
-}
+[[noreturn]] void PEFile::WrongFormat() const { throw EWrongFormat(Name + " n'est pas un exécutable Win32"); }
 
 const std::uint8_t* PEFile::RvaToPointer(std::uint32_t rva) const {
-    std::uint64_t offset = 0;
-    if (!view_ || !rvaToOffset(rva, offset) || offset >= viewSize_) return nullptr;
-    return view_ + offset;
+    for (const SectionEntry& s : sections_) {
+        if (s.start <= rva && rva < s.end) {
+            const std::uint64_t offset = rva - s.start + s.raw;
+            if (offset >= viewSize_) WrongFormat();  // a section whose data lies past the file
+            return view_ + offset;
+        }
+    }
+    return nullptr;
 }
 
 void PEFile::read() {
@@ -114,29 +111,28 @@ void PEFile::read() {
 
 void PEFile::walk() {
     const platform::Bytes img{view_, viewSize_};
-    const auto wrong = [this] { return EWrongFormat(Name + " n'est pas un exécutable Win32"); };
 
     std::uint16_t magic = 0;
     std::uint32_t lfanew = 0;
-    if (!img.u16(0, magic) || magic != kMz || !img.u32(0x3C, lfanew)) throw wrong();
+    if (!img.u16(0, magic) || magic != kMz || !img.u32(0x3C, lfanew)) WrongFormat();
     const std::uint64_t nt = lfanew;
     std::uint32_t signature = 0;
-    if (!img.u32(nt, signature) || signature != kPe) throw wrong();
+    if (!img.u32(nt, signature) || signature != kPe) WrongFormat();
 
     const std::uint64_t fileHeader = nt + 4;
     const std::uint64_t optionalHeader = nt + 24;
     std::uint16_t optionalSize = 0, optionalMagic = 0;
     if (!img.u16(fileHeader + 2, sectionCount_) || !img.u16(fileHeader + 16, optionalSize) ||
         !img.u16(optionalHeader, optionalMagic))
-        throw wrong();
+        WrongFormat();
     // PE32+ images keep their data directories 16 bytes further on.
     const std::uint64_t importDirectory = optionalHeader + (optionalMagic == kPe32PlusMagic ? 0x78 : 0x68);
     std::uint32_t importRva = 0, importSize = 0;
-    if (!img.u32(importDirectory, importRva) || !img.u32(importDirectory + 4, importSize)) throw wrong();
+    if (!img.u32(importDirectory, importRva) || !img.u32(importDirectory + 4, importSize)) WrongFormat();
     if (importSize == 0) throw ENoImport();
 
     const std::uint64_t sectionTable = optionalHeader + optionalSize;
-    if (!img.has(sectionTable, kSectionHeaderSize * sectionCount_)) throw wrong();
+    if (!img.has(sectionTable, kSectionHeaderSize * sectionCount_)) WrongFormat();
     sections_.resize(sectionCount_);
     for (std::uint32_t i = 0; i < sectionCount_; ++i) {
         const std::uint64_t h = sectionTable + kSectionHeaderSize * i;
@@ -147,23 +143,21 @@ void PEFile::walk() {
         sections_[i] = {virtualAddress, static_cast<std::uint64_t>(virtualAddress) + virtualSize, rawPointer};
     }
 
-    std::uint64_t cursor = 0;
-    if (importRva == 0 || !rvaToOffset(importRva, cursor)) throw ENoImport();
-    for (;; cursor += kDescriptorSize) {
+    const std::uint8_t* directory = importRva == 0 ? nullptr : RvaToPointer(importRva);
+    if (!directory) throw ENoImport();
+    for (std::uint64_t cursor = static_cast<std::uint64_t>(directory - view_);; cursor += kDescriptorSize) {
         std::uint32_t nameRva = 0;
-        if (!img.has(cursor, kDescriptorSize) || !img.u32(cursor + 12, nameRva)) throw wrong();
+        if (!img.has(cursor, kDescriptorSize) || !img.u32(cursor + 12, nameRva)) WrongFormat();
         if (nameRva == 0) break;
-        std::uint64_t nameOffset = 0;
-        if (!rvaToOffset(nameRva, nameOffset)) {
+        const std::uint8_t* start = RvaToPointer(nameRva);
+        if (!start) {
             dllNames_.emplace_back();  // in no section: searched as an empty name, never found
             continue;
         }
-        if (nameOffset >= viewSize_) throw wrong();
-        const std::uint8_t* start = view_ + nameOffset;
         const std::uint8_t* end = view_ + viewSize_;
         const std::uint8_t* p = start;
         while (p < end && *p) ++p;
-        if (p == end) throw wrong();  // runs to the end of the file without its zero
+        if (p == end) WrongFormat();  // runs to the end of the file without its zero
         dllNames_.push_back(dllNameText(start, static_cast<std::size_t>(p - start)));
     }
 }

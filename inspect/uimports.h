@@ -40,9 +40,6 @@ public:
     std::string Name;
     bool Done = false;
 
-    // Position in the mapped view of `rva`, or nullptr when no section holds
-    // it or it lies outside the file. Valid only while the image is read.
-    const std::uint8_t* RvaToPointer(std::uint32_t rva) const;
     // Appends Name, a blank and the message to Errors.
     void AddError(const std::string& message);
 
@@ -59,7 +56,10 @@ private:
     void enter();
     void read();                 // maps the image, collects its DLL names, unmaps
     void walk();                 // the import walk over the mapped view
-    bool rvaToOffset(std::uint32_t rva, std::uint64_t& offset) const;
+    // Position in the mapped view of `rva` through the section map, nullptr
+    // when no section holds it; a position outside the file is a bad image.
+    const std::uint8_t* RvaToPointer(std::uint32_t rva) const;
+    [[noreturn]] void WrongFormat() const;
     void finish();               // records the outcome once every name was handled
     void walkClosure();          // resolves the names of this image and, when Recursive, of every new DLL
 
