@@ -28,7 +28,6 @@ namespace {
 
 const char kHive[] = "HKEY_CURRENT_USER";
 
-
 // Key and value names ignore case, as in the registry.
 std::string fold(std::string_view s) {
     std::string out;
