@@ -11,11 +11,6 @@
 
 namespace platform {
 
-namespace {
-
-
-}  // namespace
-
 struct Settings::Impl {
     HKEY key = nullptr;
     std::wstring path;  // of the current key, relative to HKEY_CURRENT_USER
