@@ -98,6 +98,18 @@ std::vector<std::string> dllSearchFolders();
 void setDllSearchFolders(const std::vector<std::string>& folders);
 // Back to the folders the environment gives.
 void resetDllSearchFolders();
+// True while the folders are replaced, by TAVELIN_DLL_PATH or by
+// setDllSearchFolders: the user's folders below are then not searched.
+bool dllSearchFoldersOverridden();
+
+// The user's own DLL folders (the window's stored list), searched after the
+// importer's folder and before the system's folders, unless overridden.
+// Folders that do not exist are kept and skipped by the search.
+void setUserDllFolders(const std::vector<std::string>& folders);
+std::vector<std::string> userDllFolders();
+// What the search uses after the user's folders: Linux, the default Wine and
+// MinGW-w64 folders that exist; Windows, nothing (the system's search order).
+std::vector<std::string> systemDllFolders();
 // Separator of a folder list on this platform (':' or ';').
 char pathListSeparator();
 

@@ -178,6 +178,7 @@ std::string toLower(std::string_view text) {
 namespace {
 
 std::optional<std::vector<std::string>> g_folderOverride;
+std::vector<std::string> g_userFolders;
 
 struct Listing {
     std::unordered_map<std::string, std::vector<std::string>> byLowerName;  // sorted names per key
@@ -232,7 +233,9 @@ std::vector<std::string> computeFolders() {
         for (const std::string& f : splitList(env, ':')) out.push_back(absolutePath(f));
         return out;
     }
-    return defaultFolders();
+    std::vector<std::string> out = g_userFolders;
+    for (std::string& f : defaultFolders()) out.push_back(std::move(f));
+    return out;
 }
 
 Listing readListing(const std::string& dir) {
@@ -304,6 +307,18 @@ void setDllSearchFolders(const std::vector<std::string>& folders) {
 }
 
 void resetDllSearchFolders() { g_folderOverride.reset(); }
+
+bool dllSearchFoldersOverridden() { return g_folderOverride || std::getenv("TAVELIN_DLL_PATH"); }
+
+void setUserDllFolders(const std::vector<std::string>& folders) {
+    g_userFolders.clear();
+    for (const std::string& f : folders)
+        if (!f.empty()) g_userFolders.push_back(absolutePath(f));
+}
+
+std::vector<std::string> userDllFolders() { return g_userFolders; }
+
+std::vector<std::string> systemDllFolders() { return defaultFolders(); }
 
 void beginSearchScope() {
     if (g_cache.depth++ == 0) {

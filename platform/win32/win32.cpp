@@ -160,15 +160,48 @@ std::string toLower(std::string_view text) {
 
 char pathListSeparator() { return ';'; }
 
-bool searchDll(const std::string& name, std::string& fullPath) {
-    if (name.empty() || name.find('\0') != std::string::npos) return false;
+namespace {
+std::vector<std::string> g_userFolders;
+bool g_overridden = false;
+
+bool searchIn(const wchar_t* folders, const std::wstring& name, std::string& fullPath) {
     wchar_t buf[MAX_PATH];
     wchar_t* filePart = nullptr;
-    const DWORD n = SearchPathW(nullptr, wide(name).c_str(), nullptr, MAX_PATH, buf, &filePart);
+    const DWORD n = SearchPathW(folders, name.c_str(), nullptr, MAX_PATH, buf, &filePart);
     if (n == 0 || n >= MAX_PATH) return false;
     fullPath = narrow(buf, n);
     return true;
 }
+}  // namespace
+
+bool searchDll(const std::string& name, std::string& fullPath) {
+    if (name.empty() || name.find('\0') != std::string::npos) return false;
+    const std::wstring w = wide(name);
+    if (!g_overridden && !g_userFolders.empty()) {
+        // The importer's folder (the current one), then the user's folders,
+        // then the system's own order.
+        if (searchIn(L".", w, fullPath)) return true;
+        std::wstring list;
+        for (const std::string& f : g_userFolders) {
+            if (!list.empty()) list += L';';
+            list += wide(f);
+        }
+        if (searchIn(list.c_str(), w, fullPath)) return true;
+    }
+    return searchIn(nullptr, w, fullPath);
+}
+
+bool dllSearchFoldersOverridden() { return g_overridden; }
+
+void setUserDllFolders(const std::vector<std::string>& folders) {
+    g_userFolders.clear();
+    for (const std::string& f : folders)
+        if (!f.empty()) g_userFolders.push_back(absolutePath(f));
+}
+
+std::vector<std::string> userDllFolders() { return g_userFolders; }
+
+std::vector<std::string> systemDllFolders() { return {}; }
 
 std::vector<std::string> dllSearchFolders() {
     std::vector<std::string> out;
@@ -202,6 +235,7 @@ std::wstring environmentPath() {
 }  // namespace
 
 void resetDllSearchFolders() {
+    g_overridden = false;
     if (g_pathSaved) SetEnvironmentVariableW(L"PATH", g_originalPath.c_str());
 }
 
@@ -210,6 +244,7 @@ void setDllSearchFolders(const std::vector<std::string>& folders) {
         g_originalPath = environmentPath();
         g_pathSaved = true;
     }
+    g_overridden = true;
     std::wstring value;
     for (const std::string& f : folders) {
         if (f.empty()) continue;

@@ -148,3 +148,29 @@ TEST(SearchPathVariable, TavelinDllPathIsReadWhenNoOverride) {
     unsetenv("TAVELIN_DLL_PATH");
 }
 #endif
+
+// The user's folders come after the importer's folder and before the system's;
+// an override replaces them both.
+TEST(UserFolders, SearchedBeforeTheSystemUnlessOverridden) {
+    testutil::TempDir importer, mine;
+    pe::writeFile(importer.file("both.dll"), std::string("x"));
+    pe::writeFile(mine.file("both.dll"), std::string("x"));
+    pe::writeFile(mine.file("mine.dll"), std::string("x"));
+    const std::string before = currentDirectory();
+    ASSERT_TRUE(setCurrentDirectory(importer.path()));
+    setUserDllFolders({mine.file("not-mounted-yet"), mine.path()});
+    EXPECT_EQ(userDllFolders().size(), 2u);
+    EXPECT_FALSE(dllSearchFoldersOverridden());
+    std::string found;
+    ASSERT_TRUE(searchDll("both.dll", found));
+    EXPECT_EQ(toLower(found), toLower(importer.file("both.dll")));
+    ASSERT_TRUE(searchDll("mine.dll", found));
+    EXPECT_EQ(toLower(found), toLower(mine.file("mine.dll")));
+
+    setDllSearchFolders({});
+    EXPECT_TRUE(dllSearchFoldersOverridden());
+    EXPECT_FALSE(searchDll("mine.dll", found));
+    resetDllSearchFolders();
+    setUserDllFolders({});
+    ASSERT_TRUE(setCurrentDirectory(before));
+}
