@@ -70,6 +70,8 @@ void TComboPlus::SetSorted(bool on) {
     sorted_ = on;
     if (on)
         sortItems();
+    else
+        sortPending_ = false;  // a form may add its items before it turns sorting off
 }
 
 int TComboPlus::sortedPlace(const QString& text) const {
