@@ -322,6 +322,11 @@ void TFMain::CreateControls() {
     SG2->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(SG2, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& pos) { Popup->popup(SG2->viewport()->mapToGlobal(pos)); });
+    // The title row is the grid's header: it opens the same menu.
+    QHeaderView* titles = SG2->horizontalHeader();
+    titles->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(titles, &QWidget::customContextMenuRequested, this,
+            [this, titles](const QPoint& pos) { Popup->popup(titles->viewport()->mapToGlobal(pos)); });
     connect(Popup, &QMenu::aboutToShow, this, Handler(&TFMain::PopupPopup));
     connect(Ajouter1, &QAction::triggered, this, Handler(&TFMain::Ajouter1Click));
     connect(Suivre1, &QAction::triggered, this, Handler(&TFMain::Suivre1Click));
@@ -723,9 +728,18 @@ bool TFMain::eventFilter(QObject* watched, QEvent* event) {
             default: break;
         }
     }
-    if (watched == LBFloat && event->type() == QEvent::KeyPress)
-        TApplication::Run([&] { LBFloatKeyDown(static_cast<QKeyEvent*>(event)); });
-    if (watched == LBFloat->viewport() && event->type() == QEvent::MouseButtonPress)
-        TApplication::Run([&] { LBFloatMouseDown(static_cast<QMouseEvent*>(event)); });
+    // What the handlers take goes no further: the list box would act on it too.
+    if (watched == LBFloat && event->type() == QEvent::KeyPress) {
+        bool handled = true;
+        TApplication::Run([&] { handled = LBFloatKeyDown(static_cast<QKeyEvent*>(event)); });
+        if (handled) return true;
+    }
+    // The second press of a double click comes as a double click.
+    if (watched == LBFloat->viewport() &&
+        (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)) {
+        bool handled = true;
+        TApplication::Run([&] { handled = LBFloatMouseDown(static_cast<QMouseEvent*>(event)); });
+        if (handled) return true;
+    }
     return QMainWindow::eventFilter(watched, event);
 }
