@@ -1,5 +1,7 @@
 #include "app/udossiers.h"
 
+#include <algorithm>
+
 #include <QDir>
 #include <QFileDialog>
 #include <QGridLayout>
@@ -28,6 +30,8 @@ QPushButton* Bouton(QWidget* parent, const char* name, const QString& caption) {
 TFDossiers::TFDossiers(QWidget* parent, const QStringList& Dossiers, const QStringList& Suite, bool Remplace)
     : QDialog(parent) {
     setObjectName(QStringLiteral("FDossiers"));
+    // A window does not take its parent's font by itself: the window's own, for one look.
+    if (parent) setFont(parent->font());
     setWindowTitle(QStringLiteral("Dossiers de recherche"));
     setModal(true);
 
@@ -80,8 +84,9 @@ TFDossiers::TFDossiers(QWidget* parent, const QStringList& Dossiers, const QStri
         p.setColor(QPalette::Base, p.color(QPalette::Window));
         LBSuite->setPalette(p);
     }
-    const int rows = std::min(std::max(1, static_cast<int>(LBSuite->count())), 5);
-    LBSuite->setFixedHeight(rows * LBSuite->sizeHintForRow(0) + 2 * LBSuite->frameWidth() + 2);
+    // Up to five whole lines, then a scroll bar.
+    const int rows = std::min(static_cast<int>(LBSuite->count()), 5);
+    LBSuite->setFixedHeight(rows * LBSuite->sizeHintForRow(0) + 2 * LBSuite->frameWidth());
 
     BOK = Bouton(this, "BOK", QStringLiteral("OK"));
     BOK->setDefault(true);
