@@ -666,7 +666,9 @@ void TFMain::AjouterFichiers(const QStringList& Chemins) {
         SetAJour(false);
     }
     if (!unreadable.isEmpty())
-        Avertir(QStringLiteral("Ce dossier ne peut être lu, ses fichiers n'ont pas été ajoutés : ") +
+        Avertir((unreadable.size() == 1 ? QStringLiteral("Ce dossier ne peut être lu, ses fichiers n'ont pas été ajoutés : ")
+                                        : QStringLiteral("Ces dossiers ne peuvent être lus, leurs fichiers n'ont pas été "
+                                                         "ajoutés : ")) +
                 unreadable.join(QStringLiteral(", ")));
 }
 
