@@ -46,8 +46,10 @@ if [ -z "$root" ]; then
   [ "$(dpkg-query -W -f='${Version}' tavelin)" = "$version" ] || { echo "dpkg did not install $version"; exit 1; }
   echo "installed: tavelin $version"
 fi
-[ "$("$root/usr/bin/tavelin-report" --version)" = "tavelin-report $version" ] || { echo "installed --version differs"; exit 1; }
-echo "installed tavelin-report --version: tavelin-report $version"
+where=${root:+unpacked}
+where=${where:-installed}
+[ "$("$root/usr/bin/tavelin-report" --version)" = "tavelin-report $version" ] || { echo "$where --version differs"; exit 1; }
+echo "$where tavelin-report --version: tavelin-report $version"
 
 # The installed window, once: up and mapped on a headless X server, then
 # stopped. Its own settings go to a scratch folder.
@@ -65,13 +67,13 @@ for _ in $(seq 100); do
     import -window root "$shot" 2>/dev/null || true
     kill -0 "$pid" 2>/dev/null || { echo "the window went away"; exit 1; }
     kill "$pid"; wait "$pid" 2>/dev/null
-    echo "installed window: up and shown (screenshot $shot)"
+    echo "the window: up and shown (screenshot $shot)"
     exit 0
   fi
   kill -0 "$pid" 2>/dev/null || break
   sleep 0.2
 done
-echo "the installed window did not show"; cat "$3/window.log"; kill "$pid" 2>/dev/null
+echo "the window did not show"; cat "$3/window.log"; kill "$pid" 2>/dev/null
 exit 1
 EOF
 xvfb-run -a -s "-screen 0 1024x768x24" bash "$scratch/window.sh" "$root/usr/bin/tavelin" \
