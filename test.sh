@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the native suites,
-# the same suites under AddressSanitizer+UndefinedBehaviorSanitizer, the mail
-# tests under ThreadSanitizer, the
-# Windows build's suites under Wine, and a short run of each fuzz target.
+# the Debian package (lintian, installed, its programs run), the same suites
+# under AddressSanitizer+UndefinedBehaviorSanitizer, the mail tests under
+# ThreadSanitizer, the Windows build's suites and its zip under Wine, and a
+# short run of each fuzz target.
 #   FUZZ_SECONDS   seconds per fuzz target (default 20)
-#   SKIP_ASAN=1, SKIP_TSAN=1, SKIP_WIN=1, SKIP_FUZZ=1   leave out a stage (local use)
+#   SKIP_PACKAGE=1, SKIP_ASAN=1, SKIP_TSAN=1, SKIP_WIN=1, SKIP_FUZZ=1   leave out a stage (local use)
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/deps.sh
@@ -18,6 +19,11 @@ stage "native build and tests"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVELIN_WERROR=ON >/dev/null
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs" || status=1
+
+if [ "${SKIP_PACKAGE:-0}" != 1 ]; then
+  stage "Debian package: lintian, install, installed programs"
+  scripts/check-deb.sh build || status=1
+fi
 
 if [ "${SKIP_ASAN:-0}" != 1 ]; then
   stage "sanitizer build (ASan+UBSan) and tests"
@@ -41,6 +47,7 @@ if [ "${SKIP_WIN:-0}" != 1 ]; then
   cmake --build build-win -j "$jobs"
   [ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1 || true
   ctest --test-dir build-win --output-on-failure -j 1 || status=1
+  scripts/check-win-zip.sh build-win || status=1
   wineserver -k 2>/dev/null || true
 fi
 

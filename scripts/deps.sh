@@ -10,6 +10,8 @@ packages=(
   mingw-w64 wine64 wine
   xvfb xauth x11-utils imagemagick fonts-dejavu-core fonts-liberation
   xdg-utils python3 python3-pefile
+  qt6-translations-l10n
+  dpkg-dev lintian desktop-file-utils groff-base
 )
 missing=()
 for p in "${packages[@]}"; do
