@@ -12,27 +12,41 @@ const Cells& columnTitles() {
     return titles;
 }
 
-Row listedRow(const std::string& path) {
-    return {RowKind::Listed,
-            {"toi-même", platform::fileNamePart(path), platform::directoryPart(path), FileVersionString(path)}};
+namespace {
+Row fileRow(RowKind kind, const std::string& importer, const std::string& path, RunCache* run) {
+    return {kind,
+            {importer, platform::fileNamePart(path), platform::directoryPart(path),
+             run ? run->version(path) : FileVersionString(path)},
+            Problem::None,
+            run ? run->machine(path) : platform::imageMachine(path)};
+}
+}  // namespace
+
+Row listedRow(const std::string& path, RunCache* run) { return fileRow(RowKind::Listed, "toi-même", path, run); }
+
+Row importRow(const std::string& importer, const std::string& dllPath, RunCache* run) {
+    return fileRow(RowKind::Import, importer, dllPath, run);
 }
 
-Row importRow(const std::string& importer, const std::string& dllPath) {
-    return {RowKind::Import,
-            {importer, platform::fileNamePart(dllPath), platform::directoryPart(dllPath), FileVersionString(dllPath)}};
+Row errorRow(const std::string& importer, const std::string& line, Problem problem) {
+    return {RowKind::Error, {importer, "erreur", line, "erreur"}, problem};
 }
 
-Row errorRow(const std::string& importer, const std::string& line) {
-    return {RowKind::Error, {importer, "erreur", line, "erreur"}};
-}
-
-Inspection inspect(const std::string& path, bool recursive) {
+Inspection inspect(const std::string& path, bool recursive, RunCache* run) {
     PEFile::Recursive = recursive;
-    PEFile file(path);
-    return {file.Done, PEFile::Found, PEFile::Errors};
+    PEFile file(path, run);
+    Inspection out{file.Done, PEFile::Found, PEFile::Errors, file.Problems, file.Machine};
+    out.problems.resize(out.errors.size(), Problem::NotReadable);
+    return out;
 }
 
 std::vector<Row> analyse(const std::vector<std::string>& files, bool recursive, const StatusFn& status) {
+    RunCache run;
+    return analyse(files, recursive, status, run);
+}
+
+std::vector<Row> analyse(const std::vector<std::string>& files, bool recursive, const StatusFn& status,
+                         RunCache& run) {
     const auto say = [&](const std::string& text) {
         if (status) status(text);
     };
@@ -40,19 +54,20 @@ std::vector<Row> analyse(const std::vector<std::string>& files, bool recursive, 
     rows.reserve(files.size());
     for (const std::string& path : files) {
         say(path);
-        rows.push_back(listedRow(path));
+        rows.push_back(listedRow(path, &run));
     }
     for (const std::string& path : files) {
         say("inspection: " + path);
-        const Inspection result = inspect(path, recursive);
+        const Inspection result = inspect(path, recursive, &run);
         const std::string importer = platform::fileNamePart(path);
         if (result.done) {
             for (const std::string& dll : result.found) {
                 say(importer + " -> " + dll);
-                rows.push_back(importRow(importer, dll));
+                rows.push_back(importRow(importer, dll, &run));
             }
         }
-        for (const std::string& line : result.errors) rows.push_back(errorRow(importer, line));
+        for (std::size_t i = 0; i < result.errors.size(); ++i)
+            rows.push_back(errorRow(importer, result.errors[i], result.problems[i]));
     }
     say("");
     return rows;
