@@ -15,6 +15,7 @@
 
 #include "platform/apiset.h"
 #include "platform/platform.h"
+#include "platform/posix/folders.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -75,25 +76,15 @@ std::string preferredThreads(const std::string& triplet) {
     return "win32";
 }
 
-// The MinGW-w64 runtime folders of one compiler triplet, newest compiler
-// first (versions compared as numbers), the default thread model first.
+// The MinGW-w64 runtime folders of one compiler triplet, in the order of
+// orderCompilerFolders.
 void addGccFolders(const std::string& triplet, std::vector<std::string>& out) {
     std::vector<std::string> found;
     std::error_code ec;
     for (const auto& e : std::filesystem::directory_iterator("/usr/lib/gcc/" + triplet, ec))
         found.push_back(e.path().filename().string());
-    const std::string preferred = preferredThreads(triplet);
-    const auto threadsRank = [&](const std::string& name) {
-        const std::size_t dash = name.rfind('-');
-        return dash != std::string::npos && name.compare(dash + 1, std::string::npos, preferred) == 0 ? 0 : 1;
-    };
-    std::sort(found.begin(), found.end(), [&](const std::string& a, const std::string& b) {
-        const auto va = versionOf(a), vb = versionOf(b);
-        if (va != vb) return va > vb;
-        if (threadsRank(a) != threadsRank(b)) return threadsRank(a) < threadsRank(b);
-        return a < b;
-    });
-    for (const std::string& f : found) out.push_back("/usr/lib/gcc/" + triplet + "/" + f);
+    for (const std::string& f : orderCompilerFolders(std::move(found), preferredThreads(triplet)))
+        out.push_back("/usr/lib/gcc/" + triplet + "/" + f);
 }
 
 std::vector<std::string> machineFolders(std::uint16_t machine) {
@@ -218,6 +209,20 @@ bool validName(const std::string& name) {
 }
 
 }  // namespace
+
+std::vector<std::string> orderCompilerFolders(std::vector<std::string> names, const std::string& preferredThreads) {
+    const auto threadsRank = [&](const std::string& name) {
+        const std::size_t dash = name.rfind('-');
+        return dash != std::string::npos && name.compare(dash + 1, std::string::npos, preferredThreads) == 0 ? 0 : 1;
+    };
+    std::sort(names.begin(), names.end(), [&](const std::string& a, const std::string& b) {
+        const auto va = versionOf(a), vb = versionOf(b);
+        if (va != vb) return va > vb;
+        if (threadsRank(a) != threadsRank(b)) return threadsRank(a) < threadsRank(b);
+        return a < b;
+    });
+    return names;
+}
 
 char pathListSeparator() { return ':'; }
 
