@@ -174,3 +174,44 @@ TEST_F(Resolver, CachedAndUncachedRunsGiveTheSameRows) {
         EXPECT_GT(a.size(), files.size());
     }
 }
+
+#ifdef _WIN32
+// The running system's schema: an import of the C runtime's API set lands
+// on ucrtbase.dll in the system folder.
+TEST_F(Resolver, TheSystemsSchemaResolvesTheCRuntime) {
+    const auto schema = platform::apiSetSchema();
+    ASSERT_FALSE(schema->empty());
+    std::string host;
+    ASSERT_EQ(schema->resolve("api-ms-win-crt-heap-l1-1-0.dll", "prog.exe", host), platform::ApiSetSchema::Lookup::Host);
+    EXPECT_EQ(host, "ucrtbase.dll");
+    const std::string exe = write(dir.path(), "prog.exe", image(platform::kMachineAmd64, {"api-ms-win-crt-heap-l1-1-0.dll"}));
+    const analysis::Inspection r = analysis::inspect(exe, false);
+    ASSERT_EQ(r.found.size(), 1u);
+    EXPECT_EQ(platform::fileNamePart(r.found[0]), "ucrtbase.dll");
+    EXPECT_TRUE(r.errors.empty());
+}
+#endif
+
+#ifndef _WIN32
+// What an MSVC build imports, against Wine's own schema and DLLs: the C
+// runtime's API sets land on Wine's ucrtbase.dll of the importer's machine.
+TEST_F(Resolver, WinesSchemaResolvesWhatMsvcBuildsImport) {
+    if (testutil::wineX64Folder().empty()) GTEST_SKIP() << "no Wine";
+    const std::vector<std::string> imports = {"KERNEL32.dll", "VCRUNTIME140.dll", "api-ms-win-crt-runtime-l1-1-0.dll",
+                                              "api-ms-win-crt-heap-l1-1-0.dll", "api-ms-win-crt-stdio-l1-1-0.dll",
+                                              "api-ms-win-core-synch-l1-2-0.dll"};
+    for (std::uint16_t machine : {platform::kMachineAmd64, platform::kMachineI386}) {
+        const std::string exe = write(dir.path(), "msvc" + std::to_string(machine) + ".exe", image(machine, imports));
+        const analysis::Inspection r = analysis::inspect(exe, false);
+        const std::string wine = machine == platform::kMachineAmd64 ? "x86_64-windows" : "i386-windows";
+        std::vector<std::string> names;
+        for (const std::string& p : r.found) {
+            names.push_back(platform::fileNamePart(p));
+            EXPECT_NE(p.find(wine), std::string::npos) << p;
+        }
+        if (machine == platform::kMachineI386 && r.found.empty()) continue;  // no 32-bit Wine here
+        EXPECT_EQ(names, (std::vector<std::string>{"kernel32.dll", "vcruntime140.dll", "ucrtbase.dll", "kernelbase.dll"}));
+        EXPECT_TRUE(r.errors.empty()) << r.errors.front();
+    }
+}
+#endif

@@ -307,3 +307,29 @@ TEST_F(SearchFolders, UnlistableFolderKeepsWhatWasFound) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 #endif
+
+#ifdef _WIN32
+#include <windows.h>
+
+// A 32-bit importer, searched from this 64-bit build, sees SysWOW64 where the
+// system's order has System32, as the 32-bit loader does.
+TEST(WindowsSearch, A32BitImporterSeesSysWow64) {
+    wchar_t buf[MAX_PATH];
+    const UINT n = GetSystemWow64DirectoryW(buf, MAX_PATH);
+    const std::string wow = n > 0 && n < MAX_PATH ? testutil::str(std::filesystem::path(std::wstring(buf, n))) : "";
+    if (wow.empty() || imageMachine(joinPath(wow, "kernel32.dll")) != kMachineI386)
+        GTEST_SKIP() << "no 32-bit system folder (a 64-bit-only Wine prefix)";
+    const UINT m = GetSystemDirectoryW(buf, MAX_PATH);
+    const std::string sys = testutil::str(std::filesystem::path(std::wstring(buf, m)));
+    testutil::TempDir dir;
+    const MachineProbe probe = [](const std::string& p) { return imageMachine(p); };
+    const DllSearchResult r32 = searchDll("kernel32.dll", dir.path(), kMachineI386, probe);
+    const DllSearchResult r64 = searchDll("kernel32.dll", dir.path(), kMachineAmd64, probe);
+    ASSERT_TRUE(r32.found);
+    ASSERT_TRUE(r64.found);
+    EXPECT_EQ(toLower(directoryPart(r32.path)), toLower(wow));
+    EXPECT_EQ(toLower(directoryPart(r64.path)), toLower(sys));
+    EXPECT_EQ(imageMachine(r32.path), kMachineI386);
+    EXPECT_EQ(imageMachine(r64.path), kMachineAmd64);
+}
+#endif
