@@ -203,37 +203,16 @@ void endSearchScope() {
 }
 
 // ---------------------------------------------------------------------------
-// API set schema: the map the loader gave this process, else the system
-// folder's apisetschema.dll.
-
-namespace {
-
-std::shared_ptr<ApiSetSchema> processSchema() {
-    auto schema = std::make_shared<ApiSetSchema>();
-    const auto* teb = reinterpret_cast<const std::uint8_t*>(NtCurrentTeb());
-    const auto* peb = *reinterpret_cast<const std::uint8_t* const*>(teb + (sizeof(void*) == 8 ? 0x60 : 0x30));
-    const auto* map = peb ? *reinterpret_cast<const std::uint8_t* const*>(peb + (sizeof(void*) == 8 ? 0x68 : 0x38))
-                          : nullptr;
-    if (!map) return schema;
-    // Versions 4 and 6 give their own size; version 2 does not, so it is
-    // read from the file instead.
-    const std::uint32_t version = *reinterpret_cast<const std::uint32_t*>(map);
-    const std::uint32_t size = *reinterpret_cast<const std::uint32_t*>(map + 4);
-    if ((version == 4 || version == 6) && size >= 16 && size <= (16u << 20)) schema->read(map, size);
-    return schema;
-}
-
-}  // namespace
+// API set schema: the system's own, from the ".apiset" section of the system
+// folder's apisetschema.dll (the bytes the loader maps for every process).
 
 std::shared_ptr<const ApiSetSchema> apiSetSchema() {
     static std::once_flag once;
     static std::shared_ptr<ApiSetSchema> schema;
     std::call_once(once, [] {
-        schema = processSchema();
-        if (schema->empty()) {
-            FileReader file;
-            if (file.open(joinPath(systemDirectory(), "apisetschema.dll")) == MapStatus::Ok) schema->readImage(file);
-        }
+        schema = std::make_shared<ApiSetSchema>();
+        FileReader file;
+        if (file.open(joinPath(systemDirectory(), "apisetschema.dll")) == MapStatus::Ok) schema->readImage(file);
     });
     return schema;
 }
