@@ -137,17 +137,30 @@ int main(int argc, char** argv) {
     // The files as the window's list holds them.
     for (std::string& f : files) f = platform::listPath(platform::absolutePath(f));
 
-    const std::vector<analysis::Row> rows = analysis::analyse(files, recursive);
+    std::vector<analysis::Row> rows = analysis::analyse(files, recursive);
+    const bool errors = analysis::hasErrors(rows);
     if (json) {
         printJson(rows);
     } else {
-        std::vector<analysis::Cells> cells;
-        cells.reserve(rows.size());
-        for (const analysis::Row& r : rows) cells.push_back(r.cells);
+        // Written as it is formatted: the same lines as reportLines.
         std::string out;
-        for (const std::string& line : analysis::reportLines(cells, unique)) out += line + "\n";
+        analysis::UniqueLines seen;
+        for (const analysis::Row& r : rows) {
+            if (unique) {
+                std::string line = analysis::shortLine(r.cells);
+                if (!seen.add(line)) continue;
+                out += line;
+            } else {
+                out += analysis::fullLine(r.cells);
+            }
+            out += '\n';
+            if (out.size() >= 1 << 16) {
+                std::fwrite(out.data(), 1, out.size(), stdout);
+                out.clear();
+            }
+        }
         std::fwrite(out.data(), 1, out.size(), stdout);
     }
     std::fflush(stdout);
-    return analysis::hasErrors(rows) ? 1 : 0;
+    return errors ? 1 : 0;
 }

@@ -1,5 +1,7 @@
 #include "inspect/analysis.h"
 
+#include <algorithm>
+
 #include "inspect/fileversion.h"
 #include "inspect/uimports.h"
 #include "platform/platform.h"
@@ -35,7 +37,15 @@ Row errorRow(const std::string& importer, const std::string& line, Problem probl
 Inspection inspect(const std::string& path, bool recursive, RunCache* run) {
     PEFile::Recursive = recursive;
     PEFile file(path, run);
-    Inspection out{file.Done, PEFile::Found, PEFile::Errors, file.Problems, file.Machine};
+    Inspection out{file.Done, {}, {}, std::move(file.Problems), file.Machine};
+    if (PEFile::LiveObjects() == 1) {
+        // The lists are emptied with the object anyway: take them.
+        out.found.swap(PEFile::Found);
+        out.errors.swap(PEFile::Errors);
+    } else {
+        out.found = PEFile::Found;
+        out.errors = PEFile::Errors;
+    }
     out.problems.resize(out.errors.size(), Problem::NotReadable);
     return out;
 }
@@ -79,13 +89,36 @@ bool hasErrors(const std::vector<Row>& rows) {
     return false;
 }
 
+namespace {
+// `text` left-aligned in `width` characters (never cut), as padRight.
+void appendPadded(std::string& out, const std::string& text, std::size_t width) {
+    out += text;
+    const bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; });
+    const std::size_t length = ascii ? text.size() : platform::utf8Length(text);
+    if (length < width) out.append(width - length, ' ');
+}
+}  // namespace
+
 std::string fullLine(const Cells& c) {
-    return platform::padRight(c[kImporter], 20) + ": " + platform::padRight(c[kFile], 20) + "\t" +
-           platform::padRight(c[kVersion], 20) + "\t" + c[kPath];
+    std::string line;
+    line.reserve(70 + c[kImporter].size() + c[kFile].size() + c[kVersion].size() + c[kPath].size());
+    appendPadded(line, c[kImporter], 20);
+    line += ": ";
+    appendPadded(line, c[kFile], 20);
+    line += '\t';
+    appendPadded(line, c[kVersion], 20);
+    line += '\t';
+    return line += c[kPath];
 }
 
 std::string shortLine(const Cells& c) {
-    return platform::padRight(c[kFile], 20) + "\t" + platform::padRight(c[kVersion], 20) + "\t" + c[kPath];
+    std::string line;
+    line.reserve(50 + c[kFile].size() + c[kVersion].size() + c[kPath].size());
+    appendPadded(line, c[kFile], 20);
+    line += '\t';
+    appendPadded(line, c[kVersion], 20);
+    line += '\t';
+    return line += c[kPath];
 }
 
 bool UniqueLines::add(const std::string& line) { return seen_.insert(platform::toLower(line)).second; }

@@ -33,11 +33,15 @@ struct ImageImports {
     Outcome outcome = Outcome::NotOpenable;
     std::uint16_t machine = 0;   // IMAGE_FILE_HEADER.Machine, 0 when not read
     std::vector<DllName> names;  // descriptor order; those read before a stop
+    // The file's version text, read through the same open file where the
+    // platform allows it (see platform::versionBlockOf).
+    bool versionRead = false;
+    std::string version;
 };
 
-// Reads the import names of the image at `path`, with bounded reads; never
-// throws.
-ImageImports readImageImports(const std::string& path);
+// Reads the import names of the image at `path`, with bounded reads, and,
+// when `withVersion`, its version text; never throws.
+ImageImports readImageImports(const std::string& path, bool withVersion = false);
 
 class RunCache {
 public:
@@ -55,13 +59,18 @@ public:
     struct Resolution {
         bool found = false;
         std::string path;        // as the found list holds it (platform::listPath)
+        std::string key;         // path lower-cased, as the found list compares it
         std::string otherPath;   // not found: the file of another machine that was skipped
         std::uint16_t otherMachine = 0;
     };
     // The DLL `name` imported by the image at `importer`, of `machine`: an
     // API set name goes to its host first, then the search from the
-    // importer's folder.
-    Resolution resolve(const std::string& name, const std::string& importer, std::uint16_t machine);
+    // importer's folder. The reference lasts until the next call.
+    const Resolution& resolve(const std::string& name, const std::string& importer, std::uint16_t machine);
+    // Every name of the image `importer` (of `machine`) resolved, in
+    // descriptor order; a name too long to search is not found.
+    std::shared_ptr<const std::vector<Resolution>> resolveAll(const std::string& importer, std::uint16_t machine,
+                                                              const ImageImports& image);
 
 private:
     bool remember_;
@@ -70,5 +79,8 @@ private:
     std::unordered_map<std::string, std::uint16_t> machines_;
     std::unordered_map<std::string, std::string> versions_;
     std::unordered_map<std::string, Resolution> searches_;  // key: machine, folder, name
+    std::unordered_map<std::string, std::shared_ptr<const std::vector<Resolution>>> resolved_;  // key: importer
     std::string scratchVersion_;
+    Resolution scratchResolution_;
+    std::string key_;
 };

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "inspect/fileversion.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 
@@ -132,7 +133,7 @@ private:
 
 }  // namespace
 
-ImageImports readImageImports(const std::string& path) {
+ImageImports readImageImports(const std::string& path, bool withVersion) {
     ImageImports out;
     try {
         platform::FileReader file;
@@ -154,6 +155,11 @@ ImageImports readImageImports(const std::string& path) {
         if (file.failed() && out.outcome == ImageImports::Outcome::WrongFormat) {
             out.outcome = ImageImports::Outcome::NotViewable;
             out.names.clear();
+        }
+        std::vector<std::uint8_t> block;
+        if (withVersion && platform::versionBlockOf(path, file, block)) {
+            out.versionRead = true;
+            out.version = FileVersionFromBlock(block);
         }
     } catch (const std::bad_alloc&) {
         out = ImageImports{};
@@ -250,8 +256,8 @@ void PEFile::walkClosure() {
                 platform::setCurrentDirectory(current->directory_);
                 directoryOf = current;
             }
-            RunCache::Resolution r;
-            if (dll.searchable) r = run_->resolve(dll.text, current->Name, current->Machine);
+            if (!current->resolved_) current->resolved_ = run_->resolveAll(current->Name, current->Machine, *current->image_);
+            const RunCache::Resolution& r = (*current->resolved_)[current->next_ - 1];
             if (!r.found) {
                 std::string line = dll.text + " invisible pour " + current->Name;
                 if (!r.otherPath.empty())
@@ -259,7 +265,7 @@ void PEFile::walkClosure() {
                 addLine(std::move(line), r.otherPath.empty() ? Problem::MissingDll : Problem::WrongMachine);
                 continue;
             }
-            if (!foundKeys_.insert(platform::toLower(r.path)).second) continue;
+            if (!foundKeys_.insert(r.key).second) continue;
             Found.push_back(r.path);
             if (Recursive) {
                 stack.push_back(std::unique_ptr<PEFile>(new PEFile(r.path, run_, this)));

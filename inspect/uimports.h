@@ -49,6 +49,8 @@ public:
     static std::vector<std::string> Errors;
     // When true, every newly found DLL is analysed in turn.
     static bool Recursive;
+    // Number of PEFile objects alive (the lists are this analysis's own at 1).
+    static int LiveObjects() { return liveObjects_; }
 
     std::string Name;
     bool Done = false;
@@ -76,6 +78,7 @@ private:
     std::unique_ptr<RunCache> ownRun_;
     PEFile* top_ = this;                          // where the problem kinds go
     std::shared_ptr<const ImageImports> image_;
+    std::shared_ptr<const std::vector<RunCache::Resolution>> resolved_;  // one per name of image_
     std::size_t next_ = 0;                        // next name to resolve
     bool wrongFormat_ = false;                    // the walk stopped on a bad image, after the names
 

@@ -201,6 +201,12 @@ bool verQueryValue(const void* block, const std::string& subBlock, const void*& 
 // String values under "\StringFileInfo\...", returned as UTF-8 up to their terminating zero.
 bool verQueryString(const void* block, const std::string& subBlock, std::string& value);
 
+// The version block of the file at `path`, read from `file` (that file,
+// already open) as fileVersionInfo would give it: an empty block when there
+// is none. False when this platform's version block can only come from
+// fileVersionInfo (Windows).
+bool versionBlockOf(const std::string& path, const ByteSource& file, std::vector<std::uint8_t>& block);
+
 // Linux only: an ELF program has no version resource, so the program hands
 // its own VS_VERSIONINFO block here; the version functions above then serve
 // it for executablePath(). (Windows programs carry a real resource.)

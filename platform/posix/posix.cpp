@@ -148,6 +148,10 @@ std::string joinPath(const std::string& dir, const std::string& name) {
 
 std::string absolutePath(const std::string& path) {
     if (path.empty()) return path;
+    // Already absolute and normal: nothing to resolve.
+    if (path[0] == '/' && path.find("/.") == std::string::npos && path.find("//") == std::string::npos &&
+        (path.size() == 1 || path.back() != '/'))
+        return path;
     std::filesystem::path p(path);
     if (!p.is_absolute()) p = std::filesystem::path(currentDirectory()) / p;
     std::string out = p.lexically_normal().string();
@@ -241,18 +245,31 @@ void setOwnVersionBlock(std::vector<std::uint8_t> block) { ownVersionBlock() = s
 namespace {
 
 // The version resource of `path`, read whole into `out`.
-bool readVersionResource(const std::string& path, std::vector<std::uint8_t>& out) {
-    FileReader file;
+bool readVersionResource(const ByteSource& file, std::vector<std::uint8_t>& out) {
     std::uint64_t offset = 0, length = 0;
-    if (file.open(path) != MapStatus::Ok || !findVersionResource(file, localeLanguageId(), offset, length) ||
-        length < 6)
-        return false;
+    if (!findVersionResource(file, localeLanguageId(), offset, length) || length < 6) return false;
     // A version block's own length is one WORD: nothing past 64 KB is ever read.
     out.resize(static_cast<std::size_t>(std::min<std::uint64_t>(length, 0xFFFF)));
     return file.read(offset, out.data(), out.size());
 }
 
+bool readVersionResource(const std::string& path, std::vector<std::uint8_t>& out) {
+    FileReader file;
+    return file.open(path) == MapStatus::Ok && readVersionResource(file, out);
+}
+
 }  // namespace
+
+bool versionBlockOf(const std::string& path, const ByteSource& file, std::vector<std::uint8_t>& block) {
+    block.clear();
+    if (const auto* own = ownBlockFor(path)) {
+        block = *own;
+        return true;
+    }
+    if (!readVersionResource(file, block)) block.clear();
+    if (block.size() >= 6) clampVersionBlock(block.data(), block.size());
+    return true;
+}
 
 namespace {
 // The size query keeps the resource it located for the read that follows it

@@ -201,6 +201,8 @@ std::string toLower(std::string_view text) {
 // ---------------------------------------------------------------------------
 // Version information
 
+bool versionBlockOf(const std::string&, const ByteSource&, std::vector<std::uint8_t>&) { return false; }
+
 std::uint32_t fileVersionInfoSize(const std::string& path, std::uint32_t& handle) {
     DWORD h = 0;
     const DWORD size = GetFileVersionInfoSizeW(wide(path).c_str(), &h);
