@@ -1,5 +1,5 @@
-// The block cache of FileReader and the machine of an image, shared by both
-// backends.
+// The block cache of FileReader, the machine of an image and the search's
+// skip rule, shared by both backends.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -8,6 +8,39 @@
 #include "platform/platform.h"
 
 namespace platform {
+
+FileReader::~FileReader() { close(); }
+
+void FileReader::close() {
+    if (file_ != -1) detail::closeFile(file_);
+    file_ = -1;
+    size_ = 0;
+    failed_ = false;
+    for (Block& b : blocks_) b.index = UINT64_MAX;
+}
+
+MapStatus FileReader::open(const std::string& path) {
+    close();
+    MapStatus status;
+    file_ = detail::openFile(path, status, size_);
+    if (status != MapStatus::Ok) size_ = 0;
+    return status;
+}
+
+bool detail::acceptCandidate(DllSearchResult& result, const std::string& path, std::uint16_t machine,
+                             const MachineProbe& machineOf) {
+    const std::uint16_t m = machine && machineOf ? machineOf(path) : 0;
+    if (m == 0 || m == machine) {
+        result.found = true;
+        result.path = path;
+        return true;
+    }
+    if (result.otherPath.empty()) {
+        result.otherPath = path;
+        result.otherMachine = m;
+    }
+    return false;
+}
 
 bool FileReader::read(std::uint64_t offset, void* out, std::size_t count) const {
     if (file_ == -1 || !has(offset, count)) return false;

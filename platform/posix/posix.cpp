@@ -33,23 +33,36 @@ void MappedFile::close() {
     file_ = -1;
 }
 
-MapStatus MappedFile::open(const std::string& path) {
-    close();
+std::intptr_t detail::openFile(const std::string& path, MapStatus& status, std::uint64_t& size) {
+    status = MapStatus::NotOpenable;
     // O_NONBLOCK: opening a FIFO must never wait for a writer.
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return MapStatus::NotOpenable;
+    if (fd < 0) return -1;
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
-        return MapStatus::NotOpenable;
+        return -1;
     }
-    file_ = fd;
     if (st.st_size <= 0 || static_cast<std::uint64_t>(st.st_size) > SIZE_MAX) {
-        close();
-        return MapStatus::NotMappable;
+        ::close(fd);
+        status = MapStatus::NotMappable;
+        return -1;
     }
-    const std::size_t size = static_cast<std::size_t>(st.st_size);
-    void* view = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    status = MapStatus::Ok;
+    size = static_cast<std::uint64_t>(st.st_size);
+    return fd;
+}
+
+void detail::closeFile(std::intptr_t file) { ::close(static_cast<int>(file)); }
+
+MapStatus MappedFile::open(const std::string& path) {
+    close();
+    MapStatus status;
+    std::uint64_t fileSize = 0;
+    file_ = detail::openFile(path, status, fileSize);
+    if (status != MapStatus::Ok) return status;
+    const std::size_t size = static_cast<std::size_t>(fileSize);
+    void* view = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, static_cast<int>(file_), 0);
     if (view == MAP_FAILED) {
         close();
         return MapStatus::NotViewable;
@@ -62,34 +75,6 @@ MapStatus MappedFile::open(const std::string& path) {
 
 // ---------------------------------------------------------------------------
 // File reader
-
-FileReader::~FileReader() { close(); }
-
-void FileReader::close() {
-    if (file_ >= 0) ::close(static_cast<int>(file_));
-    file_ = -1;
-    size_ = 0;
-    failed_ = false;
-    for (Block& b : blocks_) b.index = UINT64_MAX;
-}
-
-MapStatus FileReader::open(const std::string& path) {
-    close();
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return MapStatus::NotOpenable;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return MapStatus::NotOpenable;
-    }
-    file_ = fd;
-    if (st.st_size <= 0) {
-        close();
-        return MapStatus::NotMappable;
-    }
-    size_ = static_cast<std::uint64_t>(st.st_size);
-    return MapStatus::Ok;
-}
 
 long long detail::readAt(std::intptr_t file, std::uint64_t offset, void* out, std::size_t count) {
     for (;;) {

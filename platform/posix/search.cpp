@@ -14,6 +14,7 @@
 #include <unordered_map>
 
 #include "platform/apiset.h"
+#include "platform/fileio.h"
 #include "platform/platform.h"
 #include "platform/posix/folders.h"
 #include "platform/text.h"
@@ -272,20 +273,7 @@ DllSearchResult searchDll(const std::string& name, const std::string& importerFo
                           const MachineProbe& machineOf) {
     DllSearchResult result;
     if (!validName(name)) return result;
-    // True when the candidate may be loaded; else remembered for the line.
-    const auto accept = [&](const std::string& path) {
-        const std::uint16_t m = machine && machineOf ? machineOf(path) : 0;
-        if (m == 0 || m == machine) {
-            result.found = true;
-            result.path = path;
-            return true;
-        }
-        if (result.otherPath.empty()) {
-            result.otherPath = path;
-            result.otherMachine = m;
-        }
-        return false;
-    };
+    const auto accept = [&](const std::string& path) { return detail::acceptCandidate(result, path, machine, machineOf); };
     const std::string first = importerFolder.empty() ? currentDirectory() : importerFolder;
     std::string path;
     if (!first.empty() && findInFolder(first, name, path) && accept(path)) return result;

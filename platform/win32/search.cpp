@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "platform/apiset.h"
+#include "platform/fileio.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "platform/win32/wide.h"
@@ -112,18 +113,7 @@ DllSearchResult searchDll(const std::string& name, const std::string& importerFo
     const std::vector<std::string>& rest = foldersFor(machine, scratch);
     std::string path;
     const auto tryFolder = [&](const std::string& folder) {
-        if (folder.empty() || !searchIn(folder, w, path)) return false;
-        const std::uint16_t m = machine && machineOf ? machineOf(path) : 0;
-        if (m == 0 || m == machine) {
-            result.found = true;
-            result.path = path;
-            return true;
-        }
-        if (result.otherPath.empty()) {
-            result.otherPath = path;
-            result.otherMachine = m;
-        }
-        return false;
+        return !folder.empty() && searchIn(folder, w, path) && detail::acceptCandidate(result, path, machine, machineOf);
     };
     // The user's folders, when set, come right after the importer's folder.
     if (!g_overridden && !g_userFolders.empty() && tryFolder(first)) return result;

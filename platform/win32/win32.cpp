@@ -42,23 +42,37 @@ void MappedFile::close() {
     file_ = -1;
 }
 
-MapStatus MappedFile::open(const std::string& path) {
-    close();
+std::intptr_t detail::openFile(const std::string& path, MapStatus& status, std::uint64_t& size) {
+    status = MapStatus::NotOpenable;
     HANDLE file = CreateFileW(wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_RANDOM_ACCESS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return MapStatus::NotOpenable;
-    // Devices, pipes and consoles are not files to map.
+    if (file == INVALID_HANDLE_VALUE) return -1;
+    // Devices, pipes and consoles are not files to read.
     if (GetFileType(file) != FILE_TYPE_DISK) {
         CloseHandle(file);
-        return MapStatus::NotOpenable;
+        return -1;
     }
-    file_ = reinterpret_cast<std::intptr_t>(file);
-    LARGE_INTEGER size;
-    if (!GetFileSizeEx(file, &size) || size.QuadPart <= 0 ||
-        static_cast<unsigned long long>(size.QuadPart) > SIZE_MAX) {
-        close();
-        return MapStatus::NotMappable;
+    LARGE_INTEGER length;
+    if (!GetFileSizeEx(file, &length) || length.QuadPart <= 0 ||
+        static_cast<unsigned long long>(length.QuadPart) > SIZE_MAX) {
+        CloseHandle(file);
+        status = MapStatus::NotMappable;
+        return -1;
     }
+    status = MapStatus::Ok;
+    size = static_cast<std::uint64_t>(length.QuadPart);
+    return reinterpret_cast<std::intptr_t>(file);
+}
+
+void detail::closeFile(std::intptr_t file) { CloseHandle(asHandle(file)); }
+
+MapStatus MappedFile::open(const std::string& path) {
+    close();
+    MapStatus status;
+    std::uint64_t fileSize = 0;
+    file_ = detail::openFile(path, status, fileSize);
+    if (status != MapStatus::Ok) return status;
+    HANDLE file = asHandle(file_);
     HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
     if (!mapping) {
         close();
@@ -71,41 +85,12 @@ MapStatus MappedFile::open(const std::string& path) {
         return MapStatus::NotViewable;
     }
     data_ = static_cast<const std::uint8_t*>(view);
-    size_ = static_cast<std::size_t>(size.QuadPart);
+    size_ = static_cast<std::size_t>(fileSize);
     return MapStatus::Ok;
 }
 
 // ---------------------------------------------------------------------------
 // File reader
-
-FileReader::~FileReader() { close(); }
-
-void FileReader::close() {
-    if (file_ != -1) CloseHandle(asHandle(file_));
-    file_ = -1;
-    size_ = 0;
-    failed_ = false;
-    for (Block& b : blocks_) b.index = UINT64_MAX;
-}
-
-MapStatus FileReader::open(const std::string& path) {
-    close();
-    HANDLE file = CreateFileW(wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_RANDOM_ACCESS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return MapStatus::NotOpenable;
-    if (GetFileType(file) != FILE_TYPE_DISK) {
-        CloseHandle(file);
-        return MapStatus::NotOpenable;
-    }
-    file_ = reinterpret_cast<std::intptr_t>(file);
-    LARGE_INTEGER size;
-    if (!GetFileSizeEx(file, &size) || size.QuadPart <= 0) {
-        close();
-        return MapStatus::NotMappable;
-    }
-    size_ = static_cast<std::uint64_t>(size.QuadPart);
-    return MapStatus::Ok;
-}
 
 long long detail::readAt(std::intptr_t file, std::uint64_t offset, void* out, std::size_t count) {
     OVERLAPPED at{};
