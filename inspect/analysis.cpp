@@ -1,6 +1,7 @@
 #include "inspect/analysis.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "inspect/fileversion.h"
 #include "inspect/uimports.h"
@@ -66,10 +67,24 @@ std::vector<Row> analyse(const std::vector<std::string>& files, bool recursive, 
         say(path);
         rows.push_back(listedRow(path, &run));
     }
+    // A file listed again gets the block of rows its first listing got.
+    struct Block {
+        std::size_t start, end;
+        std::vector<std::string> found;  // for the status texts
+        bool done;
+    };
+    std::unordered_map<std::string, Block> blocks;
     for (const std::string& path : files) {
         say("inspection: " + path);
-        const Inspection result = inspect(path, recursive, &run);
         const std::string importer = platform::fileNamePart(path);
+        if (const auto it = blocks.find(path); it != blocks.end()) {
+            if (it->second.done)
+                for (const std::string& dll : it->second.found) say(importer + " -> " + dll);
+            for (std::size_t r = it->second.start; r < it->second.end; ++r) rows.push_back(rows[r]);
+            continue;
+        }
+        Inspection result = inspect(path, recursive, &run);
+        const std::size_t start = rows.size();
         if (result.done) {
             for (const std::string& dll : result.found) {
                 say(importer + " -> " + dll);
@@ -78,6 +93,7 @@ std::vector<Row> analyse(const std::vector<std::string>& files, bool recursive, 
         }
         for (std::size_t i = 0; i < result.errors.size(); ++i)
             rows.push_back(errorRow(importer, result.errors[i], result.problems[i]));
+        if (run.remembers()) blocks.emplace(path, Block{start, rows.size(), std::move(result.found), result.done});
     }
     say("");
     return rows;

@@ -52,6 +52,9 @@ public:
     RunCache(const RunCache&) = delete;
     RunCache& operator=(const RunCache&) = delete;
 
+    // False for a run that reads everything anew.
+    bool remembers() const { return remember_; }
+
     std::shared_ptr<const ImageImports> imports(const std::string& path);
     std::uint16_t machine(const std::string& path);
     const std::string& version(const std::string& path);
