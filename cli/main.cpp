@@ -254,10 +254,18 @@ std::string text(const std::vector<analysis::Row>& rows, const Options& o) {
         for (const analysis::Row& r : rows) out += r.cells[analysis::kPath] + "\n";
         return out;
     }
-    std::vector<analysis::Cells> cells;
-    cells.reserve(rows.size());
-    for (const analysis::Row& r : rows) cells.push_back(r.cells);
-    for (const std::string& line : analysis::reportLines(cells, o.unique)) out += line + "\n";
+    // The same lines as reportLines, without copying the rows' cells.
+    analysis::UniqueLines seen;
+    for (const analysis::Row& r : rows) {
+        if (o.unique) {
+            std::string line = analysis::shortLine(r.cells);
+            if (!seen.add(line)) continue;
+            out += line;
+        } else {
+            out += analysis::fullLine(r.cells);
+        }
+        out += '\n';
+    }
     return out;
 }
 
