@@ -72,8 +72,6 @@ private:
     void finish();               // records the outcome once every name was handled
     void walkClosure();          // resolves the names of this image and, when Recursive, of every new DLL
 
-    std::string savedDirectory_;
-    std::string directory_;
     RunCache* run_ = nullptr;
     std::unique_ptr<RunCache> ownRun_;
     PEFile* top_ = this;                          // where the problem kinds go
