@@ -245,7 +245,8 @@ private:
         image_.readSections();
         std::uint64_t cursor = 0;
         if (!image_.rvaToOffset(rva, cursor)) return;  // as an import directory in no section
-        for (;; cursor += kDelayDescriptorSize) {
+        // The table ends at its zero descriptor, or where its size says.
+        for (std::uint32_t n = 0; n < size / kDelayDescriptorSize; ++n, cursor += kDelayDescriptorSize) {
             std::uint32_t attributes = 0, nameRva = 0, lookup = 0;
             if (!file().has(cursor, kDelayDescriptorSize) || !file().u32(cursor, attributes) ||
                 !file().u32(cursor + 4, nameRva) || !file().u32(cursor + 16, lookup))
