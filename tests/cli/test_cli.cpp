@@ -208,13 +208,17 @@ TEST_F(Cli, FunctionsAndDelayLoadOnDemand) {
     EXPECT_EQ(missing.out, saveLine + "\n" + lateLine + "\n");
     EXPECT_EQ(run(dllPath + " -f --missing " + exe).out, saveLine + "\n");
 
+    const auto js = [](std::string text) {  // as a JSON string holds it
+        for (std::size_t at = 0; (at = text.find('\\', at)) != std::string::npos; at += 2) text.insert(at, 1, '\\');
+        return text;
+    };
     const Outcome json = run(dllPath + " --functions --delay-load --format json " + exe);
-    EXPECT_NE(json.out.find("\"path\": \"" + saveLine + "\", \"version\": \"erreur\", \"problem\": \"missing-function\", "
+    EXPECT_NE(json.out.find("\"path\": \"" + js(saveLine) + "\", \"version\": \"erreur\", \"problem\": \"missing-function\", "
                             "\"delay-load\": false}"),
               std::string::npos)
         << json.out;
     EXPECT_NE(json.out.find("\"problem\": \"missing-dll\", \"delay-load\": true}"), std::string::npos);
-    EXPECT_NE(json.out.find("\"file\": \"tvlcore.dll\", \"path\": \"" + platform::directoryPart(path) +
+    EXPECT_NE(json.out.find("\"file\": \"tvlcore.dll\", \"path\": \"" + js(platform::directoryPart(path)) +
                             "\", \"version\": \"2.1\", \"problem\": null, \"delay-load\": false}"),
               std::string::npos);
     const Outcome csv = run(dllPath + " -f --format csv " + exe);
