@@ -21,6 +21,7 @@
 #include "inspect/uimports.h"
 #include "krvgrid.h"
 #include "platform/platform.h"
+#include "tests/app/userstore.h"
 #include "tests/support/pewriter.h"
 #include "tests/support/testutil.h"
 
@@ -31,7 +32,6 @@ QString q(const std::string& s) { return QString::fromStdString(s); }
 class ImportsTab : public ::testing::Test {
 protected:
     void SetUp() override {
-        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config_.path()));
         TApplication::ErrorBox = [this](const QString& text) { errors_.push_back(text.toStdString()); };
         platform::setDllSearchFolders({});
         pe::Image one;
@@ -102,7 +102,8 @@ protected:
         return grid()->viewport()->mapTo(grid(), rect.center());
     }
 
-    testutil::TempDir config_, dir_;
+    testutil::UserStore store_;
+    testutil::TempDir dir_;
     std::string app_, other_;
     std::unique_ptr<TFMain> w_;
     QStringList chosen_;

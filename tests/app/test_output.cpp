@@ -20,8 +20,12 @@
 #include <QTextBlock>
 #include <QTimer>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/resource.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <condition_variable>
@@ -34,6 +38,8 @@
 #include "app/umain.h"
 #include "msglabel.h"
 #include "platform/mail.h"
+#include "platform/platform.h"
+#include "tests/app/userstore.h"
 #include "tests/support/pewriter.h"
 #include "tests/support/qtpump.h"
 #include "tests/support/testutil.h"
@@ -144,7 +150,6 @@ const QString kLigneAccents = QString::fromUtf8("app.exe             : épreuve.
 class Output : public ::testing::Test {
 protected:
     void SetUp() override {
-        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config_.path()));
         TApplication::ErrorBox = [this](const QString& text) { errors_.push_back(text); };
         w_ = std::make_unique<TFMain>();
         w_->Confirmer = [](const QString&) { return true; };
@@ -180,7 +185,8 @@ protected:
         w_->BSauvegarde->click();
     }
 
-    testutil::TempDir config_, dir_;
+    testutil::UserStore store_;
+    testutil::TempDir dir_;
     std::unique_ptr<TFMain> w_;
     QStringList chosen_;
     std::vector<QString> errors_;
@@ -345,6 +351,15 @@ TEST_F(Output, FailedWriteKeepsThePreviousFileWhole) {
     for (int i = 0; i < 2000; ++i) big << QStringLiteral("ligne %1 ").arg(i) + QString(60, QLatin1Char('-'));
     SetReport(big);
 
+#ifdef _WIN32
+    // Another program holds the file open and lets no one replace it: the
+    // new report is written, then cannot take the old one's place.
+    HANDLE held = CreateFileW(q(path).toStdWString().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    Save(path);
+    CloseHandle(held);
+#else
     // A file size limit makes the write fail as a full disk would.
     rlimit old{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
@@ -355,6 +370,7 @@ TEST_F(Output, FailedWriteKeepsThePreviousFileWhole) {
     Save(path);
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
+#endif
 
     ASSERT_EQ(errors_.size(), 1u);
     EXPECT_TRUE(errors_[0].startsWith(QStringLiteral("Impossible d'écrire le fichier ") + q(path)))
@@ -365,14 +381,22 @@ TEST_F(Output, FailedWriteKeepsThePreviousFileWhole) {
 }
 
 TEST_F(Output, ReadOnlyFolderKeepsThePreviousFileWhole) {
-    if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind the superuser";
     const std::string folder = dir_.mkdir("lecture");
-    const std::string path = folder + "/Versions.TXT";
+    const std::string path = platform::joinPath(folder, "Versions.TXT");
     pe::writeFile(path, std::string("ancien"));
-    fs::permissions(testutil::u8(folder), fs::perms::owner_read | fs::perms::owner_exec);
     SetReport({QStringLiteral("nouveau")});
+#ifdef _WIN32
+    // Windows ignores the attribute on folders: the file itself is read-only.
+    const std::wstring file = q(path).toStdWString();
+    ASSERT_TRUE(SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY));
+    Save(path);
+    SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+#else
+    if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind the superuser";
+    fs::permissions(testutil::u8(folder), fs::perms::owner_read | fs::perms::owner_exec);
     Save(path);
     fs::permissions(testutil::u8(folder), fs::perms::owner_all);
+#endif
     ASSERT_EQ(errors_.size(), 1u);
     EXPECT_EQ(Saved(path), "ancien");
     errors_.clear();
