@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the native suites,
-# the same suites under AddressSanitizer+UndefinedBehaviorSanitizer, the mail
-# tests under ThreadSanitizer, the
-# Windows build's suites under Wine, and a short run of each fuzz target.
+# the Debian package (lintian, installed, its programs run), the same suites
+# under AddressSanitizer+UndefinedBehaviorSanitizer, the mail tests under
+# ThreadSanitizer, the Windows build's suites and its zip under Wine, and a
+# short run of each fuzz target.
 #   FUZZ_SECONDS   seconds per fuzz target (default 20)
-#   SKIP_ASAN=1, SKIP_TSAN=1, SKIP_WIN=1, SKIP_FUZZ=1   leave out a stage (local use)
+#   SKIP_PACKAGE=1, SKIP_ASAN=1, SKIP_TSAN=1, SKIP_WIN=1, SKIP_FUZZ=1   leave out a stage (local use)
 #   TAVELIN_CROSS_QT=1   build Qt for MinGW-w64 first (scripts/cross-qt.sh) when it is
 #                        not cached, so the Windows window stage runs
 set -euo pipefail
@@ -20,6 +21,11 @@ stage "native build and tests"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVELIN_WERROR=ON >/dev/null
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs" || status=1
+
+if [ "${SKIP_PACKAGE:-0}" != 1 ]; then
+  stage "Debian package: lintian, install, installed programs"
+  scripts/check-deb.sh build || status=1
+fi
 
 if [ "${SKIP_ASAN:-0}" != 1 ]; then
   stage "sanitizer build (ASan+UBSan) and tests"
@@ -43,6 +49,7 @@ if [ "${SKIP_WIN:-0}" != 1 ]; then
   cmake --build build-win -j "$jobs"
   [ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1 || true
   ctest --test-dir build-win --output-on-failure -j 1 || status=1
+  scripts/check-win-zip.sh build-win || status=1
   wineserver -k 2>/dev/null || true
 
   if [ "${TAVELIN_CROSS_QT:-0}" = 1 ] && ! scripts/cross-qt.sh --cached >/dev/null; then
@@ -70,7 +77,7 @@ if [ "${SKIP_FUZZ:-0}" != 1 ]; then
   cmake --build build-fuzz -j "$jobs"
   mkdir -p build-fuzz/seeds
   build-fuzz/bin/fuzz_make_seeds build-fuzz/seeds
-  for target in fuzz_imports fuzz_version; do
+  for target in fuzz_imports fuzz_version fuzz_apiset; do
     corpus="build-fuzz/corpus-$target"
     mkdir -p "$corpus"
     if build-fuzz/bin/$target -max_total_time="${FUZZ_SECONDS:-20}" -print_final_stats=1 \

@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
         application = std::make_unique<TApplication>(argc, argv);
         TFMain window;
         FMain = &window;
-        window.DoCreate();
+        window.DoCreate(QCoreApplication::arguments().mid(1));
         window.show();
         const int code = application->exec();
         FMain = nullptr;

@@ -7,13 +7,17 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
+#include <QDropEvent>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPrintDialog>
@@ -23,17 +27,20 @@
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
+#include <QUrl>
 #include <QWindow>
 
 #include <string>
 
 #include "app/anchorlayout.h"
 #include "app/application.h"
+#include "app/udossiers.h"
 #include "inspect/analysis.h"
 #include "krvgrid.h"
 #include "msglabel.h"
 #include "platform/platform.h"
 #include "platform/settings.h"
+#include "platform/text.h"
 #include "urllabel.h"
 #include "version.h"
 
@@ -134,6 +141,11 @@ void TFMain::CreateControls() {
     pageListe->add(BEffacer, QRect(80, 288, 75, 25), akLeft | akBottom);
     BVider = Button(TSListe, "BVider", QStringLiteral("Vider"), QStringLiteral("Vider la grille"));
     pageListe->add(BVider, QRect(160, 288, 75, 25), akLeft | akBottom);
+    BDossiers = Button(TSListe, "BDossiers", QStringLiteral("Dossiers…"), QStringLiteral("Dossiers où chercher les DLL"));
+    pageListe->add(BDossiers, QRect(240, 288, 75, 25), akLeft | akBottom);
+    // Files and folders dragged from the file manager.
+    LB->setAcceptDrops(true);
+    LB->viewport()->setAcceptDrops(true);
 
     // "Imports"
     TSListe2 = Page(PageControl1, "TSListe2", QStringLiteral("Imports"));
@@ -276,14 +288,15 @@ void TFMain::CreateControls() {
     }
 
     // Keyboard order: the window, then the controls of the page showing.
-    QWidget* order[] = {BQuitter, PageControl1, BAjout, BEffacer, BVider, LB,    SG2,      BImp,      BSauvegarde,
-                        BPresse,  BMail,        RE,     EAdresse, CBUnique, BInfo, CBNotSave, CBRecursif};
+    QWidget* order[] = {BQuitter, PageControl1, BAjout,   BEffacer, BVider, BDossiers, LB,        SG2,       BImp,
+                        BSauvegarde, BPresse,   BMail,    RE,     EAdresse,  CBUnique, BInfo,     CBNotSave, CBRecursif};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 
     // Handlers.
     connect(BAjout, &QPushButton::clicked, this, Handler(&TFMain::BAjoutClick));
     connect(BEffacer, &QPushButton::clicked, this, Handler(&TFMain::BEffacerClick));
     connect(BVider, &QPushButton::clicked, this, Handler(&TFMain::BViderClick));
+    connect(BDossiers, &QPushButton::clicked, this, Handler(&TFMain::BDossiersClick));
     connect(BQuitter, &QPushButton::clicked, this, Handler(&TFMain::BQuitterClick));
     connect(BInfo, &QPushButton::clicked, this, Handler(&TFMain::BInfoClick));
     connect(BImp, &QPushButton::clicked, this, Handler(&TFMain::BImpClick));
@@ -299,6 +312,7 @@ void TFMain::CreateControls() {
         });
     });
     LB->installEventFilter(this);
+    LB->viewport()->installEventFilter(this);
     LBFloat->installEventFilter(this);
     LBFloat->viewport()->installEventFilter(this);
     SG2->OnKeyPress = [this](TKRVGrid*, QChar& key) { TApplication::Run([&] { SG2KeyPress(key); }); };
@@ -308,6 +322,11 @@ void TFMain::CreateControls() {
     SG2->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(SG2, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& pos) { Popup->popup(SG2->viewport()->mapToGlobal(pos)); });
+    // The title row is the grid's header: it opens the same menu.
+    QHeaderView* titles = SG2->horizontalHeader();
+    titles->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(titles, &QWidget::customContextMenuRequested, this,
+            [this, titles](const QPoint& pos) { Popup->popup(titles->viewport()->mapToGlobal(pos)); });
     connect(Popup, &QMenu::aboutToShow, this, Handler(&TFMain::PopupPopup));
     connect(Ajouter1, &QAction::triggered, this, Handler(&TFMain::Ajouter1Click));
     connect(Suivre1, &QAction::triggered, this, Handler(&TFMain::Suivre1Click));
@@ -325,6 +344,9 @@ void TFMain::CreateControls() {
         box.setEscapeButton(non);
         box.exec();
         return box.clickedButton() == oui;
+    };
+    Avertir = [](const QString& text) {
+        QMessageBox::information(QApplication::activeWindow(), TApplication::Title(), text, QMessageBox::Ok);
     };
     Beep = [] { QApplication::beep(); };
     CreateOutputDialogs();
@@ -433,7 +455,10 @@ void TFMain::FitFrame() {
 // ---------------------------------------------------------------------------
 // Start and stop
 
-void TFMain::DoCreate() { TApplication::Run([this] { FormCreate(); }); }
+void TFMain::DoCreate(const QStringList& Fichiers) {
+    TApplication::Run([this] { FormCreate(); });
+    if (!Fichiers.isEmpty()) TApplication::Run([&] { AjouterFichiers(Fichiers); });
+}
 
 std::function<void()> TFMain::Handler(void (TFMain::*handler)()) {
     return [this, handler] { TApplication::Run([&] { (this->*handler)(); }); };
@@ -453,6 +478,8 @@ void TFMain::FormCreate() {
         TFMain* w;
         ~AttachUnique() { connect(w->CBUnique, &QCheckBox::toggled, w, w->Handler(&TFMain::TSTexteShow)); }
     } attachUnique{this};
+    // Nothing stored, or a store that cannot be read: no folders of the user's.
+    platform::setUserDllFolders({});
 
     platform::Settings reg;
     if (reg.OpenKey(Cle, false)) {
@@ -488,6 +515,8 @@ void TFMain::FormCreate() {
         EAdresse->setText(FromUtf8(reg.ReadString("Adresse")));
         CBUnique->setChecked(reg.ReadBool("Unique"));
         CBRecursif->setChecked(reg.ReadBool("Recursif"));
+        // Folders that do not exist stay: the user may mount them later.
+        platform::setUserDllFolders(platform::splitList(reg.ReadString("Dossiers"), TFDossiers::Separateur));
     }
 }
 
@@ -501,17 +530,30 @@ void TFMain::closeEvent(QCloseEvent* event) {
     event->setAccepted(stored);
 }
 
+namespace {
+
+// A store that cannot be read was reported at start: closing leaves it alone.
+bool OpenForClose(platform::Settings& reg, const char* key) {
+    try {
+        return reg.OpenKey(key, true);
+    } catch (const platform::SettingsUnreadable&) {
+        return false;
+    }
+}
+
+}  // namespace
+
 void TFMain::FormClose() {
     if (LB->count() == 0) return;
     if (CBNotSave->isChecked()) return;
 
     platform::Settings reg;
-    if (reg.OpenKey(Cle, true)) {
+    if (OpenForClose(reg, Cle)) {
         for (const std::string& name : reg.GetValueNames()) reg.DeleteValue(name);
         for (int i = 0; i < LB->count(); ++i) reg.WriteString(std::to_string(i), ToUtf8(LB->item(i)->text()));
         reg.CloseKey();
     }
-    if (reg.OpenKey(CleParams, true)) {
+    if (OpenForClose(reg, CleParams)) {
         const Qt::WindowStates state = windowState();
         reg.WriteInteger("State", state & Qt::WindowMinimized ? 1 : state & Qt::WindowMaximized ? 2 : 0);
         const QRect b = OuterBounds();  // those of the normal state, whatever the state
@@ -524,6 +566,10 @@ void TFMain::FormClose() {
         reg.WriteString("Adresse", ToUtf8(EAdresse->text()));
         reg.WriteBool("Unique", CBUnique->isChecked());
         reg.WriteBool("Recursif", CBRecursif->isChecked());
+        std::string folders;
+        for (const std::string& f : platform::userDllFolders())
+            folders += (folders.empty() ? "" : std::string(1, TFDossiers::Separateur)) + f;
+        reg.WriteString("Dossiers", folders);
         reg.CloseKey();
     }
 }
@@ -562,6 +608,102 @@ void TFMain::BViderClick() {
     SetAJour(false);
 }
 
+void TFMain::BDossiersClick() {
+    QStringList before, after;
+    for (const std::string& f : platform::userDllFolders()) before << FromUtf8(f);
+    for (const std::string& f : platform::systemDllFolders()) after << FromUtf8(f);
+    TFDossiers dialog(this, before, after, platform::dllSearchFoldersOverridden());
+    if (ChoisirDossier) dialog.ChoisirDossier = ChoisirDossier;
+    dialog.Avertir = Avertir;
+    if (dialog.exec() != QDialog::Accepted) return;
+    const QStringList chosen = dialog.Dossiers();
+    if (chosen == before) return;
+    std::vector<std::string> folders;
+    for (const QString& f : chosen) folders.push_back(ToUtf8(f));
+    platform::setUserDllFolders(folders);
+    SetAJour(false);
+}
+
+namespace {
+
+// What a dropped folder gives: its files of the extensions PE images carry.
+const QStringList kPeFilters = {QStringLiteral("*.exe"), QStringLiteral("*.dll"), QStringLiteral("*.ocx"),
+                                QStringLiteral("*.sys"), QStringLiteral("*.cpl"), QStringLiteral("*.drv"),
+                                QStringLiteral("*.node"), QStringLiteral("*.pyd")};
+
+QString ListedPath(const QString& path) {
+    return FromUtf8(platform::listPath(platform::absolutePath(ToUtf8(QDir::toNativeSeparators(path)))));
+}
+
+}  // namespace
+
+void TFMain::AjouterFichiers(const QStringList& Chemins) {
+    QStringList items, unreadable;
+    for (const QString& chemin : Chemins) {
+        if (chemin.isEmpty()) continue;
+        const QFileInfo info(chemin);
+        if (!info.isDir()) {
+            items << ListedPath(chemin);
+            continue;
+        }
+        const QDir dir(info.absoluteFilePath());
+        if (!dir.isReadable()) {
+            unreadable << QDir::toNativeSeparators(dir.path());
+            continue;
+        }
+        // Filters ignore case unless told otherwise; the order is the
+        // names' ignoring case, then exact, whatever the locale.
+        QStringList names = dir.entryList(kPeFilters, QDir::Files | QDir::Hidden);
+        std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
+            const int c = a.compare(b, Qt::CaseInsensitive);
+            return c != 0 ? c < 0 : a < b;
+        });
+        const std::string folder = ToUtf8(QDir::toNativeSeparators(dir.path()));
+        for (const QString& n : names) items << ListedPath(FromUtf8(platform::joinPath(folder, ToUtf8(n))));
+    }
+    if (!items.isEmpty()) {
+        LB->addItems(items);
+        SetAJour(false);
+    }
+    if (!unreadable.isEmpty())
+        Avertir((unreadable.size() == 1 ? QStringLiteral("Ce dossier ne peut être lu, ses fichiers n'ont pas été ajoutés : ")
+                                        : QStringLiteral("Ces dossiers ne peuvent être lus, leurs fichiers n'ont pas été "
+                                                         "ajoutés : ")) +
+                unreadable.join(QStringLiteral(", ")));
+}
+
+namespace {
+
+QStringList LocalFiles(const QMimeData* mime) {
+    QStringList out;
+    if (mime && mime->hasUrls())
+        for (const QUrl& url : mime->urls())
+            if (url.isLocalFile() && !url.toLocalFile().isEmpty()) out << url.toLocalFile();
+    return out;
+}
+
+}  // namespace
+
+bool TFMain::LBDragOver(QDropEvent* Event) {
+    // A copy, never a move: the file manager would delete what it moved.
+    const Qt::DropActions possible = Event->possibleActions();
+    const Qt::DropAction action = possible & Qt::CopyAction   ? Qt::CopyAction
+                                  : possible & Qt::LinkAction ? Qt::LinkAction
+                                                              : Qt::IgnoreAction;
+    if (action == Qt::IgnoreAction || LocalFiles(Event->mimeData()).isEmpty()) {
+        Event->ignore();
+        return false;
+    }
+    Event->setDropAction(action);
+    Event->accept();
+    return true;
+}
+
+void TFMain::LBDragDrop(QDropEvent* Event) {
+    if (!LBDragOver(Event)) return;
+    AjouterFichiers(LocalFiles(Event->mimeData()));
+}
+
 void TFMain::SGKeyDown(QKeyEvent* Key) {
     switch (Key->key()) {
         case Qt::Key_Insert: BAjoutClick(); break;
@@ -575,9 +717,31 @@ bool TFMain::eventFilter(QObject* watched, QEvent* event) {
         TApplication::Run([&] { SGKeyDown(static_cast<QKeyEvent*>(event)); });
         return false;  // the list box still handles the key
     }
-    if (watched == LBFloat && event->type() == QEvent::KeyPress)
-        TApplication::Run([&] { LBFloatKeyDown(static_cast<QKeyEvent*>(event)); });
-    if (watched == LBFloat->viewport() && event->type() == QEvent::MouseButtonPress)
-        TApplication::Run([&] { LBFloatMouseDown(static_cast<QMouseEvent*>(event)); });
+    if (watched == LB->viewport()) {
+        switch (event->type()) {
+            case QEvent::DragEnter:
+            case QEvent::DragMove: {
+                TApplication::Run([&] { LBDragOver(static_cast<QDropEvent*>(event)); });
+                return true;
+            }
+            case QEvent::Drop:
+                TApplication::Run([&] { LBDragDrop(static_cast<QDropEvent*>(event)); });
+                return true;
+            default: break;
+        }
+    }
+    // What the handlers take goes no further: the list box would act on it too.
+    if (watched == LBFloat && event->type() == QEvent::KeyPress) {
+        bool handled = true;
+        TApplication::Run([&] { handled = LBFloatKeyDown(static_cast<QKeyEvent*>(event)); });
+        if (handled) return true;
+    }
+    // The second press of a double click comes as a double click.
+    if (watched == LBFloat->viewport() &&
+        (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)) {
+        bool handled = true;
+        TApplication::Run([&] { handled = LBFloatMouseDown(static_cast<QMouseEvent*>(event)); });
+        if (handled) return true;
+    }
     return QMainWindow::eventFilter(watched, event);
 }

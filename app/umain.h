@@ -13,6 +13,7 @@
 class QAction;
 class QCheckBox;
 class QCloseEvent;
+class QDropEvent;
 class QFileDialog;
 class QKeyEvent;
 class QLabel;
@@ -42,9 +43,10 @@ public:
     ~TFMain() override;
 
     // Runs FormCreate once the controls exist, before the window is first
-    // shown. An error it raises goes to the application's error box and the
-    // window opens with what was restored until then.
-    void DoCreate();
+    // shown, then appends the files named on the command line. An error
+    // FormCreate raises goes to the application's error box and the window
+    // opens with what was restored until then, the files still appended.
+    void DoCreate(const QStringList& Fichiers = {});
 
     // Settings store keys.
     static const char* const Cle;        // "\Software\Morvane Soft\Tavelin"
@@ -61,6 +63,7 @@ public:
     QPushButton* BAjout;
     QPushButton* BEffacer;
     QPushButton* BVider;
+    QPushButton* BDossiers;
     QWidget* TSListe2;
     TKRVGrid* SG2;
     QWidget* TSTexte;
@@ -97,6 +100,10 @@ public:
     std::function<bool(QStringList& Files)> ExecuteOD;
     // Asks a yes/no question ("&Oui" default); true for "&Oui".
     std::function<bool(const QString& Question)> Confirmer;
+    // An information box with the application's title.
+    std::function<void(const QString& Text)> Avertir;
+    // The folder chooser of "Dossiers de recherche"; null: the toolkit's own.
+    std::function<QString(QWidget* Parent, const QString& Depart)> ChoisirDossier;
 
     // --- handlers ----------------------------------------------------------
     void FormCreate();
@@ -106,6 +113,15 @@ public:
     void BEffacerClick();
     void BViderClick();
     void SGKeyDown(QKeyEvent* Key);
+    // "Dossiers de recherche": the user's DLL folders, searched after the
+    // importer's folder and before the system's.
+    void BDossiersClick();
+    // Appends files as "Ajouter" does (absolute, in the list's case); a
+    // folder gives its PE files by extension, sorted, not its subfolders.
+    void AjouterFichiers(const QStringList& Chemins);
+    // Files and folders dropped from the file manager on LB.
+    bool LBDragOver(QDropEvent* Event);
+    void LBDragDrop(QDropEvent* Event);
 
     // --- imports tab, report and navigation -----------------------------------
     void TSListe2Show();

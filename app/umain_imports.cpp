@@ -44,28 +44,31 @@ void TFMain::AnalyserImports() {
         }
         SG2->SetRowCount(files + 1);
         SG2->Empty = false;
+        // One run: every image, search and version is read once for all files.
+        RunCache run;
         for (int i = 0; i < files; ++i) {
             const QString path = LB->item(i)->text();
             SetStatus(path);
-            fillRow(SG2, i + 1, analysis::listedRow(ss(path)));
+            fillRow(SG2, i + 1, analysis::listedRow(ss(path), &run));
         }
         for (int i = 0; i < files; ++i) {
             const QString path = LB->item(i)->text();
             SetStatus(QStringLiteral("inspection: ") + path);
-            const analysis::Inspection result = analysis::inspect(ss(path), PEFile::Recursive);
+            const analysis::Inspection result = analysis::inspect(ss(path), PEFile::Recursive, &run);
             const std::string importer = platform::fileNamePart(ss(path));
             if (result.done) {
                 const int start = SG2->RowCount();
                 SG2->SetRowCount(start + static_cast<int>(result.found.size()));
                 for (std::size_t j = 0; j < result.found.size(); ++j) {
                     SetStatus(qs(importer + " -> " + result.found[j]));
-                    fillRow(SG2, start + static_cast<int>(j), analysis::importRow(importer, result.found[j]));
+                    fillRow(SG2, start + static_cast<int>(j), analysis::importRow(importer, result.found[j], &run));
                 }
             }
             const int start = SG2->RowCount();
             SG2->SetRowCount(start + static_cast<int>(result.errors.size()));
             for (std::size_t j = 0; j < result.errors.size(); ++j)
-                fillRow(SG2, start + static_cast<int>(j), analysis::errorRow(importer, result.errors[j]));
+                fillRow(SG2, start + static_cast<int>(j),
+                        analysis::errorRow(importer, result.errors[j], result.problems[j]));
         }
     }
     if (LB->count() > 0) SG2->setVisible(true);

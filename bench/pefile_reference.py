@@ -46,6 +46,14 @@ def file_version(path):
 
 
 def main():
+    if sys.argv[1] == "--direct":
+        # One direct pass and nothing else: timed as a whole process.
+        folder = sys.argv[2]
+        for f in sorted(os.path.join(folder, f) for f in os.listdir(folder)
+                        if os.path.splitext(f)[1].lower() in EXTS and os.path.isfile(os.path.join(folder, f))):
+            imports_of(f)
+            file_version(f)
+        return
     folder = sys.argv[1]
     closure_sample = int(sys.argv[2]) if len(sys.argv) > 2 else 40
     files = sorted(os.path.join(folder, f) for f in os.listdir(folder)

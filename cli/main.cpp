@@ -1,5 +1,6 @@
 // tavelin-report: the version report of a list of executables, on the
-// command line, exactly as the window's "Mise en forme" tab shows it.
+// command line, exactly as the window's "Mise en forme" tab shows it, or its
+// rows as CSV or JSON for scripts.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -11,8 +12,8 @@
 namespace {
 
 const char* const kUsage =
-    "Usage: tavelin-report [-r|--recursive] [-u|--unique] [--dll-path DIR[%cDIR...]]\n"
-    "                      [--format text|json] FILE...\n";
+    "Usage: tavelin-report [-r|--recursive] [-u|--unique] [--missing] [--dll-path DIR[%cDIR...]]\n"
+    "                      [--format text|csv|json] FILE...\n";
 
 const char* const kHelp =
     "Lists, for each FILE (EXE or DLL), the DLLs it imports, where they were found\n"
@@ -20,19 +21,163 @@ const char* const kHelp =
     "\n"
     "  -r, --recursive     follow the imports of the imports (whole import closure)\n"
     "  -u, --unique        short lines without the importer, each line once\n"
+    "      --missing       only the problems (DLLs not found, files not readable or\n"
+    "                      not executables), each once\n"
     "      --dll-path DIRS folders searched for DLLs after the importer's folder\n"
     "                      (replaces TAVELIN_DLL_PATH; separated by '%c')\n"
-    "      --format FMT    text (the report, default) or json (the rows)\n"
+    "      --format FMT    text (the report, default), csv or json (the rows)\n"
     "  -h, --help          show this help and exit\n"
     "  -V, --version       show the version and exit\n"
     "\n"
     "Exit status: 0 when no error row was produced, 1 when at least one was\n"
     "(a DLL not found, a file not readable or not an executable), 2 on a usage error.\n";
 
-int usageError(const std::string& message) {
-    std::fprintf(stderr, "tavelin-report: %s\n", message.c_str());
-    std::fprintf(stderr, kUsage, platform::pathListSeparator());
-    return 2;
+enum class Format { Text, Csv, Json };
+
+const char* formatName(Format f) {
+    switch (f) {
+        case Format::Text: return "text";
+        case Format::Csv: return "csv";
+        case Format::Json: return "json";
+    }
+    return "";
+}
+
+struct Options {
+    bool recursive = false;
+    bool unique = false;
+    bool missing = false;
+    Format format = Format::Text;
+    bool formatGiven = false;
+    std::vector<std::string> files;
+};
+
+// Options without a value; the one-letter ones may be bundled ("-ru").
+struct Switch {
+    char letter;
+    const char* name;
+    bool Options::*flag;
+};
+const Switch kSwitches[] = {
+    {'r', "--recursive", &Options::recursive},
+    {'u', "--unique", &Options::unique},
+    {0, "--missing", &Options::missing},
+};
+
+struct UsageError {
+    std::string reason;
+};
+
+// The value of "--name VALUE" or "--name=VALUE"; false when `arg` is neither.
+bool optionValue(const std::vector<std::string>& args, std::size_t& i, const std::string& name,
+                 const char* needs, std::string& value) {
+    const std::string& arg = args[i];
+    if (arg == name) {
+        if (i + 1 >= args.size()) throw UsageError{name + " needs " + needs};
+        value = args[++i];
+        return true;
+    }
+    if (arg.rfind(name + "=", 0) == 0) {
+        value = arg.substr(name.size() + 1);
+        return true;
+    }
+    return false;
+}
+
+bool setSwitch(Options& o, const std::string& arg) {
+    for (const Switch& s : kSwitches) {
+        if (arg == s.name || (s.letter && arg.size() == 2 && arg[1] == s.letter)) {
+            o.*s.flag = true;
+            return true;
+        }
+    }
+    // A bundle of one-letter switches.
+    if (arg.size() < 3 || arg[1] == '-') return false;
+    for (std::size_t k = 1; k < arg.size(); ++k)
+        if (!setSwitch(o, std::string("-") + arg[k])) return false;
+    return true;
+}
+
+// What cannot be asked together, in one line.
+std::string contradiction(const Options& o) {
+    if (o.unique && o.format != Format::Text)
+        return std::string("--unique shapes the text report; --format ") + formatName(o.format) +
+               " gives every row";
+    return {};
+}
+
+enum class Action { Report, Help, Version };
+
+Action parse(const std::vector<std::string>& args, Options& o) {
+    bool onlyFiles = false;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        std::string value;
+        if (onlyFiles || a.empty() || a[0] != '-' || a == "-") {
+            o.files.push_back(a);
+        } else if (a == "--") {
+            onlyFiles = true;
+        } else if (a == "-h" || a == "--help") {
+            return Action::Help;
+        } else if (a == "-V" || a == "--version") {
+            return Action::Version;
+        } else if (optionValue(args, i, "--dll-path", "a list of folders", value)) {
+            platform::setDllSearchFolders(platform::splitList(value, platform::pathListSeparator()));
+        } else if (optionValue(args, i, "--format", "text, csv or json", value)) {
+            Format f;
+            if (value == "text") f = Format::Text;
+            else if (value == "csv") f = Format::Csv;
+            else if (value == "json") f = Format::Json;
+            else throw UsageError{"unknown format '" + value + "' (text, csv or json)"};
+            if (o.formatGiven && f != o.format)
+                throw UsageError{std::string("--format given twice (") + formatName(o.format) + ", then " +
+                                 formatName(f) + ")"};
+            o.format = f;
+            o.formatGiven = true;
+        } else if (!setSwitch(o, a)) {
+            throw UsageError{"unknown option '" + a + "'"};
+        }
+    }
+    if (const std::string why = contradiction(o); !why.empty()) throw UsageError{why};
+    if (o.files.empty()) throw UsageError{"no file given"};
+    return Action::Report;
+}
+
+// ---------------------------------------------------------------------------
+// Output
+
+const char* kindName(analysis::RowKind kind) {
+    switch (kind) {
+        case analysis::RowKind::Listed: return "listed";
+        case analysis::RowKind::Import: return "import";
+        case analysis::RowKind::Error: return "error";
+    }
+    return "";
+}
+
+// The keys of a row, in order, for both CSV columns and JSON members.
+struct Field {
+    const char* key;
+    std::string (*value)(const analysis::Row&);
+};
+std::vector<Field> rowFields(const Options&) {
+    return {
+        {"kind", [](const analysis::Row& r) { return std::string(kindName(r.kind)); }},
+        {"importer", [](const analysis::Row& r) { return r.cells[analysis::kImporter]; }},
+        {"file", [](const analysis::Row& r) { return r.cells[analysis::kFile]; }},
+        {"path", [](const analysis::Row& r) { return r.cells[analysis::kPath]; }},
+        {"version", [](const analysis::Row& r) { return r.cells[analysis::kVersion]; }},
+    };
+}
+
+// --missing: the error rows, the first of those whose lines are equal
+// ignoring case.
+std::vector<analysis::Row> problemRows(const std::vector<analysis::Row>& rows) {
+    std::vector<analysis::Row> out;
+    analysis::UniqueLines seen;
+    for (const analysis::Row& r : rows)
+        if (r.kind == analysis::RowKind::Error && seen.add(r.cells[analysis::kPath])) out.push_back(r);
+    return out;
 }
 
 std::string jsonString(const std::string& text) {
@@ -57,97 +202,108 @@ std::string jsonString(const std::string& text) {
     return out + "\"";
 }
 
-const char* kindName(analysis::RowKind kind) {
-    switch (kind) {
-        case analysis::RowKind::Listed: return "listed";
-        case analysis::RowKind::Import: return "import";
-        case analysis::RowKind::Error: return "error";
+// RFC 4180: a field holding a comma, a quote or a line break is quoted, its
+// quotes doubled.
+std::string csvField(const std::string& text) {
+    const std::string s = platform::validUtf8(text);
+    if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '"') out += '"';
+        out += c;
     }
-    return "";
+    return out + "\"";
 }
 
-void printJson(const std::vector<analysis::Row>& rows) {
+std::string json(const std::vector<analysis::Row>& rows, const std::vector<Field>& fields) {
     std::string out = "[";
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        const analysis::Cells& c = rows[i].cells;
-        out += i ? ",\n " : "\n ";
-        out += "{\"kind\": " + jsonString(kindName(rows[i].kind));
-        out += ", \"importer\": " + jsonString(c[analysis::kImporter]);
-        out += ", \"file\": " + jsonString(c[analysis::kFile]);
-        out += ", \"path\": " + jsonString(c[analysis::kPath]);
-        out += ", \"version\": " + jsonString(c[analysis::kVersion]) + "}";
+        out += i ? ",\n {" : "\n {";
+        for (std::size_t f = 0; f < fields.size(); ++f) {
+            if (f) out += ", ";
+            out += jsonString(fields[f].key);
+            out += ": ";
+            out += jsonString(fields[f].value(rows[i]));
+        }
+        out += "}";
     }
     out += rows.empty() ? "]\n" : "\n]\n";
-    std::fwrite(out.data(), 1, out.size(), stdout);
+    return out;
+}
+
+std::string csv(const std::vector<analysis::Row>& rows, const std::vector<Field>& fields) {
+    std::string out;
+    for (std::size_t f = 0; f < fields.size(); ++f) {
+        if (f) out += ',';
+        out += csvField(fields[f].key);
+    }
+    out += '\n';
+    for (const analysis::Row& r : rows) {
+        for (std::size_t f = 0; f < fields.size(); ++f) {
+            if (f) out += ',';
+            out += csvField(fields[f].value(r));
+        }
+        out += '\n';
+    }
+    return out;
+}
+
+std::string text(const std::vector<analysis::Row>& rows, const Options& o) {
+    std::string out;
+    if (o.missing) {
+        for (const analysis::Row& r : rows) out += r.cells[analysis::kPath] + "\n";
+        return out;
+    }
+    // The same lines as reportLines, without copying the rows' cells.
+    analysis::UniqueLines seen;
+    for (const analysis::Row& r : rows) {
+        if (o.unique) {
+            std::string line = analysis::shortLine(r.cells);
+            if (!seen.add(line)) continue;
+            out += line;
+        } else {
+            out += analysis::fullLine(r.cells);
+        }
+        out += '\n';
+    }
+    return out;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     platform::useUtf8Console();
-    const std::vector<std::string> args = platform::commandLineArguments(argc, argv);
-    bool recursive = false, unique = false, json = false, onlyFiles = false;
-    std::vector<std::string> files;
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (onlyFiles || a.empty() || a[0] != '-' || a == "-") {
-            files.push_back(a);
-        } else if (a == "--") {
-            onlyFiles = true;
-        } else if (a == "-r" || a == "--recursive") {
-            recursive = true;
-        } else if (a == "-u" || a == "--unique") {
-            unique = true;
-        } else if (a == "-ru" || a == "-ur") {
-            recursive = unique = true;
-        } else if (a == "-h" || a == "--help") {
-            std::printf(kUsage, platform::pathListSeparator());
-            std::printf("\n");
-            std::printf(kHelp, platform::pathListSeparator());
-            return 0;
-        } else if (a == "-V" || a == "--version") {
-            std::printf("tavelin-report %s\n", TAVELIN_FILE_VERSION);
-            return 0;
-        } else if (a == "--dll-path" || a.rfind("--dll-path=", 0) == 0) {
-            std::string value;
-            if (a == "--dll-path") {
-                if (i + 1 >= args.size()) return usageError("--dll-path needs a list of folders");
-                value = args[++i];
-            } else {
-                value = a.substr(11);
-            }
-            platform::setDllSearchFolders(platform::splitList(value, platform::pathListSeparator()));
-        } else if (a == "--format" || a.rfind("--format=", 0) == 0) {
-            std::string value;
-            if (a == "--format") {
-                if (i + 1 >= args.size()) return usageError("--format needs text or json");
-                value = args[++i];
-            } else {
-                value = a.substr(9);
-            }
-            if (value == "json") json = true;
-            else if (value == "text") json = false;
-            else return usageError("unknown format '" + value + "' (text or json)");
-        } else {
-            return usageError("unknown option '" + a + "'");
+    Options o;
+    try {
+        switch (parse(platform::commandLineArguments(argc, argv), o)) {
+            case Action::Help:
+                std::printf(kUsage, platform::pathListSeparator());
+                std::printf("\n");
+                std::printf(kHelp, platform::pathListSeparator());
+                return 0;
+            case Action::Version:
+                std::printf("tavelin-report %s\n", TAVELIN_FILE_VERSION);
+                return 0;
+            case Action::Report: break;
         }
+    } catch (const UsageError& error) {
+        std::fprintf(stderr, "tavelin-report: %s\n", error.reason.c_str());
+        std::fprintf(stderr, kUsage, platform::pathListSeparator());
+        return 2;
     }
-    if (files.empty()) return usageError("no file given");
 
     // The files as the window's list holds them.
-    for (std::string& f : files) f = platform::listPath(platform::absolutePath(f));
+    for (std::string& f : o.files) f = platform::listPath(platform::absolutePath(f));
 
-    const std::vector<analysis::Row> rows = analysis::analyse(files, recursive);
-    if (json) {
-        printJson(rows);
-    } else {
-        std::vector<analysis::Cells> cells;
-        cells.reserve(rows.size());
-        for (const analysis::Row& r : rows) cells.push_back(r.cells);
-        std::string out;
-        for (const std::string& line : analysis::reportLines(cells, unique)) out += line + "\n";
-        std::fwrite(out.data(), 1, out.size(), stdout);
+    const std::vector<analysis::Row> all = analysis::analyse(o.files, o.recursive);
+    const std::vector<analysis::Row> rows = o.missing ? problemRows(all) : all;
+    std::string out;
+    switch (o.format) {
+        case Format::Text: out = text(rows, o); break;
+        case Format::Csv: out = csv(rows, rowFields(o)); break;
+        case Format::Json: out = json(rows, rowFields(o)); break;
     }
+    std::fwrite(out.data(), 1, out.size(), stdout);
     std::fflush(stdout);
-    return analysis::hasErrors(rows) ? 1 : 0;
+    return analysis::hasErrors(all) ? 1 : 0;
 }

@@ -5,6 +5,8 @@
 #include <QAbstractItemModel>
 #include <QCollator>
 #include <QLineEdit>
+#include <QSignalBlocker>
+#include <QStandardItemModel>
 #include <QTimer>
 
 #include <algorithm>
@@ -28,8 +30,7 @@ const QCollator& collator() {
 TComboPlus::TComboPlus(QWidget* parent) : QComboBox(parent) {
     setEditable(true);
     setInsertPolicy(NoInsert);
-    connect(model(), &QAbstractItemModel::rowsInserted, this, [this] { scheduleSort(); });
-    connect(model(), &QAbstractItemModel::dataChanged, this, [this] { scheduleSort(); });
+    watchModel();
     SetSorted(true);
     CaseIndiferent = true;
 }
@@ -69,6 +70,8 @@ void TComboPlus::SetSorted(bool on) {
     sorted_ = on;
     if (on)
         sortItems();
+    else
+        sortPending_ = false;  // a form may add its items before it turns sorting off
 }
 
 int TComboPlus::sortedPlace(const QString& text) const {
@@ -96,34 +99,75 @@ void TComboPlus::scheduleSort() {
     });
 }
 
+void TComboPlus::setModel(QAbstractItemModel* m) {
+    QComboBox::setModel(m);
+    watchModel();
+    if (sorted_)
+        sortItems();
+}
+
+void TComboPlus::watchModel() {
+    disconnect(inserted_);
+    disconnect(changed_);
+    inserted_ = connect(model(), &QAbstractItemModel::rowsInserted, this, [this] { scheduleSort(); });
+    changed_ = connect(model(), &QAbstractItemModel::dataChanged, this, [this] { scheduleSort(); });
+}
+
 void TComboPlus::sortItems() {
     sortPending_ = false;
+    QAbstractItemModel* m = model();
+    const QModelIndex root = rootModelIndex();
     const int n = count();
-    std::vector<int> order(static_cast<std::size_t>(n));
-    std::iota(order.begin(), order.end(), 0);
     std::vector<QString> texts;
     for (int i = 0; i < n; ++i)
         texts.push_back(itemText(i));
+    std::vector<int> order(static_cast<std::size_t>(n));
+    std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(),
                      [&](int a, int b) { return collator().compare(texts[std::size_t(a)], texts[std::size_t(b)]) < 0; });
     if (std::is_sorted(order.begin(), order.end()))
         return;
     sorting_ = true;
-    const int current = currentIndex();
-    const QString edit = currentText();
-    std::vector<QVariant> data;
-    for (int i = 0; i < n; ++i)
-        data.push_back(itemData(i));
-    int newCurrent = -1;
-    for (int i = 0; i < n; ++i) {
-        const int from = order[std::size_t(i)];
-        setItemText(i, texts[std::size_t(from)]);
-        setItemData(i, data[std::size_t(from)]);
-        if (from == current)
-            newCurrent = i;
+    if (auto* standard = qobject_cast<QStandardItemModel*>(m)) {
+        // The model's own sort moves whole items, and the combo's current
+        // item with them. It sorts on a role: lend it one holding each row's
+        // rank, unseen by anyone, and give the role back afterwards.
+        QStandardItem* parent = root.isValid() ? standard->itemFromIndex(root) : standard->invisibleRootItem();
+        const int role = Qt::UserRole + 0x2A17;
+        const int column = modelColumn();
+        std::vector<QVariant> saved(static_cast<std::size_t>(n));
+        const int oldRole = standard->sortRole();
+        {
+            const QSignalBlocker quiet(standard);
+            for (int rank = 0; rank < n; ++rank) {
+                if (QStandardItem* item = parent->child(order[std::size_t(rank)], column)) {
+                    saved[std::size_t(rank)] = item->data(role);
+                    item->setData(rank, role);
+                }
+            }
+            standard->setSortRole(role);
+        }
+        parent->sortChildren(column);
+        const QSignalBlocker quiet(standard);
+        standard->setSortRole(oldRole);
+        for (int rank = 0; rank < n; ++rank)
+            if (QStandardItem* item = parent->child(rank, column))
+                item->setData(saved[std::size_t(rank)], role);
+    } else {
+        // Any other model: row moves where it has them, else its own sort.
+        std::vector<int> rows(static_cast<std::size_t>(n));
+        std::iota(rows.begin(), rows.end(), 0);
+        for (int i = 0; i < n; ++i) {
+            const auto at = std::find(rows.begin() + i, rows.end(), order[std::size_t(i)]);
+            const int from = int(at - rows.begin());
+            if (from == i)
+                continue;
+            if (!m->moveRow(root, from, root, i)) {
+                m->sort(modelColumn());
+                break;
+            }
+            std::rotate(rows.begin() + i, at, at + 1);
+        }
     }
-    setCurrentIndex(newCurrent);
-    if (isEditable())
-        setEditText(edit);
     sorting_ = false;
 }

@@ -4,6 +4,7 @@
 
 #include <QAbstractTableModel>
 #include <QApplication>
+#include <QCursor>
 #include <QDrag>
 #include <QDragEnterEvent>
 #include <QDragLeaveEvent>
@@ -21,8 +22,14 @@
 
 namespace {
 
-// Drags of a grid cell carry this format; other drags are not ours to answer.
+// Drags of a grid cell carry this format, with the grid that made them as
+// its data; other drags are not ours to answer.
 constexpr char kCellMime[] = "application/x-tavelin-grid-cell";
+
+// The data of a grid's own drags: the process and the grid.
+QByteArray dragToken(const void* grid) {
+    return QByteArray::number(QCoreApplication::applicationPid()) + ':' + QByteArray::number(quintptr(grid), 16);
+}
 
 QStringList blankRow(int cols) {
     QStringList row;
@@ -545,7 +552,8 @@ void TKRVGrid::headerPressed(const QPoint& gridPos) {
 }
 
 bool TKRVGrid::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::MouseButtonPress) {
+    // The second press of a double click arrives as a double-click event.
+    if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick) {
         auto* w = qobject_cast<QWidget*>(watched);
         if (w == horizontalHeader()->viewport() || w == verticalHeader()->viewport()) {
             auto* me = static_cast<QMouseEvent*>(event);
@@ -558,10 +566,46 @@ bool TKRVGrid::eventFilter(QObject* watched, QEvent* event) {
     return QTableView::eventFilter(watched, event);
 }
 
-void TKRVGrid::mousePressEvent(QMouseEvent* event) {
-    QTableView::mousePressEvent(event);
+bool TKRVGrid::mayBecomeCurrent(const QModelIndex& index) {
+    if (!index.isValid() || index == currentIndex())
+        return true;
+    return index.column() >= model_->fixedCols && SelectCell(index.column(), index.row() + model_->fixedRows);
+}
+
+void TKRVGrid::emitMouseDown(QMouseEvent* event) {
     const QPoint p = viewport()->mapTo(this, event->position().toPoint());
     emit MouseDown(event->button(), event->modifiers(), p.x(), p.y());
+}
+
+void TKRVGrid::mousePressEvent(QMouseEvent* event) {
+    if (mayBecomeCurrent(indexAt(event->position().toPoint())))
+        QTableView::mousePressEvent(event);
+    else if (focusPolicy() & Qt::ClickFocus)
+        setFocus(Qt::MouseFocusReason);  // the current cell stays where it is
+    if (!inDoubleClick_)
+        emitMouseDown(event);
+}
+
+void TKRVGrid::mouseMoveEvent(QMouseEvent* event) {
+    // Dragging the pointer with a button down moves the current cell too.
+    if (event->buttons() != Qt::NoButton && !mayBecomeCurrent(indexAt(event->position().toPoint())))
+        return;
+    QTableView::mouseMoveEvent(event);
+}
+
+void TKRVGrid::mouseDoubleClickEvent(QMouseEvent* event) {
+    inDoubleClick_ = true;
+    QTableView::mouseDoubleClickEvent(event);  // may handle it as a press on another cell
+    inDoubleClick_ = false;
+    emitMouseDown(event);
+}
+
+QModelIndex TKRVGrid::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) {
+    QModelIndex target = QTableView::moveCursor(action, modifiers);
+    // Keys stop at the first column that is not fixed.
+    if (target.isValid() && target.column() < model_->fixedCols)
+        target = model_->index(target.row(), model_->fixedCols);
+    return mayBecomeCurrent(target) ? target : currentIndex();
 }
 
 void TKRVGrid::keyPressEvent(QKeyEvent* event) {
@@ -580,12 +624,20 @@ void TKRVGrid::keyPressEvent(QKeyEvent* event) {
 
 QString TKRVGrid::CellMimeType() { return QString::fromLatin1(kCellMime); }
 
-void TKRVGrid::BeginDrag() {
+QMimeData* TKRVGrid::CellMimeData() const {
     auto* mime = new QMimeData;
-    mime->setText(GetCell());
-    mime->setData(kCellMime, GetCell().toUtf8());
+    mime->setText(Cells(col_, row_));
+    mime->setData(kCellMime, dragToken(this));
+    return mime;
+}
+
+bool TKRVGrid::ownDrag(const QMimeData* mime) const {
+    return mime && mime->hasFormat(kCellMime) && mime->data(kCellMime) == dragToken(this);
+}
+
+void TKRVGrid::BeginDrag() {
     auto* drag = new QDrag(this);
-    drag->setMimeData(mime);
+    drag->setMimeData(CellMimeData());
     drag->exec(Qt::CopyAction | Qt::MoveAction, Qt::CopyAction);
 }
 
@@ -630,42 +682,59 @@ bool TKRVGrid::dragOver(const QPoint& gridPos, Qt::KeyboardModifiers modifiers, 
     }
     SetCol(c);
     SetRow(r);
-    if (OnCellDropped && dragAccepted_)
-        OnCellDropped(this, srcCol, srcRow, c, r, srcText, dstOld, deleted);
+    if (dragAccepted_)
+        emit OnCellDropped(srcCol, srcRow, c, r, srcText, dstOld, deleted);
     dragAccepted_ = false;
     return false;
 }
 
 void TKRVGrid::dragEnterEvent(QDragEnterEvent* event) {
-    if (!event->mimeData()->hasFormat(kCellMime)) {
+    dragOurs_ = ownDrag(event->mimeData());
+    if (!dragOurs_) {
         event->ignore();
         return;
     }
     const QPoint p = viewport()->mapTo(this, event->position().toPoint());
-    if (dragOver(p, event->modifiers(), DragState::Enter))
+    lastAnswer_ = dragOver(p, event->modifiers(), DragState::Enter);
+    if (lastAnswer_)
         event->acceptProposedAction();
     else
         event->ignore();
 }
 
 void TKRVGrid::dragMoveEvent(QDragMoveEvent* event) {
+    if (!ownDrag(event->mimeData())) {
+        event->ignore();
+        return;
+    }
     const QPoint p = viewport()->mapTo(this, event->position().toPoint());
-    if (dragOver(p, event->modifiers(), DragState::Move))
+    lastAnswer_ = dragOver(p, event->modifiers(), DragState::Move);
+    if (lastAnswer_)
         event->acceptProposedAction();
     else
         event->ignore();
 }
 
 void TKRVGrid::dragLeaveEvent(QDragLeaveEvent* event) {
-    // The pointer left the grid, or the drag was cancelled: nothing is
-    // dropped, and the next drag starts afresh.
+    // Qt ends a drag over a cell that refused it with a leave, not a drop:
+    // the current cell still goes to that cell. The pointer going out of the
+    // grid, or a drag cancelled over a cell that would take it, drops nothing.
+    const QPoint p = mapFromGlobal(QCursor::pos());
+    if (dragOurs_ && !lastAnswer_ && rect().contains(p))
+        dragOver(p, QGuiApplication::keyboardModifiers(), DragState::Leave);
     dragAccepted_ = false;
+    dragOurs_ = false;
     event->accept();
 }
 
 void TKRVGrid::dropEvent(QDropEvent* event) {
+    if (!ownDrag(event->mimeData())) {
+        event->ignore();
+        return;
+    }
     const QPoint p = viewport()->mapTo(this, event->position().toPoint());
     dragOver(p, event->modifiers(), DragState::Leave);
+    dragOurs_ = false;
     // The grid has done any move itself; the drag source must not.
     event->setDropAction(Qt::CopyAction);
     event->accept();

@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <vector>
 
+class QMimeData;
 class TKRVGridModel;
 
 // The list-index error raised by the row operations for indices out of range.
@@ -25,19 +26,36 @@ public:
 
 class TKRVGrid : public QTableView {
     Q_OBJECT
-    Q_PROPERTY(int ColCount READ ColCount WRITE SetColCount)
-    Q_PROPERTY(int RowCount READ RowCount WRITE SetRowCount)
-    Q_PROPERTY(int FixedCols READ FixedCols WRITE SetFixedCols)
-    Q_PROPERTY(int FixedRows READ FixedRows WRITE SetFixedRows)
-    Q_PROPERTY(int DefaultColWidth READ DefaultColWidth WRITE SetDefaultColWidth)
-    Q_PROPERTY(int DefaultRowHeight READ DefaultRowHeight WRITE SetDefaultRowHeight)
-    Q_PROPERTY(bool GridLines READ GridLines WRITE SetGridLines)
-    Q_PROPERTY(bool ColResizing READ ColResizing WRITE SetColResizing)
-    Q_PROPERTY(bool RowMoving READ RowMoving WRITE SetRowMoving)
-    Q_PROPERTY(bool RowSelect READ RowSelect WRITE SetRowSelect)
-    Q_PROPERTY(bool HeadClickSort MEMBER HeadClickSort)
-    Q_PROPERTY(TtmAction DeadKeyAction MEMBER DeadKeyAction)
-    Q_PROPERTY(TDeadKey DeadKey READ DeadKey WRITE SetDeadKey)
+    Q_PROPERTY(int ColCount READ ColCount WRITE setColCount)
+    Q_PROPERTY(int RowCount READ RowCount WRITE setRowCount)
+    Q_PROPERTY(int FixedCols READ FixedCols WRITE setFixedCols)
+    Q_PROPERTY(int FixedRows READ FixedRows WRITE setFixedRows)
+    Q_PROPERTY(int DefaultColWidth READ DefaultColWidth WRITE setDefaultColWidth)
+    Q_PROPERTY(int DefaultRowHeight READ DefaultRowHeight WRITE setDefaultRowHeight)
+    Q_PROPERTY(bool GridLines READ GridLines WRITE setGridLines)
+    Q_PROPERTY(bool ColResizing READ ColResizing WRITE setColResizing)
+    Q_PROPERTY(bool RowMoving READ RowMoving WRITE setRowMoving)
+    Q_PROPERTY(bool RowSelect READ RowSelect WRITE setRowSelect)
+    Q_PROPERTY(bool HeadClickSort MEMBER HeadClickSort WRITE setHeadClickSort)
+    Q_PROPERTY(TtmAction DeadKeyAction MEMBER DeadKeyAction WRITE setDeadKeyAction)
+    Q_PROPERTY(TDeadKey DeadKey READ DeadKey WRITE setDeadKey)
+    // The view's own settings that the properties above stand for, or that
+    // would break the current-cell and drag rules: not offered in Designer.
+    Q_PROPERTY(bool showGrid READ showGrid WRITE setShowGrid DESIGNABLE false STORED false)
+    Q_PROPERTY(QAbstractItemView::SelectionBehavior selectionBehavior READ selectionBehavior WRITE
+                   setSelectionBehavior DESIGNABLE false STORED false)
+    Q_PROPERTY(QAbstractItemView::SelectionMode selectionMode READ selectionMode WRITE setSelectionMode
+                   DESIGNABLE false STORED false)
+    Q_PROPERTY(QAbstractItemView::EditTriggers editTriggers READ editTriggers WRITE setEditTriggers
+                   DESIGNABLE false STORED false)
+    Q_PROPERTY(bool sortingEnabled READ isSortingEnabled WRITE setSortingEnabled DESIGNABLE false STORED false)
+    Q_PROPERTY(bool dragEnabled READ dragEnabled WRITE setDragEnabled DESIGNABLE false STORED false)
+    Q_PROPERTY(QAbstractItemView::DragDropMode dragDropMode READ dragDropMode WRITE setDragDropMode
+                   DESIGNABLE false STORED false)
+    Q_PROPERTY(bool dragDropOverwriteMode READ dragDropOverwriteMode WRITE setDragDropOverwriteMode
+                   DESIGNABLE false STORED false)
+    Q_PROPERTY(Qt::DropAction defaultDropAction READ defaultDropAction WRITE setDefaultDropAction
+                   DESIGNABLE false STORED false)
 
 public:
     enum TtmAction { tmDeplace, tmCopie };
@@ -58,6 +76,11 @@ public:
     void SetRowCount(int count);
     void SetFixedCols(int count);
     void SetFixedRows(int count);
+    // The conventional setters, as uic writes them.
+    void setColCount(int count) { SetColCount(count); }
+    void setRowCount(int count) { SetRowCount(count); }
+    void setFixedCols(int count) { SetFixedCols(count); }
+    void setFixedRows(int count) { SetFixedRows(count); }
 
     // Cell texts by column and row (fixed cells included). Out-of-range
     // reads give ""; out-of-range writes raise EListError.
@@ -71,8 +94,9 @@ public:
     // One model reset instead of a signal per cell.
     void SetDataRows(const std::vector<QStringList>& rows);
 
-    // Current cell. Setting it out of range raises EListError; a fixed row
-    // or column may be made current (the view then shows no current item).
+    // Current cell. Setting it out of range raises EListError; the host may
+    // make a fixed row or column current (the view then shows no current
+    // item). Clicks and key moves never do, and ask SelectCell first.
     int Col() const { return col_; }
     int Row() const { return row_; }
     void SetCol(int col);
@@ -88,6 +112,8 @@ public:
     void SetDefaultColWidth(int width);
     int DefaultRowHeight() const { return defaultRowHeight_; }
     void SetDefaultRowHeight(int height);
+    void setDefaultColWidth(int width) { SetDefaultColWidth(width); }
+    void setDefaultRowHeight(int height) { SetDefaultRowHeight(height); }
 
     bool GridLines() const;
     void SetGridLines(bool on);
@@ -97,8 +123,13 @@ public:
     void SetRowMoving(bool on);
     bool RowSelect() const;
     void SetRowSelect(bool on);
+    void setGridLines(bool on) { SetGridLines(on); }
+    void setColResizing(bool on) { SetColResizing(on); }
+    void setRowMoving(bool on) { SetRowMoving(on); }
+    void setRowSelect(bool on) { SetRowSelect(on); }
 
-    // The selection check of the grid; fires OnSelectCell.
+    // The selection check of the grid, asked before a click, a key move or
+    // a drag makes a cell current; asks OnSelectCell.
     virtual bool SelectCell(int col, int row);
 
     // --- additions ---------------------------------------------------------
@@ -114,6 +145,9 @@ public:
     virtual void SetCell(const QString& text);
     virtual void SetDeadKey(TDeadKey key);
     TDeadKey DeadKey() const { return deadKey_; }
+    void setDeadKey(TDeadKey key) { SetDeadKey(key); }
+    void setHeadClickSort(bool on) { HeadClickSort = on; }
+    void setDeadKeyAction(TtmAction action) { DeadKeyAction = action; }
     // The modifier standing for the dead key's virtual-key code.
     Qt::KeyboardModifier DeadKeyModifier() const { return deadKeyModifier_; }
     int DeadKeyCode() const { return deadKeyCode_; }  // 16 Shift, 17 Control
@@ -124,19 +158,19 @@ public:
     void SortByColumn(int col);
 
     // Starts a drag of the current cell's text; the grid never starts one
-    // on its own. Drags answered by the grid carry CellMimeType().
+    // on its own. The grid answers only the drags whose data it made itself
+    // with CellMimeData() (format CellMimeType()): not those of another grid.
     void BeginDrag();
+    QMimeData* CellMimeData() const;
     static QString CellMimeType();
 
     bool HeadClickSort = true;
     bool Empty = true;
     TtmAction DeadKeyAction = tmDeplace;
 
-    // Events, set directly by the host.
+    // Queries answered by the one host, set directly by it: the grid acts on
+    // the answer at once, so they are callbacks, not signals.
     std::function<void(TKRVGrid* Sender, int ACol, int ARow, bool& Accept)> OnDropOnCell;
-    std::function<void(TKRVGrid* Sender, int SrcCol, int SrcRow, int DstCol, int DstRow, const QString& SrcText,
-                       const QString& DstTetx, bool DeleteSrc)>
-        OnCellDropped;
     std::function<void(TKRVGrid* Sender, int ACol, int ARow, bool& CanSelect)> OnSelectCell;
     // A character typed in the grid; setting Key to a null QChar drops it.
     std::function<void(TKRVGrid* Sender, QChar& Key)> OnKeyPress;
@@ -145,11 +179,19 @@ signals:
     // Fired on every mouse press over the grid (data area or title row),
     // after the title-click sort and after the current cell has followed
     // the press. X and Y are in this widget's coordinates.
+    // The second press of a double click is a mouse-down like the first.
     void MouseDown(Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y);
+    // A drop was done: the source cell's text went to the target cell, and
+    // the source was cleared when DeleteSrc (a move).
+    void OnCellDropped(int SrcCol, int SrcRow, int DstCol, int DstRow, const QString& SrcText, const QString& DstTetx,
+                       bool DeleteSrc);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
     void keyPressEvent(QKeyEvent* event) override;
     // A string grid does not jump to a row on a typed letter: the letters
     // belong to the host's key handler.
@@ -163,6 +205,10 @@ protected:
 private:
     enum class DragState { Enter, Move, Leave };
     bool dragOver(const QPoint& gridPos, Qt::KeyboardModifiers modifiers, DragState state);
+    bool ownDrag(const QMimeData* mime) const;
+    // Whether a click or a key may make the view's cell `index` current.
+    bool mayBecomeCurrent(const QModelIndex& index);
+    void emitMouseDown(QMouseEvent* event);
     void checkRow(int row, int limit) const;
     void headerPressed(const QPoint& gridPos);
     void syncView();
@@ -177,6 +223,9 @@ private:
     bool rowMoving_ = false;
     bool dragAccepted_ = false;
     bool syncing_ = false;
+    bool inDoubleClick_ = false;
+    bool dragOurs_ = false;    // the drag over the grid is one of its own
+    bool lastAnswer_ = false;  // the answer to its latest enter or move
     TDeadKey deadKey_ = ttmCtrl;
     Qt::KeyboardModifier deadKeyModifier_ = Qt::ControlModifier;
     int deadKeyCode_ = 17;

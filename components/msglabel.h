@@ -19,10 +19,10 @@ using TEnvoyer = std::function<void(const QString& Address, const QString& Texte
 
 class TMsgLabel : public QLabel {
     Q_OBJECT
-    Q_PROPERTY(QString Adresse MEMBER Adresse STORED true)
-    Q_PROPERTY(bool Complete MEMBER Complete)
-    Q_PROPERTY(bool Verbous MEMBER Verbous)
-    Q_PROPERTY(QString Caption READ GetCaption WRITE SetCaption)
+    Q_PROPERTY(QString Adresse MEMBER Adresse WRITE setAdresse STORED true)
+    Q_PROPERTY(bool Complete MEMBER Complete WRITE setComplete)
+    Q_PROPERTY(bool Verbous MEMBER Verbous WRITE setVerbous)
+    Q_PROPERTY(QString Caption READ GetCaption WRITE setCaption)
     Q_PROPERTY(QString text READ text WRITE setText DESIGNABLE false STORED false)
 
 public:
@@ -31,6 +31,7 @@ public:
 
     virtual void SetCaption(const QString& text);
     virtual QString GetCaption() const;
+    void setCaption(const QString& text) { SetCaption(text); }
     // Version text of the running program's own executable.
     virtual QString GetVersion();
 
@@ -71,6 +72,9 @@ public:
     QString Adresse;
     bool Complete = true;
     bool Verbous = true;
+    void setAdresse(const QString& address) { Adresse = address; }
+    void setComplete(bool on) { Complete = on; }
+    void setVerbous(bool on) { Verbous = on; }
 
 signals:
     void clicked();  // OnClick

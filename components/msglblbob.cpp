@@ -16,33 +16,52 @@
 // mutex and condition variable rather than a blocking queued connection: the
 // worker waits for exactly its call, and the hand-over is visible to thread
 // checkers, which cannot see inside Qt's own locks.
-
-namespace {
+//
+// The workers hold the hand-over jointly, so it outlives the application
+// object. When the application goes (a mail composer may stay open long
+// after the program quits), the hand-over closes: calls waiting and calls
+// made later are dropped, and their workers end without touching it.
 
 struct Appel {
     std::function<void()> f;
     bool fait = false;
 };
 
-std::mutex g_file;
-std::condition_variable g_faits;
-std::deque<std::shared_ptr<Appel>> g_appels;
+struct TGuichet {
+    std::mutex m;
+    std::condition_variable faits;
+    std::deque<std::shared_ptr<Appel>> appels;
+    QObject* passerelle = nullptr;  // null once the application has gone
+};
+
+namespace {
 
 class TPasserelle : public QObject {
     Q_OBJECT
 
 public:
-    using QObject::QObject;
+    TPasserelle(QObject* parent) : QObject(parent), guichet_(std::make_shared<TGuichet>()) {
+        guichet_->passerelle = this;
+    }
+    ~TPasserelle() override {
+        {
+            std::lock_guard<std::mutex> l(guichet_->m);
+            guichet_->passerelle = nullptr;
+            guichet_->appels.clear();
+        }
+        guichet_->faits.notify_all();
+    }
+    const std::shared_ptr<TGuichet>& guichet() const { return guichet_; }
 
 public slots:
     void Servir() {
         for (;;) {
             std::shared_ptr<Appel> a;
             {
-                std::lock_guard<std::mutex> l(g_file);
-                if (g_appels.empty()) return;
-                a = g_appels.front();
-                g_appels.pop_front();
+                std::lock_guard<std::mutex> l(guichet_->m);
+                if (guichet_->appels.empty()) return;
+                a = guichet_->appels.front();
+                guichet_->appels.pop_front();
             }
             try {
                 a->f();
@@ -50,15 +69,19 @@ public slots:
                 // A worker must never be left waiting; the call has no one to report to.
             }
             {
-                std::lock_guard<std::mutex> l(g_file);
+                std::lock_guard<std::mutex> l(guichet_->m);
                 a->fait = true;
             }
-            g_faits.notify_all();
+            guichet_->faits.notify_all();
         }
     }
+
+private:
+    std::shared_ptr<TGuichet> guichet_;
 };
 
-// Lives in the GUI thread; made by the first worker, which is made there.
+// Lives in the GUI thread, a child of the application object; made by the
+// first worker of each application, which is made there.
 QPointer<TPasserelle> g_passerelle;
 
 }  // namespace
@@ -68,9 +91,11 @@ QPointer<TPasserelle> g_passerelle;
 std::atomic<bool> TBobine::RapportParDefaut{false};
 void* (*TBobine::Allouer)(std::size_t) = std::malloc;
 std::atomic<int> TBobine::vivantes_{0};
+std::atomic<int> TBobine::enCours_{0};
 
 TBobine::TBobine(TMsgLabel* label) : rapport_(RapportParDefaut.load()), label_(label->resultat_) {
     if (!g_passerelle) g_passerelle = new TPasserelle(QCoreApplication::instance());
+    guichet_ = g_passerelle->guichet();
     // The window that owns the mail client's dialog; 0 until it has a native window.
     parent_ = static_cast<std::uintptr_t>(label->window()->internalWinId());
     vivantes_.fetch_add(1);
@@ -131,16 +156,19 @@ void TBobine::Preparer(const QString& adresse, const QString& texte, const QStri
     message_->lpFiles = fichiers_;
 }
 
+void TBobine::Resume() {
+    enCours_.fetch_add(1);
+    start();
+}
+
 void TBobine::Synchroniser(std::function<void()> f) {
     auto appel = std::make_shared<Appel>();
     appel->f = std::move(f);
-    {
-        std::lock_guard<std::mutex> l(g_file);
-        g_appels.push_back(appel);
-    }
-    QMetaObject::invokeMethod(g_passerelle.data(), "Servir", Qt::QueuedConnection);
-    std::unique_lock<std::mutex> l(g_file);
-    g_faits.wait(l, [&] { return appel->fait; });
+    std::unique_lock<std::mutex> l(guichet_->m);
+    if (!guichet_->passerelle) return;  // the application has gone
+    guichet_->appels.push_back(appel);
+    QMetaObject::invokeMethod(guichet_->passerelle, "Servir", Qt::QueuedConnection);
+    guichet_->faits.wait(l, [&] { return appel->fait || !guichet_->passerelle; });
 }
 
 void TBobine::ResultatInvalide() { label_->Valide = false; }
@@ -227,6 +255,7 @@ void TBobine::run() {
     bibliotheque_ = nullptr;
     Synchroniser([this] { ResultatValide(); });
     std::lock_guard<std::mutex> l(fin_);
+    enCours_.fetch_sub(1);
 }
 
 #include "msglblbob.moc"

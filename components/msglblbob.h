@@ -19,6 +19,7 @@
 #include "platform/mail.h"
 
 class TMsgLabel;
+struct TGuichet;
 
 // The result fields of a mail label. The label and each of its workers hold
 // them jointly, so a worker that outlives its label writes into live memory.
@@ -41,7 +42,7 @@ public:
     void Preparer(const QString& adresse, const QString& texte, const QString& sujet, const QString* pieces,
                   qint32 nPieces);
 
-    void Resume() { start(); }
+    void Resume();
     void Terminate() { terminated_.store(true); }
     bool Terminated() const { return terminated_.load(); }
     qint32 ReturnValue() const { return retour_; }
@@ -56,6 +57,10 @@ public:
     static void* (*Allouer)(std::size_t size);
     // Workers alive at the moment (tests wait for them to be gone).
     static int Vivantes() { return vivantes_.load(); }
+    // Workers started whose body has not returned yet. A worker that ends
+    // after the application object is gone is never freed: nothing is left
+    // to run its deletion; it only leaves this count.
+    static int EnCours() { return enCours_.load(); }
 
 protected:
     void run() override;  // Execute
@@ -64,7 +69,8 @@ private:
     void ResultatInvalide();
     void ResultatValide();
     void Resulter(const QString& nom);
-    // Runs `f` on the GUI thread and waits until it has run.
+    // Runs `f` on the GUI thread and waits until it has run; once the
+    // application has gone, returns without running it.
     void Synchroniser(std::function<void()> f);
     void LibererEnregistrements();
 
@@ -80,6 +86,7 @@ private:
     std::vector<std::string> chemins_;     // attachment paths
     std::shared_ptr<TResultatEnvoi> label_;  // the starting label's result fields
     std::uintptr_t parent_ = 0;            // window handle of the dialog's parent
+    std::shared_ptr<TGuichet> guichet_;    // the hand-over with the GUI thread
 
     std::atomic<bool> terminated_{false};
     qint32 retour_ = 0;
@@ -87,4 +94,5 @@ private:
     std::mutex fin_;
 
     static std::atomic<int> vivantes_;
+    static std::atomic<int> enCours_;
 };

@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QValidator>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -90,7 +92,37 @@ std::function<void(QWidget*, const QString&)> TNuMedit::Message = [](QWidget* pa
     QMessageBox::information(parent, QApplication::applicationDisplayName(), text);
 };
 
-TNuMedit::TNuMedit(QWidget* parent) : QLineEdit(parent) {
+namespace {
+
+// Any change of the text, typed, pasted, dropped or written by a program,
+// comes out a number with its unit.
+class NombreValidator : public QValidator {
+public:
+    explicit NombreValidator(TNuMedit* edit) : QValidator(edit), edit_(edit) {}
+
+    State validate(QString& input, int& pos) const override {
+        QString texte = input;
+        int caret = pos;
+        edit_->Normaliser(texte, caret);
+        if (texte != input) {
+            input = texte;
+            pos = caret;
+        }
+        return Acceptable;
+    }
+    void fixup(QString& input) const override {
+        int caret = 0;
+        edit_->Normaliser(input, caret);
+    }
+
+private:
+    TNuMedit* edit_;
+};
+
+}  // namespace
+
+TNuMedit::TNuMedit(QWidget* parent) : QLineEdit(parent), brouillon_(std::make_unique<QLineEdit>()) {
+    setValidator(new NombreValidator(this));
     connect(this, &QLineEdit::textChanged, this, [this] { Change(); });
     SetValeur(0);
     SetDecimales(2);
@@ -184,11 +216,13 @@ double TNuMedit::valeurDe(const QString& number) const {
 
 // --- properties -------------------------------------------------------------
 
-double TNuMedit::GetValeur() {
-    if (const auto v = LireNombre(Desuniter(text())))
+double TNuMedit::GetValeur() { return lireValeur(*this); }
+
+double TNuMedit::lireValeur(QLineEdit& e) {
+    if (const auto v = LireNombre(Desuniter(e.text())))
         return *v;
     QApplication::beep();
-    setText(textePrecedent_);
+    e.setText(textePrecedent_);
     return LireNombre(Desuniter(textePrecedent_)).value_or(0.0);
 }
 
@@ -219,16 +253,63 @@ void TNuMedit::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     }
+    if (isReadOnly() || event->matches(QKeySequence::Undo) || event->matches(QKeySequence::Redo)) {
+        QLineEdit::keyPressEvent(event);
+        return;
+    }
+    QLineEdit& b = *brouillon_;
+    b.setText(text());
+    if (hasSelectedText()) {
+        const int start = selectionStart(), length = selectionLength();
+        if (cursorPosition() == start)
+            b.setSelection(start + length, -length);
+        else
+            b.setSelection(start, length);
+    } else {
+        b.setCursorPosition(cursorPosition());
+    }
     const QString t = event->text();
     const bool command = event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
-    if (!command && t.size() == 1 &&
-        (t[0].isPrint() || t[0] == QLatin1Char('\r') || t[0] == QLatin1Char('\b'))) {
-        if (!KeyPress(t[0])) {
+    const bool character =
+        !command && t.size() == 1 && (t[0].isPrint() || t[0] == QLatin1Char('\r') || t[0] == QLatin1Char('\b'));
+    const bool dropped = character && !KeyPress(b, t[0]);
+    if (!dropped)
+        QCoreApplication::sendEvent(&b, event);
+    if (b.text() == text()) {
+        // No edit: moves, selections, copies, Enter go to the edit itself.
+        if (dropped) {
+            setCursorPosition(b.cursorPosition());
             event->accept();
-            return;
+        } else {
+            QLineEdit::keyPressEvent(event);
         }
+        return;
     }
-    QLineEdit::keyPressEvent(event);
+    QString texte = b.text();
+    int caret = b.cursorPosition();
+    Normaliser(texte, caret);
+    remplacer(texte, caret);
+    event->accept();
+}
+
+void TNuMedit::remplacer(const QString& texte, int caret) {
+    const QString avant = text();
+    if (texte != avant) {
+        // Only the part that differs is replaced, as typing would.
+        const qsizetype n = std::min(avant.size(), texte.size());
+        qsizetype debut = 0, fin = 0;
+        while (debut < n && avant[debut] == texte[debut])
+            ++debut;
+        while (fin < n - debut && avant[avant.size() - 1 - fin] == texte[texte.size() - 1 - fin])
+            ++fin;
+        const int retire = int(avant.size() - debut - fin);
+        if (retire > 0)
+            setSelection(int(debut), retire);
+        else
+            setCursorPosition(int(debut));
+        insert(texte.mid(debut, texte.size() - debut - fin));
+    }
+    setCursorPosition(caret);
 }
 
 bool TNuMedit::KeyDown(QKeyEvent* event) {
@@ -248,24 +329,24 @@ bool TNuMedit::KeyDown(QKeyEvent* event) {
     }
 }
 
-bool TNuMedit::KeyPress(QChar key) {
-    const QString t = text();
-    if (t.startsWith(QLatin1Char('0')) && cursorPosition() == 0 && key != QLatin1Char('-'))
-        setCursorPosition(1);
-    if (t.startsWith(QLatin1String("-0")) && cursorPosition() == 1)
-        setCursorPosition(2);
+bool TNuMedit::KeyPress(QLineEdit& e, QChar key) {
+    const QString t = e.text();
+    if (t.startsWith(QLatin1Char('0')) && e.cursorPosition() == 0 && key != QLatin1Char('-'))
+        e.setCursorPosition(1);
+    if (t.startsWith(QLatin1String("-0")) && e.cursorPosition() == 1)
+        e.setCursorPosition(2);
 
     if (Calculatrice) {
         const QString operators = QStringLiteral("\r*+-/");
         if (operateurApplique_ && !operators.contains(key)) {
             operateurApplique_ = false;
-            setText(Uniter(QStringLiteral("0")));
-            setCursorPosition(1);
+            ecrire(e, Uniter(QStringLiteral("0")));
+            e.setCursorPosition(1);
         }
         const char16_t k = key.unicode();
-        const bool isOperator = k == '\r' || k == '+' || k == '*' || k == '/' || (k == '-' && cursorPosition() != 0);
+        const bool isOperator = k == '\r' || k == '+' || k == '*' || k == '/' || (k == '-' && e.cursorPosition() != 0);
         if (isOperator) {
-            const double value = GetValeur();
+            const double value = lireValeur(e);
             const double acc = accumulateur_;
             double result = 0;
             bool divisionByZero = false;
@@ -288,7 +369,7 @@ bool TNuMedit::KeyPress(QChar key) {
                 // The low 32 bits of the whole result, as a signed integer.
                 accumulateur_ = std::int32_t(std::uint32_t(std::uint64_t(std::int64_t(truncated))));
                 if (k != '\r')
-                    setText(Uniter(Formater(accumulateur_)));
+                    ecrire(e, Uniter(Formater(accumulateur_)));
                 operateurApplique_ = true;
                 return false;
             }
@@ -296,26 +377,24 @@ bool TNuMedit::KeyPress(QChar key) {
     }
 
     if (key == QLatin1Char('\b')) {
-        const auto comma = text().indexOf(QLatin1Char(','));
-        if (comma >= 0 && cursorPosition() == comma + 1)
-            setCursorPosition(int(comma));
+        const auto comma = e.text().indexOf(QLatin1Char(','));
+        if (comma >= 0 && e.cursorPosition() == comma + 1)
+            e.setCursorPosition(int(comma));
         return true;
     }
     if (key == QLatin1Char('.') || key == QLatin1Char(',')) {
-        const auto comma = text().indexOf(QLatin1Char(','));
+        const auto comma = e.text().indexOf(QLatin1Char(','));
         if (comma >= 0)
-            setCursorPosition(int(comma) + 1);
+            e.setCursorPosition(int(comma) + 1);
         return false;
     }
     return true;
 }
 
-void TNuMedit::Change() {
-    if (dansChange_)
-        return;
-    dansChange_ = true;
-    int caret = cursorPosition();
-    QString number = Desuniter(text());
+void TNuMedit::Normaliser(QString& texte, int& caret) const {
+    // A unit damaged by the edit is not cut off as if it were whole.
+    const QString suffixe = suffixe_ ? QLatin1Char(' ') + unite_ : QString();
+    QString number = texte.endsWith(suffixe) ? texte.left(texte.size() - suffixe.size()) : texte;
     if (number.isEmpty())
         number = QStringLiteral("0");
     if ((number.startsWith(QLatin1Char('0')) && caret == 2) || (number.startsWith(QLatin1String("-0")) && caret == 3))
@@ -334,15 +413,21 @@ void TNuMedit::Change() {
             value = 0.0;
         }
     }
-    const QString shown = decimales_ != -1 ? Formater(*value) : number;
-    setText(Uniter(shown));
-    if (text() == textePrecedent_)
+    texte = Uniter(decimales_ != -1 ? Formater(*value) : number);
+    if (texte == textePrecedent_)
         caret = caretSauve_;
-    caret = std::min(caret, finNombre());
-    setCursorPosition(caret);
-    emit OnChange();
-    dansChange_ = false;
+    caret = std::clamp(caret, 0, int(texte.size()) - suffixe_);
 }
+
+void TNuMedit::ecrire(QLineEdit& e, const QString& texte) const {
+    QString t = texte;
+    int caret = int(t.size());
+    Normaliser(t, caret);
+    e.setText(t);
+    e.setCursorPosition(caret);
+}
+
+void TNuMedit::Change() { emit OnChange(); }
 
 void TNuMedit::mouseReleaseEvent(QMouseEvent* event) {
     QLineEdit::mouseReleaseEvent(event);

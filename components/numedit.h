@@ -2,6 +2,11 @@
 // decimals and an optional unit ("12,50 kg"), optionally a small integer
 // adding machine. The decimal separator is always the comma, whatever the
 // user's locale: numbers are formatted and read here, not by QLocale.
+//
+// Every change of the text goes through the edit's validator, which makes it
+// a number again. A key is first worked out on a copy of the text and then
+// reaches the edit as one edit of the finished number: undo keeps working and
+// textChanged fires once per key.
 #pragma once
 
 #include <QLineEdit>
@@ -9,6 +14,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 
@@ -20,12 +26,22 @@ public:
 
 class TNuMedit : public QLineEdit {
     Q_OBJECT
-    Q_PROPERTY(QString Unite READ Unite WRITE SetUnite)
-    Q_PROPERTY(double Valeur READ GetValeur WRITE SetValeur STORED true)
-    Q_PROPERTY(int Decimales READ Decimales WRITE SetDecimales)
-    Q_PROPERTY(bool Calculatrice MEMBER Calculatrice)
-    // The raw text is the control's own business.
+    // Decimales comes before Valeur, so a form sets the count of decimals
+    // before the value that is shown with them.
+    Q_PROPERTY(QString Unite READ Unite WRITE setUnite)
+    Q_PROPERTY(int Decimales READ Decimales WRITE setDecimales)
+    Q_PROPERTY(double Valeur READ GetValeur WRITE setValeur STORED true)
+    Q_PROPERTY(bool Calculatrice MEMBER Calculatrice WRITE setCalculatrice)
+    // The raw text is the control's own business, and these would break the
+    // number-and-unit rule.
     Q_PROPERTY(QString text READ text WRITE setText DESIGNABLE false STORED false)
+    Q_PROPERTY(QString inputMask READ inputMask WRITE setInputMask DESIGNABLE false STORED false)
+    Q_PROPERTY(int maxLength READ maxLength WRITE setMaxLength DESIGNABLE false STORED false)
+    Q_PROPERTY(EchoMode echoMode READ echoMode WRITE setEchoMode DESIGNABLE false STORED false)
+    Q_PROPERTY(QString placeholderText READ placeholderText WRITE setPlaceholderText DESIGNABLE false STORED false)
+    Q_PROPERTY(bool clearButtonEnabled READ isClearButtonEnabled WRITE setClearButtonEnabled DESIGNABLE false
+                   STORED false)
+    Q_PROPERTY(int cursorPosition READ cursorPosition WRITE setCursorPosition DESIGNABLE false STORED false)
 
 public:
     explicit TNuMedit(QWidget* parent = nullptr);
@@ -41,6 +57,11 @@ public:
     void SetDecimales(int d);
     const QString& Unite() const { return unite_; }
     void SetUnite(const QString& u);
+    // The conventional setters, as uic writes them.
+    void setUnite(const QString& u) { SetUnite(u); }
+    void setDecimales(int d) { SetDecimales(d); }
+    void setValeur(double x) { SetValeur(x); }
+    void setCalculatrice(bool on) { Calculatrice = on; }
 
     bool Calculatrice = false;
     std::int32_t Accumulateur() const { return accumulateur_; }
@@ -53,6 +74,10 @@ public:
     // instead of blocking on a modal box.
     static std::function<void(QWidget* parent, const QString& text)> Message;
 
+    // The rewrite that makes any text a number with its unit again (what
+    // the edit's validator applies); `caret` follows it.
+    void Normaliser(QString& text, int& caret) const;
+
 signals:
     // Fired once the text has been made a number again after a change.
     void OnChange();
@@ -63,13 +88,20 @@ protected:
 
 private:
     bool KeyDown(QKeyEvent* event);
-    bool KeyPress(QChar key);
+    // The key's rules, applied to the working copy `e` of the edit.
+    bool KeyPress(QLineEdit& e, QChar key);
     void Change();
     void Click();
     double valeurDe(const QString& number) const;
-    int finNombre() const { return int(text().size()) - suffixe_; }
+    double lireValeur(QLineEdit& e);
+    int finNombre(const QLineEdit& e) const { return int(e.text().size()) - suffixe_; }
+    int finNombre() const { return finNombre(*this); }
+    // A program write into the working copy, made a number at once.
+    void ecrire(QLineEdit& e, const QString& texte) const;
+    // Turns the text into `texte` as one undoable edit, caret at `caret`.
+    void remplacer(const QString& texte, int caret);
 
-    bool dansChange_ = false;
+    std::unique_ptr<QLineEdit> brouillon_;  // the working copy of the text for a key
     bool operateurApplique_ = false;
     int suffixe_ = 0;
     int decimales_ = 0;

@@ -1,11 +1,13 @@
 #include "urllabel.h"
 
 #include <QDesktopServices>
+#include <QDir>
 #include <QMouseEvent>
 #include <QPalette>
 #include <QUrl>
 
 TURLLabel::TURLLabel(QWidget* parent) : QLabel(parent) {
+    setTextFormat(Qt::PlainText);
     QPalette pal = palette();
     pal.setColor(QPalette::WindowText, QColor(0, 0, 255));
     setPalette(pal);
@@ -24,8 +26,9 @@ void TURLLabel::Click() {
     if (Adresse)
         target.prepend(QStringLiteral("mailto:"));
     derniereCible_ = target;
-    // Like the shell's open call: web addresses, mailto: and plain paths.
-    QDesktopServices::openUrl(QUrl::fromUserInput(target));
+    // Like the shell's open call: web addresses, mailto: and paths, a
+    // relative one from the current folder.
+    QDesktopServices::openUrl(QUrl::fromUserInput(target, QDir::currentPath()));
 }
 
 void TURLLabel::mousePressEvent(QMouseEvent* event) {

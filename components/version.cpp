@@ -8,6 +8,7 @@
 #include <vector>
 
 TVersion::TVersion(QWidget* parent) : QLabel(parent) {
+    setTextFormat(Qt::PlainText);
     SetFichier(QString());
     Clothed = true;
     setText(VersionFichier(QString::fromStdString(platform::executablePath())));

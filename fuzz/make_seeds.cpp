@@ -24,5 +24,14 @@ int main(int argc, char** argv) {
     pe::writeFile(dir + "/plus.exe", pe::build(plus));
     pe::writeFile(dir + "/many.dll", pe::build(many));
     pe::writeFile(dir + "/block.bin", pe::versionBlock(pe::VersionInfo::simple("9.9.9.9")));
+    const std::vector<pe::ApiSet> sets = {{"api-ms-win-crt-heap-l1-1-0", {{"", "ucrtbase.dll"}}},
+                                          {"api-ms-win-core-com-l1-1-0", {{"", "combase.dll"}, {"ole32.dll", "x.dll"}}},
+                                          {"ext-ms-win-gone-l1-1-0", {}}};
+    for (std::uint32_t version : {2u, 4u, 6u})
+        pe::writeFile(dir + "/apiset-v" + std::to_string(version) + ".bin", pe::apiSetSchema(version, sets));
+    pe::Image schema;
+    schema.pe32plus = true;
+    schema.dataSections.emplace_back(".apiset", pe::apiSetSchema(6, sets));
+    pe::writeFile(dir + "/apisetschema.dll", pe::build(schema));
     return 0;
 }

@@ -3,10 +3,13 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <unordered_set>
 #include <vector>
+
+#include "inspect/uimports.h"
 
 namespace analysis {
 
@@ -20,33 +23,44 @@ enum class RowKind { Listed, Import, Error };
 struct Row {
     RowKind kind;
     Cells cells;
+    // Error rows: what the line tells; the other rows: None.
+    Problem problem = Problem::None;
+    // Listed and import rows: the machine of the file (0 when not a PE image).
+    std::uint16_t machine = 0;
 };
 
 // Column titles of row 0.
 const Cells& columnTitles();
 
 // One listed file: "toi-même", its file name, its folder, its version.
-Row listedRow(const std::string& path);
+// Versions and machines come from `run` when given, else are read anew.
+Row listedRow(const std::string& path, RunCache* run = nullptr);
 // One DLL found while inspecting the listed file `importer` (its file name).
-Row importRow(const std::string& importer, const std::string& dllPath);
+Row importRow(const std::string& importer, const std::string& dllPath, RunCache* run = nullptr);
 // One problem met while inspecting `importer`.
-Row errorRow(const std::string& importer, const std::string& line);
+Row errorRow(const std::string& importer, const std::string& line, Problem problem = Problem::None);
 
 // What one PEFile found for a listed file.
 struct Inspection {
     bool done = false;
     std::vector<std::string> found;
     std::vector<std::string> errors;
+    std::vector<Problem> problems;  // one per error line
+    std::uint16_t machine = 0;      // of the listed file
 };
-Inspection inspect(const std::string& path, bool recursive);
+// Inspects one file within the run `run` (a run of its own when null).
+Inspection inspect(const std::string& path, bool recursive, RunCache* run = nullptr);
 
 // Status texts shown while the analysis runs.
 using StatusFn = std::function<void(const std::string&)>;
 
 // Every row for `files`: the listed-file rows in list order, then per file
 // its import rows (only when its analysis completed) and its error rows.
-// Versions are read anew for every row.
+// One run: each image, search and version is read once (see RunCache).
 std::vector<Row> analyse(const std::vector<std::string>& files, bool recursive, const StatusFn& status = {});
+// The same within a run the caller owns.
+std::vector<Row> analyse(const std::vector<std::string>& files, bool recursive, const StatusFn& status,
+                         RunCache& run);
 
 bool hasErrors(const std::vector<Row>& rows);
 

@@ -16,7 +16,11 @@ std::string FileVersionString(const std::string& fileName) {
     if (size == 0) return kNoVersion;
     std::vector<std::uint8_t> block(size);
     if (!platform::fileVersionInfo(fileName, handle, size, block.data())) return kNoVersion;
+    return FileVersionFromBlock(block);
+}
 
+std::string FileVersionFromBlock(const std::vector<std::uint8_t>& block) {
+    if (block.size() < 6) return kNoVersion;
     const void* translation = nullptr;
     std::uint32_t length = 0;
     if (!platform::verQueryValue(block.data(), "\\VarFileInfo\\Translation", translation, length) || length < 4)

@@ -8,6 +8,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "inspect/runcache.h"
+
 // The image is not a PE image, or a read fell outside the file.
 class EWrongFormat {
 public:
@@ -18,13 +20,24 @@ public:
 // The image has no import table.
 class ENoImport {};
 
+// What kind of problem an error line tells.
+enum class Problem {
+    None,
+    MissingDll,    // "... invisible pour ..."
+    WrongMachine,  // the same line, only files of another machine exist
+    NotReadable,   // "non ouvrable", "non mappable", "non visionnable"
+    NotPe,         // " n'est pas un exécutable Win32"
+};
+
 // One PEFile analyses one image when constructed. Results go to the lists
 // shared by every PEFile alive at the same time: they start empty with the
 // first object and are emptied when the last one is destroyed, so a caller
 // reads them before destroying its object.
 class PEFile {
 public:
-    explicit PEFile(const std::string& name);
+    // `run` holds what the analysis run has already read; without one, the
+    // object keeps its own for its closure.
+    explicit PEFile(const std::string& name, RunCache* run = nullptr);
     ~PEFile();
     PEFile(const PEFile&) = delete;
     PEFile& operator=(const PEFile&) = delete;
@@ -36,43 +49,36 @@ public:
     static std::vector<std::string> Errors;
     // When true, every newly found DLL is analysed in turn.
     static bool Recursive;
+    // Number of PEFile objects alive (the lists are this analysis's own at 1).
+    static int LiveObjects() { return liveObjects_; }
 
     std::string Name;
     bool Done = false;
+    // The machine of the image (0 when it could not be read).
+    std::uint16_t Machine = 0;
+    // The kind of each line this object's analysis added to Errors, in order
+    // (aligned with Errors when no other PEFile was alive before it).
+    std::vector<Problem> Problems;
 
     // Appends Name, a blank and the message to Errors.
     void AddError(const std::string& message);
 
 private:
-    struct Nested {};
-    PEFile(const std::string& name, Nested);
-
-    struct SectionEntry {
-        std::uint64_t start;  // VirtualAddress
-        std::uint64_t end;    // VirtualAddress + VirtualSize
-        std::uint64_t raw;    // PointerToRawData
-    };
+    PEFile(const std::string& name, RunCache* run, PEFile* top);
 
     void enter();
-    void read();                 // maps the image, collects its DLL names, unmaps
-    void walk();                 // the import walk over the mapped view
-    // Position in the mapped view of `rva` through the section map, nullptr
-    // when no section holds it; a position outside the file is a bad image.
-    const std::uint8_t* RvaToPointer(std::uint32_t rva) const;
-    [[noreturn]] void WrongFormat() const;
+    void read();                 // takes the image's import names from the run
+    void addLine(std::string line, Problem kind);
     void finish();               // records the outcome once every name was handled
     void walkClosure();          // resolves the names of this image and, when Recursive, of every new DLL
 
-    std::string savedDirectory_;
-    std::string directory_;
-    const std::uint8_t* view_ = nullptr;
-    std::size_t viewSize_ = 0;
-    std::vector<SectionEntry> sections_;
-    std::uint16_t sectionCount_ = 0;
-
-    std::vector<std::string> dllNames_;  // in descriptor order
-    std::size_t next_ = 0;               // next name to resolve
-    std::string wrongFormat_;            // message of a walk stopped on a bad image, after dllNames_
+    RunCache* run_ = nullptr;
+    std::unique_ptr<RunCache> ownRun_;
+    PEFile* top_ = this;                          // where the problem kinds go
+    std::shared_ptr<const ImageImports> image_;
+    std::shared_ptr<const std::vector<RunCache::Resolution>> resolved_;  // one per name of image_
+    std::size_t next_ = 0;                        // next name to resolve
+    bool wrongFormat_ = false;                    // the walk stopped on a bad image, after the names
 
     static int liveObjects_;
     static std::unordered_set<std::string> foundKeys_;  // Found, lower-cased

@@ -151,22 +151,11 @@ bool findNode(const std::uint8_t* block, std::string_view subBlock, Bytes& b, No
 
 }  // namespace
 
-namespace {
-class MemorySource : public ByteSource {
-public:
-    MemorySource(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-    std::uint64_t size() const override { return size_; }
-    bool read(std::uint64_t offset, void* out, std::size_t count) const override {
-        if (!has(offset, count)) return false;
-        std::memcpy(out, data_ + offset, count);
-        return true;
-    }
-
-private:
-    const std::uint8_t* data_;
-    std::size_t size_;
-};
-}  // namespace
+bool MemoryByteSource::read(std::uint64_t offset, void* out, std::size_t count) const {
+    if (!has(offset, count)) return false;
+    std::memcpy(out, data_ + offset, count);
+    return true;
+}
 
 bool ByteSource::u16(std::uint64_t offset, std::uint16_t& out) const {
     std::uint8_t b[2];
@@ -186,7 +175,7 @@ bool ByteSource::u32(std::uint64_t offset, std::uint32_t& out) const {
 bool findVersionResource(const std::uint8_t* image, std::size_t size, std::uint16_t userLanguage,
                          std::size_t& offset, std::size_t& length) {
     std::uint64_t at = 0, len = 0;
-    if (!findVersionResource(MemorySource(image, size), userLanguage, at, len)) return false;
+    if (!findVersionResource(MemoryByteSource(image, size), userLanguage, at, len)) return false;
     offset = static_cast<std::size_t>(at);
     length = static_cast<std::size_t>(len);
     return true;

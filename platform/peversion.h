@@ -30,6 +30,18 @@ public:
     bool u32(std::uint64_t offset, std::uint32_t& out) const;
 };
 
+// Bytes already in memory.
+class MemoryByteSource : public ByteSource {
+public:
+    MemoryByteSource(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+    std::uint64_t size() const override { return size_; }
+    bool read(std::uint64_t offset, void* out, std::size_t count) const override;
+
+private:
+    const std::uint8_t* data_;
+    std::size_t size_;
+};
+
 bool findVersionResource(const ByteSource& image, std::uint16_t userLanguage, std::uint64_t& offset,
                          std::uint64_t& length);
 

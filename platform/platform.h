@@ -5,9 +5,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/peversion.h"
 
 namespace platform {
 
@@ -41,6 +44,54 @@ private:
     std::intptr_t file_ = -1;     // fd or HANDLE
     std::intptr_t mapping_ = -1;  // HANDLE of the mapping (Windows only)
 };
+
+// Bounded reads of a file at given offsets (pread / ReadFile), through a few
+// cached blocks, without mapping it: a file that another process shortens
+// meanwhile reads as a shorter file, never as a signal.
+class FileReader : public ByteSource {
+public:
+    FileReader() = default;
+    ~FileReader() override;
+    FileReader(const FileReader&) = delete;
+    FileReader& operator=(const FileReader&) = delete;
+
+    // Opens `path` read-only (share-read): NotOpenable as MappedFile::open,
+    // NotMappable for an empty file.
+    MapStatus open(const std::string& path);
+    void close();
+
+    std::uint64_t size() const override { return size_; }
+    // False past the end of the file, as it is now.
+    bool read(std::uint64_t offset, void* out, std::size_t count) const override;
+    // Some read failed for another reason than the end of the file.
+    bool failed() const { return failed_; }
+
+private:
+    static constexpr std::size_t kBlock = 4096, kSlots = 8;
+    struct Block {
+        std::uint64_t index = UINT64_MAX;
+        std::size_t length = 0;
+        std::uint8_t data[kBlock];
+    };
+    std::intptr_t file_ = -1;
+    std::uint64_t size_ = 0;
+    mutable bool failed_ = false;
+    mutable Block blocks_[kSlots];
+};
+
+// ---------------------------------------------------------------------------
+// Machines (IMAGE_FILE_HEADER.Machine).
+
+constexpr std::uint16_t kMachineI386 = 0x014C;
+constexpr std::uint16_t kMachineAmd64 = 0x8664;
+constexpr std::uint16_t kMachineArm64 = 0xAA64;
+
+// "32 bits" (x86), "64 bits" (x64), "ARM64", else the code as 0x01c4.
+std::string machineName(std::uint16_t machine);
+// The machine of a PE image, read from its headers; 0 when the source holds
+// no PE image.
+std::uint16_t imageMachine(const ByteSource& image);
+std::uint16_t imageMachine(const std::string& path);
 
 // ---------------------------------------------------------------------------
 // Current directory (GetCurrentDirectory / SetCurrentDirectory).
@@ -90,6 +141,22 @@ std::string toLower(std::string_view text);
 // Returns false when the name is not found (or the result does not fit).
 bool searchDll(const std::string& name, std::string& fullPath);
 
+// The machine-aware search: the importer's folder first, then the folders
+// for the importer's `machine` (Linux: the default folders of that machine;
+// Windows: SysWOW64 in place of System32 for a 32-bit importer of the 64-bit
+// build, Sysnative for a 64-bit importer of the 32-bit build). A candidate
+// whose machine, as `machineOf` tells it, differs from `machine` is skipped
+// and the search goes on; 0 on either side skips nothing.
+using MachineProbe = std::function<std::uint16_t(const std::string& path)>;
+struct DllSearchResult {
+    bool found = false;
+    std::string path;               // the file found
+    std::string otherPath;          // not found: the first candidate skipped,
+    std::uint16_t otherMachine = 0; // and its machine
+};
+DllSearchResult searchDll(const std::string& name, const std::string& importerFolder, std::uint16_t machine,
+                          const MachineProbe& machineOf);
+
 // Folders searched after the current directory.
 std::vector<std::string> dllSearchFolders();
 // Replaces the folders searched after the current directory (the command
@@ -108,8 +175,13 @@ bool dllSearchFoldersOverridden();
 void setUserDllFolders(const std::vector<std::string>& folders);
 std::vector<std::string> userDllFolders();
 // What the search uses after the user's folders: Linux, the default Wine and
-// MinGW-w64 folders that exist; Windows, nothing (the system's search order).
+// MinGW-w64 folders that exist, for both machines (x64 first); Windows,
+// nothing (the system's search order).
 std::vector<std::string> systemDllFolders();
+// The same for importers of one machine (Linux: x86 gets Wine's i386-windows
+// and the i686 MinGW-w64 folders, x64 the x86_64 ones; any other machine
+// both lists).
+std::vector<std::string> systemDllFolders(std::uint16_t machine);
 // Separator of a folder list on this platform (':' or ';').
 char pathListSeparator();
 
@@ -128,6 +200,12 @@ bool fileVersionInfo(const std::string& path, std::uint32_t handle, std::uint32_
 bool verQueryValue(const void* block, const std::string& subBlock, const void*& value, std::uint32_t& length);
 // String values under "\StringFileInfo\...", returned as UTF-8 up to their terminating zero.
 bool verQueryString(const void* block, const std::string& subBlock, std::string& value);
+
+// The version block of the file at `path`, read from `file` (that file,
+// already open) as fileVersionInfo would give it: an empty block when there
+// is none. False when this platform's version block can only come from
+// fileVersionInfo (Windows).
+bool versionBlockOf(const std::string& path, const ByteSource& file, std::vector<std::uint8_t>& block);
 
 // Linux only: an ELF program has no version resource, so the program hands
 // its own VS_VERSIONINFO block here; the version functions above then serve

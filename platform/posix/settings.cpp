@@ -1,11 +1,12 @@
 // The settings store on Linux: HKEY_CURRENT_USER as a ".reg" text file
 // (REGEDIT4 syntax, UTF-8) at $XDG_CONFIG_HOME/tavelin/user.reg.
 //
-// The file is read whole when a key is opened and rewritten whole, atomically,
-// on every write: a temporary file in the same folder, flushed and synced,
-// then renamed over the old one. Keys and values that are not ours, comments
-// and value types we do not use are kept as they were. A file we cannot parse
-// is reported and never rewritten.
+// The file is read whole when a key is opened. What is written and deleted
+// while the key is open stays in memory and reaches the file as one atomic
+// rewrite when the key is closed: a temporary file in the same folder,
+// flushed and synced, then renamed over the old one. Keys and values that are
+// not ours, comments and value types we do not use are kept as they were. A
+// file we cannot read or parse is reported and never rewritten.
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -16,8 +17,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <optional>
+#include <unordered_map>
 
 #include "platform/settings.h"
 #include "platform/text.h"
@@ -64,7 +67,8 @@ struct Value {
 
 struct Entry {
     bool comment = false;
-    std::string line;  // the comment
+    bool deleted = false;  // left in place until the next rewrite drops it
+    std::string line;      // the comment
     Value value;
 };
 
@@ -72,12 +76,33 @@ struct Section {
     std::string key;  // inside the brackets, as written
     std::string folded;
     std::vector<Entry> entries;
+    std::unordered_map<std::string, std::size_t> index;  // folded name -> live entry
+
+    Section(std::string k) : key(std::move(k)), folded(fold(key)) {}
 
     Value* find(const std::string& name) {
-        const std::string f = fold(name);
-        for (Entry& e : entries)
-            if (!e.comment && fold(e.value.name) == f) return &e.value;
-        return nullptr;
+        const auto it = index.find(fold(name));
+        return it == index.end() ? nullptr : &entries[it->second].value;
+    }
+    // Replaces the value of that name where it stands, or appends it.
+    void put(Value v) {
+        const auto [it, added] = index.try_emplace(fold(v.name), entries.size());
+        if (!added) {
+            Value& old = entries[it->second].value;
+            v.name = old.name;  // the stored spelling of the name stays
+            old = std::move(v);
+            return;
+        }
+        Entry e;
+        e.value = std::move(v);
+        entries.push_back(std::move(e));
+    }
+    bool erase(const std::string& name) {
+        const auto it = index.find(fold(name));
+        if (it == index.end()) return false;
+        entries[it->second].deleted = true;
+        index.erase(it);
+        return true;
     }
 };
 
@@ -240,10 +265,7 @@ Document parse(const std::string& bytes) {
             while (!key.empty() && key.back() == '\\') key.pop_back();
             if (key.empty() || key.find("\\\\") != std::string::npos) throw ParseError{lineNo, "nom de clé mal formé"};
             current = doc.section(key);
-            if (!current) {
-                doc.sections.push_back(Section{key, fold(key), {}});
-                current = &doc.sections.back();
-            }
+            if (!current) current = &doc.sections.emplace_back(key);
             continue;
         }
         if (!current) throw ParseError{lineNo, "valeur en dehors d'une clé"};
@@ -270,11 +292,11 @@ Document parse(const std::string& bytes) {
             }
         }
         parseData(data, e.value, lineNo);
-        if (Value* old = current->find(e.value.name)) {
-            *old = std::move(e.value);  // the last one wins, as on import
-        } else {
+        const auto [it, added] = current->index.try_emplace(fold(e.value.name), current->entries.size());
+        if (added)
             current->entries.push_back(std::move(e));
-        }
+        else
+            current->entries[it->second].value = std::move(e.value);  // the last one wins, as on import
     }
     return doc;
 }
@@ -322,7 +344,8 @@ std::string serialize(const Document& doc) {
     for (const std::string& c : doc.preamble) out += c + "\n";
     for (const Section& s : doc.sections) {
         out += "\n[" + s.key + "]\n";
-        for (const Entry& e : s.entries) out += (e.comment ? e.line : valueLine(e.value)) + "\n";
+        for (const Entry& e : s.entries)
+            if (!e.deleted) out += (e.comment ? e.line : valueLine(e.value)) + "\n";
     }
     return out;
 }
@@ -405,15 +428,17 @@ bool replaceAtomically(const std::string& file, const std::string& data) {
 struct Settings::Impl {
     std::string file = storeFile();
     Document doc;
-    std::optional<std::string> key;  // current key, hive included
-    bool pending = false;            // a created key or a deletion not yet on disk
+    std::optional<std::string> key;      // current key, hive included
+    bool dirty = false;                  // doc differs from the file
+    std::optional<std::string> written;  // first value written since the key was opened
+    int unwinding = std::uncaught_exceptions();
 
     Document load() const {
-        if (file.empty()) throw SettingsError("Dossier personnel introuvable : les réglages ne peuvent être lus.");
+        if (file.empty()) throw SettingsUnreadable("Dossier personnel introuvable : les réglages ne peuvent être lus.");
         std::FILE* f = std::fopen(file.c_str(), "rb");
         if (!f) {
             if (errno == ENOENT || errno == ENOTDIR) return Document{};
-            throw SettingsError("Le fichier de réglages " + file + " ne peut être lu : " + std::strerror(errno) + ".");
+            throw SettingsUnreadable("Le fichier de réglages " + file + " ne peut être lu : " + std::strerror(errno) + ".");
         }
         std::string bytes;
         char buf[65536];
@@ -421,22 +446,21 @@ struct Settings::Impl {
         while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
         const bool failed = std::ferror(f);
         std::fclose(f);
-        if (failed) throw SettingsError("Le fichier de réglages " + file + " ne peut être lu.");
+        if (failed) throw SettingsUnreadable("Le fichier de réglages " + file + " ne peut être lu.");
         try {
             return parse(bytes);
         } catch (const ParseError& e) {
-            throw SettingsError("Le fichier de réglages " + file + " est illisible (ligne " + std::to_string(e.line) +
-                                " : " + e.reason + ") ; il n'a pas été modifié.");
+            throw SettingsUnreadable("Le fichier de réglages " + file + " est illisible (ligne " +
+                                     std::to_string(e.line) + " : " + e.reason + ") ; il n'a pas été modifié.");
         }
     }
 
-    bool commit(const Document& d) { return !file.empty() && replaceAtomically(file, serialize(d)); }
-
-    // Pending creations and deletions are written with the next write, or
-    // when the key is closed; their failure is not reported, as a failed
-    // deletion is not.
-    void flushPending() {
-        if (pending && commit(doc)) pending = false;
+    // Ends the current key; true unless its changes could not be written.
+    bool close() {
+        const bool ok = !dirty || (!file.empty() && replaceAtomically(file, serialize(doc)));
+        dirty = false;
+        key.reset();
+        return ok;
     }
 
     Section* section() { return key ? doc.section(*key) : nullptr; }
@@ -448,34 +472,22 @@ struct Settings::Impl {
 
     void write(const std::string& name, Value v) {
         if (!key || name.find_first_of("\r\n") != std::string::npos) throw SettingsError::WriteFailed(name);
-        Document next = doc;
-        Section* s = next.section(*key);
-        if (!s) {
-            next.sections.push_back(Section{*key, fold(*key), {}});
-            s = &next.sections.back();
-        }
+        Section* s = section();
+        if (!s) s = &doc.sections.emplace_back(*key);
         v.name = name;
-        if (Value* old = s->find(name)) {
-            v.name = old->name;  // the stored spelling of the name stays
-            *old = std::move(v);
-        } else {
-            Entry e;
-            e.value = std::move(v);
-            s->entries.push_back(std::move(e));
-        }
-        if (!commit(next)) throw SettingsError::WriteFailed(name);
-        doc = std::move(next);
-        pending = false;
+        s->put(std::move(v));
+        dirty = true;
+        if (!written) written = name;
     }
 };
 
 Settings::Settings() : impl_(std::make_unique<Impl>()) {}
 
 Settings::~Settings() {
-    try {
-        impl_->flushPending();
-    } catch (...) {
-    }
+    // Half of a change that an error interrupted is not written.
+    if (std::uncaught_exceptions() > impl_->unwinding) return;
+    // A refusal here has no one to go to, as a failed deletion has none.
+    impl_->close();
 }
 
 bool Settings::OpenKey(const std::string& path, bool create) {
@@ -495,23 +507,26 @@ bool Settings::OpenKey(const std::string& path, bool create) {
     impl_->doc = impl_->load();
     if (!impl_->doc.exists(key)) {
         if (!create) return false;
-        impl_->doc.sections.push_back(Section{key, fold(key), {}});
-        impl_->pending = true;
+        impl_->doc.sections.emplace_back(key);
+        impl_->dirty = true;
     }
     impl_->key = key;
     return true;
 }
 
 void Settings::CloseKey() {
-    impl_->flushPending();
-    impl_->key.reset();
+    const std::optional<std::string> written = std::move(impl_->written);
+    impl_->written.reset();
+    // A key created or values deleted, and nothing written: a failure goes
+    // unreported, as a failed deletion does.
+    if (!impl_->close() && written) throw SettingsError::WriteFailed(*written);
 }
 
 std::vector<std::string> Settings::GetValueNames() const {
     std::vector<std::string> names;
     if (Section* s = impl_->section())
         for (const Entry& e : s->entries)
-            if (!e.comment) names.push_back(e.value.name);
+            if (!e.comment && !e.deleted) names.push_back(e.value.name);
     return names;
 }
 
@@ -552,16 +567,9 @@ void Settings::WriteBool(const std::string& name, bool value) { WriteInteger(nam
 
 bool Settings::DeleteValue(const std::string& name) {
     Section* s = impl_->section();
-    if (!s) return false;
-    const std::string f = fold(name);
-    for (auto it = s->entries.begin(); it != s->entries.end(); ++it) {
-        if (!it->comment && fold(it->value.name) == f) {
-            s->entries.erase(it);
-            impl_->pending = true;
-            return true;
-        }
-    }
-    return false;
+    if (!s || !s->erase(name)) return false;
+    impl_->dirty = true;
+    return true;
 }
 
 }  // namespace platform

@@ -1,5 +1,8 @@
 // The settings store on Windows: the registry under HKEY_CURRENT_USER,
 // through the wide functions (names and texts are UTF-8 above this layer).
+// The registry keeps each value as it is set, with its own journal, so a
+// refused write is reported by the write itself and closing a key writes
+// nothing more.
 #include <windows.h>
 
 #include <cstring>
@@ -60,6 +63,11 @@ bool Settings::OpenKey(const std::string& path, bool create) {
                                  nullptr, &key, nullptr);
     else
         status = RegOpenKeyExW(HKEY_CURRENT_USER, full.c_str(), 0, KEY_ALL_ACCESS, &key);
+    // The key is there but ours to read no more: reported, as an unreadable
+    // store file is on Linux. Creating is left to fail quietly.
+    if (status == ERROR_ACCESS_DENIED && !create)
+        throw SettingsUnreadable("La clé de registre HKEY_CURRENT_USER\\" + narrow(full) +
+                                 " ne peut être ouverte : accès refusé.");
     if (status != ERROR_SUCCESS) return false;
     impl_->key = key;
     impl_->path = full;

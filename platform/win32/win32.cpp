@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cwchar>
 
+#include "platform/fileio.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "platform/win32/wide.h"
@@ -41,23 +42,37 @@ void MappedFile::close() {
     file_ = -1;
 }
 
-MapStatus MappedFile::open(const std::string& path) {
-    close();
+std::intptr_t detail::openFile(const std::string& path, MapStatus& status, std::uint64_t& size) {
+    status = MapStatus::NotOpenable;
     HANDLE file = CreateFileW(wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_RANDOM_ACCESS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return MapStatus::NotOpenable;
-    // Devices, pipes and consoles are not files to map.
+    if (file == INVALID_HANDLE_VALUE) return -1;
+    // Devices, pipes and consoles are not files to read.
     if (GetFileType(file) != FILE_TYPE_DISK) {
         CloseHandle(file);
-        return MapStatus::NotOpenable;
+        return -1;
     }
-    file_ = reinterpret_cast<std::intptr_t>(file);
-    LARGE_INTEGER size;
-    if (!GetFileSizeEx(file, &size) || size.QuadPart <= 0 ||
-        static_cast<unsigned long long>(size.QuadPart) > SIZE_MAX) {
-        close();
-        return MapStatus::NotMappable;
+    LARGE_INTEGER length;
+    if (!GetFileSizeEx(file, &length) || length.QuadPart <= 0 ||
+        static_cast<unsigned long long>(length.QuadPart) > SIZE_MAX) {
+        CloseHandle(file);
+        status = MapStatus::NotMappable;
+        return -1;
     }
+    status = MapStatus::Ok;
+    size = static_cast<std::uint64_t>(length.QuadPart);
+    return reinterpret_cast<std::intptr_t>(file);
+}
+
+void detail::closeFile(std::intptr_t file) { CloseHandle(asHandle(file)); }
+
+MapStatus MappedFile::open(const std::string& path) {
+    close();
+    MapStatus status;
+    std::uint64_t fileSize = 0;
+    file_ = detail::openFile(path, status, fileSize);
+    if (status != MapStatus::Ok) return status;
+    HANDLE file = asHandle(file_);
     HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
     if (!mapping) {
         close();
@@ -70,8 +85,21 @@ MapStatus MappedFile::open(const std::string& path) {
         return MapStatus::NotViewable;
     }
     data_ = static_cast<const std::uint8_t*>(view);
-    size_ = static_cast<std::size_t>(size.QuadPart);
+    size_ = static_cast<std::size_t>(fileSize);
     return MapStatus::Ok;
+}
+
+// ---------------------------------------------------------------------------
+// File reader
+
+long long detail::readAt(std::intptr_t file, std::uint64_t offset, void* out, std::size_t count) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD n = 0;
+    if (!ReadFile(asHandle(file), out, static_cast<DWORD>(count), &n, &at))
+        return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+    return n;
 }
 
 // ---------------------------------------------------------------------------
@@ -156,110 +184,9 @@ std::string toLower(std::string_view text) {
 }
 
 // ---------------------------------------------------------------------------
-// DLL search
-
-char pathListSeparator() { return ';'; }
-
-namespace {
-std::vector<std::string> g_userFolders;
-bool g_overridden = false;
-
-bool searchIn(const wchar_t* folders, const std::wstring& name, std::string& fullPath) {
-    wchar_t buf[MAX_PATH];
-    wchar_t* filePart = nullptr;
-    const DWORD n = SearchPathW(folders, name.c_str(), nullptr, MAX_PATH, buf, &filePart);
-    if (n == 0 || n >= MAX_PATH) return false;
-    fullPath = narrow(buf, n);
-    return true;
-}
-}  // namespace
-
-bool searchDll(const std::string& name, std::string& fullPath) {
-    if (name.empty() || name.find('\0') != std::string::npos) return false;
-    const std::wstring w = wide(name);
-    if (!g_overridden && !g_userFolders.empty()) {
-        // The importer's folder (the current one), then the user's folders,
-        // then the system's own order.
-        if (searchIn(L".", w, fullPath)) return true;
-        std::wstring list;
-        for (const std::string& f : g_userFolders) {
-            if (!list.empty()) list += L';';
-            list += wide(f);
-        }
-        if (searchIn(list.c_str(), w, fullPath)) return true;
-    }
-    return searchIn(nullptr, w, fullPath);
-}
-
-bool dllSearchFoldersOverridden() { return g_overridden; }
-
-void setUserDllFolders(const std::vector<std::string>& folders) {
-    g_userFolders.clear();
-    for (const std::string& f : folders)
-        if (!f.empty()) g_userFolders.push_back(absolutePath(f));
-}
-
-std::vector<std::string> userDllFolders() { return g_userFolders; }
-
-std::vector<std::string> systemDllFolders() { return {}; }
-
-std::vector<std::string> dllSearchFolders() {
-    std::vector<std::string> out;
-    wchar_t buf[MAX_PATH];
-    UINT n = GetSystemDirectoryW(buf, MAX_PATH);
-    if (n > 0 && n < MAX_PATH) out.push_back(narrow(buf, n));
-    n = GetWindowsDirectoryW(buf, MAX_PATH);
-    if (n > 0 && n < MAX_PATH) out.push_back(narrow(buf, n));
-    DWORD len = GetEnvironmentVariableW(L"PATH", nullptr, 0);
-    if (len > 0) {
-        std::wstring path(len, L'\0');
-        len = GetEnvironmentVariableW(L"PATH", path.data(), len);
-        path.resize(len);
-        for (std::string& folder : splitList(narrow(path), ';')) out.push_back(std::move(folder));
-    }
-    return out;
-}
-
-namespace {
-std::wstring g_originalPath;
-bool g_pathSaved = false;
-
-std::wstring environmentPath() {
-    DWORD len = GetEnvironmentVariableW(L"PATH", nullptr, 0);
-    if (len == 0) return std::wstring();
-    std::wstring value(len, L'\0');
-    len = GetEnvironmentVariableW(L"PATH", value.data(), len);
-    value.resize(len);
-    return value;
-}
-}  // namespace
-
-void resetDllSearchFolders() {
-    g_overridden = false;
-    if (g_pathSaved) SetEnvironmentVariableW(L"PATH", g_originalPath.c_str());
-}
-
-void setDllSearchFolders(const std::vector<std::string>& folders) {
-    if (!g_pathSaved) {
-        g_originalPath = environmentPath();
-        g_pathSaved = true;
-    }
-    g_overridden = true;
-    std::wstring value;
-    for (const std::string& f : folders) {
-        if (f.empty()) continue;
-        value += wide(absolutePath(f));
-        value += L';';
-    }
-    value += g_originalPath;
-    SetEnvironmentVariableW(L"PATH", value.c_str());
-}
-
-void beginSearchScope() {}
-void endSearchScope() {}
-
-// ---------------------------------------------------------------------------
 // Version information
+
+bool versionBlockOf(const std::string&, const ByteSource&, std::vector<std::uint8_t>&) { return false; }
 
 std::uint32_t fileVersionInfoSize(const std::string& path, std::uint32_t& handle) {
     DWORD h = 0;

@@ -318,6 +318,63 @@ TEST_F(ImportsTab, FollowingShowsTheFloatingListInsideTheWindow) {
     EXPECT_FALSE(w_->LBFloat->isVisible());
 }
 
+// Real mouse events, through the window as the system delivers them.
+TEST_F(ImportsTab, TheFloatingListTakesWhatItHandlesAndEveryRightPress) {
+    Add({app_});
+    ShowImports();
+    int pressed = 0, activated = 0;
+    QObject::connect(w_->LBFloat, &QListWidget::pressed, [&] { ++pressed; });
+    QObject::connect(w_->LBFloat, &QListWidget::doubleClicked, [&] { ++pressed; });
+    QObject::connect(w_->LBFloat, &QListWidget::activated, [&] { ++activated; });
+    grid()->SetRow(1);
+    QCursor::setPos(w_->mapToGlobal(QPoint(w_->width() / 2, w_->height() / 2)));
+    w_->Suivre1Click();
+    ASSERT_EQ(w_->LBFloat->count(), 2);  // tvlone, tvltwo
+    const QPoint on = w_->LBFloat->viewport()->mapTo(w_.get(), w_->LBFloat->visualItemRect(w_->LBFloat->item(0)).center());
+    QCursor::setPos(w_->mapToGlobal(on));
+    // A double click of the right button: each press follows. The list moves
+    // under the pointer, so the second press lands on tvlone's own import.
+    QTest::mouseDClick(w_->windowHandle(), Qt::RightButton, {}, on);
+    ASSERT_TRUE(w_->LBFloat->isVisible());
+    ASSERT_EQ(w_->LBFloat->count(), 1);
+    EXPECT_EQ(w_->LBFloat->item(0)->text(), listed("tvlfour.dll"));
+    EXPECT_EQ(beeps_, 0);
+    EXPECT_EQ(pressed, 0);
+
+    // Enter follows and goes no further; tvlfour imports nothing.
+    w_->LBFloat->setCurrentRow(0);
+    QTest::keyClick(w_->LBFloat, Qt::Key_Return);
+    EXPECT_EQ(beeps_, 1);
+    EXPECT_EQ(activated, 0);
+    EXPECT_TRUE(w_->LBFloat->isVisible());
+    const QPoint empty = w_->LBFloat->viewport()->mapTo(w_.get(), QPoint(2, w_->LBFloat->viewport()->height() - 1));
+    QTest::mouseClick(w_->windowHandle(), Qt::LeftButton, {}, empty);
+    EXPECT_FALSE(w_->LBFloat->isVisible());
+    EXPECT_EQ(pressed, 0);
+}
+
+TEST_F(ImportsTab, RightClickOnTheTitleRowOpensThePopupWithBothItemsDisabled) {
+    Add({app_});
+    ShowImports();
+    const auto rightClick = [&](QWidget* area, QPoint at) {
+        QTest::mouseClick(w_->windowHandle(), Qt::RightButton, {}, area->mapTo(w_.get(), at));
+        QCoreApplication::processEvents();
+    };
+    rightClick(grid()->viewport(), grid()->viewport()->mapFrom(grid(), pointOf(rowOf("tvlone.dll"))));
+    ASSERT_TRUE(w_->Popup->isVisible());
+    EXPECT_TRUE(w_->Ajouter1->isEnabled());
+    EXPECT_TRUE(w_->Suivre1->isEnabled());
+    w_->Popup->close();
+
+    QHeaderView* titles = grid()->horizontalHeader();
+    rightClick(titles->viewport(), QPoint(titles->sectionViewportPosition(2) + 10, titles->height() / 2));
+    EXPECT_EQ(grid()->Row(), 0);
+    ASSERT_TRUE(w_->Popup->isVisible());
+    EXPECT_FALSE(w_->Ajouter1->isEnabled());
+    EXPECT_FALSE(w_->Suivre1->isEnabled());
+    w_->Popup->close();
+}
+
 TEST_F(ImportsTab, FollowingAnErrorRowOrAVanishedFileBeeps) {
     pe::writeFile(dir_.file("notes.exe"), std::string("text"));
     Add({dir_.file("notes.exe")});

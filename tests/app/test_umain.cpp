@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -16,10 +17,13 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -27,6 +31,7 @@
 
 #include "app/application.h"
 #include "app/ownversion.h"
+#include "app/udossiers.h"
 #include "app/umain.h"
 #include "krvgrid.h"
 #include "msglabel.h"
@@ -37,7 +42,15 @@
 #include "urllabel.h"
 #include "version.h"
 
+#ifdef __linux__
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
+
 namespace {
+
+QString q(const std::string& s) { return QString::fromStdString(s); }
 
 using Values = std::vector<std::pair<std::string, std::string>>;  // name, text
 using Integers = std::vector<std::pair<std::string, int>>;
@@ -49,8 +62,9 @@ protected:
     }
     void TearDown() override { TApplication::ErrorBox = nullptr; }
 
-    // One run of the program: the window built, restored and shown.
-    std::unique_ptr<TFMain> Start() {
+    // One run of the program: the window built, restored and shown, with
+    // the files of its command line.
+    std::unique_ptr<TFMain> Start(const QStringList& commandLine = {}) {
         auto w = std::make_unique<TFMain>();
         w->ExecuteOD = [this](QStringList& files) {
             ++odRuns_;
@@ -63,7 +77,14 @@ protected:
             questions_.push_back(question.toStdString());
             return answer_;
         };
-        w->DoCreate();
+        w->Avertir = [this](const QString& text) { notices_.push_back(text.toStdString()); };
+        w->ChoisirDossier = [this](QWidget*, const QString&) {
+            if (folders_.empty()) return QString();
+            const QString f = folders_.front();
+            folders_.erase(folders_.begin());
+            return f;
+        };
+        w->DoCreate(commandLine);
         w->show();
         QCoreApplication::processEvents();
         return w;
@@ -111,6 +132,37 @@ protected:
     }
     std::string Path(const std::string& name) const { return files_.file(name); }
 
+    // Runs "Dossiers…" and lets `drive` work the dialog as the user would.
+    void Dossiers(TFMain& w, const std::function<void(TFDossiers&)>& drive) {
+        bool ran = false;
+        QTimer::singleShot(0, [&] {
+            auto* d = qobject_cast<TFDossiers*>(QApplication::activeModalWidget());
+            if (!d) return ADD_FAILURE() << "no dialog";
+            drive(*d);
+            ran = true;
+            if (d->isVisible()) d->reject();
+        });
+        QTest::mouseClick(w.BDossiers, Qt::LeftButton);
+        EXPECT_TRUE(ran);
+    }
+
+    // A drag from the file manager over LB, then its drop; true when taken.
+    static bool Drop(TFMain& w, const QList<QUrl>& urls, Qt::DropAction* action = nullptr) {
+        QMimeData mime;
+        mime.setUrls(urls);
+        const QPoint at = w.LB->viewport()->rect().center();
+        // Shift asks for a move; the list must answer with a copy.
+        QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, Qt::ShiftModifier);
+        enter.setDropAction(Qt::MoveAction);
+        QCoreApplication::sendEvent(w.LB->viewport(), &enter);
+        if (!enter.isAccepted()) return false;
+        QDropEvent drop(QPointF(at), Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, Qt::ShiftModifier);
+        drop.setDropAction(Qt::MoveAction);
+        QCoreApplication::sendEvent(w.LB->viewport(), &drop);
+        if (action) *action = drop.dropAction();
+        return drop.isAccepted();
+    }
+
     testutil::UserStore store_;
     testutil::TempDir files_;
     std::vector<std::string> errors_;
@@ -118,6 +170,8 @@ protected:
     int odRuns_ = 0;
     std::vector<std::string> questions_;
     bool answer_ = true;
+    std::vector<std::string> notices_;
+    std::vector<QString> folders_;  // what the folder chooser answers, in turn
 };
 
 // ---------------------------------------------------------------------------
@@ -153,8 +207,8 @@ TEST_F(MainWindow, FirstStartShowsTheDesignedWindowAndClosingStoresEverything) {
     EXPECT_EQ(Names(TFMain::Cle), (std::vector<std::string>{"0", "1"}));
     EXPECT_EQ(Text(TFMain::Cle, "0"), platform::listPath(Path("a.exe")));
     EXPECT_EQ(Text(TFMain::Cle, "1"), platform::listPath(Path("b.dll")));
-    EXPECT_EQ(Names(TFMain::CleParams),
-              (std::vector<std::string>{"State", "Top", "Left", "Width", "Height", "Adresse", "Unique", "Recursif"}));
+    EXPECT_EQ(Names(TFMain::CleParams), (std::vector<std::string>{"State", "Top", "Left", "Width", "Height", "Adresse",
+                                                                  "Unique", "Recursif", "Dossiers"}));
     EXPECT_EQ(Integer(TFMain::CleParams, "State"), 0);
     EXPECT_EQ(Integer(TFMain::CleParams, "Top"), 94);
     EXPECT_EQ(Integer(TFMain::CleParams, "Left"), 107);
@@ -163,6 +217,7 @@ TEST_F(MainWindow, FirstStartShowsTheDesignedWindowAndClosingStoresEverything) {
     EXPECT_EQ(Text(TFMain::CleParams, "Adresse"), "");
     EXPECT_EQ(Integer(TFMain::CleParams, "Unique"), 0);
     EXPECT_EQ(Integer(TFMain::CleParams, "Recursif"), 0);
+    EXPECT_EQ(Text(TFMain::CleParams, "Dossiers"), "");
 }
 
 TEST_F(MainWindow, WhatOneRunStoresTheNextRestores) {
@@ -503,6 +558,209 @@ TEST_F(MainWindow, AnErrorEscapingAnEventReachesTheApplication) {
 }
 
 // ---------------------------------------------------------------------------
+// Search folders, files from the desktop, a store that cannot be read
+
+void Touch(const std::string& path, const std::string& text = "") { std::ofstream(path, std::ios::binary) << text; }
+QStringList Listed(const std::vector<std::string>& paths) {
+    QStringList out;
+    for (const std::string& p : paths) out << q(platform::listPath(p));
+    return out;
+}
+std::vector<std::string> Utf8(const QStringList& list) {
+    std::vector<std::string> out;
+    for (const QString& s : list) out.push_back(s.toStdString());
+    return out;
+}
+
+TEST_F(MainWindow, TheFoldersDialogEditsTheStoredSearchFolders) {
+    testutil::TempDir trees;
+    const QString a = q(trees.mkdir("win-a")), b = q(trees.mkdir("win b")), later = q(trees.file("pas monté"));
+    auto w = Start();
+    w->SetAJour(true);
+    folders_ = {a, b, a, q(trees.file("un;deux")), later, QString()};
+    Dossiers(*w, [&](TFDossiers& d) {
+        EXPECT_EQ(d.windowTitle(), QStringLiteral("Dossiers de recherche"));
+        EXPECT_TRUE(d.isModal());
+        EXPECT_FALSE(d.LRemplace->isVisibleTo(&d));
+        QStringList after;
+        for (int i = 0; i < d.LBSuite->count(); ++i) after << d.LBSuite->item(i)->text();
+        QStringList system;
+        for (const std::string& f : platform::systemDllFolders()) system << q(f);
+        EXPECT_EQ(after, system.isEmpty() ? QStringList{QStringLiteral("ordre de recherche du système")} : system);
+        EXPECT_FALSE(d.BRetirer->isEnabled());
+        for (int i = 0; i < 6; ++i) QTest::mouseClick(d.BAjouter, Qt::LeftButton);
+        // Each folder once; the one holding the separator refused with a word why.
+        EXPECT_EQ(d.Dossiers(), (QStringList{a, b, later}));
+        ASSERT_EQ(notices_.size(), 1u);
+        EXPECT_NE(notices_[0].find("un;deux"), std::string::npos);
+        d.LBDossiers->setCurrentRow(1);
+        QTest::mouseClick(d.BMonter, Qt::LeftButton);
+        EXPECT_FALSE(d.BMonter->isEnabled());
+        QTest::keyClick(d.LBDossiers, Qt::Key_Down);
+        QTest::mouseClick(d.BDescendre, Qt::LeftButton);
+        EXPECT_EQ(d.Dossiers(), (QStringList{b, later, a}));
+        EXPECT_FALSE(d.BDescendre->isEnabled());
+        QTest::mouseClick(d.BOK, Qt::LeftButton);
+    });
+    EXPECT_FALSE(w->AJour());
+    EXPECT_EQ(platform::userDllFolders(), Utf8({b, later, a}));
+
+    // Cancelled, or OK without a change: nothing happens.
+    w->SetAJour(true);
+    Dossiers(*w, [&](TFDossiers& d) {
+        QTest::keyClick(d.LBDossiers, Qt::Key_Delete);
+        EXPECT_EQ(d.Dossiers().size(), 2);
+        QTest::keyClick(&d, Qt::Key_Escape);
+    });
+    Dossiers(*w, [&](TFDossiers& d) { QTest::keyClick(&d, Qt::Key_Return); });
+    EXPECT_TRUE(w->AJour());
+    EXPECT_EQ(platform::userDllFolders().size(), 3u);
+
+    Add(*w, {QStringLiteral("/a.exe")});
+    ASSERT_TRUE(w->close());
+    EXPECT_EQ(Text(TFMain::CleParams, "Dossiers"), (QStringList{b, later, a}.join(QLatin1Char(';'))).toStdString());
+    // The next start gives them back to the search, the one not there yet too.
+    platform::setUserDllFolders({});
+    auto again = Start();
+    EXPECT_EQ(platform::userDllFolders(), Utf8({b, later, a}));
+    EXPECT_TRUE(errors_.empty());
+}
+
+TEST_F(MainWindow, TheDialogSaysWhenTavelinDllPathReplacesTheList) {
+    auto w = Start();
+    qputenv("TAVELIN_DLL_PATH", "/ailleurs");
+    if (!platform::dllSearchFoldersOverridden()) {
+        qunsetenv("TAVELIN_DLL_PATH");
+        GTEST_SKIP() << "this platform's search does not read TAVELIN_DLL_PATH";
+    }
+    Dossiers(*w, [&](TFDossiers& d) {
+        EXPECT_TRUE(d.LRemplace->isVisibleTo(&d));
+        EXPECT_TRUE(d.LRemplace->text().startsWith(QStringLiteral("TAVELIN_DLL_PATH est défini")));
+        QTest::mouseClick(d.BAnnuler, Qt::LeftButton);
+    });
+    qunsetenv("TAVELIN_DLL_PATH");
+}
+
+TEST_F(MainWindow, FilesAndFoldersDroppedOnTheListAreAppended) {
+    testutil::TempDir dir;
+    const std::string suite = dir.mkdir("suite");
+    for (const char* n : {"b.DLL", "a.exe", "C.ocx", "readme.txt", "x.PYD", "z.node", "k.sys", "m.cpl", "d.drv", "dll"})
+        Touch(suite + "/" + n, "MZ");
+    Touch(dir.mkdir("suite/sub") + "/inner.dll");
+    const std::string notes = dir.file("notes.txt");
+    Touch(notes, "pas un exécutable");
+    auto w = Start();
+    w->SetAJour(true);
+
+    // Nothing local: refused.
+    EXPECT_FALSE(Drop(*w, {QUrl(QStringLiteral("https://example.org/x.dll"))}));
+    EXPECT_TRUE(w->AJour());
+
+    Qt::DropAction action = Qt::IgnoreAction;
+    ASSERT_TRUE(Drop(*w, {QUrl::fromLocalFile(q(notes)), QUrl(QStringLiteral("https://example.org/x.dll")),
+                          QUrl::fromLocalFile(q(suite))},
+                     &action));
+    EXPECT_EQ(action, Qt::CopyAction);  // never a move: the file manager would delete them
+    EXPECT_FALSE(w->AJour());
+    std::vector<std::string> expected = {notes};
+    for (const char* n : {"a.exe", "b.DLL", "C.ocx", "d.drv", "k.sys", "m.cpl", "x.PYD", "z.node"})
+        expected.push_back(suite + "/" + n);
+    EXPECT_EQ(Items(*w), Listed(expected));
+    EXPECT_TRUE(notices_.empty());
+}
+
+TEST_F(MainWindow, FilesOnTheCommandLineComeAfterTheStoredList) {
+    Put(TFMain::Cle, {{"0", "/gardé.exe"}});
+    testutil::TempDir dir;
+    const std::string suite = dir.mkdir("suite");
+    Touch(suite + "/Un.dll");
+    Touch(suite + "/deux.exe");
+    const std::string start = platform::currentDirectory();
+    ASSERT_TRUE(platform::setCurrentDirectory(dir.path()));  // relative names are the start folder's
+    auto w = Start({QStringLiteral("prog.exe"), QStringLiteral("suite/../autre.dll"), QStringLiteral("suite")});
+    platform::setCurrentDirectory(start);
+    EXPECT_TRUE(errors_.empty());
+    EXPECT_EQ(Items(*w), Listed({"/gardé.exe", dir.file("prog.exe"), dir.file("autre.dll"), suite + "/deux.exe",
+                                 suite + "/Un.dll"}));
+    EXPECT_FALSE(w->AJour());
+}
+
+#ifdef __linux__
+// Root reads every file: the cases that need an ordinary user switch this
+// thread alone (the raw call; glibc's would switch every thread) to an id
+// no account has, and back.
+class AsNobody {
+public:
+    explicit AsNobody(bool realToo) {
+        if (geteuid() == 0)
+            active_ = syscall(SYS_setresuid, realToo ? kId : uid_t(-1), kId, uid_t(-1)) == 0;
+    }
+    ~AsNobody() {
+        if (active_) syscall(SYS_setresuid, uid_t(0), uid_t(0), uid_t(-1));
+    }
+    bool active() const { return active_; }
+
+private:
+    static constexpr uid_t kId = 54321;
+    bool active_ = false;
+};
+
+TEST_F(MainWindow, AStoreThatCannotBeReadIsReportedOnceAndNeverBlocksClosing) {
+    namespace fs = std::filesystem;
+    const std::string config = qgetenv("XDG_CONFIG_HOME").toStdString();  // the test's fresh store folder
+    const std::string folder = config + "/tavelin", store = folder + "/user.reg";
+    const std::string valid = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Morvane Soft\\Tavelin]\n\"0\"=\"/gardé.exe\"\n";
+    const auto slurp = [&] {
+        std::ifstream in(store, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    enum Case { Syntax, Folder, Permissions, NoHome };
+    int tried = 0;
+    for (Case c : {Syntax, Folder, Permissions, NoHome}) {
+        SCOPED_TRACE(c);
+        errors_.clear();
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+        if (c == Folder) fs::create_directories(store);
+        else Touch(store, c == Syntax ? std::string("REGEDIT4\n[HKEY_CURRENT_USER\\Software\nrien\n") : valid);
+        if (c == Permissions) chmod(store.c_str(), 0);
+        const std::string before = c == Folder ? std::string() : slurp();
+        const QByteArray home = qgetenv("HOME");
+        if (c == NoHome) {
+            qunsetenv("XDG_CONFIG_HOME");
+            qputenv("HOME", "");
+        }
+        {
+            AsNobody nobody(c == NoHome);
+            if ((c == Permissions || c == NoHome) && geteuid() == 0) {
+                ADD_FAILURE() << "could not leave root";
+                continue;
+            }
+            if (c == NoHome && !nobody.active()) continue;  // an ordinary user always has an account
+            ++tried;
+            auto w = Start({QStringLiteral("/ligne.exe")});
+            ASSERT_EQ(errors_.size(), 1u);
+            EXPECT_NE(errors_[0].find(c == NoHome ? "Dossier personnel introuvable" : "réglages"), std::string::npos)
+                << errors_[0];
+            // The files of the command line are there all the same.
+            EXPECT_EQ(Items(*w), QStringList{QStringLiteral("/ligne.exe")});
+            Add(*w, {QStringLiteral("/ajout.exe")});
+            EXPECT_TRUE(w->close());
+            EXPECT_FALSE(w->isVisible());
+            EXPECT_EQ(errors_.size(), 1u);
+        }
+        qputenv("HOME", home);
+        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config));
+        if (c == Folder) EXPECT_TRUE(fs::is_directory(store));
+        else EXPECT_EQ(slurp(), before);
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+        chmod(store.c_str(), 0600);
+    }
+    EXPECT_EQ(tried, geteuid() == 0 ? 4 : 3);
+}
+#endif
+
+// ---------------------------------------------------------------------------
 // The window's layout
 
 TEST_F(MainWindow, ControlsFollowTheirAnchorsAndTheMinimumSize) {
@@ -513,6 +771,8 @@ TEST_F(MainWindow, ControlsFollowTheirAnchorsAndTheMinimumSize) {
     EXPECT_EQ(vlab, QRect(538, 350, 55, 13));
     EXPECT_EQ(tabs, QRect(0, 0, 610, 341));
     EXPECT_EQ(ajout.top() - lb.bottom(), 288 - 284);
+    EXPECT_EQ(w->BDossiers->geometry(), w->BVider->geometry().translated(80, 0));
+    EXPECT_EQ(w->BDossiers->toolTip(), QStringLiteral("Dossiers où chercher les DLL"));
     // Pages are laid out when shown.
     w->PageControl1->setCurrentWidget(w->TSTexte);
     QCoreApplication::processEvents();
@@ -531,6 +791,7 @@ TEST_F(MainWindow, ControlsFollowTheirAnchorsAndTheMinimumSize) {
     QCoreApplication::processEvents();
     EXPECT_EQ(w->LB->geometry(), lb.adjusted(0, 0, 100, 50));
     EXPECT_EQ(w->BAjout->geometry(), ajout.translated(0, 50));
+    EXPECT_EQ(w->BDossiers->geometry(), w->BVider->geometry().translated(80, 0));
 
     w->resize(10, 10);
     EXPECT_EQ(w->frameGeometry().size(), QSize(506, 212));
@@ -552,7 +813,8 @@ TEST_F(MainWindow, KeyboardOrderAndTheOpenDialogsFolder) {
     auto at = [&](QWidget* x) { return std::find(chain.begin(), chain.end(), x) - chain.begin(); };
     EXPECT_LT(at(w->BQuitter), at(w->PageControl1));
     EXPECT_LT(at(w->BAjout), at(w->BEffacer));
-    EXPECT_LT(at(w->BVider), at(w->LB));
+    EXPECT_LT(at(w->BVider), at(w->BDossiers));
+    EXPECT_LT(at(w->BDossiers), at(w->LB));
     EXPECT_LT(at(w->BMail), at(w->RE));
     EXPECT_LT(at(w->RE), at(w->EAdresse));
     EXPECT_LT(at(w->CBUnique), at(w->BInfo));

@@ -115,7 +115,61 @@ TEST_F(Cli, JsonRowsCarryTheirKind) {
     EXPECT_NE(r.out.find("{\"kind\": \"error\", \"importer\": \"broken.exe\", \"file\": \"erreur\""), std::string::npos);
 }
 
+TEST_F(Cli, MissingListsEachProblemOnceInReportOrder) {
+    pe::Image needy;
+    needy.import("tvlnowhere.dll");
+    pe::writeFile(dir.file("needy.dll"), pe::build(needy));
+    pe::Image user;
+    user.import("needy.dll");
+    pe::writeFile(dir.file("a.exe"), pe::build(user));
+    pe::writeFile(dir.file("b.exe"), pe::build(user));
+    const std::string files = quote(dir.file("a.exe")) + " " + quote(dir.file("b.exe"));
+
+    // Both closures meet the same missing DLL; the two absent files differ in case only.
+    const std::string all = files + " " + quote(dir.file("NOPE.exe")) + " " + quote(dir.file("nope.exe"));
+    const std::string expected = "tvlnowhere.dll invisible pour " + platform::listPath(dir.file("needy.dll")) + "\n" +
+                                 platform::listPath(dir.file("NOPE.exe")) + " non ouvrable\n";
+    for (const char* options : {"-r --missing", "-r -u --missing", "--missing -ru"}) {
+        const Outcome r = run(dllPath + " " + options + " " + all);
+        EXPECT_EQ(r.status, 1) << options;
+        EXPECT_EQ(r.out, expected) << options;
+    }
+    // Without the closure nothing is missing: no line, status 0.
+    const Outcome clean = run(dllPath + " --missing " + files);
+    EXPECT_EQ(clean.status, 0);
+    EXPECT_EQ(clean.out, "");
+}
+
+TEST_F(Cli, CsvRowsCarryTheJsonKeysWithRfc4180Quoting) {
+    pe::Image odd;
+    odd.import("tvlcore.dll").import("tvl,\"odd\".dll");
+    pe::writeFile(dir.file("odd.exe"), pe::build(odd));
+    const std::string oddPath = platform::listPath(dir.file("odd.exe"));
+    const std::string folder = platform::directoryPart(oddPath);
+    const std::string errorRow = "error,odd.exe,erreur,\"tvl,\"\"odd\"\".dll invisible pour " + oddPath + "\",erreur\n";
+
+    const Outcome r = run(dllPath + " --format csv " + quote(dir.file("odd.exe")));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "kind,importer,file,path,version\n"
+                     "listed,toi-même,odd.exe," + folder + ",V: ???\n"
+                     "import,odd.exe,tvlcore.dll," + folder + ",2.1\n" + errorRow);
+
+    const Outcome missing = run(dllPath + " --format=csv --missing " + quote(dir.file("odd.exe")));
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.out, "kind,importer,file,path,version\n" + errorRow);
+    const Outcome json = run(dllPath + " --missing --format json " + quote(dir.file("odd.exe")));
+    EXPECT_EQ(json.out.rfind("[\n {\"kind\": \"error\", \"importer\": \"odd.exe\"", 0), 0u) << json.out;
+    EXPECT_EQ(json.out.find("listed"), std::string::npos);
+}
+
 TEST_F(Cli, UsageErrorsHelpAndVersion) {
+    // Contradictions: one line saying why, then the usage.
+    for (const char* options : {"-u --format csv", "--format json -u", "--format csv --format=json"}) {
+        const Outcome r = run(std::string(options) + " x.exe");
+        EXPECT_EQ(r.status, 2) << options;
+        EXPECT_EQ(r.out.rfind("tavelin-report: ", 0), 0u) << r.out;
+        EXPECT_EQ(r.out.find("\nUsage: tavelin-report"), r.out.find('\n')) << r.out;
+    }
     EXPECT_EQ(run("").status, 2);
     EXPECT_EQ(run("--bogus x.exe").status, 2);
     EXPECT_EQ(run("--format xml x.exe").status, 2);

@@ -2,6 +2,9 @@
 
 #include <QCoreApplication>
 #include <QLineEdit>
+#include <QPixmap>
+#include <QStandardItemModel>
+#include <QStringListModel>
 
 #include <gtest/gtest.h>
 
@@ -85,4 +88,51 @@ TEST(ComboPlus, ItemsAddedByAFormEndUpSorted) {
     c.setItemText(1, "alpha");
     QCoreApplication::processEvents();
     EXPECT_EQ(items(c), QStringList({"alpha", "zoé"}));
+}
+
+// Sorting moves whole items: icons, tool tips, data and the current item go
+// with their texts, and nothing announces a new current index.
+TEST(ComboPlus, SortingMovesWholeItemsOnAnyModel) {
+    TComboPlus c;
+    c.SetSorted(false);
+    QPixmap red(4, 4);
+    red.fill(Qt::red);
+    c.addItem(QIcon(red), "zèbre", 26);
+    c.addItem("abeille", 1);
+    c.addItem("moineau", 13);
+    for (int i = 0; i < c.count(); ++i)
+        c.setItemData(i, "bulle " + c.itemText(i), Qt::ToolTipRole);
+    c.setCurrentIndex(0);
+    c.setEditText("en cours");
+    int changes = 0;
+    QObject::connect(&c, &QComboBox::currentIndexChanged, [&] { ++changes; });
+    c.SetSorted(true);
+    EXPECT_EQ(items(c), QStringList({"abeille", "moineau", "zèbre"}));
+    for (int i = 0; i < c.count(); ++i)
+        EXPECT_EQ(c.itemData(i, Qt::ToolTipRole).toString(), "bulle " + c.itemText(i));
+    EXPECT_EQ(c.itemData(2).toInt(), 26);
+    EXPECT_FALSE(c.itemIcon(2).isNull());
+    EXPECT_TRUE(c.itemIcon(0).isNull());
+    EXPECT_EQ(c.currentIndex(), 2);
+    EXPECT_EQ(c.currentText(), "en cours");
+    EXPECT_EQ(changes, 0);
+
+    // Models set afterwards sort too, and so do rows they gain later.
+    auto* standard = new QStandardItemModel(&c);
+    for (const char* t : {"b", "a"}) {
+        auto* item = new QStandardItem(QString::fromLatin1(t));
+        item->setToolTip(QString::fromLatin1(t));
+        standard->appendRow(item);
+    }
+    c.setModel(standard);
+    EXPECT_EQ(items(c), QStringList({"a", "b"}));
+    EXPECT_EQ(c.itemData(0, Qt::ToolTipRole).toString(), "a");
+
+    auto* list = new QStringListModel({"zz", "aa", "mm"}, &c);
+    c.setModel(list);
+    EXPECT_EQ(items(c), QStringList({"aa", "mm", "zz"}));
+    list->insertRows(0, 1);
+    list->setData(list->index(0), "nn");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(items(c), QStringList({"aa", "mm", "nn", "zz"}));
 }

@@ -3,6 +3,7 @@
 #include "platform/platform.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QDragEnterEvent>
 #include <QHeaderView>
 #include <QMimeData>
@@ -10,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -318,8 +320,8 @@ struct DragResult {
 
 // A drag that enters over (c0, r0), moves to (c1, r1) and drops there.
 DragResult dragCell(TKRVGrid& g, int c0, int r0, int c1, int r1, Qt::KeyboardModifiers mods) {
-    QMimeData mime;
-    mime.setData(TKRVGrid::CellMimeType(), g.GetCell().toUtf8());
+    const std::unique_ptr<QMimeData> data(g.CellMimeData());
+    const QMimeData& mime = *data;
     const auto actions = Qt::CopyAction | Qt::MoveAction;
     DragResult res;
     QDragEnterEvent enter(cellPos(g, c0, r0), actions, &mime, Qt::LeftButton, mods);
@@ -343,10 +345,10 @@ struct Dropped {
 };
 
 void record(TKRVGrid& g, Dropped& d) {
-    g.OnCellDropped = [&d](TKRVGrid*, int sc, int sr, int dc, int dr, const QString& st, const QString& dt,
-                           bool del) {
-        d = {d.calls + 1, sc, sr, dc, dr, st, dt, del};
-    };
+    QObject::connect(&g, &TKRVGrid::OnCellDropped,
+                     [&d](int sc, int sr, int dc, int dr, const QString& st, const QString& dt, bool del) {
+                         d = {d.calls + 1, sc, sr, dc, dr, st, dt, del};
+                     });
 }
 
 }  // namespace
@@ -460,8 +462,8 @@ TEST(KRVGridDrag, CancelledDragDropsNothing) {
     auto g = makeGrid({row("src", "x"), row("y", "dst")});
     g->SetCol(0);
     g->SetRow(1);
-    QMimeData mime;
-    mime.setData(TKRVGrid::CellMimeType(), "src");
+    const std::unique_ptr<QMimeData> data(g->CellMimeData());
+    const QMimeData& mime = *data;
     QDragEnterEvent enter(cellPos(*g, 0, 1), Qt::CopyAction, &mime, Qt::LeftButton, {});
     QApplication::sendEvent(g->viewport(), &enter);
     ASSERT_TRUE(enter.isAccepted());
@@ -489,4 +491,95 @@ TEST(KRVGridBulk, SetDataRowsReplacesDataAndKeepsColumnWidths) {
     EXPECT_EQ(g->RowCount(), 2);
     EXPECT_EQ(g->Rows(1), row({}));
     EXPECT_EQ(g->Cells(0, 0), "Importateur");
+}
+
+// --- the current cell follows clicks and keys only where it may -----------------------
+
+TEST(KRVGridCurrent, ClicksAndKeysAskSelectCellAndNeverStopOnAFixedCell) {
+    auto g = makeGrid({row("fixe", "a", "b", "c"), row("fixe", "d", "e", "f")}, 1);
+    g->setFocus();
+    g->SetCol(1);
+    g->SetRow(1);
+    int downs = 0;
+    QObject::connect(g.get(), &TKRVGrid::MouseDown, [&] { ++downs; });
+    QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, cellPos(*g, 0, 2));
+    EXPECT_EQ(g->Col(), 1);
+    EXPECT_EQ(g->Row(), 1);
+    EXPECT_EQ(downs, 1);  // the host still hears the press
+    for (Qt::Key k : {Qt::Key_Left, Qt::Key_Home}) {
+        QTest::keyClick(g.get(), k);
+        EXPECT_EQ(g->Col(), 1) << k;
+    }
+
+    QStringList asked;
+    g->OnSelectCell = [&](TKRVGrid*, int c, int r, bool& can) {
+        asked << QStringLiteral("%1,%2").arg(c).arg(r);
+        can = !(c == 2 && r == 2);
+    };
+    g->SetCol(2);
+    QTest::keyClick(g.get(), Qt::Key_Down);
+    EXPECT_EQ(g->Row(), 1);
+    QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, cellPos(*g, 2, 2));
+    EXPECT_EQ(g->Row(), 1);
+    QTest::keyClick(g.get(), Qt::Key_Right);
+    QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, cellPos(*g, 1, 2));
+    EXPECT_EQ(g->Col(), 1);
+    EXPECT_EQ(g->Row(), 2);
+    EXPECT_EQ(asked, QStringList({"2,2", "2,2", "3,1", "1,2"}));
+}
+
+TEST(KRVGridCurrent, SecondPressOfADoubleClickIsAMouseDown) {
+    auto g = makeGrid({row("b"), row("a")});
+    int downs = 0;
+    QObject::connect(g.get(), &TKRVGrid::MouseDown, [&] { ++downs; });
+    // What the system sends: press, release, then a double-click event.
+    QHeaderView* h = g->horizontalHeader();
+    const QPoint title(h->sectionSize(0) / 2, h->height() / 2);
+    QTest::mouseClick(h->viewport(), Qt::LeftButton, {}, title);
+    QTest::mouseDClick(h->viewport(), Qt::LeftButton, {}, title);
+    EXPECT_EQ(downs, 2);
+    QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, cellPos(*g, 1, 2));
+    QTest::mouseDClick(g->viewport(), Qt::LeftButton, {}, cellPos(*g, 1, 2));
+    EXPECT_EQ(downs, 4);
+}
+
+TEST(KRVGridDrag, RefusedDropStillMovesTheCurrentCellAndForeignDragsAreIgnored) {
+    auto g = makeGrid({row("src", "x"), row("y", "dst")});
+    Dropped d;
+    record(*g, d);
+    g->OnDropOnCell = [](TKRVGrid*, int c, int r, bool& accept) { accept = !(c == 1 && r == 2); };
+    g->SetCol(0);
+    g->SetRow(1);
+    // As Qt ends a drag released over a cell that refused it: a leave, no drop.
+    const std::unique_ptr<QMimeData> mime(g->CellMimeData());
+    QDragEnterEvent enter(cellPos(*g, 0, 1), Qt::CopyAction, mime.get(), Qt::LeftButton, {});
+    QApplication::sendEvent(g->viewport(), &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    QDragMoveEvent move(cellPos(*g, 1, 2), Qt::CopyAction, mime.get(), Qt::LeftButton, {});
+    QApplication::sendEvent(g->viewport(), &move);
+    EXPECT_FALSE(move.isAccepted());
+    QCursor::setPos(g->viewport()->mapToGlobal(cellPos(*g, 1, 2)));
+    QDragLeaveEvent leave;
+    QApplication::sendEvent(g->viewport(), &leave);
+    EXPECT_EQ(g->Col(), 1);
+    EXPECT_EQ(g->Row(), 2);
+    EXPECT_EQ(g->Cells(1, 2), "dst");
+    EXPECT_EQ(d.calls, 0);
+
+    // A cell dragged from another grid is not answered, nor dropped.
+    auto other = makeGrid({row("autre")});
+    other->SetCol(0);
+    other->SetRow(1);
+    g->OnDropOnCell = nullptr;
+    g->SetCol(0);
+    g->SetRow(1);
+    const std::unique_ptr<QMimeData> foreign(other->CellMimeData());
+    QDragEnterEvent foreignEnter(cellPos(*g, 0, 1), Qt::CopyAction, foreign.get(), Qt::LeftButton, {});
+    QApplication::sendEvent(g->viewport(), &foreignEnter);
+    EXPECT_FALSE(foreignEnter.isAccepted());
+    QDropEvent foreignDrop(cellPos(*g, 1, 2), Qt::CopyAction, foreign.get(), Qt::LeftButton, {});
+    QApplication::sendEvent(g->viewport(), &foreignDrop);
+    EXPECT_EQ(g->Cells(1, 2), "dst");
+    EXPECT_EQ(g->Row(), 1);
+    EXPECT_EQ(d.calls, 0);
 }

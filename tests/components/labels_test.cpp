@@ -6,6 +6,7 @@
 #include "tests/support/testutil.h"
 
 #include <QDesktopServices>
+#include <QDir>
 #include <QTest>
 #include <QUrl>
 
@@ -105,11 +106,11 @@ class UrlCatcher : public QObject {
     Q_OBJECT
 public:
     UrlCatcher() {
-        for (const char* scheme : {"mailto", "http", "https"})
+        for (const char* scheme : {"mailto", "http", "https", "file"})
             QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), this, "open");
     }
     ~UrlCatcher() override {
-        for (const char* scheme : {"mailto", "http", "https"})
+        for (const char* scheme : {"mailto", "http", "https", "file"})
             QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
     }
     QList<QUrl> opened;
@@ -164,6 +165,34 @@ TEST(URLLabel, ClickOpensCibleOrTheCaptionAsMailOrAddress) {
     QTest::mousePress(&l, Qt::LeftButton);
     QTest::mouseRelease(&l, Qt::LeftButton, {}, QPoint(-10, -10));
     EXPECT_EQ(clicks, before);
+}
+
+TEST(URLLabel, RelativeFileNamesOpenFromTheCurrentFolder) {
+    testutil::TempDir dir;
+    pe::writeFile(dir.file("notes.txt"), "x");
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(QString::fromStdString(dir.path())));
+    UrlCatcher catcher;
+    TURLLabel l;
+    l.Adresse = false;
+    l.setText("notes.txt");
+    l.Click();
+    QDir::setCurrent(before);
+    ASSERT_EQ(catcher.opened.size(), 1);
+    EXPECT_EQ(catcher.opened[0], QUrl::fromLocalFile(QString::fromStdString(dir.file("notes.txt"))));
+}
+
+// Whatever a caption or a version string holds, it is shown as written.
+TEST(Labels, CaptionsArePlainText) {
+    testutil::TempDir dir;
+    const auto tagged = QString::fromStdString(writeVersioned(dir, "t.dll", pe::VersionInfo::simple("<b>2.0</b>")));
+    TVersion v;
+    v.SetFichier(tagged);
+    EXPECT_EQ(v.text(), "V <b>2.0</b>");
+    EXPECT_EQ(v.textFormat(), Qt::PlainText);
+    TURLLabel u;
+    u.setText("<a href=\"http://ailleurs.example/\">Mon site</a>");
+    EXPECT_EQ(u.textFormat(), Qt::PlainText);
 }
 
 #include "labels_test.moc"

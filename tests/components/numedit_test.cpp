@@ -206,3 +206,30 @@ TEST_F(NumEditTest, AddingMachineWorksOnTheAccumulator) {
     EXPECT_EQ(e.Accumulateur(), 0);
     EXPECT_EQ(messages.size(), 2);
 }
+
+// Each key reaches the edit as one edit of the finished number, so the
+// edit's own undo (Ctrl+Z, the context menu) works.
+TEST_F(NumEditTest, OneTextChangePerKeyAndUndoWorks) {
+    TNuMedit e;
+    e.SetUnite("kg");
+    QStringList changes;
+    QObject::connect(&e, &QLineEdit::textChanged, [&](const QString& t) { changes << t; });
+    e.setCursorPosition(0);
+    type(e, "5");
+    type(e, "x");  // refused: no change at all
+    type(e, "2");
+    EXPECT_EQ(changes, QStringList({"5,00 kg", "52,00 kg"}));
+    EXPECT_TRUE(e.isUndoAvailable());
+    QTest::keyClick(&e, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(e.text(), "0,00 kg");
+    e.redo();
+    EXPECT_EQ(e.text(), "52,00 kg");
+
+    // Typing over the whole text, unit included, starts a new number.
+    e.selectAll();
+    type(e, "7");
+    EXPECT_EQ(e.text(), "7,00 kg");
+    EXPECT_EQ(e.cursorPosition(), 1);
+    e.undo();
+    EXPECT_EQ(e.text(), "52,00 kg");
+}

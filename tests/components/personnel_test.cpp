@@ -65,3 +65,23 @@ TEST(Personnel, PublishedPropertiesStartAtTheirDefaults) {
     EXPECT_EQ(c.property("Sorted").toBool(), true);
     EXPECT_EQ(c.property("CaseIndiferent").toBool(), true);
 }
+
+// Designer shows the most derived declaration of a property only: the
+// inherited ones that would break a component's rules are declared again,
+// not designable.
+TEST(Personnel, InheritedPropertiesThatBreakTheRulesStayOutOfDesigner) {
+    const auto designable = [](const QMetaObject& m, const char* name) {
+        const QMetaProperty p = m.property(m.indexOfProperty(name));
+        return p.isValid() && p.isDesignable();
+    };
+    for (const char* name : {"text", "inputMask", "maxLength", "echoMode", "cursorPosition"})
+        EXPECT_FALSE(designable(TNuMedit::staticMetaObject, name)) << name;
+    for (const char* name : {"text", "textFormat", "pixmap"})
+        EXPECT_FALSE(designable(TVersion::staticMetaObject, name)) << name;
+    EXPECT_FALSE(designable(TURLLabel::staticMetaObject, "textFormat"));
+    EXPECT_TRUE(designable(TURLLabel::staticMetaObject, "text"));
+    for (const char* name : {"showGrid", "selectionBehavior", "editTriggers", "dragDropMode"})
+        EXPECT_FALSE(designable(TKRVGrid::staticMetaObject, name)) << name;
+    EXPECT_TRUE(designable(TNuMedit::staticMetaObject, "Decimales"));
+    EXPECT_TRUE(designable(TKRVGrid::staticMetaObject, "GridLines"));
+}

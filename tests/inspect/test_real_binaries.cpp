@@ -9,6 +9,9 @@
 #include <map>
 #include <set>
 
+#include <unistd.h>
+
+#include "inspect/analysis.h"
 #include "inspect/fileversion.h"
 #include "inspect/uimports.h"
 #include "platform/platform.h"
@@ -135,4 +138,49 @@ TEST(RealBinaries, FileVersionsAgreeWithPefile) {
     }
     EXPECT_EQ(compared, files.size());
     EXPECT_GT(withVersion, compared / 4);
+}
+
+// Programs built here by MinGW-w64 for both machines: each one's closure
+// comes from its own machine's folders, whatever order the folders are in.
+TEST(RealBinaries, MingwProgramsOfBothMachinesFindTheirOwnRuntime) {
+    const std::string dir = "/tmp/tavelin-mingw-" + std::to_string(getpid());
+    std::filesystem::create_directories(dir);
+    const std::string source = dir + "/hello.cpp";
+    std::FILE* f = std::fopen(source.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("#include <iostream>\n#include <string>\nint main() { std::string s = \"bonjour\"; std::cout << s << std::endl; }\n", f);
+    std::fclose(f);
+    struct Program {
+        std::string compiler, exe;
+        std::uint16_t machine;
+    };
+    const std::vector<Program> programs = {{"i686-w64-mingw32-g++", dir + "/hello32.exe", platform::kMachineI386},
+                                           {"x86_64-w64-mingw32-g++", dir + "/hello64.exe", platform::kMachineAmd64}};
+    for (const Program& p : programs) {
+        if (!haveCommand(p.compiler)) GTEST_SKIP() << "no " << p.compiler;
+        capture(p.compiler + " -O1 -o '" + p.exe + "' '" + source + "' 2>&1");
+        ASSERT_EQ(platform::imageMachine(p.exe), p.machine) << p.exe;
+    }
+    std::vector<std::string> x86, x64;
+    for (const std::string& d : platform::systemDllFolders(platform::kMachineI386)) x86.push_back(d);
+    for (const std::string& d : platform::systemDllFolders(platform::kMachineAmd64)) x64.push_back(d);
+    std::vector<std::string> first32 = x86, first64 = x64;
+    first32.insert(first32.end(), x64.begin(), x64.end());
+    first64.insert(first64.end(), x86.begin(), x86.end());
+    for (const auto* order : {&first32, &first64, static_cast<std::vector<std::string>*>(nullptr)}) {
+        if (order) platform::setDllSearchFolders(*order);
+        const std::vector<analysis::Row> rows = analysis::analyse({programs[0].exe, programs[1].exe}, true);
+        platform::resetDllSearchFolders();
+        std::size_t imports[2] = {0, 0};
+        for (const analysis::Row& r : rows) {
+            if (r.kind != analysis::RowKind::Import) continue;
+            const int which = r.cells[analysis::kImporter] == "hello32.exe" ? 0 : 1;
+            EXPECT_EQ(r.machine, programs[which].machine) << r.cells[analysis::kFile] << " " << r.cells[analysis::kPath];
+            ++imports[which];
+        }
+        // libstdc++, libgcc, and from Wine at least kernel32 and msvcrt.
+        EXPECT_GE(imports[0], 2u);
+        EXPECT_GE(imports[1], 2u);
+    }
+    std::filesystem::remove_all(dir);
 }

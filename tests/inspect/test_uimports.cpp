@@ -64,9 +64,9 @@ const char* const kNotWin32 = " n'est pas un exécutable Win32";
 }  // namespace
 
 TEST_F(Imports, DirectImportsInTableOrderForBothOptionalHeaderKinds) {
-    dll({}, "tvlone.dll");
-    dll({}, "tvltwo.dll");
     for (bool plus : {false, true}) {
+        dll({}, "tvlone.dll", plus);  // of the importer's machine
+        dll({}, "tvltwo.dll", plus);
         const std::string exe = dll({"tvlone.dll", "TVLTWO.DLL", "tvlone.dll"}, plus ? "app64.exe" : "app32.exe", plus);
         const Result r = run(exe);
         EXPECT_TRUE(r.done);

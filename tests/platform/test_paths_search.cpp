@@ -174,3 +174,177 @@ TEST(UserFolders, SearchedBeforeTheSystemUnlessOverridden) {
     setUserDllFolders({});
     ASSERT_TRUE(setCurrentDirectory(before));
 }
+
+// A file that shrinks while it is read reads as a shorter file.
+TEST(FileReaderTest, ShrinkingFileReadsShortNeverASignal) {
+    testutil::TempDir dir;
+    const std::string path = dir.file("shrinks.dll");
+    pe::writeFile(path, std::vector<std::uint8_t>(64 * 1024, 'x'));
+    FileReader f;
+    ASSERT_EQ(f.open(path), MapStatus::Ok);
+    std::uint8_t buf[16];
+    EXPECT_TRUE(f.read(0, buf, sizeof buf));
+#ifndef _WIN32  // Windows refuses to shorten a file open with share-read only
+    std::filesystem::resize_file(testutil::u8(path), 100);
+    EXPECT_FALSE(f.read(40000, buf, sizeof buf));
+    EXPECT_FALSE(f.failed());
+#endif
+    EXPECT_EQ(imageMachine(f), 0);
+    pe::writeFile(dir.file("empty.dll"), std::string());
+    EXPECT_EQ(f.open(dir.file("empty.dll")), MapStatus::NotMappable);
+    EXPECT_EQ(f.open(dir.file("absent.dll")), MapStatus::NotOpenable);
+}
+
+TEST(Machines, NamesAndImageMachine) {
+    EXPECT_EQ(machineName(kMachineI386), "32 bits");
+    EXPECT_EQ(machineName(kMachineAmd64), "64 bits");
+    EXPECT_EQ(machineName(kMachineArm64), "ARM64");
+    EXPECT_EQ(machineName(0x01C4), "0x01c4");
+    testutil::TempDir dir;
+    pe::Image arm;
+    arm.pe32plus = true;
+    arm.machine = kMachineArm64;
+    pe::writeFile(dir.file("arm.dll"), pe::build(arm));
+    EXPECT_EQ(imageMachine(dir.file("arm.dll")), kMachineArm64);
+    pe::writeFile(dir.file("x86.dll"), pe::build(pe::Image{}));
+    EXPECT_EQ(imageMachine(dir.file("x86.dll")), kMachineI386);
+    EXPECT_EQ(imageMachine(dir.file("none.dll")), 0);
+}
+
+// The skip rule: a candidate of another machine is passed over, whatever the
+// order of the folders; when only such files exist, the first is reported.
+TEST_F(SearchFolders, CandidatesOfAnotherMachineAreSkipped) {
+    testutil::TempDir dir;
+    const std::string d32 = dir.mkdir("x86"), d64 = dir.mkdir("x64"), app = dir.mkdir("app");
+    pe::writeFile(joinPath(d32, "tvlboth.dll"), pe::build(pe::Image{}));
+    pe::Image plus;
+    plus.pe32plus = true;
+    pe::writeFile(joinPath(d64, "tvlboth.dll"), pe::build(plus));
+    pe::writeFile(joinPath(d64, "tvlonly64.dll"), pe::build(plus));
+    const MachineProbe probe = [](const std::string& p) { return imageMachine(p); };
+    for (const auto& order : {std::vector<std::string>{d32, d64}, std::vector<std::string>{d64, d32}}) {
+        setDllSearchFolders(order);
+        beginSearchScope();
+        EXPECT_EQ(toLower(searchDll("tvlboth.dll", app, kMachineI386, probe).path), toLower(joinPath(d32, "tvlboth.dll")));
+        EXPECT_EQ(toLower(searchDll("TVLBOTH.DLL", app, kMachineAmd64, probe).path), toLower(joinPath(d64, "tvlboth.dll")));
+        const DllSearchResult only = searchDll("tvlonly64.dll", app, kMachineI386, probe);
+        EXPECT_FALSE(only.found);
+        EXPECT_EQ(toLower(only.otherPath), toLower(joinPath(d64, "tvlonly64.dll")));
+        EXPECT_EQ(only.otherMachine, kMachineAmd64);
+        // An unknown machine on either side skips nothing.
+        EXPECT_TRUE(searchDll("tvlonly64.dll", app, 0, probe).found);
+        endSearchScope();
+    }
+}
+
+#ifndef _WIN32
+#include <pwd.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/posix/folders.h"
+
+TEST(LinuxFolders, MingwNewestFirstAsNumbersThenTheDefaultThreadModel) {
+    EXPECT_EQ(orderCompilerFolders({"9-posix", "12-win32", "10.2-posix", "12-posix", "10-win32", "10.10-win32"}, "win32"),
+              (std::vector<std::string>{"12-win32", "12-posix", "10.10-win32", "10.2-posix", "10-win32", "9-posix"}));
+    EXPECT_EQ(orderCompilerFolders({"12-win32", "12-posix"}, "posix"), (std::vector<std::string>{"12-posix", "12-win32"}));
+}
+
+TEST(LinuxFolders, DefaultFoldersPerMachine) {
+    for (const std::string& f : systemDllFolders(kMachineI386)) {
+        EXPECT_EQ(f.find("x86_64-windows"), std::string::npos) << f;
+        EXPECT_EQ(f.find("x86_64-w64"), std::string::npos) << f;
+    }
+    for (const std::string& f : systemDllFolders(kMachineAmd64)) {
+        EXPECT_EQ(f.find("i386-windows"), std::string::npos) << f;
+        EXPECT_EQ(f.find("i686"), std::string::npos) << f;
+    }
+    const auto both = systemDllFolders();
+    EXPECT_EQ(both.size(), systemDllFolders(kMachineI386).size() + systemDllFolders(kMachineAmd64).size());
+}
+
+TEST_F(SearchFolders, DanglingLinksAndFoldersAreNoDlls) {
+    testutil::TempDir dir;
+    const std::string first = dir.mkdir("first"), second = dir.mkdir("second");
+    ASSERT_EQ(symlink(joinPath(first, "gone-target.dll").c_str(), joinPath(first, "Dangle.dll").c_str()), 0);
+    std::filesystem::create_directories(joinPath(first, "tvlfolder.dll"));
+    pe::writeFile(joinPath(second, "dangle.dll"), std::string("x"));
+    pe::writeFile(joinPath(second, "TvlFolder.dll"), std::string("x"));
+    setDllSearchFolders({first, second});
+    for (int scoped = 0; scoped < 2; ++scoped) {
+        if (scoped) beginSearchScope();
+        for (const char* name : {"Dangle.dll", "dangle.dll", "DANGLE.DLL"})
+            EXPECT_EQ(searchDll(name, dir.path(), 0, {}).path, joinPath(second, "dangle.dll")) << name;
+        EXPECT_EQ(searchDll("tvlfolder.dll", dir.path(), 0, {}).path, joinPath(second, "TvlFolder.dll"));
+        if (scoped) endSearchScope();
+    }
+}
+
+// A folder that can be entered but not listed: names found there by their
+// exact spelling stay found for the whole run. Root lists anything, so the
+// check runs as "nobody" in a child process.
+TEST_F(SearchFolders, UnlistableFolderKeepsWhatWasFound) {
+    testutil::TempDir dir;
+    const std::string locked = dir.mkdir("locked");
+    pe::writeFile(joinPath(locked, "tvlseen.dll"), std::string("x"));
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    ASSERT_EQ(chmod(locked.c_str(), 0311), 0);
+    const passwd* nobody = getpwnam("nobody");
+    if (geteuid() == 0 && !nobody) GTEST_SKIP() << "no unprivileged user";
+    setDllSearchFolders({locked});
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0)) _exit(3);
+        beginSearchScope();
+        const bool first = searchDll("tvlseen.dll", dir.path(), 0, {}).found;
+        const bool other = searchDll("tvlother.dll", dir.path(), 0, {}).found;  // needs the listing, which fails
+        const bool again = searchDll("tvlseen.dll", dir.path(), 0, {}).found;
+        endSearchScope();
+        _exit(first && !other && again ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    chmod(locked.c_str(), 0755);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+#endif
+
+#ifdef _WIN32
+#include <windows.h>
+
+// A 32-bit importer, searched from this 64-bit build, sees SysWOW64 where the
+// system's order has System32, as the 32-bit loader does. A Wine prefix made
+// where 32-bit code cannot run has an empty SysWOW64: there the test puts a
+// DLL of each machine in both system folders itself.
+TEST(WindowsSearch, A32BitImporterSeesSysWow64) {
+    wchar_t buf[MAX_PATH];
+    UINT n = GetSystemWow64DirectoryW(buf, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) GTEST_SKIP() << "no SysWOW64";
+    const std::string wow = testutil::str(std::filesystem::path(std::wstring(buf, n)));
+    n = GetSystemDirectoryW(buf, MAX_PATH);
+    const std::string sys = testutil::str(std::filesystem::path(std::wstring(buf, n)));
+    const bool underWine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    std::string name = "kernel32.dll";
+    if (imageMachine(joinPath(wow, name)) != kMachineI386) {
+        if (!underWine) GTEST_SKIP() << "no 32-bit kernel32.dll in SysWOW64";
+        name = "tvlwowcheck.dll";
+        pe::writeFile(joinPath(wow, name), pe::build(pe::Image{}));
+        pe::Image plus;
+        plus.pe32plus = true;
+        pe::writeFile(joinPath(sys, name), pe::build(plus));
+    }
+    testutil::TempDir dir;
+    const MachineProbe probe = [](const std::string& p) { return imageMachine(p); };
+    const DllSearchResult r32 = searchDll(name, dir.path(), kMachineI386, probe);
+    const DllSearchResult r64 = searchDll(name, dir.path(), kMachineAmd64, probe);
+    if (name != "kernel32.dll") {
+        std::filesystem::remove(testutil::u8(joinPath(wow, name)));
+        std::filesystem::remove(testutil::u8(joinPath(sys, name)));
+    }
+    ASSERT_TRUE(r32.found);
+    ASSERT_TRUE(r64.found);
+    EXPECT_EQ(toLower(directoryPart(r32.path)), toLower(wow));
+    EXPECT_EQ(toLower(directoryPart(r64.path)), toLower(sys));
+}
+#endif

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 #include "platform/settings.h"
 #include "tests/platform/settings_scratch.h"
@@ -16,6 +17,7 @@
 
 using platform::Settings;
 using platform::SettingsError;
+using platform::SettingsUnreadable;
 using testing::ElementsAre;
 using testing::HasSubstr;
 
@@ -93,6 +95,7 @@ TEST_F(SettingsFileTest, ValuesKeepTheirOrder) {
     EXPECT_THAT(s.GetValueNames(), ElementsAre("0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11"));
     EXPECT_TRUE(s.DeleteValue("1"));
     s.WriteString("1", "back at the end");
+    s.CloseKey();
 
     Settings again;
     ASSERT_TRUE(again.OpenKey(store.key(), false));
@@ -191,7 +194,7 @@ TEST_F(SettingsFileTest, UnparsableFilesAreReportedAndLeftUntouched) {
             try {
                 s.OpenKey(store.key(), create);
                 ADD_FAILURE() << "no error";
-            } catch (const SettingsError& e) {
+            } catch (const SettingsUnreadable& e) {
                 EXPECT_THAT(e.what(), HasSubstr(store.file()));
                 EXPECT_THAT(e.what(), HasSubstr("illisible (ligne "));
             }
@@ -208,12 +211,14 @@ TEST_F(SettingsFileTest, EmptyFileIsAnEmptyStoreAndAFolderIsAnError) {
     EXPECT_FALSE(s.OpenKey(store.key(), false));
     ASSERT_TRUE(s.OpenKey(store.key(), true));
     s.WriteString("0", "a.exe");
+    s.CloseKey();
     EXPECT_THAT(slurp(store.file()), HasSubstr("\"0\"=\"a.exe\""));
 
     fs::remove(store.file());
     fs::create_directories(store.file());
     Settings t;
-    EXPECT_THROW(t.OpenKey(store.key(), false), SettingsError);
+    EXPECT_THROW(t.OpenKey(store.key(), false), SettingsUnreadable);
+    EXPECT_THROW(t.OpenKey(store.key(), true), SettingsUnreadable);
     EXPECT_TRUE(fs::is_directory(store.file()));
 }
 
@@ -247,8 +252,9 @@ TEST_F(SettingsFileTest, ASymbolicLinkStaysALink) {
     EXPECT_THAT(folderEntries(dotfiles.path()), ElementsAre("tavelin.reg"));
 }
 
-// A write that cannot complete (here: the file size limit, which binds root
-// as well) reports the store's message and leaves the old file whole.
+// A rewrite that cannot complete (here: the file size limit, which binds root
+// as well) reports the store's message for the first value written and
+// leaves the old file whole.
 TEST_F(SettingsFileTest, FailedWriteKeepsTheOldFile) {
     {
         Settings s;
@@ -267,8 +273,10 @@ TEST_F(SettingsFileTest, FailedWriteKeepsTheOldFile) {
     Settings s;
     ASSERT_TRUE(s.OpenKey(store.key(), true));
     EXPECT_TRUE(s.DeleteValue("0"));
+    s.WriteString("1", std::string(200, 'x'));
+    s.WriteString("2", "y");
     try {
-        s.WriteString("1", std::string(200, 'x'));
+        s.CloseKey();
     } catch (const SettingsError& e) {
         error = e.what();
     }
@@ -278,12 +286,54 @@ TEST_F(SettingsFileTest, FailedWriteKeepsTheOldFile) {
     EXPECT_EQ(error, "Erreur à la définition des données pour '1'");
     EXPECT_EQ(slurp(store.file()), before);
     EXPECT_THAT(folderEntries(store.folder()), ElementsAre("user.reg"));
-    EXPECT_FALSE(s.ValueExists("1"));  // the refused value is not pretended stored
-    // Once the store accepts writes again, the pending deletion goes with the next one.
-    s.WriteString("2", "new.exe");
-    Settings again;
-    ASSERT_TRUE(again.OpenKey(store.key(), false));
-    EXPECT_THAT(again.GetValueNames(), ElementsAre("2"));
+    // Refused, the changes are gone with the key: none is pretended stored.
+    ASSERT_TRUE(s.OpenKey(store.key(), false));
+    EXPECT_THAT(s.GetValueNames(), ElementsAre("0"));
+    EXPECT_FALSE(s.ValueExists("1"));
+}
+
+// Thousands of values written and deleted in one open key: the file stays
+// as it was until the key closes, then is replaced once; an error on its way
+// out of the key's user leaves it as it was.
+TEST_F(SettingsFileTest, OneOpenKeyIsOneRewrite) {
+    {
+        Settings s;
+        ASSERT_TRUE(s.OpenKey(store.key(), true));
+        for (int i = 0; i < 3000; ++i) s.WriteString(std::to_string(i), "old" + std::to_string(i));
+    }
+    const std::string before = slurp(store.file());
+    struct stat st;
+    ASSERT_EQ(stat(store.file().c_str(), &st), 0);
+    const ino_t inode = st.st_ino;
+    {
+        Settings s;
+        ASSERT_TRUE(s.OpenKey(store.key(), true));
+        for (const std::string& n : s.GetValueNames()) ASSERT_TRUE(s.DeleteValue(n));
+        for (int i = 0; i < 2000; ++i) s.WriteString(std::to_string(i), "new" + std::to_string(i));
+        EXPECT_EQ(s.ReadString("1999"), "new1999");
+        ASSERT_EQ(stat(store.file().c_str(), &st), 0);
+        EXPECT_EQ(st.st_ino, inode);  // a process killed here leaves the old file
+        EXPECT_EQ(slurp(store.file()), before);
+        EXPECT_THAT(folderEntries(store.folder()), ElementsAre("user.reg"));
+        s.CloseKey();
+    }
+    {
+        Settings s;
+        ASSERT_TRUE(s.OpenKey(store.key(), false));
+        EXPECT_EQ(s.GetValueNames().size(), 2000u);
+        EXPECT_EQ(s.ReadString("0"), "new0");
+        EXPECT_FALSE(s.ValueExists("2500"));
+    }
+    const std::string after = slurp(store.file());
+    try {
+        Settings s;
+        ASSERT_TRUE(s.OpenKey(store.key(), true));
+        for (const std::string& n : s.GetValueNames()) s.DeleteValue(n);
+        s.WriteString("0", "half");
+        throw std::runtime_error("interrupted");
+    } catch (const std::runtime_error&) {
+    }
+    EXPECT_EQ(slurp(store.file()), after);
 }
 
 TEST_F(SettingsFileTest, ReadOnlyFolderRefusesWrites) {
@@ -297,7 +347,8 @@ TEST_F(SettingsFileTest, ReadOnlyFolderRefusesWrites) {
     chmod(store.folder().c_str(), 0555);
     Settings s;
     ASSERT_TRUE(s.OpenKey(store.key(), true));
-    EXPECT_THROW(s.WriteString("0", "new.exe"), SettingsError);
+    s.WriteString("0", "new.exe");
+    EXPECT_THROW(s.CloseKey(), SettingsError);
     chmod(store.folder().c_str(), 0755);
     EXPECT_EQ(slurp(store.file()), before);
     EXPECT_THAT(folderEntries(store.folder()), ElementsAre("user.reg"));
@@ -308,7 +359,8 @@ TEST_F(SettingsFileTest, UncreatableFolderRefusesWrites) {
     put(store.folder(), "not a folder");
     Settings s;
     ASSERT_TRUE(s.OpenKey(store.key(), true));
-    EXPECT_THROW(s.WriteInteger("Top", 1), SettingsError);
+    s.WriteInteger("Top", 1);
+    EXPECT_THROW(s.CloseKey(), SettingsError);
     EXPECT_EQ(slurp(store.folder()), "not a folder");
 }
 

@@ -12,6 +12,7 @@
 
 using platform::Settings;
 using platform::SettingsError;
+using platform::SettingsUnreadable;
 
 namespace {
 
@@ -117,6 +118,36 @@ TEST_F(SettingsRegistryTest, RefusedWriteGivesTheStoreMessage) {
     } catch (const SettingsError& e) {
         EXPECT_STREQ(e.what(), "Erreur à la définition des données pour 'State'");
     }
+}
+
+// A key that is there but lets no one in is an unreadable store, as an
+// unreadable file is on Linux: reported at start, skipped by a later writer.
+TEST_F(SettingsRegistryTest, AKeyNoOneMayOpenIsUnreadable) {
+    HKEY sub = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(key, L"Params", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, nullptr), ERROR_SUCCESS);
+    SECURITY_DESCRIPTOR sd;
+    ASSERT_TRUE(InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION));
+    alignas(DWORD) BYTE aclBuf[sizeof(ACL)];
+    ACL* acl = reinterpret_cast<ACL*>(aclBuf);
+    ASSERT_TRUE(InitializeAcl(acl, sizeof aclBuf, ACL_REVISION));  // empty: nothing granted
+    ASSERT_TRUE(SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE));
+    ASSERT_EQ(RegSetKeySecurity(sub, DACL_SECURITY_INFORMATION, &sd), ERROR_SUCCESS);
+    RegCloseKey(sub);
+    HKEY probe = nullptr;
+    const LONG denied = RegOpenKeyExW(key, L"Params", 0, KEY_ALL_ACCESS, &probe);
+    if (probe) RegCloseKey(probe);
+    if (denied == ERROR_SUCCESS) GTEST_SKIP() << "this registry does not enforce key security";
+
+    Settings s;
+    EXPECT_THROW(s.OpenKey(store.key() + "\\Params", false), SettingsUnreadable);
+    EXPECT_FALSE(s.OpenKey(store.key() + "\\Params", true));
+    EXPECT_TRUE(s.OpenKey(store.key(), false));  // the rest of the store is not affected
+
+    // The owner may always give the key its rights back, for the clean-up.
+    ASSERT_EQ(RegOpenKeyExW(key, L"Params", 0, WRITE_DAC, &sub), ERROR_SUCCESS);
+    ASSERT_TRUE(SetSecurityDescriptorDacl(&sd, TRUE, nullptr, FALSE));
+    EXPECT_EQ(RegSetKeySecurity(sub, DACL_SECURITY_INFORMATION, &sd), ERROR_SUCCESS);
+    RegCloseKey(sub);
 }
 
 }  // namespace

@@ -118,8 +118,8 @@ std::vector<std::uint8_t> build(const Image& image, Layout* layoutOut) {
     Layout layout;
     const bool plus = image.pe32plus;
     const std::uint16_t optionalSize = plus ? 240 : 224;
-    const std::uint16_t sectionCount =
-        static_cast<std::uint16_t>(image.extraSectionsFirst.size() + 1 + (image.versionResources.empty() ? 0 : 1));
+    const std::uint16_t sectionCount = static_cast<std::uint16_t>(
+        image.extraSectionsFirst.size() + 1 + (image.versionResources.empty() ? 0 : 1) + image.dataSections.size());
     layout.ntHeaders = 0x80;
     layout.optionalHeader = layout.ntHeaders + 24;
     layout.sectionTable = layout.optionalHeader + optionalSize;
@@ -181,14 +181,22 @@ std::vector<std::uint8_t> build(const Image& image, Layout* layoutOut) {
         rsrc.insert(rsrc.end(), data.begin(), data.end());
     }
     const std::uint32_t rsrcRawSize = alignUp(static_cast<std::uint32_t>(rsrc.size()), kFileAlign);
-    const std::uint32_t imageSize = rsrcRva + alignUp(static_cast<std::uint32_t>(rsrc.size() ? rsrc.size() : 1), kSectionAlign);
+    std::uint32_t imageSize = rsrcRva + alignUp(static_cast<std::uint32_t>(rsrc.size() ? rsrc.size() : 1), kSectionAlign);
+    std::uint32_t nextRaw = rsrcRaw + rsrcRawSize;
+    std::vector<std::uint32_t> dataRvas, dataRaws;
+    for (const auto& [name, bytes] : image.dataSections) {
+        dataRvas.push_back(imageSize);
+        dataRaws.push_back(nextRaw);
+        imageSize += alignUp(static_cast<std::uint32_t>(bytes.size() ? bytes.size() : 1), kSectionAlign);
+        nextRaw += alignUp(static_cast<std::uint32_t>(bytes.size()), kFileAlign);
+    }
 
     std::vector<std::uint8_t> b(headersSize, 0);
     put16(b, 0, 0x5A4D);
     put32(b, 0x3C, layout.ntHeaders);
     put32(b, layout.ntHeaders, 0x00004550);
     const std::uint32_t fh = layout.ntHeaders + 4;
-    put16(b, fh + 0, plus ? 0x8664 : 0x014C);
+    put16(b, fh + 0, image.machine ? image.machine : plus ? 0x8664 : 0x014C);
     put16(b, fh + 2, sectionCount);
     put16(b, fh + 16, optionalSize);
     put16(b, fh + 18, plus ? 0x2022 : 0x2102);
@@ -257,13 +265,73 @@ std::vector<std::uint8_t> build(const Image& image, Layout* layoutOut) {
     if (!rsrc.empty())
         section(".rsrc\0\0\0", rsrcRva, static_cast<std::uint32_t>(rsrc.size()), rsrcRaw, rsrcRawSize, 0x40000040);
 
+    for (std::size_t i = 0; i < image.dataSections.size(); ++i) {
+        char name[9] = {};
+        std::strncpy(name, image.dataSections[i].first.c_str(), 8);
+        const auto size = static_cast<std::uint32_t>(image.dataSections[i].second.size());
+        section(name, dataRvas[i], size, dataRaws[i], alignUp(size, kFileAlign), 0x40000040);
+    }
+
     idata.resize(idataRawSize, 0);
     b.insert(b.end(), idata.begin(), idata.end());
     if (!rsrc.empty()) {
         rsrc.resize(rsrcRawSize, 0);
         b.insert(b.end(), rsrc.begin(), rsrc.end());
     }
+    for (const auto& [name, bytes] : image.dataSections) {
+        b.insert(b.end(), bytes.begin(), bytes.end());
+        align(b, kFileAlign);
+    }
     if (layoutOut) *layoutOut = layout;
+    return b;
+}
+
+std::vector<std::uint8_t> apiSetSchema(std::uint32_t version, const std::vector<ApiSet>& sets) {
+    // Header, entries, value arrays, then the UTF-16 names.
+    const std::uint32_t header = version == 2 ? 8 : version == 4 ? 16 : 28;
+    const std::uint32_t entrySize = version == 2 ? 12 : 24, valueSize = version == 2 ? 16 : 20;
+    const std::uint32_t valueHeader = version == 2 ? 4 : version == 4 ? 8 : 0;
+    std::vector<std::uint8_t> b(header + entrySize * sets.size(), 0);
+    std::vector<std::uint8_t> names;
+    const auto count = static_cast<std::uint32_t>(sets.size());
+    std::vector<std::pair<std::size_t, std::string>> pending;  // where a name's offset and length go
+    std::uint32_t valuesAt = static_cast<std::uint32_t>(b.size());
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint32_t e = header + entrySize * i;
+        std::string name = sets[i].name;
+        if (version < 6) name.erase(0, 4);
+        pending.emplace_back(version == 2 ? e : e + 4, name);
+        if (version == 6) {
+            const std::size_t hyphen = name.rfind('-');
+            put32(b, e + 12, static_cast<std::uint32_t>(2 * (hyphen == std::string::npos ? name.size() : hyphen)));
+            put32(b, e + 16, valuesAt + valueHeader);
+            put32(b, e + 20, static_cast<std::uint32_t>(sets[i].hosts.size()));
+        } else {
+            put32(b, version == 2 ? e + 8 : e + 20, valuesAt);
+            put32(b, version == 2 ? valuesAt : valuesAt + 4, static_cast<std::uint32_t>(sets[i].hosts.size()));
+        }
+        for (std::size_t j = 0; j < sets[i].hosts.size(); ++j) {
+            const std::uint32_t v = valuesAt + valueHeader + valueSize * static_cast<std::uint32_t>(j) + (version == 2 ? 0 : 4);
+            pending.emplace_back(v, sets[i].hosts[j].first);
+            pending.emplace_back(v + 8, sets[i].hosts[j].second);
+        }
+        valuesAt += valueHeader + valueSize * static_cast<std::uint32_t>(sets[i].hosts.size());
+        if (b.size() < valuesAt) b.resize(valuesAt, 0);
+    }
+    for (const auto& [at, text] : pending) {
+        const std::u16string w = platform::utf8ToUtf16(text);
+        put32(b, at, static_cast<std::uint32_t>(b.size()));
+        put32(b, at + 4, static_cast<std::uint32_t>(2 * w.size()));
+        for (char16_t c : w) append16(b, c);
+    }
+    put32(b, 0, version);
+    if (version == 2) {
+        put32(b, 4, count);
+    } else {
+        put32(b, 4, static_cast<std::uint32_t>(b.size()));
+        put32(b, 12, count);
+        if (version == 6) put32(b, 16, header);
+    }
     return b;
 }
 

@@ -38,12 +38,15 @@ struct ExtraSection {
 
 struct Image {
     bool pe32plus = false;
+    std::uint16_t machine = 0;         // 0: x86 for PE32, x64 for PE32+
     std::vector<std::string> imports;  // DLL names, as stored (bytes)
     bool importDirectory = true;       // false: data directory 1 left zero
     // Version resources, one per language identifier.
     std::vector<std::pair<std::uint16_t, std::vector<std::uint8_t>>> versionResources;
     // Sections placed in the table before the real ones.
     std::vector<ExtraSection> extraSectionsFirst;
+    // Named sections with their bytes, after the others (".apiset", ...).
+    std::vector<std::pair<std::string, std::vector<std::uint8_t>>> dataSections;
 
     Image& import(std::string name) {
         imports.push_back(std::move(name));
@@ -68,6 +71,16 @@ struct Layout {
 };
 
 std::vector<std::uint8_t> build(const Image& image, Layout* layout = nullptr);
+
+// One API set of a schema: its name ("api-ms-win-crt-heap-l1-1-0") and its
+// hosts, the default one under the importer "" and exceptions by importer.
+struct ApiSet {
+    std::string name;
+    std::vector<std::pair<std::string, std::string>> hosts;
+};
+// The bytes of an ".apiset" section of schema version 2, 4 or 6 (the older
+// versions store the names without their "api-"/"ext-" prefix).
+std::vector<std::uint8_t> apiSetSchema(std::uint32_t version, const std::vector<ApiSet>& sets);
 
 void put16(std::vector<std::uint8_t>& b, std::size_t at, std::uint16_t v);
 void put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v);

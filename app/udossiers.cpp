@@ -1,0 +1,200 @@
+#include "app/udossiers.h"
+
+#include <algorithm>
+
+#include <QDir>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "app/application.h"
+#include "platform/platform.h"
+
+namespace {
+
+QPushButton* Bouton(QWidget* parent, const char* name, const QString& caption) {
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(QLatin1String(name));
+    b->setAutoDefault(false);
+    return b;
+}
+
+}  // namespace
+
+TFDossiers::TFDossiers(QWidget* parent, const QStringList& Dossiers, const QStringList& Suite, bool Remplace)
+    : QDialog(parent) {
+    setObjectName(QStringLiteral("FDossiers"));
+    // A window does not take its parent's font by itself: the window's own, for one look.
+    if (parent) setFont(parent->font());
+    setWindowTitle(QStringLiteral("Dossiers de recherche"));
+    setModal(true);
+
+    auto* intro = new QLabel(
+        QStringLiteral("Après le dossier du fichier qui les importe, les DLL sont cherchées dans ces dossiers, "
+                       "dans cet ordre :"),
+        this);
+    intro->setWordWrap(true);
+
+    LBDossiers = new QListWidget(this);
+    LBDossiers->setObjectName(QStringLiteral("LBDossiers"));
+    LBDossiers->setSelectionMode(QAbstractItemView::SingleSelection);
+    LBDossiers->addItems(Dossiers);
+    LBDossiers->installEventFilter(this);
+
+    BAjouter = Bouton(this, "BAjouter", QStringLiteral("&Ajouter…"));
+    BRetirer = Bouton(this, "BRetirer", QStringLiteral("&Retirer"));
+    BMonter = Bouton(this, "BMonter", QStringLiteral("&Monter"));
+    BDescendre = Bouton(this, "BDescendre", QStringLiteral("&Descendre"));
+    auto* actions = new QVBoxLayout;
+    for (QPushButton* b : {BAjouter, BRetirer, BMonter, BDescendre}) actions->addWidget(b);
+    actions->addStretch();
+
+    LRemplace = new QLabel(
+        QStringLiteral("TAVELIN_DLL_PATH est défini : pour cette session, la recherche prend ses dossiers à la "
+                       "place de cette liste et des dossiers ci-dessous. La liste reste gardée pour les sessions "
+                       "suivantes."),
+        this);
+    LRemplace->setObjectName(QStringLiteral("LRemplace"));
+    LRemplace->setWordWrap(true);
+    LRemplace->setVisible(Remplace);
+    {
+        QFont f = LRemplace->font();
+        f.setBold(true);
+        LRemplace->setFont(f);
+    }
+
+    auto* puis = new QLabel(QStringLiteral("Puis :"), this);
+    LBSuite = new QListWidget(this);
+    LBSuite->setObjectName(QStringLiteral("LBSuite"));
+    LBSuite->setSelectionMode(QAbstractItemView::NoSelection);
+    LBSuite->setFocusPolicy(Qt::NoFocus);
+    if (Suite.isEmpty())
+        LBSuite->addItem(QStringLiteral("ordre de recherche du système"));
+    else
+        LBSuite->addItems(Suite);
+    {
+        // Shown, not edited: the colours of a disabled list, the text readable.
+        QPalette p = LBSuite->palette();
+        p.setColor(QPalette::Base, p.color(QPalette::Window));
+        LBSuite->setPalette(p);
+    }
+    // Up to five whole lines, then a scroll bar.
+    const int rows = std::min(static_cast<int>(LBSuite->count()), 5);
+    LBSuite->setFixedHeight(rows * LBSuite->sizeHintForRow(0) + 2 * LBSuite->frameWidth());
+
+    BOK = Bouton(this, "BOK", QStringLiteral("OK"));
+    BOK->setDefault(true);
+    BAnnuler = Bouton(this, "BAnnuler", QStringLiteral("Annuler"));
+    auto* bas = new QHBoxLayout;
+    bas->addStretch();
+    bas->addWidget(BOK);
+    bas->addWidget(BAnnuler);
+
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(intro, 0, 0, 1, 2);
+    grid->addWidget(LBDossiers, 1, 0);
+    grid->addLayout(actions, 1, 1);
+    grid->addWidget(LRemplace, 2, 0, 1, 2);
+    grid->addWidget(puis, 3, 0, 1, 2);
+    grid->addWidget(LBSuite, 4, 0);
+    grid->addLayout(bas, 5, 0, 1, 2);
+    grid->setRowStretch(1, 1);
+    resize(520, 340);
+
+    const auto handler = [this](void (TFDossiers::*h)()) {
+        return [this, h] { TApplication::Run([&] { (this->*h)(); }); };
+    };
+    connect(BAjouter, &QPushButton::clicked, this, handler(&TFDossiers::BAjouterClick));
+    connect(BRetirer, &QPushButton::clicked, this, handler(&TFDossiers::BRetirerClick));
+    connect(BMonter, &QPushButton::clicked, this, handler(&TFDossiers::BMonterClick));
+    connect(BDescendre, &QPushButton::clicked, this, handler(&TFDossiers::BDescendreClick));
+    connect(BOK, &QPushButton::clicked, this, &QDialog::accept);
+    connect(BAnnuler, &QPushButton::clicked, this, &QDialog::reject);
+    connect(LBDossiers, &QListWidget::currentRowChanged, this, [this] { MettreAJourBoutons(); });
+    if (LBDossiers->count() > 0) LBDossiers->setCurrentRow(0);
+    MettreAJourBoutons();
+    LBDossiers->setFocus();
+
+    ChoisirDossier = [](QWidget* parent, const QString& depart) {
+        return QFileDialog::getExistingDirectory(parent, QStringLiteral("Dossier de DLL"), depart);
+    };
+    Avertir = [this](const QString& text) {
+        QMessageBox::information(this, TApplication::Title(), text, QMessageBox::Ok);
+    };
+}
+
+QStringList TFDossiers::Dossiers() const {
+    QStringList out;
+    for (int i = 0; i < LBDossiers->count(); ++i) out << LBDossiers->item(i)->text();
+    return out;
+}
+
+int TFDossiers::IndexDe(const QString& Dossier) const {
+    // Compared as the platform compares paths: ignoring case on Windows.
+    const std::string key = platform::listPath(Dossier.toStdString());
+    for (int i = 0; i < LBDossiers->count(); ++i)
+        if (platform::listPath(LBDossiers->item(i)->text().toStdString()) == key) return i;
+    return -1;
+}
+
+void TFDossiers::BAjouterClick() {
+    QListWidgetItem* current = LBDossiers->currentItem();
+    const QString chosen = ChoisirDossier(this, current ? current->text() : QString());
+    if (chosen.isEmpty()) return;
+    const QString folder = QDir::toNativeSeparators(QDir::cleanPath(chosen));
+    if (folder.contains(QLatin1Char(Separateur))) {
+        Avertir(QStringLiteral("Le dossier « %1 » ne peut pas être gardé : son nom contient « ; », qui sépare les "
+                               "dossiers de la liste.")
+                    .arg(folder));
+        return;
+    }
+    int row = IndexDe(folder);
+    if (row < 0) {
+        LBDossiers->addItem(folder);
+        row = LBDossiers->count() - 1;
+    }
+    LBDossiers->setCurrentRow(row);
+}
+
+void TFDossiers::BRetirerClick() {
+    const int row = LBDossiers->currentRow();
+    if (row < 0) return;
+    delete LBDossiers->takeItem(row);
+    LBDossiers->setCurrentRow(std::min(row, LBDossiers->count() - 1));
+    MettreAJourBoutons();
+}
+
+void TFDossiers::Deplacer(int Sens) {
+    const int row = LBDossiers->currentRow(), to = row + Sens;
+    if (row < 0 || to < 0 || to >= LBDossiers->count()) return;
+    LBDossiers->insertItem(to, LBDossiers->takeItem(row));
+    LBDossiers->setCurrentRow(to);
+}
+
+void TFDossiers::BMonterClick() { Deplacer(-1); }
+void TFDossiers::BDescendreClick() { Deplacer(+1); }
+
+void TFDossiers::MettreAJourBoutons() {
+    const int row = LBDossiers->currentRow(), n = LBDossiers->count();
+    BRetirer->setEnabled(row >= 0);
+    BMonter->setEnabled(row > 0);
+    BDescendre->setEnabled(row >= 0 && row + 1 < n);
+}
+
+// Insert and Delete act on the list as they do on the list of executables.
+bool TFDossiers::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == LBDossiers && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Insert || key == Qt::Key_Delete) {
+            TApplication::Run([&] { key == Qt::Key_Insert ? BAjouterClick() : BRetirerClick(); });
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}

@@ -1,0 +1,57 @@
+// The "Dossiers de recherche" dialog: the user's own DLL folders, in the order
+// the search takes them, and what the search takes after them.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class QLabel;
+class QListWidget;
+class QPushButton;
+
+class TFDossiers : public QDialog {
+    Q_OBJECT
+
+public:
+    // `Dossiers`: the list to edit. `Suite`: the folders the search takes
+    // after them (empty: the system's own order). `Remplace`: the search
+    // takes TAVELIN_DLL_PATH instead of the list for this run.
+    TFDossiers(QWidget* parent, const QStringList& Dossiers, const QStringList& Suite, bool Remplace);
+
+    // The list as edited.
+    QStringList Dossiers() const;
+
+    // The folder chooser; an empty answer adds nothing.
+    std::function<QString(QWidget* Parent, const QString& Depart)> ChoisirDossier;
+    // Tells why a folder is refused.
+    std::function<void(const QString& Text)> Avertir;
+
+    // Separator of the stored list: a folder holding it cannot be kept.
+    static constexpr char Separateur = ';';
+
+    QListWidget* LBDossiers;
+    QPushButton* BAjouter;
+    QPushButton* BRetirer;
+    QPushButton* BMonter;
+    QPushButton* BDescendre;
+    QPushButton* BOK;
+    QPushButton* BAnnuler;
+    QLabel* LRemplace;
+    QListWidget* LBSuite;
+
+    void BAjouterClick();
+    void BRetirerClick();
+    void BMonterClick();
+    void BDescendreClick();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void Deplacer(int Sens);
+    void MettreAJourBoutons();
+    int IndexDe(const QString& Dossier) const;
+};

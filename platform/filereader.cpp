@@ -1,0 +1,94 @@
+// The block cache of FileReader, the machine of an image and the search's
+// skip rule, shared by both backends.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/fileio.h"
+#include "platform/platform.h"
+
+namespace platform {
+
+FileReader::~FileReader() { close(); }
+
+void FileReader::close() {
+    if (file_ != -1) detail::closeFile(file_);
+    file_ = -1;
+    size_ = 0;
+    failed_ = false;
+    for (Block& b : blocks_) b.index = UINT64_MAX;
+}
+
+MapStatus FileReader::open(const std::string& path) {
+    close();
+    MapStatus status;
+    file_ = detail::openFile(path, status, size_);
+    if (status != MapStatus::Ok) size_ = 0;
+    return status;
+}
+
+bool detail::acceptCandidate(DllSearchResult& result, const std::string& path, std::uint16_t machine,
+                             const MachineProbe& machineOf) {
+    const std::uint16_t m = machine && machineOf ? machineOf(path) : 0;
+    if (m == 0 || m == machine) {
+        result.found = true;
+        result.path = path;
+        return true;
+    }
+    if (result.otherPath.empty()) {
+        result.otherPath = path;
+        result.otherMachine = m;
+    }
+    return false;
+}
+
+bool FileReader::read(std::uint64_t offset, void* out, std::size_t count) const {
+    if (file_ == -1 || !has(offset, count)) return false;
+    auto* dst = static_cast<std::uint8_t*>(out);
+    while (count > 0) {
+        const std::uint64_t index = offset / kBlock;
+        Block& b = blocks_[index % kSlots];
+        if (b.index != index) {
+            b.index = UINT64_MAX;
+            const long long n = detail::readAt(file_, index * kBlock, b.data, kBlock);
+            if (n < 0) failed_ = true;
+            if (n <= 0) return false;
+            b.index = index;
+            b.length = static_cast<std::size_t>(n);
+        }
+        const std::size_t at = static_cast<std::size_t>(offset - index * kBlock);
+        if (at >= b.length) return false;  // the file shrank under us
+        const std::size_t take = std::min(count, b.length - at);
+        std::memcpy(dst, b.data + at, take);
+        dst += take;
+        offset += take;
+        count -= take;
+    }
+    return true;
+}
+
+std::string machineName(std::uint16_t machine) {
+    switch (machine) {
+        case kMachineI386: return "32 bits";
+        case kMachineAmd64: return "64 bits";
+        case kMachineArm64: return "ARM64";
+    }
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "0x%04x", static_cast<unsigned>(machine));
+    return buf;
+}
+
+std::uint16_t imageMachine(const ByteSource& img) {
+    std::uint16_t magic = 0, machine = 0;
+    std::uint32_t lfanew = 0, signature = 0;
+    if (!img.u16(0, magic) || magic != 0x5A4D || !img.u32(0x3C, lfanew)) return 0;
+    if (!img.u32(lfanew, signature) || signature != 0x00004550 || !img.u16(lfanew + 4ull, machine)) return 0;
+    return machine;
+}
+
+std::uint16_t imageMachine(const std::string& path) {
+    FileReader file;
+    return file.open(path) == MapStatus::Ok ? imageMachine(file) : 0;
+}
+
+}  // namespace platform

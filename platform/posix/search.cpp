@@ -1,0 +1,320 @@
+// The DLL search on Linux (SearchPath's stand-in) and where the API set
+// schema comes from.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <unordered_map>
+
+#include "platform/apiset.h"
+#include "platform/fileio.h"
+#include "platform/platform.h"
+#include "platform/posix/folders.h"
+#include "platform/text.h"
+
+namespace platform {
+
+namespace {
+
+std::optional<std::vector<std::string>> g_folderOverride;
+std::vector<std::string> g_userFolders;
+
+struct Listing {
+    bool readable = false;  // a folder that can be entered but not listed
+    std::unordered_map<std::string, std::vector<std::string>> byLowerName;  // sorted names per key
+};
+
+struct SearchCache {
+    int depth = 0;
+    std::map<std::uint16_t, std::vector<std::string>> folders;  // per machine
+    std::unordered_map<std::string, Listing> listings;
+};
+SearchCache g_cache;
+
+bool isDirectory(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// What the search may return: something that exists once links are
+// followed (a dangling link is no DLL) and is not a folder.
+bool isCandidate(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+// "12-posix" -> {12}, "10.3-win32" -> {10, 3}.
+std::vector<unsigned long> versionOf(const std::string& folderName) {
+    std::vector<unsigned long> parts;
+    const char* p = folderName.c_str();
+    while (*p >= '0' && *p <= '9') {
+        char* end = nullptr;
+        parts.push_back(std::strtoul(p, &end, 10));
+        p = end;
+        if (*p != '.') break;
+        ++p;
+    }
+    return parts;
+}
+
+// The thread model that `<triplet>-gcc` builds with (Debian's alternatives
+// pick "win32" unless the user chose "posix"): its runtime comes first
+// among folders of the same compiler version.
+std::string preferredThreads(const std::string& triplet) {
+    char buf[PATH_MAX];
+    const ssize_t n = readlink(("/etc/alternatives/" + triplet + "-gcc").c_str(), buf, sizeof buf - 1);
+    if (n > 0) {
+        const std::string target(buf, static_cast<std::size_t>(n));
+        if (target.size() >= 6 && target.compare(target.size() - 6, 6, "-posix") == 0) return "posix";
+    }
+    return "win32";
+}
+
+// The MinGW-w64 runtime folders of one compiler triplet, in the order of
+// orderCompilerFolders.
+void addGccFolders(const std::string& triplet, std::vector<std::string>& out) {
+    std::vector<std::string> found;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator("/usr/lib/gcc/" + triplet, ec))
+        found.push_back(e.path().filename().string());
+    for (const std::string& f : orderCompilerFolders(std::move(found), preferredThreads(triplet)))
+        out.push_back("/usr/lib/gcc/" + triplet + "/" + f);
+}
+
+std::vector<std::string> machineFolders(std::uint16_t machine) {
+    std::vector<std::string> c;
+    if (machine == kMachineAmd64) {
+        c = {"/usr/lib/x86_64-linux-gnu/wine/x86_64-windows", "/usr/lib/wine/x86_64-windows",
+             "/usr/lib64/wine/x86_64-windows", "/opt/wine-stable/lib64/wine/x86_64-windows",
+             "/usr/x86_64-w64-mingw32/bin", "/usr/x86_64-w64-mingw32/lib"};
+        addGccFolders("x86_64-w64-mingw32", c);
+    } else if (machine == kMachineI386) {
+        c = {"/usr/lib/i386-linux-gnu/wine/i386-windows", "/usr/lib/x86_64-linux-gnu/wine/i386-windows",
+             "/usr/lib/wine/i386-windows", "/opt/wine-stable/lib/wine/i386-windows",
+             "/usr/i686-w64-mingw32/bin", "/usr/i686-w64-mingw32/lib"};
+        addGccFolders("i686-w64-mingw32", c);
+    } else if (machine == kMachineArm64) {
+        c = {"/usr/lib/aarch64-linux-gnu/wine/aarch64-windows", "/usr/lib/wine/aarch64-windows"};
+    }
+    return c;
+}
+
+std::vector<std::string> defaultFolders(std::uint16_t machine) {
+    std::vector<std::string> candidates;
+    if (machine == kMachineAmd64 || machine == kMachineI386) {
+        candidates = machineFolders(machine);
+    } else {
+        // Unknown machines see every folder; the skip rule chooses.
+        for (std::uint16_t m : {kMachineArm64, kMachineAmd64, kMachineI386})
+            for (std::string& f : machineFolders(m)) candidates.push_back(std::move(f));
+    }
+    std::vector<std::string> out;
+    for (const std::string& c : candidates)
+        if (isDirectory(c) && std::find(out.begin(), out.end(), c) == out.end()) out.push_back(c);
+    return out;
+}
+
+std::vector<std::string> computeFolders(std::uint16_t machine) {
+    if (g_folderOverride) return *g_folderOverride;
+    if (const char* env = std::getenv("TAVELIN_DLL_PATH")) {
+        std::vector<std::string> out;
+        for (const std::string& f : splitList(env, ':')) out.push_back(absolutePath(f));
+        return out;
+    }
+    std::vector<std::string> out = g_userFolders;
+    for (std::string& f : defaultFolders(machine)) out.push_back(std::move(f));
+    return out;
+}
+
+// The folders searched after the importer's one, for importers of `machine`.
+const std::vector<std::string>& foldersFor(std::uint16_t machine, std::vector<std::string>& scratch) {
+    if (g_cache.depth == 0) return scratch = computeFolders(machine);
+    auto it = g_cache.folders.find(machine);
+    if (it == g_cache.folders.end()) it = g_cache.folders.emplace(machine, computeFolders(machine)).first;
+    return it->second;
+}
+
+Listing readListing(const std::string& dir) {
+    Listing listing;
+    DIR* d = opendir(dir.c_str());
+    if (!d) return listing;
+    listing.readable = true;
+    while (dirent* e = readdir(d)) {
+        std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        listing.byLowerName[toLower(name)].push_back(std::move(name));
+    }
+    closedir(d);
+    for (auto& [key, names] : listing.byLowerName) std::sort(names.begin(), names.end());
+    return listing;
+}
+
+// Looks `name` up in one folder: the exact spelling first, then any spelling
+// that matches ignoring case.
+bool findInFolder(const std::string& dir, const std::string& name, std::string& out) {
+    const std::string exact = joinPath(dir, name);
+    const Listing* listing = nullptr;
+    Listing uncached;
+    if (g_cache.depth > 0) {
+        auto it = g_cache.listings.find(dir);
+        if (it == g_cache.listings.end()) {
+            // An exact-case hit wins anyway: only a miss needs the listing.
+            if (isCandidate(exact)) {
+                out = exact;
+                return true;
+            }
+            it = g_cache.listings.emplace(dir, readListing(dir)).first;
+        } else if (!it->second.readable && isCandidate(exact)) {
+            // Not listable: exact names are still found, as before the listing.
+            out = exact;
+            return true;
+        }
+        listing = &it->second;
+    } else {
+        if (isCandidate(exact)) {
+            out = exact;
+            return true;
+        }
+        uncached = readListing(dir);
+        listing = &uncached;
+    }
+    const auto hit = listing->byLowerName.find(toLower(name));
+    if (hit == listing->byLowerName.end()) return false;
+    const auto& names = hit->second;
+    if (std::find(names.begin(), names.end(), name) != names.end() && isCandidate(exact)) {
+        out = exact;
+        return true;
+    }
+    for (const std::string& spelling : names) {
+        const std::string path = joinPath(dir, spelling);
+        if (spelling != name && isCandidate(path)) {
+            out = path;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool validName(const std::string& name) {
+    // A Windows DLL name is a bare file name; anything with a separator or an
+    // embedded zero names no file of the search folders.
+    return !name.empty() && name.find_first_of(std::string("/\\\0", 3)) == std::string::npos && name != "." &&
+           name != "..";
+}
+
+}  // namespace
+
+std::vector<std::string> orderCompilerFolders(std::vector<std::string> names, const std::string& preferredThreads) {
+    const auto threadsRank = [&](const std::string& name) {
+        const std::size_t dash = name.rfind('-');
+        return dash != std::string::npos && name.compare(dash + 1, std::string::npos, preferredThreads) == 0 ? 0 : 1;
+    };
+    std::sort(names.begin(), names.end(), [&](const std::string& a, const std::string& b) {
+        const auto va = versionOf(a), vb = versionOf(b);
+        if (va != vb) return va > vb;
+        if (threadsRank(a) != threadsRank(b)) return threadsRank(a) < threadsRank(b);
+        return a < b;
+    });
+    return names;
+}
+
+char pathListSeparator() { return ':'; }
+
+std::vector<std::string> dllSearchFolders() {
+    std::vector<std::string> scratch;
+    return foldersFor(0, scratch);
+}
+
+void setDllSearchFolders(const std::vector<std::string>& folders) {
+    std::vector<std::string> absolute;
+    for (const std::string& f : folders)
+        if (!f.empty()) absolute.push_back(absolutePath(f));
+    g_folderOverride = absolute;
+}
+
+void resetDllSearchFolders() { g_folderOverride.reset(); }
+
+bool dllSearchFoldersOverridden() { return g_folderOverride || std::getenv("TAVELIN_DLL_PATH"); }
+
+void setUserDllFolders(const std::vector<std::string>& folders) {
+    g_userFolders.clear();
+    for (const std::string& f : folders)
+        if (!f.empty()) g_userFolders.push_back(absolutePath(f));
+}
+
+std::vector<std::string> userDllFolders() { return g_userFolders; }
+
+std::vector<std::string> systemDllFolders() { return defaultFolders(0); }
+
+std::vector<std::string> systemDllFolders(std::uint16_t machine) { return defaultFolders(machine); }
+
+void beginSearchScope() {
+    if (g_cache.depth++ == 0) {
+        g_cache.listings.clear();
+        g_cache.folders.clear();
+    }
+}
+
+void endSearchScope() {
+    if (g_cache.depth > 0 && --g_cache.depth == 0) {
+        g_cache.listings.clear();
+        g_cache.folders.clear();
+    }
+}
+
+DllSearchResult searchDll(const std::string& name, const std::string& importerFolder, std::uint16_t machine,
+                          const MachineProbe& machineOf) {
+    DllSearchResult result;
+    if (!validName(name)) return result;
+    const auto accept = [&](const std::string& path) { return detail::acceptCandidate(result, path, machine, machineOf); };
+    const std::string first = importerFolder.empty() ? currentDirectory() : importerFolder;
+    std::string path;
+    if (!first.empty() && findInFolder(first, name, path) && accept(path)) return result;
+    std::vector<std::string> scratch;
+    for (const std::string& dir : foldersFor(machine, scratch))
+        if (dir != first && findInFolder(dir, name, path) && accept(path)) return result;
+    return result;
+}
+
+bool searchDll(const std::string& name, std::string& fullPath) {
+    const DllSearchResult r = searchDll(name, std::string(), 0, {});
+    if (r.found) fullPath = r.path;
+    return r.found;
+}
+
+// ---------------------------------------------------------------------------
+// API set schema: the first apisetschema.dll of the search folders, else of
+// Wine's own folders; each file read once per process.
+
+std::shared_ptr<const ApiSetSchema> apiSetSchema() {
+    static std::mutex lock;
+    static std::string cachedPath;
+    static std::shared_ptr<const ApiSetSchema> cached;
+    std::vector<std::string> folders = computeFolders(0);
+    for (std::uint16_t m : {kMachineAmd64, kMachineI386})
+        for (std::string& f : machineFolders(m))
+            if (f.find("/wine/") != std::string::npos) folders.push_back(std::move(f));
+    std::string path;
+    for (const std::string& dir : folders)
+        if (findInFolder(dir, "apisetschema.dll", path)) break;
+    std::lock_guard<std::mutex> guard(lock);
+    if (path.empty()) {
+        cachedPath.clear();
+        return cached = std::make_shared<ApiSetSchema>();
+    }
+    if (cached && path == cachedPath) return cached;
+    auto schema = std::make_shared<ApiSetSchema>();
+    FileReader file;
+    if (file.open(path) == MapStatus::Ok) schema->readImage(file);
+    cachedPath = path;
+    return cached = schema;
+}
+
+}  // namespace platform
