@@ -19,6 +19,15 @@ void TAnchorLayout::add(QWidget* widget, QRect bounds, int anchors) {
     invalidate();
 }
 
+void TAnchorLayout::yieldTo(QWidget* widget, QWidget* obstacle, int gap) {
+    for (Entry& e : entries_)
+        if (e.item->widget() == widget) {
+            e.obstacle = obstacle;
+            e.gap = gap;
+        }
+    invalidate();
+}
+
 void TAnchorLayout::addItem(QLayoutItem* item) { entries_.append({item, QRect(QPoint(0, 0), item->sizeHint()), akLeft | akTop}); }
 
 int TAnchorLayout::count() const { return static_cast<int>(entries_.size()); }
@@ -63,5 +72,10 @@ void TAnchorLayout::setGeometry(const QRect& rect) {
         // Straight to the widget: designed bounds win over size policies.
         if (QWidget* w = e.item->widget()) w->setGeometry(r);
         else e.item->setGeometry(r);
+    }
+    for (const Entry& e : entries_) {
+        if (!e.obstacle || !e.item->widget()) continue;
+        const QRect near = e.obstacle->geometry().adjusted(-e.gap, 0, e.gap, 0);
+        e.item->widget()->setVisible(!e.item->widget()->geometry().intersects(near));
     }
 }

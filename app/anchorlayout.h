@@ -16,6 +16,10 @@ public:
     ~TAnchorLayout() override;
 
     void add(QWidget* widget, QRect bounds, int anchors);
+    // `widget` is hidden while its place would come within `gap` pixels of
+    // `obstacle`'s (both in this layout): a right-anchored label of a narrowed
+    // window never covers a left-anchored control.
+    void yieldTo(QWidget* widget, QWidget* obstacle, int gap);
 
     // QLayout
     void addItem(QLayoutItem* item) override;
@@ -34,6 +38,8 @@ private:
         QLayoutItem* item;
         QRect bounds;
         int anchors;
+        QWidget* obstacle = nullptr;
+        int gap = 0;
     };
     QSize design_;
     QList<Entry> entries_;

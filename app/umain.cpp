@@ -36,6 +36,7 @@
 #include "app/application.h"
 #include "app/udossiers.h"
 #include "inspect/analysis.h"
+#include "inspect/uimports.h"
 #include "krvgrid.h"
 #include "msglabel.h"
 #include "platform/platform.h"
@@ -143,6 +144,10 @@ void TFMain::CreateControls() {
     pageListe->add(BVider, QRect(160, 288, 75, 25), akLeft | akBottom);
     BDossiers = Button(TSListe, "BDossiers", QStringLiteral("Dossiers…"), QStringLiteral("Dossiers où chercher les DLL"));
     pageListe->add(BDossiers, QRect(240, 288, 75, 25), akLeft | akBottom);
+    // Beside the search folders: both decide which DLLs are looked for.
+    CBDifferes = CheckBox(TSListe, "CBDifferes", QStringLiteral("Différés"),
+                          QStringLiteral("Chercher aussi les DLL à chargement différé"));
+    pageListe->add(CBDifferes, QRect(322, 292, 75, 17), akLeft | akBottom);
     // Files and folders dragged from the file manager.
     LB->setAcceptDrops(true);
     LB->viewport()->setAcceptDrops(true);
@@ -208,6 +213,9 @@ void TFMain::CreateControls() {
     CBRecursif = CheckBox(client, "CBRecursif", QStringLiteral("Récursif"),
                           QStringLiteral("Montrer les imports des imports, etc..."));
     layout->add(CBRecursif, QRect(264, 348, 65, 17), akLeft | akBottom);
+    CBFonctions = CheckBox(client, "CBFonctions", QStringLiteral("Fonctions"),
+                           QStringLiteral("Montrer les fonctions importées que la DLL trouvée n'exporte pas"));
+    layout->add(CBFonctions, QRect(334, 348, 78, 17), akLeft | akBottom);
 
     URLLabel1 = new TURLLabel(client);
     URLLabel1->setObjectName(QStringLiteral("URLLabel1"));
@@ -229,6 +237,9 @@ void TFMain::CreateControls() {
     MsgLab->Adresse = QLatin1String(kMailAuteur);
     MsgLab->SetLoading(false);
     layout->add(MsgLab, autoSized(MsgLab, QRect(494, 350, 37, 13)), akRight | akBottom);
+    // Narrowed below its designed width, the window keeps "Fonctions" clear.
+    layout->yieldTo(URLLabel1, CBFonctions, 4);
+    layout->yieldTo(MsgLab, CBFonctions, 4);
 
     VLab = new TVersion(client);
     VLab->setObjectName(QStringLiteral("VLab"));
@@ -288,8 +299,9 @@ void TFMain::CreateControls() {
     }
 
     // Keyboard order: the window, then the controls of the page showing.
-    QWidget* order[] = {BQuitter, PageControl1, BAjout,   BEffacer, BVider, BDossiers, LB,        SG2,       BImp,
-                        BSauvegarde, BPresse,   BMail,    RE,     EAdresse,  CBUnique, BInfo,     CBNotSave, CBRecursif};
+    QWidget* order[] = {BQuitter, PageControl1, BAjout,   BEffacer, BVider,   BDossiers, CBDifferes, LB,
+                        SG2,      BImp,         BSauvegarde, BPresse, BMail,  RE,        EAdresse,   CBUnique,
+                        BInfo,    CBNotSave,    CBRecursif,  CBFonctions};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 
     // Handlers.
@@ -305,6 +317,8 @@ void TFMain::CreateControls() {
     connect(BMail, &QPushButton::clicked, this, Handler(&TFMain::BMailClick));
     // Like a click handler, it also runs when the state is set from code.
     connect(CBRecursif, &QCheckBox::toggled, this, Handler(&TFMain::CBRecursifClick));
+    connect(CBFonctions, &QCheckBox::toggled, this, Handler(&TFMain::CBFonctionsClick));
+    connect(CBDifferes, &QCheckBox::toggled, this, Handler(&TFMain::CBDifferesClick));
     connect(PageControl1, &QTabWidget::currentChanged, this, [this] {
         TApplication::Run([this] {
             if (PageControl1->currentWidget() == TSListe2) TSListe2Show();
@@ -478,8 +492,11 @@ void TFMain::FormCreate() {
         TFMain* w;
         ~AttachUnique() { connect(w->CBUnique, &QCheckBox::toggled, w, w->Handler(&TFMain::TSTexteShow)); }
     } attachUnique{this};
-    // Nothing stored, or a store that cannot be read: no folders of the user's.
+    // Nothing stored, or a store that cannot be read: no folders of the user's,
+    // and the options as their boxes show them.
     platform::setUserDllFolders({});
+    PEFile::Functions = CBFonctions->isChecked();
+    PEFile::DelayLoad = CBDifferes->isChecked();
 
     platform::Settings reg;
     if (reg.OpenKey(Cle, false)) {
@@ -517,6 +534,9 @@ void TFMain::FormCreate() {
         CBRecursif->setChecked(reg.ReadBool("Recursif"));
         // Folders that do not exist stay: the user may mount them later.
         platform::setUserDllFolders(platform::splitList(reg.ReadString("Dossiers"), TFDossiers::Separateur));
+        // Stores written before these options lack them: unticked.
+        if (reg.ValueExists("Fonctions")) CBFonctions->setChecked(reg.ReadBool("Fonctions"));
+        if (reg.ValueExists("Differes")) CBDifferes->setChecked(reg.ReadBool("Differes"));
     }
 }
 
@@ -566,6 +586,8 @@ void TFMain::FormClose() {
         reg.WriteString("Adresse", ToUtf8(EAdresse->text()));
         reg.WriteBool("Unique", CBUnique->isChecked());
         reg.WriteBool("Recursif", CBRecursif->isChecked());
+        reg.WriteBool("Fonctions", CBFonctions->isChecked());
+        reg.WriteBool("Differes", CBDifferes->isChecked());
         std::string folders;
         for (const std::string& f : platform::userDllFolders())
             folders += (folders.empty() ? "" : std::string(1, TFDossiers::Separateur)) + f;

@@ -64,6 +64,7 @@ public:
     QPushButton* BEffacer;
     QPushButton* BVider;
     QPushButton* BDossiers;
+    QCheckBox* CBDifferes;
     QWidget* TSListe2;
     TKRVGrid* SG2;
     QWidget* TSTexte;
@@ -78,6 +79,7 @@ public:
     QPushButton* BInfo;
     QCheckBox* CBNotSave;
     QCheckBox* CBRecursif;
+    QCheckBox* CBFonctions;
     TURLLabel* URLLabel1;
     TMsgLabel* MsgLab;
     TVersion* VLab;
@@ -128,6 +130,10 @@ public:
     void TSTexteShow();
     void AnalyserImports();
     void CBRecursifClick();
+    // "Fonctions": the imported functions the found DLLs lack, as error rows.
+    void CBFonctionsClick();
+    // "Différés": the DLLs of the delay-load tables resolved as imports.
+    void CBDifferesClick();
     void SG2KeyPress(QChar& Key);
     void SG2MouseDown(Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y);
     void PopupPopup();

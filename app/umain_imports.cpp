@@ -45,7 +45,7 @@ void TFMain::AnalyserImports() {
         SG2->SetRowCount(files + 1);
         SG2->Empty = false;
         // One run: every image, search and version is read once for all files.
-        RunCache run;
+        RunCache run(true, Checks{PEFile::Functions, PEFile::DelayLoad});
         for (int i = 0; i < files; ++i) {
             const QString path = LB->item(i)->text();
             SetStatus(path);
@@ -110,6 +110,16 @@ void TFMain::TSTexteShow() {
 
 void TFMain::CBRecursifClick() {
     PEFile::Recursive = CBRecursif->isChecked();
+    SetAJour(false);
+}
+
+void TFMain::CBFonctionsClick() {
+    PEFile::Functions = CBFonctions->isChecked();
+    SetAJour(false);
+}
+
+void TFMain::CBDifferesClick() {
+    PEFile::DelayLoad = CBDifferes->isChecked();
     SetAJour(false);
 }
 

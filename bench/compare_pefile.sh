@@ -2,7 +2,8 @@
 # Whole processes, timed in the same run: tavelin-report over a folder of PE
 # files (Wine's x86_64-windows folder by default) against python3-pefile doing
 # the same reads (imports + FileVersion of every file), then tavelin-report's
-# recursive pass over the folder listed once and five times. Best of five.
+# recursive pass over the folder listed once and five times, and the recursive
+# pass with the function check and the delay-load tables. Best of five.
 #   bench/compare_pefile.sh [FOLDER]        BUILD_DIR=build by default
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -30,8 +31,10 @@ direct = best([report] + only_here + files)
 pefile = best(["/usr/bin/python3", reference, "--direct", folder], runs=3)
 once = best([report, "-r"] + only_here + files)
 five = best([report, "-r"] + only_here + files * 5)
+checks = best([report, "-r", "-f", "-d"] + only_here + files)
 print(f"files in folder:                      {len(files)}")
 print(f"direct pass, whole process:           tavelin-report {direct * 1000:8.1f} ms   pefile {pefile * 1000:8.1f} ms   ratio {pefile / direct:6.1f}x")
 print(f"recursive pass, folder listed once:   {once * 1000:8.1f} ms")
 print(f"recursive pass, folder listed 5 times:{five * 1000:8.1f} ms   ({five / once:.2f}x the single listing)")
+print(f"recursive pass with -f -d:            {checks * 1000:8.1f} ms   ({checks / once:.2f}x the pass without them)")
 PY

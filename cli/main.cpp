@@ -12,17 +12,20 @@
 namespace {
 
 const char* const kUsage =
-    "Usage: tavelin-report [-r|--recursive] [-u|--unique] [--missing] [--dll-path DIR[%cDIR...]]\n"
-    "                      [--format text|csv|json] FILE...\n";
+    "Usage: tavelin-report [-r|--recursive] [-f|--functions] [-d|--delay-load] [-u|--unique]\n"
+    "                      [--missing] [--dll-path DIR[%cDIR...]] [--format text|csv|json] FILE...\n";
 
 const char* const kHelp =
     "Lists, for each FILE (EXE or DLL), the DLLs it imports, where they were found\n"
     "and their versions, as the report of Tavelin's \"Mise en forme\" tab.\n"
     "\n"
     "  -r, --recursive     follow the imports of the imports (whole import closure)\n"
+    "  -f, --functions     list the imported functions that the found DLL does not\n"
+    "                      export (\"<function> absente de <dll> pour <importer>\")\n"
+    "  -d, --delay-load    resolve the DLLs of the delay-load tables as imports\n"
     "  -u, --unique        short lines without the importer, each line once\n"
-    "      --missing       only the problems (DLLs not found, files not readable or\n"
-    "                      not executables), each once\n"
+    "      --missing       only the problems (DLLs not found, functions missing, files\n"
+    "                      not readable or not executables), each once\n"
     "      --dll-path DIRS folders searched for DLLs after the importer's folder\n"
     "                      (replaces TAVELIN_DLL_PATH; separated by '%c')\n"
     "      --format FMT    text (the report, default), csv or json (the rows)\n"
@@ -30,7 +33,8 @@ const char* const kHelp =
     "  -V, --version       show the version and exit\n"
     "\n"
     "Exit status: 0 when no error row was produced, 1 when at least one was\n"
-    "(a DLL not found, a file not readable or not an executable), 2 on a usage error.\n";
+    "(a DLL not found, a function missing, a file not readable or not an executable),\n"
+    "2 on a usage error.\n";
 
 enum class Format { Text, Csv, Json };
 
@@ -45,6 +49,8 @@ const char* formatName(Format f) {
 
 struct Options {
     bool recursive = false;
+    bool functions = false;
+    bool delayLoad = false;
     bool unique = false;
     bool missing = false;
     Format format = Format::Text;
@@ -60,6 +66,8 @@ struct Switch {
 };
 const Switch kSwitches[] = {
     {'r', "--recursive", &Options::recursive},
+    {'f', "--functions", &Options::functions},
+    {'d', "--delay-load", &Options::delayLoad},
     {'u', "--unique", &Options::unique},
     {0, "--missing", &Options::missing},
 };
@@ -155,19 +163,48 @@ const char* kindName(analysis::RowKind kind) {
     return "";
 }
 
+const char* problemName(Problem p) {
+    switch (p) {
+        case Problem::MissingDll: return "missing-dll";
+        case Problem::MissingFunction: return "missing-function";
+        case Problem::WrongMachine: return "wrong-machine";
+        case Problem::NotReadable: return "not-readable";
+        case Problem::NotPe: return "not-pe";
+        case Problem::None: break;
+    }
+    return nullptr;
+}
+
+// What a field holds: text, a JSON boolean (CSV "true"/"false"), or text
+// that is JSON null (an empty CSV field) when absent.
+enum class FieldType { Text, Boolean, TextOrNull };
+
 // The keys of a row, in order, for both CSV columns and JSON members.
 struct Field {
     const char* key;
+    FieldType type;
+    // Text: the value; Boolean: "true" or "false"; TextOrNull: empty for null.
     std::string (*value)(const analysis::Row&);
 };
-std::vector<Field> rowFields(const Options&) {
-    return {
-        {"kind", [](const analysis::Row& r) { return std::string(kindName(r.kind)); }},
-        {"importer", [](const analysis::Row& r) { return r.cells[analysis::kImporter]; }},
-        {"file", [](const analysis::Row& r) { return r.cells[analysis::kFile]; }},
-        {"path", [](const analysis::Row& r) { return r.cells[analysis::kPath]; }},
-        {"version", [](const analysis::Row& r) { return r.cells[analysis::kVersion]; }},
+std::vector<Field> rowFields(const Options& o) {
+    std::vector<Field> fields = {
+        {"kind", FieldType::Text, [](const analysis::Row& r) { return std::string(kindName(r.kind)); }},
+        {"importer", FieldType::Text, [](const analysis::Row& r) { return r.cells[analysis::kImporter]; }},
+        {"file", FieldType::Text, [](const analysis::Row& r) { return r.cells[analysis::kFile]; }},
+        {"path", FieldType::Text, [](const analysis::Row& r) { return r.cells[analysis::kPath]; }},
+        {"version", FieldType::Text, [](const analysis::Row& r) { return r.cells[analysis::kVersion]; }},
     };
+    // Only with the options that make new kinds of rows, so that scripts
+    // written for the plain output see the same keys.
+    if (o.functions || o.delayLoad)
+        fields.push_back({"problem", FieldType::TextOrNull, [](const analysis::Row& r) {
+                              const char* name = problemName(r.problem);
+                              return std::string(name ? name : "");
+                          }});
+    if (o.delayLoad)
+        fields.push_back({"delay-load", FieldType::Boolean,
+                          [](const analysis::Row& r) { return std::string(r.delayLoad ? "true" : "false"); }});
+    return fields;
 }
 
 // --missing: the error rows, the first of those whose lines are equal
@@ -223,7 +260,10 @@ std::string json(const std::vector<analysis::Row>& rows, const std::vector<Field
             if (f) out += ", ";
             out += jsonString(fields[f].key);
             out += ": ";
-            out += jsonString(fields[f].value(rows[i]));
+            const std::string value = fields[f].value(rows[i]);
+            if (fields[f].type == FieldType::Boolean) out += value;
+            else if (fields[f].type == FieldType::TextOrNull && value.empty()) out += "null";
+            else out += jsonString(value);
         }
         out += "}";
     }
@@ -295,7 +335,8 @@ int main(int argc, char** argv) {
     // The files as the window's list holds them.
     for (std::string& f : o.files) f = platform::listPath(platform::absolutePath(f));
 
-    const std::vector<analysis::Row> all = analysis::analyse(o.files, o.recursive);
+    const std::vector<analysis::Row> all =
+        analysis::analyse(o.files, analysis::Options{o.recursive, o.functions, o.delayLoad});
     const std::vector<analysis::Row> rows = o.missing ? problemRows(all) : all;
     std::string out;
     switch (o.format) {

@@ -1,6 +1,7 @@
 // The import walk on arbitrary bytes. The input is written twice into a
 // private folder, as the listed file and as "a.dll", so an input importing
-// a.dll also exercises the recursive walk and its cycle handling.
+// a.dll also exercises the recursive walk and its cycle handling, and the
+// function check runs against the input's own export table.
 #include <unistd.h>
 
 #include <cstdint>
@@ -44,14 +45,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string exe = g_dir + "/fuzz.exe";
     writeAll(exe, data, size);
     writeAll(g_dir + "/a.dll", data, size);
-    PEFile::Recursive = size > 0 && (data[0] & 1);
-    {
-        PEFile file(exe);
-        // Every line names the file or a DLL; none may hold a line break.
-        for (const std::string& line : PEFile::Errors)
-            if (line.find('\n') != std::string::npos) std::abort();
-        if (PEFile::Found.size() > 1) std::abort();  // only a.dll can ever be found
+    // Twice: the plain walk (recursive or not, by the first byte), then with
+    // the closure, the function check and the delay-load table all on.
+    for (int pass = 0; pass < 2; ++pass) {
+        PEFile::Recursive = pass == 1 || (size > 0 && (data[0] & 1));
+        PEFile::Functions = PEFile::DelayLoad = pass == 1;
+        {
+            PEFile file(exe);
+            // Every line names the file or a DLL; none may hold a line break.
+            for (const std::string& line : PEFile::Errors)
+                if (line.find('\n') != std::string::npos) std::abort();
+            if (PEFile::Found.size() > 1) std::abort();  // only a.dll can ever be found
+        }
+        if (!PEFile::Found.empty() || !PEFile::Errors.empty()) std::abort();
     }
-    if (!PEFile::Found.empty() || !PEFile::Errors.empty()) std::abort();
     return 0;
 }

@@ -23,6 +23,20 @@ int main(int argc, char** argv) {
     pe::writeFile(dir + "/plain.exe", pe::build(plain));
     pe::writeFile(dir + "/plus.exe", pe::build(plus));
     pe::writeFile(dir + "/many.dll", pe::build(many));
+    // Imports by name and ordinal of a.dll (the input itself), its own exports
+    // with forwarders, and a delay-load table: the tables -f and -d read.
+    pe::Image checks;
+    checks.pe32plus = true;
+    checks.import("a.dll", {{"Open"}, pe::ordinal(2), {"Gone"}});
+    checks.exporting({"Open", "Close"});
+    checks.exports.push_back({"Fwd", "a.Open", false});
+    checks.exports.push_back({"Loop", "a.Loop", false});
+    checks.delayImport("a.dll", {{"Close"}}).delayImport("absent.dll", {pe::ordinal(9)});
+    pe::Image oldForm = checks;
+    oldForm.pe32plus = false;
+    oldForm.delayAddresses = true;
+    pe::writeFile(dir + "/checks.dll", pe::build(checks));
+    pe::writeFile(dir + "/checks-va.dll", pe::build(oldForm));
     pe::writeFile(dir + "/block.bin", pe::versionBlock(pe::VersionInfo::simple("9.9.9.9")));
     const std::vector<pe::ApiSet> sets = {{"api-ms-win-crt-heap-l1-1-0", {{"", "ucrtbase.dll"}}},
                                           {"api-ms-win-core-com-l1-1-0", {{"", "combase.dll"}, {"ole32.dll", "x.dll"}}},

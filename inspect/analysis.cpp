@@ -27,18 +27,21 @@ Row fileRow(RowKind kind, const std::string& importer, const std::string& path, 
 
 Row listedRow(const std::string& path, RunCache* run) { return fileRow(RowKind::Listed, "toi-même", path, run); }
 
-Row importRow(const std::string& importer, const std::string& dllPath, RunCache* run) {
-    return fileRow(RowKind::Import, importer, dllPath, run);
+Row importRow(const std::string& importer, const std::string& dllPath, RunCache* run, bool delayLoad) {
+    Row r = fileRow(RowKind::Import, importer, dllPath, run);
+    r.delayLoad = delayLoad;
+    return r;
 }
 
-Row errorRow(const std::string& importer, const std::string& line, Problem problem) {
-    return {RowKind::Error, {importer, "erreur", line, "erreur"}, problem};
+Row errorRow(const std::string& importer, const std::string& line, Problem problem, bool delayLoad) {
+    return {RowKind::Error, {importer, "erreur", line, "erreur"}, problem, 0, delayLoad};
 }
 
 Inspection inspect(const std::string& path, bool recursive, RunCache* run) {
     PEFile::Recursive = recursive;
     PEFile file(path, run);
-    Inspection out{file.Done, {}, {}, std::move(file.Problems), file.Machine};
+    Inspection out{file.Done,       {}, {}, std::move(file.Problems), file.Machine, std::move(file.FoundDelayLoaded),
+                   std::move(file.DelayLoaded)};
     if (PEFile::LiveObjects() == 1) {
         // The lists are emptied with the object anyway: take them.
         out.found.swap(PEFile::Found);
@@ -48,12 +51,18 @@ Inspection inspect(const std::string& path, bool recursive, RunCache* run) {
         out.errors = PEFile::Errors;
     }
     out.problems.resize(out.errors.size(), Problem::NotReadable);
+    out.errorsDelayLoaded.resize(out.errors.size(), false);
+    out.foundDelayLoaded.resize(out.found.size(), false);
     return out;
 }
 
 std::vector<Row> analyse(const std::vector<std::string>& files, bool recursive, const StatusFn& status) {
-    RunCache run;
-    return analyse(files, recursive, status, run);
+    return analyse(files, Options{recursive, false, false}, status);
+}
+
+std::vector<Row> analyse(const std::vector<std::string>& files, const Options& options, const StatusFn& status) {
+    RunCache run(true, Checks{options.functions, options.delayLoad});
+    return analyse(files, options.recursive, status, run);
 }
 
 std::vector<Row> analyse(const std::vector<std::string>& files, bool recursive, const StatusFn& status,
@@ -86,13 +95,13 @@ std::vector<Row> analyse(const std::vector<std::string>& files, bool recursive, 
         Inspection result = inspect(path, recursive, &run);
         const std::size_t start = rows.size();
         if (result.done) {
-            for (const std::string& dll : result.found) {
-                say(importer + " -> " + dll);
-                rows.push_back(importRow(importer, dll, &run));
+            for (std::size_t i = 0; i < result.found.size(); ++i) {
+                say(importer + " -> " + result.found[i]);
+                rows.push_back(importRow(importer, result.found[i], &run, result.foundDelayLoaded[i]));
             }
         }
         for (std::size_t i = 0; i < result.errors.size(); ++i)
-            rows.push_back(errorRow(importer, result.errors[i], result.problems[i]));
+            rows.push_back(errorRow(importer, result.errors[i], result.problems[i], result.errorsDelayLoaded[i]));
         if (run.remembers()) blocks.emplace(path, Block{start, rows.size(), std::move(result.found), result.done});
     }
     say("");

@@ -27,6 +27,9 @@ struct Row {
     Problem problem = Problem::None;
     // Listed and import rows: the machine of the file (0 when not a PE image).
     std::uint16_t machine = 0;
+    // Import rows: a DLL the program loads only through a delay-load table;
+    // error rows: a line of such a DLL or of a delay-load descriptor.
+    bool delayLoad = false;
 };
 
 // Column titles of row 0.
@@ -36,9 +39,11 @@ const Cells& columnTitles();
 // Versions and machines come from `run` when given, else are read anew.
 Row listedRow(const std::string& path, RunCache* run = nullptr);
 // One DLL found while inspecting the listed file `importer` (its file name).
-Row importRow(const std::string& importer, const std::string& dllPath, RunCache* run = nullptr);
+Row importRow(const std::string& importer, const std::string& dllPath, RunCache* run = nullptr,
+              bool delayLoad = false);
 // One problem met while inspecting `importer`.
-Row errorRow(const std::string& importer, const std::string& line, Problem problem = Problem::None);
+Row errorRow(const std::string& importer, const std::string& line, Problem problem = Problem::None,
+             bool delayLoad = false);
 
 // What one PEFile found for a listed file.
 struct Inspection {
@@ -47,9 +52,20 @@ struct Inspection {
     std::vector<std::string> errors;
     std::vector<Problem> problems;  // one per error line
     std::uint16_t machine = 0;      // of the listed file
+    std::vector<bool> foundDelayLoaded;  // one per found DLL
+    std::vector<bool> errorsDelayLoaded; // one per error line
 };
-// Inspects one file within the run `run` (a run of its own when null).
+// Inspects one file within the run `run` (a run of its own, with the
+// PEFile switches, when null).
 Inspection inspect(const std::string& path, bool recursive, RunCache* run = nullptr);
+
+// What an analysis shows: the whole closure, the imported functions the
+// found DLLs lack, the delay-loaded DLLs.
+struct Options {
+    bool recursive = false;
+    bool functions = false;
+    bool delayLoad = false;
+};
 
 // Status texts shown while the analysis runs.
 using StatusFn = std::function<void(const std::string&)>;
@@ -58,7 +74,8 @@ using StatusFn = std::function<void(const std::string&)>;
 // its import rows (only when its analysis completed) and its error rows.
 // One run: each image, search and version is read once (see RunCache).
 std::vector<Row> analyse(const std::vector<std::string>& files, bool recursive, const StatusFn& status = {});
-// The same within a run the caller owns.
+std::vector<Row> analyse(const std::vector<std::string>& files, const Options& options, const StatusFn& status = {});
+// The same within a run the caller owns, with the run's checks.
 std::vector<Row> analyse(const std::vector<std::string>& files, bool recursive, const StatusFn& status,
                          RunCache& run);
 

@@ -33,6 +33,7 @@
 #include "app/ownversion.h"
 #include "app/udossiers.h"
 #include "app/umain.h"
+#include "inspect/uimports.h"
 #include "krvgrid.h"
 #include "msglabel.h"
 #include "platform/platform.h"
@@ -208,7 +209,8 @@ TEST_F(MainWindow, FirstStartShowsTheDesignedWindowAndClosingStoresEverything) {
     EXPECT_EQ(Text(TFMain::Cle, "0"), platform::listPath(Path("a.exe")));
     EXPECT_EQ(Text(TFMain::Cle, "1"), platform::listPath(Path("b.dll")));
     EXPECT_EQ(Names(TFMain::CleParams), (std::vector<std::string>{"State", "Top", "Left", "Width", "Height", "Adresse",
-                                                                  "Unique", "Recursif", "Dossiers"}));
+                                                                  "Unique", "Recursif", "Fonctions", "Differes",
+                                                                  "Dossiers"}));
     EXPECT_EQ(Integer(TFMain::CleParams, "State"), 0);
     EXPECT_EQ(Integer(TFMain::CleParams, "Top"), 94);
     EXPECT_EQ(Integer(TFMain::CleParams, "Left"), 107);
@@ -217,6 +219,8 @@ TEST_F(MainWindow, FirstStartShowsTheDesignedWindowAndClosingStoresEverything) {
     EXPECT_EQ(Text(TFMain::CleParams, "Adresse"), "");
     EXPECT_EQ(Integer(TFMain::CleParams, "Unique"), 0);
     EXPECT_EQ(Integer(TFMain::CleParams, "Recursif"), 0);
+    EXPECT_EQ(Integer(TFMain::CleParams, "Fonctions"), 0);
+    EXPECT_EQ(Integer(TFMain::CleParams, "Differes"), 0);
     EXPECT_EQ(Text(TFMain::CleParams, "Dossiers"), "");
 }
 
@@ -229,6 +233,8 @@ TEST_F(MainWindow, WhatOneRunStoresTheNextRestores) {
         w->EAdresse->setText(QStringLiteral("bêta@exemple.fr"));
         w->CBUnique->setChecked(true);
         w->CBRecursif->setChecked(true);
+        w->CBFonctions->setChecked(true);
+        w->CBDifferes->setChecked(true);
         w->CBNotSave->setChecked(false);
         ASSERT_TRUE(w->close());
     }
@@ -241,6 +247,9 @@ TEST_F(MainWindow, WhatOneRunStoresTheNextRestores) {
     EXPECT_EQ(w->EAdresse->text(), QStringLiteral("bêta@exemple.fr"));
     EXPECT_TRUE(w->CBUnique->isChecked());
     EXPECT_TRUE(w->CBRecursif->isChecked());
+    EXPECT_TRUE(w->CBFonctions->isChecked());
+    EXPECT_TRUE(w->CBDifferes->isChecked());
+    EXPECT_TRUE(PEFile::Functions && PEFile::DelayLoad);
     EXPECT_FALSE(w->CBNotSave->isChecked());
 }
 
@@ -367,6 +376,9 @@ TEST_F(MainWindow, MissingAdresseGivesAnEmptyAddress) {
     EXPECT_TRUE(w->EAdresse->text().isEmpty());
     EXPECT_EQ(w->OuterBounds(), QRect(12, 11, 613, 414));
     EXPECT_TRUE(w->CBUnique->isChecked());
+    // A store written before "Fonctions" and "Differes": unticked, no error.
+    EXPECT_FALSE(w->CBFonctions->isChecked());
+    EXPECT_FALSE(w->CBDifferes->isChecked());
 }
 
 TEST_F(MainWindow, AWrongValueIsReportedAndTheWindowOpensWithWhatWasRestored) {
@@ -797,6 +809,38 @@ TEST_F(MainWindow, ControlsFollowTheirAnchorsAndTheMinimumSize) {
     EXPECT_EQ(w->frameGeometry().size(), QSize(506, 212));
 }
 
+// "Fonctions" sits beside "Récursif", "Différés" beside "Dossiers…"; at any
+// width nothing shown in the bottom row covers another control.
+TEST_F(MainWindow, TheOptionBoxesFitTheirRows) {
+    auto w = Start();
+    EXPECT_EQ(w->CBFonctions->text(), QStringLiteral("Fonctions"));
+    EXPECT_EQ(w->CBDifferes->text(), QStringLiteral("Différés"));
+    EXPECT_EQ(w->CBDifferes->parentWidget(), w->TSListe);
+    for (int width : {610, 700, 560, 520, 400}) {
+        w->resize(width, 389);
+        QCoreApplication::processEvents();
+        const QWidget* row[] = {w->BQuitter, w->BInfo, w->CBNotSave, w->CBRecursif, w->CBFonctions,
+                                w->URLLabel1, w->MsgLab, w->VLab};
+        for (const QWidget* a : row) {
+            for (const QWidget* b : row) {
+                if (a != b && a->isVisible() && b->isVisible()) {
+                    EXPECT_FALSE(a->geometry().intersects(b->geometry()))
+                        << width << " " << a->objectName().toStdString() << " " << b->objectName().toStdString();
+                }
+            }
+        }
+        EXPECT_EQ(w->URLLabel1->isVisible(), width >= 600) << width;
+        EXPECT_TRUE(w->CBFonctions->isVisible());
+        // The new box shows its whole text.
+        EXPECT_GE(w->CBFonctions->width(), w->CBFonctions->sizeHint().width());
+    }
+    w->PageControl1->setCurrentWidget(w->TSListe);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w->CBDifferes->geometry().left() - w->BDossiers->geometry().right(), 322 - 314);
+    EXPECT_FALSE(w->CBDifferes->geometry().intersects(w->BDossiers->geometry()));
+    EXPECT_GE(w->CBDifferes->width(), w->CBDifferes->sizeHint().width());
+}
+
 TEST_F(MainWindow, KeyboardOrderAndTheOpenDialogsFolder) {
     auto w = Start();
     // The dialog starts in the program's own folder.
@@ -820,6 +864,9 @@ TEST_F(MainWindow, KeyboardOrderAndTheOpenDialogsFolder) {
     EXPECT_LT(at(w->CBUnique), at(w->BInfo));
     EXPECT_LT(at(w->BInfo), at(w->CBNotSave));
     EXPECT_LT(at(w->CBNotSave), at(w->CBRecursif));
+    EXPECT_LT(at(w->CBRecursif), at(w->CBFonctions));
+    EXPECT_LT(at(w->BDossiers), at(w->CBDifferes));
+    EXPECT_LT(at(w->CBDifferes), at(w->LB));
 }
 
 // ---------------------------------------------------------------------------

@@ -181,3 +181,43 @@ TEST_F(Cli, UsageErrorsHelpAndVersion) {
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out.substr(0, 23), "tavelin-report 1.3.0.81");
 }
+
+// -f and -d: their lines in every format and in --missing, the problem kinds
+// and the delay-load flag in JSON; without them the output is the plain one.
+TEST_F(Cli, FunctionsAndDelayLoadOnDemand) {
+    pe::Image old;
+    old.exporting({"Open"});
+    pe::writeFile(dir.file("tvlold.dll"), pe::build(old));
+    pe::Image prog;
+    prog.import("tvlold.dll", {{"Open"}, {"Save"}}).import("tvlcore.dll");
+    prog.delayImport("tvlcore.dll").delayImport("tvlabsent.dll", {{"X"}});
+    pe::writeFile(dir.file("prog.exe"), pe::build(prog));
+    const std::string exe = quote(dir.file("prog.exe"));
+    const std::string path = platform::listPath(dir.file("prog.exe"));
+    const std::string oldPath = platform::listPath(dir.file("tvlold.dll"));
+
+    const Outcome plain = run(dllPath + " " + exe);
+    EXPECT_EQ(plain.status, 0);
+    EXPECT_EQ(plain.out.find("absente"), std::string::npos);
+    EXPECT_EQ(run(dllPath + " --format json " + exe).out.find("\"problem\""), std::string::npos);
+
+    const std::string saveLine = "Save absente de " + oldPath + " pour " + path;
+    const std::string lateLine = "tvlabsent.dll invisible pour " + path + " (chargement différé)";
+    const Outcome missing = run(dllPath + " -fd --missing " + exe);
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.out, saveLine + "\n" + lateLine + "\n");
+    EXPECT_EQ(run(dllPath + " -f --missing " + exe).out, saveLine + "\n");
+
+    const Outcome json = run(dllPath + " --functions --delay-load --format json " + exe);
+    EXPECT_NE(json.out.find("\"path\": \"" + saveLine + "\", \"version\": \"erreur\", \"problem\": \"missing-function\", "
+                            "\"delay-load\": false}"),
+              std::string::npos)
+        << json.out;
+    EXPECT_NE(json.out.find("\"problem\": \"missing-dll\", \"delay-load\": true}"), std::string::npos);
+    EXPECT_NE(json.out.find("\"file\": \"tvlcore.dll\", \"path\": \"" + platform::directoryPart(path) +
+                            "\", \"version\": \"2.1\", \"problem\": null, \"delay-load\": false}"),
+              std::string::npos);
+    const Outcome csv = run(dllPath + " -f --format csv " + exe);
+    EXPECT_EQ(csv.out.substr(0, csv.out.find('\n')), "kind,importer,file,path,version,problem");
+    EXPECT_NE(csv.out.find("," + saveLine + ",erreur,missing-function\n"), std::string::npos) << csv.out;
+}

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "inspect/analysis.h"
+#include "inspect/runcache.h"
 #include "inspect/fileversion.h"
 #include "inspect/uimports.h"
 #include "platform/platform.h"
@@ -183,4 +184,58 @@ TEST(RealBinaries, MingwProgramsOfBothMachinesFindTheirOwnRuntime) {
         EXPECT_GE(imports[1], 2u);
     }
     std::filesystem::remove_all(dir);
+}
+
+// The function check on Wine's own DLLs, against python3-pefile's imports
+// and exports (forwarders counted present): as shipped, and with a few DLLs
+// replaced by others of fewer or other functions (msvcrt by the older
+// msvcr70, shlwapi by shcore, ntdll by kernelbase), as an older DLL found
+// first would be.
+TEST(RealBinaries, MissingFunctionsAgreeWithPefile) {
+    if (capture("/usr/bin/python3 -c 'import pefile' 2>&1").size() > 0) GTEST_SKIP() << "no pefile";
+    const std::string scratch = "/tmp/tavelin-functions-" + std::to_string(getpid());
+    std::size_t folders = 0;
+    for (const char* wine : {"/usr/lib/x86_64-linux-gnu/wine/x86_64-windows", "/usr/lib/i386-linux-gnu/wine/i386-windows"}) {
+        std::error_code ec;
+        if (!std::filesystem::is_directory(wine, ec)) continue;
+        for (bool replaced : {false, true}) {
+            const std::string folder = scratch + "/" + std::to_string(folders++);
+            std::filesystem::create_directories(folder);
+            for (const auto& e : std::filesystem::directory_iterator(wine, ec))
+                if (e.is_regular_file()) std::filesystem::create_symlink(e.path(), folder + "/" + e.path().filename().string());
+            if (replaced)
+                for (const auto& [name, by] : {std::pair{"msvcrt", "msvcr70"}, {"shlwapi", "shcore"}, {"ntdll", "kernelbase"}}) {
+                    std::filesystem::remove(folder + "/" + name + ".dll");
+                    std::filesystem::create_symlink(std::string(wine) + "/" + by + ".dll", folder + "/" + name + ".dll");
+                }
+            std::vector<std::string> files;
+            for (const auto& e : std::filesystem::directory_iterator(folder, ec)) files.push_back(e.path().string());
+            std::sort(files.begin(), files.end());
+
+            platform::setDllSearchFolders({});
+            std::string ours;
+            std::size_t forwards = 0;
+            RunCache run(true, Checks{true, false});
+            for (const std::string& f : files) {
+                const analysis::Inspection r = analysis::inspect(f, false, &run);
+                for (std::size_t i = 0; i < r.errors.size(); ++i) {
+                    if (r.problems[i] != Problem::MissingFunction) continue;
+                    // pefile stops at the forwarder; we follow it.
+                    if (r.errors[i].find(" (renvoi vers ") != std::string::npos) ++forwards;
+                    else ours += r.errors[i] + "\n";
+                }
+            }
+            platform::resetDllSearchFolders();
+            const std::string reference = capture("/usr/bin/python3 '" PEFILE_FUNCTIONS_PY "' '" + folder + "'");
+            EXPECT_EQ(ours, reference) << folder;
+            if (replaced) {
+                EXPECT_GT(std::count(reference.begin(), reference.end(), '\n'), 100) << folder;
+                EXPECT_GT(forwards, 0u);  // kernel32 forwards to ntdll
+            } else {
+                EXPECT_EQ(forwards, 0u) << folder;  // Wine's own forwarders all lead somewhere
+            }
+        }
+    }
+    std::filesystem::remove_all(scratch);
+    if (folders == 0) GTEST_SKIP() << "no Wine";
 }

@@ -125,19 +125,119 @@ std::vector<std::uint8_t> build(const Image& image, Layout* layoutOut) {
     layout.sectionTable = layout.optionalHeader + optionalSize;
     const std::uint32_t headersSize = alignUp(layout.sectionTable + 40u * sectionCount, kFileAlign);
 
-    // Import section: descriptors, a zero thunk, the names.
+    // Import section: descriptors, a zero thunk, the names; then the
+    // functions' lookup tables and hint/names, the delay-load descriptors and
+    // the export table.
     const std::uint32_t idataRva = kSectionAlign, idataRaw = headersSize;
     std::vector<std::uint8_t> idata((image.imports.size() + 1) * 20 + 8, 0);
     const std::uint32_t thunkRva = idataRva + static_cast<std::uint32_t>(image.imports.size() + 1) * 20;
+    const auto here = [&] { return idataRva + static_cast<std::uint32_t>(idata.size()); };
+    const auto appendName = [&](const std::string& name) {
+        const std::uint32_t at = here();
+        idata.insert(idata.end(), name.begin(), name.end());
+        idata.push_back(0);
+        if (idata.size() % 2) idata.push_back(0);
+        return at;
+    };
     for (std::size_t i = 0; i < image.imports.size(); ++i) {
         const std::uint32_t nameAt = static_cast<std::uint32_t>(idata.size());
         layout.dllNameOffsets.push_back(idataRaw + nameAt);
-        idata.insert(idata.end(), image.imports[i].begin(), image.imports[i].end());
-        idata.push_back(0);
-        if (idata.size() % 2) idata.push_back(0);
+        appendName(image.imports[i]);
         put32(idata, i * 20 + 0, thunkRva);
         put32(idata, i * 20 + 12, idataRva + nameAt);
         put32(idata, i * 20 + 16, thunkRva);
+    }
+    const std::uint64_t base = plus ? 0x180000000ull : 0x10000000u;
+    // A lookup table for `functions`; addresses instead of RVAs when `vas`.
+    const auto thunks = [&](const std::vector<Function>& functions, bool vas) {
+        std::vector<std::uint32_t> hintNames;
+        for (const Function& f : functions) {
+            if (f.name.empty()) {
+                hintNames.push_back(0);
+                continue;
+            }
+            align(idata, 2);
+            hintNames.push_back(here());
+            append16(idata, 0);
+            appendName(f.name);
+        }
+        align(idata, 8);
+        const std::uint32_t at = here();
+        for (std::size_t k = 0; k < functions.size(); ++k) {
+            const std::uint64_t v = functions[k].name.empty()
+                                        ? (plus ? 0x8000000000000000ull : 0x80000000ull) | functions[k].ordinal
+                                        : hintNames[k] + (vas ? base : 0);
+            append32(idata, static_cast<std::uint32_t>(v));
+            if (plus) append32(idata, static_cast<std::uint32_t>(v >> 32));
+        }
+        for (int z = 0; z < (plus ? 8 : 4); ++z) idata.push_back(0);
+        return at;
+    };
+    for (std::size_t i = 0; i < image.imports.size(); ++i) {
+        std::uint32_t at = 0;
+        if (i < image.importFunctions.size() && !image.importFunctions[i].empty()) {
+            at = thunks(image.importFunctions[i], false);
+            put32(idata, i * 20 + 0, at);
+            put32(idata, i * 20 + 16, at);
+        }
+        layout.thunkOffsets.push_back(at ? idataRaw + (at - idataRva) : 0);
+    }
+    std::uint32_t delayRva = 0, delaySize = 0;
+    if (!image.delayImports.empty()) {
+        const std::uint64_t va = image.delayAddresses ? base : 0;
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> entries;  // name, lookup table
+        for (std::size_t i = 0; i < image.delayImports.size(); ++i) {
+            const std::uint32_t name = appendName(image.delayImports[i]);
+            const std::vector<Function> none;
+            const auto& functions = i < image.delayFunctions.size() ? image.delayFunctions[i] : none;
+            entries.emplace_back(name, functions.empty() ? 0 : thunks(functions, image.delayAddresses));
+        }
+        align(idata, 8);
+        delayRva = here();
+        delaySize = static_cast<std::uint32_t>((entries.size() + 1) * 32);
+        layout.delayDescriptors = idataRaw + (delayRva - idataRva);
+        for (const auto& [name, lookup] : entries) {
+            append32(idata, image.delayAddresses ? 0 : 1);  // attributes: RVAs
+            append32(idata, static_cast<std::uint32_t>(name + va));
+            append32(idata, 0);
+            append32(idata, static_cast<std::uint32_t>(thunkRva + va));  // the address table
+            append32(idata, lookup ? static_cast<std::uint32_t>(lookup + va) : 0);
+            for (int z = 0; z < 12; ++z) idata.push_back(0);
+        }
+        for (int z = 0; z < 32; ++z) idata.push_back(0);
+    }
+    std::uint32_t exportRva = 0, exportSize = 0;
+    if (!image.exports.empty() || image.exportDirectory) {
+        align(idata, 4);
+        exportRva = here();
+        layout.exportDirectory = idataRaw + (exportRva - idataRva);
+        const auto count = static_cast<std::uint32_t>(image.exports.size());
+        std::vector<std::size_t> named;
+        for (std::size_t k = 0; k < image.exports.size(); ++k)
+            if (!image.exports[k].name.empty()) named.push_back(k);
+        const std::size_t dir = idata.size();
+        idata.resize(dir + 40 + 4 * count + 4 * named.size() + 2 * named.size(), 0);
+        const std::uint32_t functions = exportRva + 40, names = functions + 4 * count,
+                            ordinals = names + 4 * static_cast<std::uint32_t>(named.size());
+        put32(idata, dir + 16, image.exportBase);
+        put32(idata, dir + 20, count);
+        put32(idata, dir + 24, static_cast<std::uint32_t>(named.size()));
+        put32(idata, dir + 28, functions);
+        put32(idata, dir + 32, names);
+        put32(idata, dir + 36, ordinals);
+        layout.exportNamesRva = here();
+        for (std::size_t j = 0; j < named.size(); ++j) {
+            put32(idata, names - idataRva + 4 * j, appendName(image.exports[named[j]].name));
+            put16(idata, ordinals - idataRva + 2 * j, static_cast<std::uint16_t>(named[j]));
+        }
+        for (std::size_t k = 0; k < image.exports.size(); ++k) {
+            const Export& e = image.exports[k];
+            // Code anywhere outside the export table: the descriptors will do.
+            const std::uint32_t address = e.none ? 0 : e.forward.empty() ? idataRva : appendName(e.forward);
+            put32(idata, functions - idataRva + 4 * k, address);
+        }
+        exportSize = here() - exportRva;
+        put32(idata, dir + 12, exportRva);  // the DLL's own name: none
     }
     layout.importDescriptors = idataRaw;
     layout.importSectionRva = idataRva;
@@ -204,10 +304,10 @@ std::vector<std::uint8_t> build(const Image& image, Layout* layoutOut) {
     put16(b, oh + 0, plus ? 0x20B : 0x10B);
     b[oh + 2] = 2;  // linker version
     if (plus) {
-        put32(b, oh + 24, 0x80000000u);  // ImageBase (low half; high half 1)
-        put32(b, oh + 28, 0x1);
+        put32(b, oh + 24, static_cast<std::uint32_t>(base));  // ImageBase, 64 bits
+        put32(b, oh + 28, static_cast<std::uint32_t>(base >> 32));
     } else {
-        put32(b, oh + 28, 0x10000000u);
+        put32(b, oh + 28, static_cast<std::uint32_t>(base));
     }
     put32(b, oh + 32, kSectionAlign);
     put32(b, oh + 36, kFileAlign);
@@ -232,6 +332,10 @@ std::vector<std::uint8_t> build(const Image& image, Layout* layoutOut) {
     const std::uint32_t dirs = oh + (plus ? 112 : 96);
     put32(b, dirs - 4, 16);  // NumberOfRvaAndSizes
     layout.importDataDirectory = dirs + 8;
+    put32(b, dirs + 0, exportRva);
+    put32(b, dirs + 4, exportSize);
+    put32(b, dirs + 13 * 8, delayRva);
+    put32(b, dirs + 13 * 8 + 4, delaySize);
     if (image.importDirectory && !image.imports.empty()) {
         put32(b, dirs + 8, idataRva);
         put32(b, dirs + 12, static_cast<std::uint32_t>((image.imports.size() + 1) * 20));

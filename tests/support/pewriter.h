@@ -1,6 +1,7 @@
 // A small writer of PE images for tests: PE32 or PE32+, an import section
-// with one descriptor per DLL name, and a resource section with version
-// resources (fixed info, string tables, translation table).
+// with one descriptor per DLL name (and the functions imported from it),
+// delay-load descriptors, an export table, and a resource section with
+// version resources (fixed info, string tables, translation table).
 #pragma once
 
 #include <cstdint>
@@ -36,11 +37,37 @@ struct ExtraSection {
     std::uint32_t virtualAddress = 0, virtualSize = 0, rawPointer = 0, rawSize = 0;
 };
 
+// An imported function: by name (hint 0), or by ordinal when the name is empty.
+struct Function {
+    std::string name;
+    std::uint16_t ordinal = 0;
+};
+inline Function ordinal(std::uint16_t n) { return {{}, n}; }
+
+// An exported function, its ordinal the table's base plus its place: code,
+// or a forwarder ("OTHER.Function", "OTHER.#12"); without a name, by
+// ordinal only; `none` leaves its address zero (no function there).
+struct Export {
+    std::string name;
+    std::string forward;
+    bool none = false;
+};
+
 struct Image {
     bool pe32plus = false;
     std::uint16_t machine = 0;         // 0: x86 for PE32, x64 for PE32+
     std::vector<std::string> imports;  // DLL names, as stored (bytes)
+    // Functions imported through imports[i] (none where missing).
+    std::vector<std::vector<Function>> importFunctions;
     bool importDirectory = true;       // false: data directory 1 left zero
+    // Delay-load descriptors: DLL names and their functions; `delayAddresses`
+    // writes the old form (attributes 0, addresses instead of RVAs; PE32).
+    std::vector<std::string> delayImports;
+    std::vector<std::vector<Function>> delayFunctions;
+    bool delayAddresses = false;
+    std::vector<Export> exports;
+    std::uint32_t exportBase = 1;
+    bool exportDirectory = false;      // an export table even without exports
     // Version resources, one per language identifier.
     std::vector<std::pair<std::uint16_t, std::vector<std::uint8_t>>> versionResources;
     // Sections placed in the table before the real ones.
@@ -48,8 +75,19 @@ struct Image {
     // Named sections with their bytes, after the others (".apiset", ...).
     std::vector<std::pair<std::string, std::vector<std::uint8_t>>> dataSections;
 
-    Image& import(std::string name) {
+    Image& import(std::string name, std::vector<Function> functions = {}) {
         imports.push_back(std::move(name));
+        importFunctions.resize(imports.size());
+        importFunctions.back() = std::move(functions);
+        return *this;
+    }
+    Image& delayImport(std::string name, std::vector<Function> functions = {}) {
+        delayImports.push_back(std::move(name));
+        delayFunctions.push_back(std::move(functions));
+        return *this;
+    }
+    Image& exporting(std::vector<std::string> names) {
+        for (std::string& n : names) exports.push_back({std::move(n), {}, false});
         return *this;
     }
     Image& version(const VersionInfo& info, std::uint16_t language = 0x040C) {
@@ -68,6 +106,10 @@ struct Layout {
     std::uint32_t importSectionRva = 0;
     std::uint32_t importSectionRaw = 0;
     std::vector<std::uint32_t> dllNameOffsets;  // file offsets of the names
+    std::vector<std::uint32_t> thunkOffsets;    // file offsets of each descriptor's lookup table (0: shared zero)
+    std::uint32_t delayDescriptors = 0;         // file offset of the first delay-load descriptor
+    std::uint32_t exportDirectory = 0;          // file offset of the export directory
+    std::uint32_t exportNamesRva = 0;           // RVA of the name strings' first byte
 };
 
 std::vector<std::uint8_t> build(const Image& image, Layout* layout = nullptr);

@@ -1,0 +1,253 @@
+// Will it load: the imported functions against the found DLLs' exports (by
+// name, by ordinal, through forwarders and API sets), the delay-load table,
+// and the same images under hostile tables.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "inspect/analysis.h"
+#include "inspect/uimports.h"
+#include "platform/platform.h"
+#include "tests/support/pewriter.h"
+#include "tests/support/testutil.h"
+
+namespace {
+
+class Functions : public ::testing::Test {
+protected:
+    void SetUp() override { platform::setDllSearchFolders({}); }
+    void TearDown() override {
+        platform::resetDllSearchFolders();
+        PEFile::Recursive = PEFile::Functions = PEFile::DelayLoad = false;
+    }
+    std::string write(const std::string& name, const pe::Image& img, const std::string& folder = {}) {
+        const std::string path = platform::joinPath(folder.empty() ? dir.path() : folder, name);
+        pe::writeFile(path, pe::build(img));
+        return platform::listPath(path);
+    }
+    static pe::Image image(bool plus) {
+        pe::Image img;
+        img.pe32plus = plus;
+        return img;
+    }
+    static analysis::Inspection inspect(const std::string& path, analysis::Options o) {
+        PEFile::Functions = o.functions;
+        PEFile::DelayLoad = o.delayLoad;
+        return analysis::inspect(path, o.recursive);
+    }
+    testutil::TempDir dir;
+};
+
+std::vector<std::string> lines(const analysis::Inspection& r) { return r.errors; }
+
+}  // namespace
+
+// An older DLL lacks what the program imports: by name, by ordinal, and a
+// forwarder whose target lacks it; the lines come after the DLL's own lines,
+// in import order, for PE32 and PE32+ alike.
+TEST_F(Functions, WhatAnOlderDllLacksByNameOrdinalAndForwarder) {
+    for (bool plus : {false, true}) {
+        const std::string sub = dir.mkdir(plus ? "plus" : "pe32");
+        pe::Image target = image(plus);
+        target.exporting({"Moved"});
+        write("tvlnew.dll", target, sub);
+        pe::Image old = image(plus);
+        old.exporting({"Open", "Close"});
+        old.exports.push_back({"Forwarded", "tvlnew.Moved", false});
+        old.exports.push_back({"Lost", "tvlnew.Gone", false});
+        old.exports.push_back({"ByNumber", "TVLNEW.#1", false});
+        old.exports.push_back({{}, {}, false});  // ordinal 6, no name
+        old.exports.push_back({"Hole", {}, true});
+        old.import("tvlgone.dll");
+        const std::string oldPath = write("tvlold.dll", old, sub);
+        pe::Image prog = image(plus);
+        prog.import("TVLOLD.DLL", {{"Open"}, {"Save"}, pe::ordinal(2), pe::ordinal(6), pe::ordinal(99), {"Forwarded"},
+                                   {"Lost"}, {"ByNumber"}, {"Hole"}, pe::ordinal(7), {"open"}});
+        prog.import("tvlnew.dll", {{"Moved"}});
+        const std::string exe = write("prog.exe", prog, sub);
+
+        const std::string tail = " absente de " + oldPath + " pour " + exe;
+        const std::vector<std::string> expected = {"Save" + tail,
+                                                   "#99" + tail,
+                                                   "Lost" + tail + " (renvoi vers tvlnew.Gone)",
+                                                   "Hole" + tail,
+                                                   "#7" + tail,
+                                                   "open" + tail};
+        const analysis::Inspection direct = inspect(exe, {false, true, false});
+        EXPECT_TRUE(direct.done);
+        EXPECT_EQ(direct.found.size(), 2u);
+        EXPECT_EQ(lines(direct), expected) << plus;
+        EXPECT_EQ(direct.problems, std::vector<Problem>(expected.size(), Problem::MissingFunction));
+
+        // With the closure, tvlold.dll's own line comes first.
+        std::vector<std::string> closure = {"tvlgone.dll invisible pour " + oldPath};
+        closure.insert(closure.end(), expected.begin(), expected.end());
+        EXPECT_EQ(lines(inspect(exe, {true, true, false})), closure);
+        // Without the option, nothing of it.
+        EXPECT_TRUE(inspect(exe, {false, false, false}).errors.empty());
+    }
+}
+
+#ifndef _WIN32
+// An API set name's functions are those of its host; a forwarder to an API
+// set goes through the schema too.
+TEST_F(Functions, ApiSetFunctionsAreCheckedAgainstTheirHost) {
+    const std::string sys = dir.mkdir("sys");
+    pe::Image schema = image(true);
+    schema.dataSections.emplace_back(".apiset", pe::apiSetSchema(6, {{"api-ms-win-tvl-l1-1-0", {{"", "tvlhost.dll"}}}}));
+    write("apisetschema.dll", schema, sys);
+    pe::Image host = image(true);
+    host.exporting({"Here"});
+    const std::string hostPath = write("tvlhost.dll", host, sys);
+    pe::Image shim = image(true);
+    shim.exports.push_back({"ViaSet", "api-ms-win-tvl-l1-1-0.Here", false});
+    shim.exports.push_back({"ViaSetGone", "api-ms-win-tvl-l1-1-0.Nowhere", false});
+    const std::string shimPath = write("tvlshim.dll", shim, sys);
+    pe::Image prog = image(true);
+    prog.import("api-ms-win-tvl-l1-1-0.dll", {{"Here"}, {"NotHere"}});
+    prog.import("tvlshim.dll", {{"ViaSet"}, {"ViaSetGone"}});
+    const std::string exe = write("prog.exe", prog);
+    platform::setDllSearchFolders({sys});
+    const analysis::Inspection r = inspect(exe, {false, true, false});
+    EXPECT_EQ(r.found, (std::vector<std::string>{hostPath, shimPath}));
+    EXPECT_EQ(lines(r), (std::vector<std::string>{
+                            "NotHere absente de " + hostPath + " pour " + exe,
+                            "ViaSetGone absente de " + shimPath + " pour " + exe +
+                                " (renvoi vers api-ms-win-tvl-l1-1-0.Nowhere)"}));
+}
+#endif
+
+// Delay-loaded DLLs: found ones become rows whose closure follows, missing
+// ones say so; the old address form reads as the RVA form.
+TEST_F(Functions, DelayLoadedDllsPresentAndMissing) {
+    for (bool addresses : {false, true}) {
+        const std::string sub = dir.mkdir(addresses ? "va" : "rva");
+        pe::Image late = image(false);
+        late.exporting({"Hello"});
+        late.import("tvldeep.dll");
+        const std::string latePath = write("tvllate.dll", late, sub);
+        const std::string deepPath = write("tvldeep.dll", image(false), sub);
+        const std::string corePath = write("tvlcore.dll", image(false), sub);
+        pe::Image prog = image(false);
+        prog.delayAddresses = addresses;
+        prog.import("tvlcore.dll");
+        prog.delayImport("tvllate.dll", {{"Hello"}, {"Bye"}}).delayImport("tvlabsent.dll", {{"X"}});
+        prog.delayImport("tvlcore.dll");  // also a plain import: loaded at start
+        const std::string exe = write("prog.exe", prog, sub);
+
+        EXPECT_EQ(inspect(exe, {true, true, false}).found, std::vector<std::string>{corePath});
+        const analysis::Inspection r = inspect(exe, {true, true, true});
+        EXPECT_EQ(r.found, (std::vector<std::string>{corePath, latePath, deepPath}));
+        EXPECT_EQ(r.foundDelayLoaded, (std::vector<bool>{false, true, true}));
+        EXPECT_EQ(lines(r), (std::vector<std::string>{
+                                "Bye absente de " + latePath + " pour " + exe + " (chargement différé)",
+                                "tvlabsent.dll invisible pour " + exe + " (chargement différé)"}))
+            << addresses;
+        EXPECT_EQ(r.problems, (std::vector<Problem>{Problem::MissingFunction, Problem::MissingDll}));
+        EXPECT_EQ(r.errorsDelayLoaded, (std::vector<bool>{true, true}));
+        // Rows: the delay-loaded ones are marked.
+        const std::vector<analysis::Row> rows = analysis::analyse({exe}, {true, false, true});
+        ASSERT_EQ(rows.size(), 5u);
+        EXPECT_FALSE(rows[1].delayLoad);
+        EXPECT_TRUE(rows[2].delayLoad);
+        EXPECT_EQ(rows[4].problem, Problem::MissingDll);
+        EXPECT_TRUE(rows[4].delayLoad);
+    }
+}
+
+// The tables the options read change nothing while the options are off:
+// the same rows as the image without them.
+TEST_F(Functions, WithTheOptionsOffTheNewTablesChangeNothing) {
+    const std::string plain = dir.mkdir("plain"), full = dir.mkdir("full");
+    for (const std::string& sub : {plain, full}) {
+        const bool tables = sub == full;
+        pe::Image lib = image(true);
+        if (tables) lib.exporting({"A"}).delayImport("tvlother.dll", {{"B"}});
+        write("tvllib.dll", lib, sub);
+        pe::Image prog = image(true);
+        prog.import("tvllib.dll", tables ? std::vector<pe::Function>{{"A"}, {"Z"}} : std::vector<pe::Function>{});
+        prog.import("tvlgone.dll");
+        if (tables) prog.delayImport("tvlabsent.dll", {{"C"}});
+        write("prog.exe", prog, sub);
+    }
+    for (bool recursive : {false, true}) {
+        std::vector<analysis::Row> a = analysis::analyse({platform::joinPath(plain, "prog.exe")}, recursive);
+        std::vector<analysis::Row> b = analysis::analyse({platform::joinPath(full, "prog.exe")}, recursive);
+        ASSERT_EQ(a.size(), b.size());
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            for (std::string* c : {&a[i].cells[analysis::kPath], &b[i].cells[analysis::kPath]})
+                for (const std::string& from : {platform::listPath(plain), platform::listPath(full)})
+                    for (std::size_t at; (at = c->find(from)) != std::string::npos;) c->replace(at, from.size(), "<dir>");
+            EXPECT_EQ(a[i].cells, b[i].cells) << i;
+            EXPECT_EQ(a[i].problem, b[i].problem);
+            EXPECT_FALSE(b[i].delayLoad);
+        }
+    }
+}
+
+// Hostile tables: every one a line, at the size of the file.
+TEST_F(Functions, HostileTablesGiveALineAndStaySmall) {
+    const auto damaged = [&](const std::string& name, const pe::Image& img, auto&& damage) {
+        pe::Layout layout;
+        std::vector<std::uint8_t> bytes = pe::build(img, &layout);
+        damage(bytes, layout);
+        pe::writeFile(dir.file(name), bytes);
+        return platform::listPath(dir.file(name));
+    };
+    const auto notPe = [](const std::string& path) { return path + " n'est pas un exécutable Win32"; };
+
+    // A lookup table that runs off the end of the file.
+    pe::Image prog = image(false);
+    prog.import("tvllib.dll", {{"A"}, {"B"}});
+    const std::string runsOff = damaged("runsoff.exe", prog, [](auto& b, const pe::Layout& l) {
+        std::fill(b.begin() + l.thunkOffsets[0], b.end(), 0x41);
+    });
+    const analysis::Inspection r1 = inspect(runsOff, {false, true, false});
+    EXPECT_FALSE(r1.done);
+    EXPECT_EQ(r1.errors.back(), notPe(runsOff));
+    EXPECT_TRUE(inspect(runsOff, {false, false, false}).done);  // the names alone read well
+
+    // An export table claiming millions of names, and one whose names all
+    // point at one long run of bytes (each read up to its end): the DLL's own
+    // line stands for its functions, once.
+    pe::Image lib = image(false);
+    lib.exporting({"A", "B"});
+    const std::string millions = damaged("tvlmillions.dll", lib, [](auto& b, const pe::Layout& l) {
+        pe::put32(b, l.exportDirectory + 24, 50000000);
+    });
+    pe::Image longNames = image(false);
+    for (int i = 0; i < 3000; ++i) longNames.exports.push_back({"n" + std::to_string(i), {}, false});
+    const std::string overlapping = damaged("tvloverlap.dll", longNames, [](auto& b, const pe::Layout& l) {
+        std::uint32_t names = 0;
+        for (int k = 0; k < 4; ++k) names |= static_cast<std::uint32_t>(b[l.exportDirectory + 32 + k]) << (8 * k);
+        const std::uint32_t namesAt = names - l.importSectionRva + l.importSectionRaw;
+        for (int i = 0; i < 3000; ++i) pe::put32(b, namesAt + 4 * i, l.exportNamesRva);
+        const std::uint32_t first = l.exportNamesRva - l.importSectionRva + l.importSectionRaw;
+        std::fill(b.begin() + first, b.end() - 1, 'x');
+    });
+    // Forwarders: one that runs off the file, two that lead to each other.
+    pe::Image fwd = image(false);
+    fwd.exports.push_back({"Loop", "tvlcycle.Loop", false});
+    fwd.exports.push_back({"Endless", "tvlcycle.Endless", false});
+    const std::string cycle = write("tvlcycle.dll", fwd);
+    pe::Image user = image(false);
+    user.import("tvlmillions.dll", {{"A"}, {"B"}}).import("tvloverlap.dll", {{"n1"}});
+    user.import("tvlcycle.dll", {{"Loop"}, pe::ordinal(0), pe::ordinal(65535)});
+    const std::string exe = write("user.exe", user);
+    const analysis::Inspection r2 = inspect(exe, {true, true, false});
+    EXPECT_TRUE(r2.done);
+    EXPECT_EQ(lines(r2), (std::vector<std::string>{
+                             notPe(millions), notPe(overlapping),
+                             "Loop absente de " + cycle + " pour " + exe + " (renvoi vers tvlcycle.Loop)",
+                             "#0 absente de " + cycle + " pour " + exe, "#65535 absente de " + cycle + " pour " + exe}));
+
+    const std::string endless = damaged("tvlendless.dll", fwd, [](auto& b, const pe::Layout&) {
+        const std::string text = "tvlcycle.Endless";
+        std::replace(std::search(b.begin(), b.end(), text.begin(), text.end()), b.end(), std::uint8_t(0),
+                     std::uint8_t('y'));
+    });
+    pe::Image user2 = image(false);
+    user2.import("tvlendless.dll", {{"Loop"}});
+    EXPECT_EQ(lines(inspect(write("user2.exe", user2), {false, true, false})),
+              std::vector<std::string>{notPe(endless)});
+}
