@@ -25,8 +25,18 @@ cache=${XDG_CACHE_HOME:-$HOME/.cache}/tavelin/qt6-mingw64
 prefix=$cache/$qt_version-gcc$gcc_version-posix
 stamp=$prefix/.tavelin-complete
 
-if [ "${1:-}" = --cached ]; then echo "$prefix"; [ -f "$stamp" ]; exit; fi
+# Qt's French for the cross Qt's own dialogs: the .qm files are the same on
+# every system, so the host's (qt6-translations-l10n) serve; a prefix built
+# before this step gets it too.
+add_translations() {
+  local qm=/usr/share/qt6/translations/qtbase_fr.qm
+  if [ -f "$qm" ] && [ ! -f "$prefix/translations/qtbase_fr.qm" ]; then
+    mkdir -p "$prefix/translations" && cp "$qm" "$prefix/translations/"
+  fi
+}
+if [ "${1:-}" = --cached ]; then echo "$prefix"; [ -f "$stamp" ] && add_translations; [ -f "$stamp" ]; exit; fi
 if [ -f "$stamp" ]; then
+  add_translations
   echo "cross-qt: Qt $qt_version for $target already built, nothing to do"
   echo "$prefix"
   exit 0
@@ -119,6 +129,7 @@ cp "$repo/cmake/mingw-w64-x86_64.cmake" "$prefix/lib/cmake/tavelin-mingw-w64-x86
 grep -rlF "$repo/cmake/mingw-w64-x86_64.cmake" "$prefix" | while read -r f; do
   sed -i "s|$repo/cmake/mingw-w64-x86_64.cmake|$prefix/lib/cmake/tavelin-mingw-w64-x86_64.cmake|g" "$f"
 done
+add_translations
 echo "qt6-base $qt_deb_version, $cxx $gcc_version, built $(date -u +%FT%TZ)" > "$stamp"
 rm -rf "$build" "$src"
 step "done, $(du -sh "$prefix" | cut -f1) in $prefix"

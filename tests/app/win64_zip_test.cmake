@@ -18,7 +18,8 @@ file(GLOB_RECURSE content RELATIVE "${dir}" "${dir}/*")
 list(SORT content)
 set(expected Qt6Core.dll Qt6Gui.dll Qt6PrintSupport.dll Qt6Widgets.dll
     libgcc_s_seh-1.dll libstdc++-6.dll libwinpthread-1.dll
-    platforms/qwindows.dll styles/qwindowsvistastyle.dll tavelin-report.exe tavelin.exe)
+    platforms/qwindows.dll styles/qwindowsvistastyle.dll tavelin-report.exe tavelin.exe
+    translations/qtbase_fr.qm)
 list(SORT expected)
 if(NOT content STREQUAL expected)
   message(FATAL_ERROR "package content:\n  ${content}\nexpected:\n  ${expected}")
