@@ -6,6 +6,8 @@
 # short run of each fuzz target.
 #   FUZZ_SECONDS   seconds per fuzz target (default 20)
 #   SKIP_PACKAGE=1, SKIP_ASAN=1, SKIP_TSAN=1, SKIP_WIN=1, SKIP_FUZZ=1   leave out a stage (local use)
+#   TAVELIN_CROSS_QT=1   build Qt for MinGW-w64 first (scripts/cross-qt.sh) when it is
+#                        not cached, so the Windows window stage runs
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/deps.sh
@@ -49,6 +51,23 @@ if [ "${SKIP_WIN:-0}" != 1 ]; then
   ctest --test-dir build-win --output-on-failure -j 1 || status=1
   scripts/check-win-zip.sh build-win || status=1
   wineserver -k 2>/dev/null || true
+
+  if [ "${TAVELIN_CROSS_QT:-0}" = 1 ] && ! scripts/cross-qt.sh --cached >/dev/null; then
+    stage "Qt for MinGW-w64 (scripts/cross-qt.sh)"
+    scripts/cross-qt.sh || status=1
+  fi
+  if qt_win=$(scripts/cross-qt.sh --cached); then
+    stage "Windows window (Qt for MinGW-w64), its suites and the zip under Wine"
+    export WINEPREFIX="$PWD/build-winqt/wineprefix"
+    cmake -S . -B build-winqt -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+          -DCMAKE_PREFIX_PATH="$qt_win" -DCMAKE_BUILD_TYPE=Release -DTAVELIN_WERROR=ON >/dev/null
+    cmake --build build-winqt -j "$jobs"
+    [ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1 || true
+    ctest --test-dir build-winqt --output-on-failure -j 1 -L window || status=1
+    wineserver -k 2>/dev/null || true
+  else
+    echo; echo "Windows window stage skipped: no Qt for MinGW-w64 in $qt_win (scripts/cross-qt.sh or TAVELIN_CROSS_QT=1 ./test.sh builds it)"
+  fi
 fi
 
 if [ "${SKIP_FUZZ:-0}" != 1 ]; then

@@ -11,8 +11,11 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("Tavelin"));
     // The program speaks French: so do Qt's own dialogs, where the
     // translation is installed.
+    // Qt's own folder first, then the one beside the program, where the
+    // Windows package puts it.
     auto* qtFrench = new QTranslator(this);
-    if (qtFrench->load(QStringLiteral("qtbase_fr"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    if (qtFrench->load(QStringLiteral("qtbase_fr"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+        qtFrench->load(QStringLiteral("qtbase_fr"), applicationDirPath() + QStringLiteral("/translations")))
         installTranslator(qtFrench);
 }
 

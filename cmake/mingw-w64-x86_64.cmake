@@ -10,5 +10,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-find_program(TAVELIN_WINE NAMES wine wine64 REQUIRED)
+# The 64-bit loader itself where it is not on PATH (Debian): the "wine"
+# wrapper picks the 32-bit loader whenever wine32 is installed, and that one
+# cannot start on a kernel without 32-bit support.
+find_program(TAVELIN_WINE NAMES wine64 wine PATHS /usr/lib/wine REQUIRED)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${TAVELIN_WINE})
+# A Qt built for this compiler (scripts/cross-qt.sh) lives outside the MinGW
+# root: the prefixes given in CMAKE_PREFIX_PATH are searched as roots too.
+list(APPEND CMAKE_FIND_ROOT_PATH ${CMAKE_PREFIX_PATH})

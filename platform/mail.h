@@ -17,7 +17,15 @@
 #ifdef _WIN32
 #include <windows.h>
 #include <mapi.h>
+// The integers and the calling convention of MAPISendMail's signature, so a
+// stand-in (a test's fake client) is declared alike on both systems.
+typedef ULONG MapiUlong;
+typedef ULONG_PTR MapiUlongPtr;
+#define TAVELIN_MAPI_CALL PASCAL
 #else
+typedef std::uint32_t MapiUlong;
+typedef std::uintptr_t MapiUlongPtr;
+#define TAVELIN_MAPI_CALL
 typedef std::uint32_t FLAGS;
 typedef std::uintptr_t LHANDLE;
 

@@ -12,6 +12,7 @@
 #include <filesystem>
 
 #include "app/umain.h"
+#include "tests/support/qtprint.h"
 
 namespace {
 

@@ -25,7 +25,7 @@ bool g_closeDialog = false;
 int g_unloads = 0;
 char g_library;
 
-std::uint32_t composerSend(LHANDLE, std::uintptr_t, lpMapiMessage, FLAGS, std::uint32_t) {
+MapiUlong TAVELIN_MAPI_CALL composerSend(LHANDLE, MapiUlongPtr, lpMapiMessage, FLAGS, MapiUlong) {
     std::unique_lock<std::mutex> l(g_m);
     g_dialogOpen = true;
     g_cv.notify_all();
