@@ -3,6 +3,8 @@
 #   ZIP      the zip to write; its name without ".zip" names the folder inside
 #   FILES    files for the folder itself (;-list)
 #   PLUGINS  plugins as folder=path (;-list), e.g. platforms=/x/qwindows.dll
+#   STRIP    the toolchain's strip, when given: the copies lose their debug
+#            sections (Debian's MinGW runtime DLLs carry them: libstdc++ 23 MB)
 get_filename_component(stage_root "${ZIP}" DIRECTORY)
 get_filename_component(name "${ZIP}" NAME_WLE)
 set(stage_root "${stage_root}/package-${name}")
@@ -25,6 +27,16 @@ foreach(p IN LISTS PLUGINS)
   endif()
   file(COPY "${file}" DESTINATION "${stage}/${kind}")
 endforeach()
+
+if(STRIP)
+  file(GLOB_RECURSE binaries "${stage}/*.exe" "${stage}/*.dll")
+  foreach(f IN LISTS binaries)
+    execute_process(COMMAND "${STRIP}" --strip-debug "${f}" RESULT_VARIABLE rc)
+    if(NOT rc EQUAL 0)
+      message(FATAL_ERROR "win64 package: cannot strip ${f}")
+    endif()
+  endforeach()
+endif()
 
 # Written beside the final name, then renamed: never a half-written zip.
 file(REMOVE "${ZIP}.part")
