@@ -1,6 +1,6 @@
 // Starts the window program given on the command line, waits until its main
 // window shows, closes it as the title bar's close button does, and exits
-// with the program's own exit code. 2: no window within five minutes (or the
+// with the program's own exit code. 2: no window within two minutes (or the
 // program ended first), 3: the program did not end after the close.
 #include <windows.h>
 #include <shellapi.h>
@@ -47,8 +47,8 @@ int main() {
         return 1;
     }
     Search search{info.dwProcessId, nullptr};
-    // A fresh Wine prefix sets itself up on its first window: more than a minute here.
-    for (int i = 0; i < 3000 && !search.found; ++i) {
+    // A fresh Wine prefix may set itself up on its first window.
+    for (int i = 0; i < 1200 && !search.found; ++i) {
         if (WaitForSingleObject(info.hProcess, 100) == WAIT_OBJECT_0) break;
         EnumWindows(Visit, reinterpret_cast<LPARAM>(&search));
     }

@@ -37,6 +37,13 @@ if(NOT rc EQUAL 0)
   message(FATAL_ERROR "the package's closure is not whole (${rc}):\n${report}${err}")
 endif()
 
+# The Wine session the report above started has no display, and a window
+# opened within it would never show: the server ends first.
+get_filename_component(wine_dir "${WINE}" DIRECTORY)
+find_program(WINESERVER NAMES wineserver64 wineserver PATHS "${wine_dir}" REQUIRED)
+execute_process(COMMAND ${WINESERVER} -k)
+execute_process(COMMAND ${WINESERVER} -w)
+
 set(display "")
 if("$ENV{DISPLAY}" STREQUAL "")
   find_program(XVFB_RUN xvfb-run REQUIRED)
