@@ -10,6 +10,7 @@
 #include "inspect/fileversion.h"
 #include "inspect/runcache.h"
 #include "inspect/uimports.h"
+#include "platform/bytes.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 
@@ -436,10 +437,8 @@ public:
                 out.addresses_.resize(count);
                 std::vector<std::uint8_t> raw(4ull * count);
                 if (!file.read(at, raw.data(), raw.size())) return;
-                for (std::uint32_t i = 0; i < count; ++i)
-                    out.addresses_[i] = static_cast<std::uint32_t>(raw[4 * i]) | static_cast<std::uint32_t>(raw[4 * i + 1]) << 8 |
-                                        static_cast<std::uint32_t>(raw[4 * i + 2]) << 16 |
-                                        static_cast<std::uint32_t>(raw[4 * i + 3]) << 24;
+                const platform::Bytes table{raw.data(), raw.size()};
+                for (std::uint32_t i = 0; i < count; ++i) table.u32(4ull * i, out.addresses_[i]);
             }
             // An address inside the export directory is a forwarder's text.
             std::string text;

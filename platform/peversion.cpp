@@ -159,17 +159,12 @@ bool MemoryByteSource::read(std::uint64_t offset, void* out, std::size_t count) 
 
 bool ByteSource::u16(std::uint64_t offset, std::uint16_t& out) const {
     std::uint8_t b[2];
-    if (!read(offset, b, 2)) return false;
-    out = static_cast<std::uint16_t>(b[0] | (b[1] << 8));
-    return true;
+    return read(offset, b, 2) && Bytes{b, 2}.u16(0, out);
 }
 
 bool ByteSource::u32(std::uint64_t offset, std::uint32_t& out) const {
     std::uint8_t b[4];
-    if (!read(offset, b, 4)) return false;
-    out = static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |
-          (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
-    return true;
+    return read(offset, b, 4) && Bytes{b, 4}.u32(0, out);
 }
 
 bool findVersionResource(const std::uint8_t* image, std::size_t size, std::uint16_t userLanguage,
