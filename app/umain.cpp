@@ -494,9 +494,7 @@ void TFMain::FormCreate() {
     } attachUnique{this};
     // Nothing stored, or a store that cannot be read: no folders of the user's,
     // and the options as their boxes show them.
-    platform::setUserDllFolders({});
-    PEFile::Functions = CBFonctions->isChecked();
-    PEFile::DelayLoad = CBDifferes->isChecked();
+    FDossiers.clear();
 
     platform::Settings reg;
     if (reg.OpenKey(Cle, false)) {
@@ -533,7 +531,7 @@ void TFMain::FormCreate() {
         CBUnique->setChecked(reg.ReadBool("Unique"));
         CBRecursif->setChecked(reg.ReadBool("Recursif"));
         // Folders that do not exist stay: the user may mount them later.
-        platform::setUserDllFolders(platform::splitList(reg.ReadString("Dossiers"), TFDossiers::Separateur));
+        SetDossiers(platform::splitList(reg.ReadString("Dossiers"), TFDossiers::Separateur));
         // Stores written before these options lack them: unticked.
         if (reg.ValueExists("Fonctions")) CBFonctions->setChecked(reg.ReadBool("Fonctions"));
         if (reg.ValueExists("Differes")) CBDifferes->setChecked(reg.ReadBool("Differes"));
@@ -589,7 +587,7 @@ void TFMain::FormClose() {
         reg.WriteBool("Fonctions", CBFonctions->isChecked());
         reg.WriteBool("Differes", CBDifferes->isChecked());
         std::string folders;
-        for (const std::string& f : platform::userDllFolders())
+        for (const std::string& f : FDossiers)
             folders += (folders.empty() ? "" : std::string(1, TFDossiers::Separateur)) + f;
         reg.WriteString("Dossiers", folders);
         reg.CloseKey();
@@ -632,9 +630,9 @@ void TFMain::BViderClick() {
 
 void TFMain::BDossiersClick() {
     QStringList before, after;
-    for (const std::string& f : platform::userDllFolders()) before << FromUtf8(f);
+    for (const std::string& f : FDossiers) before << FromUtf8(f);
     for (const std::string& f : platform::systemDllFolders()) after << FromUtf8(f);
-    TFDossiers dialog(this, before, after, platform::dllSearchFoldersOverridden());
+    TFDossiers dialog(this, before, after, platform::SearchOptions::fromEnvironment().folders.has_value());
     if (ChoisirDossier) dialog.ChoisirDossier = ChoisirDossier;
     dialog.Avertir = Avertir;
     if (dialog.exec() != QDialog::Accepted) return;
@@ -642,8 +640,23 @@ void TFMain::BDossiersClick() {
     if (chosen == before) return;
     std::vector<std::string> folders;
     for (const QString& f : chosen) folders.push_back(ToUtf8(f));
-    platform::setUserDllFolders(folders);
+    SetDossiers(folders);
     SetAJour(false);
+}
+
+void TFMain::SetDossiers(const std::vector<std::string>& Folders) {
+    FDossiers.clear();
+    for (const std::string& f : Folders)
+        if (!f.empty()) FDossiers.push_back(platform::absolutePath(f));
+}
+
+RunOptions TFMain::OptionsAnalyse() const {
+    RunOptions options;
+    options.recursive = PEFile::Recursive;  // follows "Récursif" (CBRecursifClick)
+    options.functions = CBFonctions->isChecked();
+    options.delayLoad = CBDifferes->isChecked();
+    options.search.userFolders = FDossiers;
+    return options;
 }
 
 namespace {

@@ -9,6 +9,10 @@
 #include <QStringList>
 
 #include <functional>
+#include <string>
+#include <vector>
+
+#include "inspect/options.h"
 
 class QAction;
 class QCheckBox;
@@ -118,6 +122,12 @@ public:
     // "Dossiers de recherche": the user's DLL folders, searched after the
     // importer's folder and before the system's.
     void BDossiersClick();
+    const std::vector<std::string>& DossiersDLL() const { return FDossiers; }
+    void SetDossiers(const std::vector<std::string>& Folders);
+    // What an analysis of the list reads and checks, and where it searches:
+    // Recursive (which "Récursif" sets), the boxes "Fonctions" and
+    // "Différés", and the user's folders.
+    RunOptions OptionsAnalyse() const;
     // Appends files as "Ajouter" does (absolute, in the list's case); a
     // folder gives its PE files by extension, sorted, not its subfolders.
     void AjouterFichiers(const QStringList& Chemins);
@@ -194,6 +204,8 @@ private:
     void BringIntoView();
 
     bool FAJour = false;
+    // The user's DLL folders, absolute, in the order of the dialog.
+    std::vector<std::string> FDossiers;
     QPrintDialog* FPD = nullptr;
     // Frame margins the window's size was last worked out with.
     QMargins FUsedMargins;

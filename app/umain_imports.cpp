@@ -21,8 +21,11 @@ namespace {
 QString qs(const std::string& s) { return QString::fromStdString(s); }
 std::string ss(const QString& s) { return s.toStdString(); }
 
-void fillRow(TKRVGrid* grid, int row, const analysis::Row& r) {
-    for (int c = 0; c < analysis::kColumnCount; ++c) grid->SetCells(c, row, qs(r.cells[c]));
+QStringList cellsOf(const analysis::Row& r) {
+    QStringList cells;
+    cells.reserve(analysis::kColumnCount);
+    for (const std::string& c : r.cells) cells << qs(c);
+    return cells;
 }
 
 }  // namespace
@@ -44,32 +47,16 @@ void TFMain::AnalyserImports() {
         }
         SG2->SetRowCount(files + 1);
         SG2->Empty = false;
-        // One run: every image, search and version is read once for all files.
-        RunCache run(true, Checks{PEFile::Functions, PEFile::DelayLoad});
-        for (int i = 0; i < files; ++i) {
-            const QString path = LB->item(i)->text();
-            SetStatus(path);
-            fillRow(SG2, i + 1, analysis::listedRow(ss(path), &run));
-        }
-        for (int i = 0; i < files; ++i) {
-            const QString path = LB->item(i)->text();
-            SetStatus(QStringLiteral("inspection: ") + path);
-            const analysis::Inspection result = analysis::inspect(ss(path), PEFile::Recursive, &run);
-            const std::string importer = platform::fileNamePart(ss(path));
-            if (result.done) {
-                const int start = SG2->RowCount();
-                SG2->SetRowCount(start + static_cast<int>(result.found.size()));
-                for (std::size_t j = 0; j < result.found.size(); ++j) {
-                    SetStatus(qs(importer + " -> " + result.found[j]));
-                    fillRow(SG2, start + static_cast<int>(j), analysis::importRow(importer, result.found[j], &run));
-                }
-            }
-            const int start = SG2->RowCount();
-            SG2->SetRowCount(start + static_cast<int>(result.errors.size()));
-            for (std::size_t j = 0; j < result.errors.size(); ++j)
-                fillRow(SG2, start + static_cast<int>(j),
-                        analysis::errorRow(importer, result.errors[j], result.problems[j]));
-        }
+        std::vector<std::string> paths;
+        paths.reserve(static_cast<std::size_t>(files));
+        for (int i = 0; i < files; ++i) paths.push_back(ss(LB->item(i)->text()));
+        // The command line's loop: the window only moves its rows into the grid.
+        const std::vector<analysis::Row> rows =
+            analysis::analyse(paths, OptionsAnalyse(), [this](const std::string& text) { SetStatus(qs(text)); });
+        std::vector<QStringList> cells;
+        cells.reserve(rows.size());
+        for (const analysis::Row& r : rows) cells.push_back(cellsOf(r));
+        SG2->SetDataRows(cells);
     }
     if (LB->count() > 0) SG2->setVisible(true);
     SetStatus(QString());
@@ -113,15 +100,9 @@ void TFMain::CBRecursifClick() {
     SetAJour(false);
 }
 
-void TFMain::CBFonctionsClick() {
-    PEFile::Functions = CBFonctions->isChecked();
-    SetAJour(false);
-}
+void TFMain::CBFonctionsClick() { SetAJour(false); }
 
-void TFMain::CBDifferesClick() {
-    PEFile::DelayLoad = CBDifferes->isChecked();
-    SetAJour(false);
-}
+void TFMain::CBDifferesClick() { SetAJour(false); }
 
 void TFMain::SG2MouseDown(Qt::MouseButton Button, Qt::KeyboardModifiers, int X, int Y) {
     if (Button != Qt::RightButton) return;
@@ -180,14 +161,14 @@ void TFMain::SG2KeyPress(QChar& Key) {
 
 void TFMain::Suivre(const QString& Path) {
     SetStatus(QStringLiteral("suivi: ") + Path);
-    // Found lives as long as the reader: copy it before it goes.
-    analysis::Inspection result = analysis::inspect(ss(Path), PEFile::Recursive);
+    AnalysisRun run(OptionsAnalyse());
+    const Inspection result = analysis::inspect(ss(Path), run);
     if (result.found.empty()) {
         Beep();
         return;
     }
     LBFloat->clear();
-    for (const std::string& p : result.found) LBFloat->addItem(qs(p));
+    for (const FoundDll& dll : result.found) LBFloat->addItem(qs(dll.path));
     MontrerListe();
 }
 

@@ -16,6 +16,14 @@
 
 namespace {
 
+// Only the importer's folder is searched, as the Python comparison does.
+RunOptions options(bool recursive) {
+    RunOptions o;
+    o.recursive = recursive;
+    o.search.folders = std::vector<std::string>{};
+    return o;
+}
+
 const std::vector<std::string>& peFiles() {
     static const std::vector<std::string> files = [] {
         const char* env = std::getenv("TAVELIN_BENCH_DIR");
@@ -29,8 +37,6 @@ const std::vector<std::string>& peFiles() {
                 out.push_back(e.path().string());
         }
         std::sort(out.begin(), out.end());
-        // Only the importer's folder is searched, as the Python comparison does.
-        platform::setDllSearchFolders({});
         return out;
     }();
     return files;
@@ -41,9 +47,9 @@ void BM_DirectImportsAndVersion(benchmark::State& state) {
     std::size_t found = 0;
     for (auto _ : state) {
         for (const std::string& f : files) {
-            PEFile::Recursive = false;
-            PEFile pe(f);
-            found += PEFile::Found.size();
+            AnalysisRun run(options(false));
+            PEFile pe(f, run);
+            found += run.inspection().found.size();
             benchmark::DoNotOptimize(FileVersionString(f));
         }
     }
@@ -58,12 +64,11 @@ void BM_WholeClosure(benchmark::State& state) {
     std::size_t found = 0;
     for (auto _ : state) {
         for (const std::string& f : files) {
-            PEFile::Recursive = true;
-            PEFile pe(f);
-            found += PEFile::Found.size();
+            AnalysisRun run(options(true));
+            PEFile pe(f, run);
+            found += run.inspection().found.size();
         }
     }
-    PEFile::Recursive = false;
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * files.size()));
     state.counters["files"] = static_cast<double>(files.size());
     state.counters["found_per_pass"] = static_cast<double>(found) / static_cast<double>(state.iterations());
@@ -75,12 +80,9 @@ BENCHMARK(BM_WholeClosure)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 void BM_AnalyseFolderRecursiveAndReport(benchmark::State& state) {
     const auto& files = peFiles();
     for (auto _ : state) {
-        const std::vector<analysis::Row> rows = analysis::analyse(files, true);
-        std::vector<analysis::Cells> cells;
-        cells.reserve(rows.size());
-        for (const auto& r : rows) cells.push_back(r.cells);
-        benchmark::DoNotOptimize(analysis::reportLines(cells, false));
-        benchmark::DoNotOptimize(analysis::reportLines(cells, true));
+        const std::vector<analysis::Row> rows = analysis::analyse(files, options(true));
+        benchmark::DoNotOptimize(analysis::reportLines(rows, false));
+        benchmark::DoNotOptimize(analysis::reportLines(rows, true));
         state.counters["rows"] = static_cast<double>(rows.size());
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * files.size()));

@@ -2,6 +2,7 @@
 // command line, exactly as the window's "Mise en forme" tab shows it, or its
 // rows as CSV or JSON for scripts.
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -48,9 +49,7 @@ const char* formatName(Format f) {
 }
 
 struct Options {
-    bool recursive = false;
-    bool functions = false;
-    bool delayLoad = false;
+    RunOptions run;  // what the analysis reads, checks and where it searches
     bool unique = false;
     bool missing = false;
     Format format = Format::Text;
@@ -62,14 +61,14 @@ struct Options {
 struct Switch {
     char letter;
     const char* name;
-    bool Options::*flag;
+    bool& (*flag)(Options&);
 };
 const Switch kSwitches[] = {
-    {'r', "--recursive", &Options::recursive},
-    {'f', "--functions", &Options::functions},
-    {'d', "--delay-load", &Options::delayLoad},
-    {'u', "--unique", &Options::unique},
-    {0, "--missing", &Options::missing},
+    {'r', "--recursive", [](Options& o) -> bool& { return o.run.recursive; }},
+    {'f', "--functions", [](Options& o) -> bool& { return o.run.functions; }},
+    {'d', "--delay-load", [](Options& o) -> bool& { return o.run.delayLoad; }},
+    {'u', "--unique", [](Options& o) -> bool& { return o.unique; }},
+    {0, "--missing", [](Options& o) -> bool& { return o.missing; }},
 };
 
 struct UsageError {
@@ -95,7 +94,7 @@ bool optionValue(const std::vector<std::string>& args, std::size_t& i, const std
 bool setSwitch(Options& o, const std::string& arg) {
     for (const Switch& s : kSwitches) {
         if (arg == s.name || (s.letter && arg.size() == 2 && arg[1] == s.letter)) {
-            o.*s.flag = true;
+            s.flag(o) = true;
             return true;
         }
     }
@@ -130,7 +129,7 @@ Action parse(const std::vector<std::string>& args, Options& o) {
         } else if (a == "-V" || a == "--version") {
             return Action::Version;
         } else if (optionValue(args, i, "--dll-path", "a list of folders", value)) {
-            platform::setDllSearchFolders(platform::splitList(value, platform::pathListSeparator()));
+            o.run.search.folders = platform::splitList(value, platform::pathListSeparator());
         } else if (optionValue(args, i, "--format", "text, csv or json", value)) {
             Format f;
             if (value == "text") f = Format::Text;
@@ -196,12 +195,12 @@ std::vector<Field> rowFields(const Options& o) {
     };
     // Only with the options that make new kinds of rows, so that scripts
     // written for the plain output see the same keys.
-    if (o.functions || o.delayLoad)
+    if (o.run.functions || o.run.delayLoad)
         fields.push_back({"problem", FieldType::TextOrNull, [](const analysis::Row& r) {
                               const char* name = problemName(r.problem);
                               return std::string(name ? name : "");
                           }});
-    if (o.delayLoad)
+    if (o.run.delayLoad)
         fields.push_back({"delay-load", FieldType::Boolean,
                           [](const analysis::Row& r) { return std::string(r.delayLoad ? "true" : "false"); }});
     return fields;
@@ -291,21 +290,10 @@ std::string csv(const std::vector<analysis::Row>& rows, const std::vector<Field>
 std::string text(const std::vector<analysis::Row>& rows, const Options& o) {
     std::string out;
     if (o.missing) {
-        for (const analysis::Row& r : rows) out += r.cells[analysis::kPath] + "\n";
+        for (const analysis::Row& r : rows) out.append(r.cells[analysis::kPath]).append(1, '\n');
         return out;
     }
-    // The same lines as reportLines, without copying the rows' cells.
-    analysis::UniqueLines seen;
-    for (const analysis::Row& r : rows) {
-        if (o.unique) {
-            std::string line = analysis::shortLine(r.cells);
-            if (!seen.add(line)) continue;
-            out += line;
-        } else {
-            out += analysis::fullLine(r.cells);
-        }
-        out += '\n';
-    }
+    analysis::appendReport(out, rows, o.unique);
     return out;
 }
 
@@ -335,9 +323,11 @@ int main(int argc, char** argv) {
     // The files as the window's list holds them.
     for (std::string& f : o.files) f = platform::listPath(platform::absolutePath(f));
 
-    const std::vector<analysis::Row> all =
-        analysis::analyse(o.files, analysis::Options{o.recursive, o.functions, o.delayLoad});
-    const std::vector<analysis::Row> rows = o.missing ? problemRows(all) : all;
+    AnalysisRun run(o.run);
+    const std::vector<analysis::Row> all = analysis::analyse(o.files, run);
+    std::vector<analysis::Row> problems;
+    if (o.missing) problems = problemRows(all);
+    const std::vector<analysis::Row>& rows = o.missing ? problems : all;
     std::string out;
     switch (o.format) {
         case Format::Text: out = text(rows, o); break;
@@ -346,5 +336,6 @@ int main(int argc, char** argv) {
     }
     std::fwrite(out.data(), 1, out.size(), stdout);
     std::fflush(stdout);
-    return analysis::hasErrors(all) ? 1 : 0;
+    // The rows and the run's reads go with the process, not one by one.
+    std::_Exit(analysis::hasErrors(all) ? 1 : 0);
 }

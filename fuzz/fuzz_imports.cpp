@@ -1,63 +1,40 @@
-// The import walk on arbitrary bytes. The input is written twice into a
-// private folder, as the listed file and as "a.dll", so an input importing
+// The import walk on arbitrary bytes, read from memory. The input stands
+// both for the listed file and for "a.dll" beside it, so an input importing
 // a.dll also exercises the recursive walk and its cycle handling, and the
 // function check runs against the input's own export table.
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
-#include "inspect/uimports.h"
-#include "platform/platform.h"
-
-namespace {
-
-std::string g_dir;
-
-void writeAll(const std::string& path, const std::uint8_t* data, std::size_t size) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) std::abort();
-    if (size && std::fwrite(data, 1, size, f) != size) std::abort();
-    std::fclose(f);
-}
-
-}  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // Memory-backed when the system offers it: every input is written twice.
-    const char* base = std::getenv("TMPDIR");
-    if (!base || !*base) base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    std::string tmpl = std::string(base) + "/tavelin-fuzz-XXXXXX";
-    if (!mkdtemp(tmpl.data())) std::abort();
-    g_dir = tmpl;
-    std::atexit([] {
-        std::remove((g_dir + "/fuzz.exe").c_str());
-        std::remove((g_dir + "/a.dll").c_str());
-        rmdir(g_dir.c_str());
-    });
-    platform::setDllSearchFolders({});
-    return 0;
-}
+#include "inspect/analysis.h"
+#include "inspect/run.h"
+#include "tests/support/memoryreads.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string exe = g_dir + "/fuzz.exe";
-    writeAll(exe, data, size);
-    writeAll(g_dir + "/a.dll", data, size);
+    const std::vector<std::uint8_t> bytes(data, data + size);
+    const std::string folder = "/fuzz";
     // Twice: the plain walk (recursive or not, by the first byte), then with
     // the closure, the function check and the delay-load table all on.
     for (int pass = 0; pass < 2; ++pass) {
-        PEFile::Recursive = pass == 1 || (size > 0 && (data[0] & 1));
-        PEFile::Functions = PEFile::DelayLoad = pass == 1;
-        {
-            PEFile file(exe);
+        RunOptions options;
+        options.recursive = pass == 1 || (size > 0 && (data[0] & 1));
+        options.functions = options.delayLoad = pass == 1;
+        options.search.folders = std::vector<std::string>{};
+        AnalysisRun run(options, [&](const RunOptions& o, platform::DllSearch&) {
+            return std::make_unique<MemoryReads>(o, folder,
+                                                 std::map<std::string, std::vector<std::uint8_t>>{{"fuzz.exe", bytes},
+                                                                                                  {"a.dll", bytes}});
+        });
+        const std::vector<analysis::Row> rows = analysis::analyse({folder + "/fuzz.exe"}, run);
+        std::size_t imports = 0;
+        for (const analysis::Row& r : rows) {
             // Every line names the file or a DLL; none may hold a line break.
-            for (const std::string& line : PEFile::Errors)
-                if (line.find('\n') != std::string::npos) std::abort();
-            if (PEFile::Found.size() > 1) std::abort();  // only a.dll can ever be found
+            for (const std::string& cell : r.cells)
+                if (cell.find('\n') != std::string::npos) std::abort();
+            // Only the folder's two files can ever be found, each once.
+            if (r.kind == analysis::RowKind::Import && (++imports > 2 || r.cells[analysis::kPath] != folder))
+                std::abort();
         }
-        if (!PEFile::Found.empty() || !PEFile::Errors.empty()) std::abort();
     }
     return 0;
 }

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <unordered_map>
 
-#include "inspect/fileversion.h"
 #include "inspect/uimports.h"
 #include "platform/platform.h"
 #include "platform/text.h"
@@ -16,70 +15,54 @@ const Cells& columnTitles() {
 }
 
 namespace {
-Row fileRow(RowKind kind, const std::string& importer, const std::string& path, RunCache* run) {
+Row fileRow(RowKind kind, const std::string& importer, const std::string& path, Reads& reads) {
     return {kind,
-            {importer, platform::fileNamePart(path), platform::directoryPart(path),
-             run ? run->version(path) : FileVersionString(path)},
+            {importer, platform::fileNamePart(path), platform::directoryPart(path), reads.version(path)},
             Problem::None,
-            run ? run->machine(path) : platform::imageMachine(path)};
+            reads.machine(path),
+            false,
+            {},
+            {}};
 }
 }  // namespace
 
-Row listedRow(const std::string& path, RunCache* run) { return fileRow(RowKind::Listed, "toi-même", path, run); }
+Row listedRow(const std::string& path, Reads& reads) { return fileRow(RowKind::Listed, "toi-même", path, reads); }
 
-Row importRow(const std::string& importer, const std::string& dllPath, RunCache* run, bool delayLoad) {
-    Row r = fileRow(RowKind::Import, importer, dllPath, run);
-    r.delayLoad = delayLoad;
+Row importRow(const std::string& importer, const FoundDll& dll, Reads& reads) {
+    Row r = fileRow(RowKind::Import, importer, dll.path, reads);
+    r.delayLoad = dll.delayLoaded;
     return r;
 }
 
-Row errorRow(const std::string& importer, const std::string& line, Problem problem, bool delayLoad) {
-    return {RowKind::Error, {importer, "erreur", line, "erreur"}, problem, 0, delayLoad};
+Row errorRow(const std::string& importer, const Finding& f) {
+    return {RowKind::Error, {importer, "erreur", f.line, "erreur"}, f.problem, 0, f.delayLoaded, f.dll, f.function};
 }
 
-Inspection inspect(const std::string& path, bool recursive, RunCache* run) {
-    PEFile::Recursive = recursive;
+Inspection inspect(const std::string& path, AnalysisRun& run) {
     PEFile file(path, run);
-    Inspection out{file.Done,       {}, {}, std::move(file.Problems), file.Machine, std::move(file.FoundDelayLoaded),
-                   std::move(file.DelayLoaded)};
-    if (PEFile::LiveObjects() == 1) {
-        // The lists are emptied with the object anyway: take them.
-        out.found.swap(PEFile::Found);
-        out.errors.swap(PEFile::Errors);
-    } else {
-        out.found = PEFile::Found;
-        out.errors = PEFile::Errors;
-    }
-    out.problems.resize(out.errors.size(), Problem::NotReadable);
-    out.errorsDelayLoaded.resize(out.errors.size(), false);
-    out.foundDelayLoaded.resize(out.found.size(), false);
-    return out;
+    return std::move(run.inspection());
 }
 
-std::vector<Row> analyse(const std::vector<std::string>& files, bool recursive, const StatusFn& status) {
-    return analyse(files, Options{recursive, false, false}, status);
+std::vector<Row> analyse(const std::vector<std::string>& files, const RunOptions& options, const StatusFn& status) {
+    AnalysisRun run(options);
+    return analyse(files, run, status);
 }
 
-std::vector<Row> analyse(const std::vector<std::string>& files, const Options& options, const StatusFn& status) {
-    RunCache run(true, Checks{options.functions, options.delayLoad});
-    return analyse(files, options.recursive, status, run);
-}
-
-std::vector<Row> analyse(const std::vector<std::string>& files, bool recursive, const StatusFn& status,
-                         RunCache& run) {
+std::vector<Row> analyse(const std::vector<std::string>& files, AnalysisRun& run, const StatusFn& status) {
     const auto say = [&](const std::string& text) {
         if (status) status(text);
     };
+    Reads& reads = run.reads();
     std::vector<Row> rows;
     rows.reserve(files.size());
     for (const std::string& path : files) {
         say(path);
-        rows.push_back(listedRow(path, &run));
+        rows.push_back(listedRow(path, reads));
     }
     // A file listed again gets the block of rows its first listing got.
     struct Block {
         std::size_t start, end;
-        std::vector<std::string> found;  // for the status texts
+        std::vector<FoundDll> found;  // for the status texts
         bool done;
     };
     std::unordered_map<std::string, Block> blocks;
@@ -88,21 +71,20 @@ std::vector<Row> analyse(const std::vector<std::string>& files, bool recursive, 
         const std::string importer = platform::fileNamePart(path);
         if (const auto it = blocks.find(path); it != blocks.end()) {
             if (it->second.done)
-                for (const std::string& dll : it->second.found) say(importer + " -> " + dll);
+                for (const FoundDll& dll : it->second.found) say(importer + " -> " + dll.path);
             for (std::size_t r = it->second.start; r < it->second.end; ++r) rows.push_back(rows[r]);
             continue;
         }
-        Inspection result = inspect(path, recursive, &run);
+        Inspection result = inspect(path, run);
         const std::size_t start = rows.size();
         if (result.done) {
-            for (std::size_t i = 0; i < result.found.size(); ++i) {
-                say(importer + " -> " + result.found[i]);
-                rows.push_back(importRow(importer, result.found[i], &run, result.foundDelayLoaded[i]));
+            for (const FoundDll& dll : result.found) {
+                say(importer + " -> " + dll.path);
+                rows.push_back(importRow(importer, dll, reads));
             }
         }
-        for (std::size_t i = 0; i < result.errors.size(); ++i)
-            rows.push_back(errorRow(importer, result.errors[i], result.problems[i], result.errorsDelayLoaded[i]));
-        if (run.remembers()) blocks.emplace(path, Block{start, rows.size(), std::move(result.found), result.done});
+        for (const Finding& f : result.findings) rows.push_back(errorRow(importer, f));
+        blocks.emplace(path, Block{start, rows.size(), std::move(result.found), result.done});
     }
     say("");
     return rows;
@@ -124,16 +106,21 @@ void appendPadded(std::string& out, const std::string& text, std::size_t width) 
 }
 }  // namespace
 
-std::string fullLine(const Cells& c) {
-    std::string line;
-    line.reserve(70 + c[kImporter].size() + c[kFile].size() + c[kVersion].size() + c[kPath].size());
+void appendFullLine(std::string& line, const Cells& c) {
     appendPadded(line, c[kImporter], 20);
     line += ": ";
     appendPadded(line, c[kFile], 20);
     line += '\t';
     appendPadded(line, c[kVersion], 20);
     line += '\t';
-    return line += c[kPath];
+    line += c[kPath];
+}
+
+std::string fullLine(const Cells& c) {
+    std::string line;
+    line.reserve(70 + c[kImporter].size() + c[kFile].size() + c[kVersion].size() + c[kPath].size());
+    appendFullLine(line, c);
+    return line;
 }
 
 std::string shortLine(const Cells& c) {
@@ -148,19 +135,47 @@ std::string shortLine(const Cells& c) {
 
 bool UniqueLines::add(const std::string& line) { return seen_.insert(platform::toLower(line)).second; }
 
+namespace {
+// Each line of the report of `rows`, in order, handed to `emit`.
+template <class Rows, class CellsOf, class Emit>
+void forEachLine(const Rows& rows, bool unique, CellsOf cellsOf, Emit emit) {
+    UniqueLines seen;
+    for (const auto& row : rows) {
+        if (!unique) {
+            emit(fullLine(cellsOf(row)));
+            continue;
+        }
+        std::string line = shortLine(cellsOf(row));
+        if (seen.add(line)) emit(std::move(line));
+    }
+}
+const Cells& cellsOfRow(const Row& r) { return r.cells; }
+}  // namespace
+
 std::vector<std::string> reportLines(const std::vector<Cells>& rows, bool unique) {
     std::vector<std::string> lines;
     lines.reserve(rows.size());
-    UniqueLines seen;
-    for (const Cells& row : rows) {
-        if (!unique) {
-            lines.push_back(fullLine(row));
-            continue;
-        }
-        std::string line = shortLine(row);
-        if (seen.add(line)) lines.push_back(std::move(line));
-    }
+    forEachLine(rows, unique, [](const Cells& c) -> const Cells& { return c; },
+                [&](std::string line) { lines.push_back(std::move(line)); });
     return lines;
+}
+
+std::vector<std::string> reportLines(const std::vector<Row>& rows, bool unique) {
+    std::vector<std::string> lines;
+    lines.reserve(rows.size());
+    forEachLine(rows, unique, cellsOfRow, [&](std::string line) { lines.push_back(std::move(line)); });
+    return lines;
+}
+
+void appendReport(std::string& out, const std::vector<Row>& rows, bool unique) {
+    if (!unique) {
+        for (const Row& r : rows) {
+            appendFullLine(out, r.cells);
+            out += '\n';
+        }
+        return;
+    }
+    forEachLine(rows, unique, cellsOfRow, [&](const std::string& line) { out.append(line).append(1, '\n'); });
 }
 
 }  // namespace analysis

@@ -1,5 +1,6 @@
-// The rows of an import analysis and the lines of the version report: plain
-// functions shared by the window and the command line, so they never differ.
+// The rows of an import analysis and the lines of the version report: one
+// loop shared by the window and the command line, which differ only in
+// where the rows go.
 #pragma once
 
 #include <array>
@@ -9,7 +10,9 @@
 #include <unordered_set>
 #include <vector>
 
-#include "inspect/uimports.h"
+#include "inspect/findings.h"
+#include "inspect/options.h"
+#include "inspect/run.h"
 
 namespace analysis {
 
@@ -30,54 +33,33 @@ struct Row {
     // Import rows: a DLL the program loads only through a delay-load table;
     // error rows: a line of such a DLL or of a delay-load descriptor.
     bool delayLoad = false;
+    // Error rows: the DLL (or file) the line is about, and a missing function.
+    std::string dll, function;
 };
 
 // Column titles of row 0.
 const Cells& columnTitles();
 
 // One listed file: "toi-même", its file name, its folder, its version.
-// Versions and machines come from `run` when given, else are read anew.
-Row listedRow(const std::string& path, RunCache* run = nullptr);
+Row listedRow(const std::string& path, Reads& reads);
 // One DLL found while inspecting the listed file `importer` (its file name).
-Row importRow(const std::string& importer, const std::string& dllPath, RunCache* run = nullptr,
-              bool delayLoad = false);
+Row importRow(const std::string& importer, const FoundDll& dll, Reads& reads);
 // One problem met while inspecting `importer`.
-Row errorRow(const std::string& importer, const std::string& line, Problem problem = Problem::None,
-             bool delayLoad = false);
+Row errorRow(const std::string& importer, const Finding& finding);
 
-// What one PEFile found for a listed file.
-struct Inspection {
-    bool done = false;
-    std::vector<std::string> found;
-    std::vector<std::string> errors;
-    std::vector<Problem> problems;  // one per error line
-    std::uint16_t machine = 0;      // of the listed file
-    std::vector<bool> foundDelayLoaded;  // one per found DLL
-    std::vector<bool> errorsDelayLoaded; // one per error line
-};
-// Inspects one file within the run `run` (a run of its own, with the
-// PEFile switches, when null).
-Inspection inspect(const std::string& path, bool recursive, RunCache* run = nullptr);
-
-// What an analysis shows: the whole closure, the imported functions the
-// found DLLs lack, the delay-loaded DLLs.
-struct Options {
-    bool recursive = false;
-    bool functions = false;
-    bool delayLoad = false;
-};
+// The inspection of one file within `run` (its closure when the run is
+// recursive).
+Inspection inspect(const std::string& path, AnalysisRun& run);
 
 // Status texts shown while the analysis runs.
 using StatusFn = std::function<void(const std::string&)>;
 
 // Every row for `files`: the listed-file rows in list order, then per file
 // its import rows (only when its analysis completed) and its error rows.
-// One run: each image, search and version is read once (see RunCache).
-std::vector<Row> analyse(const std::vector<std::string>& files, bool recursive, const StatusFn& status = {});
-std::vector<Row> analyse(const std::vector<std::string>& files, const Options& options, const StatusFn& status = {});
-// The same within a run the caller owns, with the run's checks.
-std::vector<Row> analyse(const std::vector<std::string>& files, bool recursive, const StatusFn& status,
-                         RunCache& run);
+// One run: each image, search and version is read once.
+std::vector<Row> analyse(const std::vector<std::string>& files, AnalysisRun& run, const StatusFn& status = {});
+std::vector<Row> analyse(const std::vector<std::string>& files, const RunOptions& options,
+                         const StatusFn& status = {});
 
 bool hasErrors(const std::vector<Row>& rows);
 
@@ -86,6 +68,7 @@ bool hasErrors(const std::vector<Row>& rows);
 
 // "%-20s: %-20s\t%-20s\t%s" with importer, file, version, path.
 std::string fullLine(const Cells& cells);
+void appendFullLine(std::string& out, const Cells& cells);
 // "%-20s\t%-20s\t%s" with file, version, path.
 std::string shortLine(const Cells& cells);
 
@@ -102,5 +85,8 @@ private:
 // The report of `rows` in their order: one full line per row, or, when
 // `unique`, the short lines without repeats.
 std::vector<std::string> reportLines(const std::vector<Cells>& rows, bool unique);
+std::vector<std::string> reportLines(const std::vector<Row>& rows, bool unique);
+// The same lines appended to `out`, each ended by a line feed.
+void appendReport(std::string& out, const std::vector<Row>& rows, bool unique);
 
 }  // namespace analysis

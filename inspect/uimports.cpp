@@ -1,198 +1,241 @@
 #include "inspect/uimports.h"
 
 #include <deque>
+#include <memory>
+#include <unordered_map>
+#include <unordered_set>
 
+#include "inspect/lines.h"
 #include "platform/platform.h"
-#include "platform/text.h"
 
 std::vector<std::string> PEFile::Found;
 std::vector<std::string> PEFile::Errors;
 bool PEFile::Recursive = false;
-bool PEFile::Functions = false;
-bool PEFile::DelayLoad = false;
 int PEFile::liveObjects_ = 0;
-std::unordered_map<std::string, std::size_t> PEFile::foundKeys_;
 
-// ---------------------------------------------------------------------------
+namespace {
 
-PEFile::PEFile(const std::string& name, RunCache* run) : Name(name), run_(run), key_(platform::toLower(name)) {
-    // The search is handed the importer's folder, so the process's current
-    // directory is never switched: the same result without two chdir calls
-    // per image.
-    enter();
-    try {
-        if (!run_) {
-            ownRun_ = std::make_unique<RunCache>(true, Checks{Functions, DelayLoad});
-            run_ = ownRun_.get();
-        }
+constexpr std::size_t kNone = SIZE_MAX;
+
+// One image of the closure while it is walked.
+struct Module {
+    Module(std::string name, std::string key, std::size_t node) : name(std::move(name)), key(std::move(key)), node(node) {}
+
+    std::string name;         // as given (the listed file) or as found
+    std::string key;          // name lower-cased, as the found list compares it
+    std::size_t node = 0;     // 0 for the listed file, else 1 + its index in the found list
+    std::shared_ptr<const ImageImports> image;
+    std::shared_ptr<const std::vector<LocatedPtr>> resolved;               // names, then delay-load names
+    std::shared_ptr<const std::vector<Resolver::FunctionCheck>> checked;  // aligned with resolved
+    std::size_t next = 0;                  // next name to resolve
+    std::size_t pending = kNone;           // a name whose function lines wait for its DLL's walk
+    bool wrongFormat = false;              // the walk stopped on a bad image, after the names
+    bool done = false;
+};
+
+// The closure of one listed file, walked with an explicit stack rather than
+// nested objects, so a long chain of DLLs never exhausts the call stack.
+class ClosureWalk {
+public:
+    ClosureWalk(AnalysisRun& run, Inspection& out) : run_(run), out_(out) {}
+
+    // DLLs found before this walk (by another analysis sharing the lists):
+    // neither listed nor walked again.
+    void alreadyFound(const std::vector<std::string>& paths) {
+        for (const std::string& p : paths) foundKeys_.emplace(platform::toLower(p), kNone);
+    }
+
+    // Returns the listed file's Done.
+    bool walk(const std::string& name) {
+        Module top(name, platform::toLower(name), 0);
         edges_.emplace_back();
-        read();
-        walkClosure();
-    } catch (const std::exception&) {
-        // Out of memory (or the like) half-way: the file's own line; what was
-        // found before stays, as for a bad image.
-        Done = false;
-        try {
-            addLine(Name + " non visionnable", Problem::NotReadable);
-        } catch (...) {
+        read(top);
+        out_.machine = top.image->machine;
+        walkFrom(top);
+        return top.done;
+    }
+
+    void add(Finding finding, std::size_t node, bool delayed) {
+        out_.findings.push_back(std::move(finding));
+        lineOrigins_.emplace_back(node, delayed);
+    }
+
+    // Which DLLs and lines the program meets only through delay-load
+    // tables, once the closure is walked.
+    void markDelayLoaded() {
+        const bool delayLoad = run_.options().delayLoad;
+        std::vector<bool> atStart(edges_.size(), !delayLoad);
+        if (delayLoad && !edges_.empty()) {
+            std::deque<std::size_t> todo{0};
+            atStart[0] = true;
+            while (!todo.empty()) {
+                const std::size_t n = todo.front();
+                todo.pop_front();
+                for (std::size_t next : edges_[n])
+                    if (next < atStart.size() && !atStart[next]) {
+                        atStart[next] = true;
+                        todo.push_back(next);
+                    }
+            }
+        }
+        const auto loadsLate = [&](std::size_t node) { return node < atStart.size() && !atStart[node]; };
+        for (std::size_t k = 0; k < out_.found.size(); ++k) out_.found[k].delayLoaded = loadsLate(k + 1);
+        for (std::size_t j = 0; j < lineOrigins_.size() && j < out_.findings.size(); ++j)
+            out_.findings[j].delayLoaded = lineOrigins_[j].second || loadsLate(lineOrigins_[j].first);
+    }
+
+private:
+    void read(Module& m) {
+        m.image = run_.reads().imports(m.name);
+        switch (m.image->outcome) {
+            case ImageImports::Outcome::Read:
+            case ImageImports::Outcome::NoImport: m.done = true; break;
+            case ImageImports::Outcome::WrongFormat: m.wrongFormat = true; break;
+            default:
+                add(imageFinding(m.name, *m.image), m.node, false);
+                reported_.insert(m.key);
+                break;
+        }
+        // Tables read for the checks that run off the file make a bad image,
+        // as any read outside the file does.
+        if (m.image->tablesDamaged) m.wrongFormat = true;
+    }
+
+    void finish(Module& m) {
+        if (!m.wrongFormat) return;
+        m.done = false;
+        add(lines::notWin32(m.name), m.node, false);
+        reported_.insert(m.key);
+    }
+
+    // The function lines of name i, after the DLL's own lines.
+    void checkFunctions(Module& m, std::size_t i) {
+        if (!run_.options().functions) return;
+        if (!m.checked) m.checked = run_.resolver().checkFunctions(m.name, *m.image, *m.resolved);
+        const Resolver::FunctionCheck& check = (*m.checked)[i];
+        const bool delayed = i >= m.image->names.size();
+        if (check.dllUnreadable) {
+            // The DLL's own line stands for its functions, once in the closure.
+            if (reported_.insert((*m.resolved)[i]->key).second) add(check.dllLine, m.node, delayed);
+            return;
+        }
+        for (const Finding& f : check.missing) add(f, m.node, delayed);
+    }
+
+    void walkFrom(Module& top) {
+        std::vector<std::unique_ptr<Module>> stack;
+        const bool delayLoad = run_.options().delayLoad;
+        const bool recursive = run_.options().recursive;
+        Module* current = &top;
+        for (;;) {
+            bool descended = false;
+            if (current->pending != kNone) {
+                checkFunctions(*current, current->pending);
+                current->pending = kNone;
+            }
+            const std::vector<DllName>& names = current->image->names;
+            const std::size_t total = names.size() + (delayLoad ? current->image->delayNames.size() : 0);
+            while (current->next < total) {
+                const std::size_t i = current->next++;
+                const bool delayed = i >= names.size();
+                const DllName& dll = delayed ? current->image->delayNames[i - names.size()] : names[i];
+                if (!current->resolved)
+                    current->resolved = run_.resolver().resolveAll(current->name, current->image->machine, *current->image);
+                const Located& r = *(*current->resolved)[i];
+                if (!r.found) {
+                    add(lines::missingDll(dll.text, current->name, r.otherPath, r.otherMachine, delayed), current->node,
+                        delayed);
+                    continue;
+                }
+                const auto [at, added] = foundKeys_.emplace(r.key, out_.found.size());
+                if (!delayed && at->second != kNone) edges_[current->node].push_back(at->second + 1);
+                if (!added) {
+                    checkFunctions(*current, i);
+                    continue;
+                }
+                out_.found.push_back({r.path, false});
+                edges_.emplace_back();
+                if (recursive) {
+                    current->pending = i;
+                    stack.push_back(std::make_unique<Module>(r.path, r.key, out_.found.size()));
+                    current = stack.back().get();
+                    read(*current);
+                    descended = true;
+                    break;
+                }
+                checkFunctions(*current, i);
+            }
+            if (descended) continue;
+            finish(*current);
+            if (stack.empty()) break;
+            stack.pop_back();
+            current = stack.empty() ? &top : stack.back().get();
         }
     }
-    try {
-        markDelayLoaded();
-    } catch (...) {
-        DelayLoaded.assign(Problems.size(), false);
-        FoundDelayLoaded.assign(Found.size(), false);
+
+    AnalysisRun& run_;
+    Inspection& out_;
+    std::unordered_map<std::string, std::size_t> foundKeys_;  // found paths, lower-cased, to their index
+    // The import-table edges between the closure's images (node 0 is the
+    // listed file, node k + 1 found[k]), and the node and delay-load origin
+    // of each line.
+    std::vector<std::vector<std::size_t>> edges_;
+    std::vector<std::pair<std::size_t, bool>> lineOrigins_;
+    std::unordered_set<std::string> reported_;  // images whose own line was added
+};
+
+}  // namespace
+
+PEFile::PEFile(const std::string& name) : Name(name) {
+    if (liveObjects_++ == 0) {
+        Found.clear();
+        Errors.clear();
     }
+    RunOptions options;
+    options.recursive = Recursive;
+    AnalysisRun run(std::move(options));
+    // Alive at the same time as another PEFile: what it found is shared.
+    analyse(run, liveObjects_ > 1 ? &Found : nullptr);
+    for (FoundDll& f : run.inspection().found) Found.push_back(std::move(f.path));
+    for (Finding& f : run.inspection().findings) Errors.push_back(std::move(f.line));
 }
 
-PEFile::PEFile(const std::string& name, RunCache* run, PEFile* top, std::string key, std::size_t node)
-    : Name(name), run_(run), top_(top), key_(std::move(key)), node_(node) {
-    enter();
-    read();
+PEFile::PEFile(const std::string& name, AnalysisRun& run) : Name(name) {
+    ++liveObjects_;
+    analyse(run, nullptr);
 }
 
 PEFile::~PEFile() {
     if (--liveObjects_ == 0) {
         Found.clear();
         Errors.clear();
-        foundKeys_.clear();
-        platform::endSearchScope();
     }
 }
 
-void PEFile::enter() {
-    if (liveObjects_++ == 0) {
-        Found.clear();
-        Errors.clear();
-        foundKeys_.clear();
-        platform::beginSearchScope();
-    }
-}
+void PEFile::AddError(const std::string& message) { Errors.push_back(Name + " " + message); }
 
-void PEFile::addLine(std::string line, Problem kind, bool delayed) {
-    Errors.push_back(std::move(line));
-    top_->Problems.push_back(kind);
-    top_->lineOrigins_.emplace_back(node_, delayed);
-}
-
-void PEFile::AddError(const std::string& message) { addLine(Name + " " + message, Problem::NotReadable); }
-
-void PEFile::read() {
-    image_ = run_->imports(Name);
-    Machine = image_->machine;
-    switch (image_->outcome) {
-        case ImageImports::Outcome::Read:
-        case ImageImports::Outcome::NoImport: Done = true; break;
-        case ImageImports::Outcome::WrongFormat: wrongFormat_ = true; break;
-        default: {
-            Problem kind;
-            addLine(imageProblemLine(Name, *image_, kind), kind);
-            top_->reported_.insert(key_);
-            break;
-        }
-    }
-    // Tables read for the checks that run off the file make a bad image,
-    // as any read outside the file does.
-    if (image_->tablesDamaged) wrongFormat_ = true;
-}
-
-void PEFile::finish() {
-    if (wrongFormat_) {
+void PEFile::analyse(AnalysisRun& run, const std::vector<std::string>* found) {
+    Inspection& out = run.inspection();
+    out = Inspection{};
+    ClosureWalk walk(run, out);
+    if (found) walk.alreadyFound(*found);
+    try {
+        Done = walk.walk(Name);
+    } catch (const std::exception&) {
+        // Out of memory (or the like) half-way: the file's own line; what was
+        // found before stays, as for a bad image.
         Done = false;
-        addLine(Name + " n'est pas un exécutable Win32", Problem::NotPe);
-        top_->reported_.insert(key_);
-    }
-}
-
-void PEFile::checkFunctions(std::size_t i) {
-    if (!run_->checks().functions) return;
-    if (!checked_) checked_ = run_->checkFunctions(Name, *image_, *resolved_);
-    const RunCache::FunctionCheck& check = (*checked_)[i];
-    const bool delayed = i >= image_->names.size();
-    if (!check.dllLine.empty()) {
-        // The DLL's own line stands for its functions, once in the closure.
-        if (top_->reported_.insert((*resolved_)[i].key).second) addLine(check.dllLine, check.dllProblem, delayed);
-        return;
-    }
-    for (const std::string& line : check.lines) addLine(line, Problem::MissingFunction, delayed);
-}
-
-void PEFile::walkClosure() {
-    // The closure is walked with an explicit stack rather than nested
-    // constructors, so a long chain of DLLs never exhausts the call stack.
-    std::vector<std::unique_ptr<PEFile>> stack;
-    const bool delayLoad = run_->checks().delayLoad;
-    PEFile* current = this;
-    for (;;) {
-        bool descended = false;
-        if (current->pending_ != kNone) {
-            current->checkFunctions(current->pending_);
-            current->pending_ = kNone;
-        }
-        const std::vector<DllName>& names = current->image_->names;
-        const std::size_t total = names.size() + (delayLoad ? current->image_->delayNames.size() : 0);
-        while (current->next_ < total) {
-            const std::size_t i = current->next_++;
-            const bool delayed = i >= names.size();
-            const DllName& dll = delayed ? current->image_->delayNames[i - names.size()] : names[i];
-            if (!current->resolved_) current->resolved_ = run_->resolveAll(current->Name, current->Machine, *current->image_);
-            const RunCache::Resolution& r = (*current->resolved_)[i];
-            if (!r.found) {
-                std::string line = dll.text + " invisible pour " + current->Name;
-                if (!r.otherPath.empty())
-                    line += " (seule existe " + r.otherPath + ", " + platform::machineName(r.otherMachine) + ")";
-                if (delayed) line += " (chargement différé)";
-                current->addLine(std::move(line), r.otherPath.empty() ? Problem::MissingDll : Problem::WrongMachine,
-                                 delayed);
-                continue;
-            }
-            const auto [at, added] = foundKeys_.emplace(r.key, Found.size());
-            if (!delayed) edges_[current->node_].push_back(at->second + 1);
-            if (!added) {
-                current->checkFunctions(i);
-                continue;
-            }
-            Found.push_back(r.path);
-            edges_.emplace_back();
-            if (Recursive) {
-                current->pending_ = i;
-                stack.push_back(std::unique_ptr<PEFile>(new PEFile(r.path, run_, this, r.key, Found.size())));
-                current = stack.back().get();
-                descended = true;
-                break;
-            }
-            current->checkFunctions(i);
-        }
-        if (descended) continue;
-        current->finish();
-        if (stack.empty()) break;
-        stack.pop_back();
-        current = stack.empty() ? this : stack.back().get();
-    }
-}
-
-void PEFile::markDelayLoaded() {
-    // What the program loads when it starts: the images reached from it
-    // through import tables alone.
-    const bool delayLoad = run_ && run_->checks().delayLoad;
-    std::vector<bool> atStart(edges_.size(), !delayLoad);
-    if (delayLoad && !edges_.empty()) {
-        std::deque<std::size_t> todo{0};
-        atStart[0] = true;
-        while (!todo.empty()) {
-            const std::size_t n = todo.front();
-            todo.pop_front();
-            for (std::size_t next : edges_[n])
-                if (next < atStart.size() && !atStart[next]) {
-                    atStart[next] = true;
-                    todo.push_back(next);
-                }
+        try {
+            walk.add(lines::unreadable(Name, lines::Unreadable::NotViewable), 0, false);
+        } catch (...) {
         }
     }
-    const auto loadsLate = [&](std::size_t node) { return node < atStart.size() && !atStart[node]; };
-    FoundDelayLoaded.assign(Found.size(), false);
-    for (std::size_t k = 0; k < Found.size(); ++k) FoundDelayLoaded[k] = loadsLate(k + 1);
-    DelayLoaded.assign(Problems.size(), false);
-    for (std::size_t j = 0; j < lineOrigins_.size() && j < DelayLoaded.size(); ++j)
-        DelayLoaded[j] = lineOrigins_[j].second || loadsLate(lineOrigins_[j].first);
+    Machine = out.machine;
+    out.done = Done;
+    try {
+        walk.markDelayLoaded();
+    } catch (...) {
+        for (FoundDll& f : out.found) f.delayLoaded = false;
+        for (Finding& f : out.findings) f.delayLoaded = false;
+    }
 }

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "platform/bytes.h"
-#include "platform/peversion.h"
+#include "platform/peimage.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -151,25 +151,17 @@ bool ApiSetSchema::readEntries(const std::uint8_t* data, std::size_t size) {
 bool ApiSetSchema::readImage(const ByteSource& img) {
     entries_.clear();
     version_ = 0;
-    std::uint16_t magic = 0, sectionCount = 0, optionalSize = 0;
-    std::uint32_t lfanew = 0, signature = 0;
-    if (!img.u16(0, magic) || magic != 0x5A4D || !img.u32(0x3C, lfanew)) return false;
-    if (!img.u32(lfanew, signature) || signature != 0x00004550) return false;
-    if (!img.u16(lfanew + 6ull, sectionCount) || !img.u16(lfanew + 20ull, optionalSize)) return false;
-    const std::uint64_t table = lfanew + 24ull + optionalSize;
-    for (std::uint32_t i = 0; i < sectionCount; ++i) {
-        const std::uint64_t s = table + 40ull * i;
-        char name[8];
-        if (!img.read(s, name, sizeof name)) return false;
-        if (std::string_view(name, 8) != std::string_view(".apiset\0", 8)) continue;
-        std::uint32_t rawSize = 0, rawPointer = 0, virtualSize = 0;
-        img.u32(s + 8, virtualSize);
-        img.u32(s + 16, rawSize);
-        img.u32(s + 20, rawPointer);
-        std::uint32_t size = virtualSize && virtualSize < rawSize ? virtualSize : rawSize;
-        if (size == 0 || size > kMaxSection || !img.has(rawPointer, size)) return false;
+    PeImage image(img);
+    if (image.readHeaders() < PeImage::Headers::FileHeader) return false;
+    // Header by header: a table cut short still yields the sections before the cut.
+    for (std::uint32_t i = 0; i < image.sectionCount(); ++i) {
+        PeSection s;
+        if (!image.section(i, s)) return false;
+        if (std::string_view(s.name, 8) != std::string_view(".apiset\0", 8)) continue;
+        std::uint32_t size = s.virtualSize && s.virtualSize < s.rawSize ? s.virtualSize : s.rawSize;
+        if (size == 0 || size > kMaxSection || !img.has(s.rawPointer, size)) return false;
         std::vector<std::uint8_t> bytes(size);
-        if (!img.read(rawPointer, bytes.data(), bytes.size())) return false;
+        if (!img.read(s.rawPointer, bytes.data(), bytes.size())) return false;
         return read(bytes.data(), bytes.size());
     }
     return false;

@@ -52,10 +52,4 @@ private:
     std::unordered_map<std::string, Entry> entries_;
 };
 
-// The schema of the running system, read once per process and shared: the
-// Windows backend takes the system's own; the Linux backend the first
-// apisetschema.dll of the DLL search folders, else of Wine's folders. Empty
-// when there is none or it is damaged.
-std::shared_ptr<const ApiSetSchema> apiSetSchema();
-
 }  // namespace platform

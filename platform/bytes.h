@@ -1,5 +1,5 @@
-// Bounds-checked little-endian reads from a byte range. Offsets are 64-bit so
-// that sums of 32-bit file fields can never wrap.
+// Bounds-checked little-endian reads from bytes in memory or from a file.
+// Offsets are 64-bit so that sums of 32-bit file fields can never wrap.
 #pragma once
 
 #include <cstddef>
@@ -26,6 +26,32 @@ struct Bytes {
               (static_cast<std::uint32_t>(data[offset + 3]) << 24);
         return true;
     }
+};
+
+// Random access to an image's bytes, whether a file read piecewise or bytes
+// already in memory.
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    virtual std::uint64_t size() const = 0;
+    // False when [offset, offset + count) is not all inside the source.
+    virtual bool read(std::uint64_t offset, void* out, std::size_t count) const = 0;
+
+    bool has(std::uint64_t offset, std::uint64_t count) const { return offset <= size() && count <= size() - offset; }
+    bool u16(std::uint64_t offset, std::uint16_t& out) const;
+    bool u32(std::uint64_t offset, std::uint32_t& out) const;
+};
+
+// Bytes already in memory.
+class MemoryByteSource : public ByteSource {
+public:
+    MemoryByteSource(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+    std::uint64_t size() const override { return size_; }
+    bool read(std::uint64_t offset, void* out, std::size_t count) const override;
+
+private:
+    const std::uint8_t* data_;
+    std::size_t size_;
 };
 
 }  // namespace platform

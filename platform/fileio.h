@@ -19,9 +19,4 @@ void closeFile(std::intptr_t file);
 // (0 at the end of the file), or -1 on an error.
 long long readAt(std::intptr_t file, std::uint64_t offset, void* out, std::size_t count);
 
-// The search's skip rule for one candidate: true when `path` is taken for
-// `machine`; else the first such file is remembered in `result`.
-bool acceptCandidate(DllSearchResult& result, const std::string& path, std::uint16_t machine,
-                     const MachineProbe& machineOf);
-
 }  // namespace platform::detail

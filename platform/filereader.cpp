@@ -1,10 +1,11 @@
-// The block cache of FileReader, the machine of an image and the search's
-// skip rule, shared by both backends.
+// The block cache of FileReader and the machine of an image, shared by both
+// backends.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "platform/fileio.h"
+#include "platform/peimage.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -27,23 +28,8 @@ MapStatus FileReader::open(const std::string& path) {
     return status;
 }
 
-bool detail::acceptCandidate(DllSearchResult& result, const std::string& path, std::uint16_t machine,
-                             const MachineProbe& machineOf) {
-    const std::uint16_t m = machine && machineOf ? machineOf(path) : 0;
-    if (m == 0 || m == machine) {
-        result.found = true;
-        result.path = path;
-        return true;
-    }
-    if (result.otherPath.empty()) {
-        result.otherPath = path;
-        result.otherMachine = m;
-    }
-    return false;
-}
-
 bool FileReader::read(std::uint64_t offset, void* out, std::size_t count) const {
-    if (file_ == -1 || !has(offset, count)) return false;
+    if (file_ == -1 || offset > size_ || count > size_ - offset) return false;
     auto* dst = static_cast<std::uint8_t*>(out);
     while (count > 0) {
         const std::uint64_t index = offset / kBlock;
@@ -79,11 +65,8 @@ std::string machineName(std::uint16_t machine) {
 }
 
 std::uint16_t imageMachine(const ByteSource& img) {
-    std::uint16_t magic = 0, machine = 0;
-    std::uint32_t lfanew = 0, signature = 0;
-    if (!img.u16(0, magic) || magic != 0x5A4D || !img.u32(0x3C, lfanew)) return 0;
-    if (!img.u32(lfanew, signature) || signature != 0x00004550 || !img.u16(lfanew + 4ull, machine)) return 0;
-    return machine;
+    PeImage image(img);
+    return image.readHeaders() >= PeImage::Headers::Machine ? image.machine() : 0;
 }
 
 std::uint16_t imageMachine(const std::string& path) {

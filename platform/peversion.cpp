@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/bytes.h"
+#include "platform/peimage.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -13,65 +14,6 @@ namespace {
 
 constexpr std::uint16_t kRtVersion = 16;
 constexpr std::uint16_t kVsVersionInfo = 1;
-
-struct Section {
-    std::uint32_t virtualAddress = 0;
-    std::uint32_t rawSize = 0;
-    std::uint32_t rawPointer = 0;
-};
-
-// RVA to file offset the way the resource functions do for an image loaded as
-// data: through the section whose raw data holds it.
-bool rvaToOffset(const std::vector<Section>& sections, std::uint32_t rva, std::uint64_t& offset) {
-    for (const Section& s : sections) {
-        if (rva >= s.virtualAddress && static_cast<std::uint64_t>(rva) < static_cast<std::uint64_t>(s.virtualAddress) + s.rawSize) {
-            offset = static_cast<std::uint64_t>(rva) - s.virtualAddress + s.rawPointer;
-            return true;
-        }
-    }
-    return false;
-}
-
-struct DirEntry {
-    std::uint32_t id = 0;
-    std::uint32_t target = 0;  // offset from the resource directory's start, bit 31 = subdirectory
-};
-
-// The ID entries of one resource directory.
-bool readDirectory(const ByteSource& img, std::uint64_t base, std::uint64_t dirOffset, std::vector<DirEntry>& out) {
-    std::uint16_t named = 0, ids = 0;
-    const std::uint64_t at = base + dirOffset;
-    if (!img.u16(at + 12, named) || !img.u16(at + 14, ids)) return false;
-    const std::uint64_t first = at + 16 + 8ull * named;
-    if (!img.has(first, 8ull * ids)) return false;
-    out.clear();
-    out.reserve(ids);
-    for (std::uint32_t i = 0; i < ids; ++i) {
-        DirEntry e;
-        img.u32(first + 8ull * i, e.id);
-        img.u32(first + 8ull * i + 4, e.target);
-        if (e.id & 0x80000000u) continue;  // a named entry among the IDs: not ours
-        out.push_back(e);
-    }
-    return true;
-}
-
-const DirEntry* findId(const std::vector<DirEntry>& entries, std::uint32_t id) {
-    for (const DirEntry& e : entries)
-        if (e.id == id) return &e;
-    return nullptr;
-}
-
-const DirEntry* pickLanguage(const std::vector<DirEntry>& entries, std::uint16_t user) {
-    if (entries.empty()) return nullptr;
-    for (const DirEntry& e : entries)
-        if ((e.id & 0x3FF) == 0) return &e;  // LANG_NEUTRAL, any sublanguage
-    if (const DirEntry* e = findId(entries, user)) return e;
-    for (const DirEntry& e : entries)
-        if ((e.id & 0x3FF) == (user & 0x3FFu)) return &e;
-    if (const DirEntry* e = findId(entries, 0x0409)) return e;
-    return &entries.front();
-}
 
 // One node of a VS_VERSIONINFO tree.
 struct Node {
@@ -151,22 +93,6 @@ bool findNode(const std::uint8_t* block, std::string_view subBlock, Bytes& b, No
 
 }  // namespace
 
-bool MemoryByteSource::read(std::uint64_t offset, void* out, std::size_t count) const {
-    if (!has(offset, count)) return false;
-    std::memcpy(out, data_ + offset, count);
-    return true;
-}
-
-bool ByteSource::u16(std::uint64_t offset, std::uint16_t& out) const {
-    std::uint8_t b[2];
-    return read(offset, b, 2) && Bytes{b, 2}.u16(0, out);
-}
-
-bool ByteSource::u32(std::uint64_t offset, std::uint32_t& out) const {
-    std::uint8_t b[4];
-    return read(offset, b, 4) && Bytes{b, 4}.u32(0, out);
-}
-
 bool findVersionResource(const std::uint8_t* image, std::size_t size, std::uint16_t userLanguage,
                          std::size_t& offset, std::size_t& length) {
     std::uint64_t at = 0, len = 0;
@@ -178,53 +104,9 @@ bool findVersionResource(const std::uint8_t* image, std::size_t size, std::uint1
 
 bool findVersionResource(const ByteSource& img, std::uint16_t userLanguage, std::uint64_t& offset,
                          std::uint64_t& length) {
-    const std::uint64_t size = img.size();
-    std::uint16_t magic = 0, sectionCount = 0, optionalSize = 0, optionalMagic = 0;
-    std::uint32_t lfanew = 0, signature = 0;
-    if (!img.u16(0, magic) || magic != 0x5A4D || !img.u32(0x3C, lfanew)) return false;
-    const std::uint64_t nt = lfanew;
-    if (!img.u32(nt, signature) || signature != 0x00004550) return false;
-    if (!img.u16(nt + 6, sectionCount) || !img.u16(nt + 20, optionalSize)) return false;
-    const std::uint64_t opt = nt + 24;
-    if (!img.u16(opt, optionalMagic)) return false;
-    const bool pe32plus = optionalMagic == 0x20B;
-    std::uint32_t dirCount = 0, resourceRva = 0, resourceSize = 0;
-    if (!img.u32(opt + (pe32plus ? 108 : 92), dirCount) || dirCount <= 2) return false;
-    const std::uint64_t dir = opt + (pe32plus ? 0x80 : 0x70);
-    if (!img.u32(dir, resourceRva) || !img.u32(dir + 4, resourceSize)) return false;
-    if (resourceRva == 0 || resourceSize == 0) return false;
-
-    const std::uint64_t table = opt + optionalSize;
-    if (!img.has(table, 40ull * sectionCount)) return false;
-    std::vector<Section> sections(sectionCount);
-    for (std::uint32_t i = 0; i < sectionCount; ++i) {
-        const std::uint64_t s = table + 40ull * i;
-        img.u32(s + 12, sections[i].virtualAddress);
-        img.u32(s + 16, sections[i].rawSize);
-        img.u32(s + 20, sections[i].rawPointer);
-    }
-
-    std::uint64_t base = 0;
-    if (!rvaToOffset(sections, resourceRva, base)) return false;
-    std::vector<DirEntry> entries;
-    if (!readDirectory(img, base, 0, entries)) return false;
-    const DirEntry* type = findId(entries, kRtVersion);
-    if (!type || !(type->target & 0x80000000u)) return false;
-    if (!readDirectory(img, base, type->target & 0x7FFFFFFFu, entries)) return false;
-    const DirEntry* name = findId(entries, kVsVersionInfo);
-    if (!name || !(name->target & 0x80000000u)) return false;
-    if (!readDirectory(img, base, name->target & 0x7FFFFFFFu, entries)) return false;
-    const DirEntry* lang = pickLanguage(entries, userLanguage);
-    if (!lang || (lang->target & 0x80000000u)) return false;
-
-    std::uint32_t dataRva = 0, dataSize = 0;
-    const std::uint64_t data = base + lang->target;
-    if (!img.u32(data, dataRva) || !img.u32(data + 4, dataSize)) return false;
-    std::uint64_t at = 0;
-    if (!rvaToOffset(sections, dataRva, at) || at >= size) return false;
-    offset = at;
-    length = dataSize < size - at ? dataSize : size - at;
-    return length > 0;
+    PeImage image(img);
+    return image.readHeaders() == PeImage::Headers::OptionalHeader &&
+           image.findResource(kRtVersion, kVsVersionInfo, userLanguage, offset, length);
 }
 
 void clampVersionBlock(std::uint8_t* block, std::size_t available) {

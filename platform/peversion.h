@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/bytes.h"
+
 namespace platform {
 
 // Finds the RT_VERSION resource (id 1) of a PE image held in `image`.
@@ -16,31 +18,6 @@ namespace platform {
 // resource bytes inside `image` (length already cut to the image's end).
 bool findVersionResource(const std::uint8_t* image, std::size_t size, std::uint16_t userLanguage,
                          std::size_t& offset, std::size_t& length);
-
-// Random access to an image's bytes, for readers that do not map the file.
-class ByteSource {
-public:
-    virtual ~ByteSource() = default;
-    virtual std::uint64_t size() const = 0;
-    // False when [offset, offset + count) is not all inside the source.
-    virtual bool read(std::uint64_t offset, void* out, std::size_t count) const = 0;
-
-    bool has(std::uint64_t offset, std::uint64_t count) const { return offset <= size() && count <= size() - offset; }
-    bool u16(std::uint64_t offset, std::uint16_t& out) const;
-    bool u32(std::uint64_t offset, std::uint32_t& out) const;
-};
-
-// Bytes already in memory.
-class MemoryByteSource : public ByteSource {
-public:
-    MemoryByteSource(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-    std::uint64_t size() const override { return size_; }
-    bool read(std::uint64_t offset, void* out, std::size_t count) const override;
-
-private:
-    const std::uint8_t* data_;
-    std::size_t size_;
-};
 
 bool findVersionResource(const ByteSource& image, std::uint16_t userLanguage, std::uint64_t& offset,
                          std::uint64_t& length);

@@ -5,11 +5,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/bytes.h"
 #include "platform/peversion.h"
 
 namespace platform {
@@ -131,64 +131,6 @@ void useUtf8Console();
 // The system's locale-aware lower-casing (accented capitals included).
 // Bytes that are not valid UTF-8 are kept as they are.
 std::string toLower(std::string_view text);
-
-// ---------------------------------------------------------------------------
-// DLL search (SearchPath with no path list and no extension).
-//
-// Windows: the system's standard search order, the current directory included.
-// Linux: the current directory, then the folders of dllSearchFolders(); names
-// match ignoring case, an exact-case match wins, paths keep their case.
-// Returns false when the name is not found (or the result does not fit).
-bool searchDll(const std::string& name, std::string& fullPath);
-
-// The machine-aware search: the importer's folder first, then the folders
-// for the importer's `machine` (Linux: the default folders of that machine;
-// Windows: SysWOW64 in place of System32 for a 32-bit importer of the 64-bit
-// build, Sysnative for a 64-bit importer of the 32-bit build). A candidate
-// whose machine, as `machineOf` tells it, differs from `machine` is skipped
-// and the search goes on; 0 on either side skips nothing.
-using MachineProbe = std::function<std::uint16_t(const std::string& path)>;
-struct DllSearchResult {
-    bool found = false;
-    std::string path;               // the file found
-    std::string otherPath;          // not found: the first candidate skipped,
-    std::uint16_t otherMachine = 0; // and its machine
-};
-DllSearchResult searchDll(const std::string& name, const std::string& importerFolder, std::uint16_t machine,
-                          const MachineProbe& machineOf);
-
-// Folders searched after the current directory.
-std::vector<std::string> dllSearchFolders();
-// Replaces the folders searched after the current directory (the command
-// line's --dll-path). On Linux this is what TAVELIN_DLL_PATH sets; on Windows
-// the folders are put in front of PATH, the last step of the system's order.
-void setDllSearchFolders(const std::vector<std::string>& folders);
-// Back to the folders the environment gives.
-void resetDllSearchFolders();
-// True while the folders are replaced, by TAVELIN_DLL_PATH or by
-// setDllSearchFolders: the user's folders below are then not searched.
-bool dllSearchFoldersOverridden();
-
-// The user's own DLL folders (the window's stored list), searched after the
-// importer's folder and before the system's folders, unless overridden.
-// Folders that do not exist are kept and skipped by the search.
-void setUserDllFolders(const std::vector<std::string>& folders);
-std::vector<std::string> userDllFolders();
-// What the search uses after the user's folders: Linux, the default Wine and
-// MinGW-w64 folders that exist, for both machines (x64 first); Windows,
-// nothing (the system's search order).
-std::vector<std::string> systemDllFolders();
-// The same for importers of one machine (Linux: x86 gets Wine's i386-windows
-// and the i686 MinGW-w64 folders, x64 the x86_64 ones; any other machine
-// both lists).
-std::vector<std::string> systemDllFolders(std::uint16_t machine);
-// Separator of a folder list on this platform (':' or ';').
-char pathListSeparator();
-
-// Folder listings may be cached while a search scope is open (one top-level
-// analysis); they are dropped when the outermost scope closes.
-void beginSearchScope();
-void endSearchScope();
 
 // ---------------------------------------------------------------------------
 // Version information (GetFileVersionInfoSize / GetFileVersionInfo /

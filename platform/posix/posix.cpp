@@ -232,7 +232,9 @@ namespace {
 // The version resource of `path`, read whole into `out`.
 bool readVersionResource(const ByteSource& file, std::vector<std::uint8_t>& out) {
     std::uint64_t offset = 0, length = 0;
-    if (!findVersionResource(file, localeLanguageId(), offset, length) || length < 6) return false;
+    // The user's language, as the environment gave it when the program started.
+    static const std::uint16_t language = localeLanguageId();
+    if (!findVersionResource(file, language, offset, length) || length < 6) return false;
     // A version block's own length is one WORD: nothing past 64 KB is ever read.
     out.resize(static_cast<std::size_t>(std::min<std::uint64_t>(length, 0xFFFF)));
     return file.read(offset, out.data(), out.size());

@@ -1,5 +1,5 @@
-// The DLL search on Linux (SearchPath's stand-in) and where the API set
-// schema comes from.
+// The DLL search on Linux (SearchPath's stand-in): the folders per machine,
+// the folder listings of one search, and where the API set schema comes from.
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,11 +9,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <unordered_map>
 
 #include "platform/apiset.h"
+#include "platform/dllsearch.h"
 #include "platform/fileio.h"
 #include "platform/platform.h"
 #include "platform/posix/folders.h"
@@ -23,20 +23,10 @@ namespace platform {
 
 namespace {
 
-std::optional<std::vector<std::string>> g_folderOverride;
-std::vector<std::string> g_userFolders;
-
 struct Listing {
     bool readable = false;  // a folder that can be entered but not listed
     std::unordered_map<std::string, std::vector<std::string>> byLowerName;  // sorted names per key
 };
-
-struct SearchCache {
-    int depth = 0;
-    std::map<std::uint16_t, std::vector<std::string>> folders;  // per machine
-    std::unordered_map<std::string, Listing> listings;
-};
-SearchCache g_cache;
 
 bool isDirectory(const std::string& path) {
     struct stat st;
@@ -121,24 +111,12 @@ std::vector<std::string> defaultFolders(std::uint16_t machine) {
     return out;
 }
 
-std::vector<std::string> computeFolders(std::uint16_t machine) {
-    if (g_folderOverride) return *g_folderOverride;
-    if (const char* env = std::getenv("TAVELIN_DLL_PATH")) {
-        std::vector<std::string> out;
-        for (const std::string& f : splitList(env, ':')) out.push_back(absolutePath(f));
-        return out;
-    }
-    std::vector<std::string> out = g_userFolders;
+// The folders after the importer's one.
+std::vector<std::string> foldersAfterImporter(const SearchOptions& options, std::uint16_t machine) {
+    if (options.folders) return *options.folders;
+    std::vector<std::string> out = options.userFolders;
     for (std::string& f : defaultFolders(machine)) out.push_back(std::move(f));
     return out;
-}
-
-// The folders searched after the importer's one, for importers of `machine`.
-const std::vector<std::string>& foldersFor(std::uint16_t machine, std::vector<std::string>& scratch) {
-    if (g_cache.depth == 0) return scratch = computeFolders(machine);
-    auto it = g_cache.folders.find(machine);
-    if (it == g_cache.folders.end()) it = g_cache.folders.emplace(machine, computeFolders(machine)).first;
-    return it->second;
 }
 
 Listing readListing(const std::string& dir) {
@@ -156,60 +134,53 @@ Listing readListing(const std::string& dir) {
     return listing;
 }
 
-// Looks `name` up in one folder: the exact spelling first, then any spelling
-// that matches ignoring case.
-bool findInFolder(const std::string& dir, const std::string& name, std::string& out) {
-    const std::string exact = joinPath(dir, name);
-    const Listing* listing = nullptr;
-    Listing uncached;
-    if (g_cache.depth > 0) {
-        auto it = g_cache.listings.find(dir);
-        if (it == g_cache.listings.end()) {
+// The listings of one search, read on the first miss in each folder.
+class ListingIndex : public detail::FolderIndex {
+public:
+    bool find(const std::string& dir, const std::string& name, std::string& out) override {
+        const std::string exact = joinPath(dir, name);
+        auto it = listings_.find(dir);
+        if (it == listings_.end()) {
             // An exact-case hit wins anyway: only a miss needs the listing.
             if (isCandidate(exact)) {
                 out = exact;
                 return true;
             }
-            it = g_cache.listings.emplace(dir, readListing(dir)).first;
+            it = listings_.emplace(dir, readListing(dir)).first;
         } else if (!it->second.readable && isCandidate(exact)) {
             // Not listable: exact names are still found, as before the listing.
             out = exact;
             return true;
         }
-        listing = &it->second;
-    } else {
-        if (isCandidate(exact)) {
+        const auto hit = it->second.byLowerName.find(toLower(name));
+        if (hit == it->second.byLowerName.end()) return false;
+        const auto& names = hit->second;
+        if (std::find(names.begin(), names.end(), name) != names.end() && isCandidate(exact)) {
             out = exact;
             return true;
         }
-        uncached = readListing(dir);
-        listing = &uncached;
-    }
-    const auto hit = listing->byLowerName.find(toLower(name));
-    if (hit == listing->byLowerName.end()) return false;
-    const auto& names = hit->second;
-    if (std::find(names.begin(), names.end(), name) != names.end() && isCandidate(exact)) {
-        out = exact;
-        return true;
-    }
-    for (const std::string& spelling : names) {
-        const std::string path = joinPath(dir, spelling);
-        if (spelling != name && isCandidate(path)) {
-            out = path;
-            return true;
+        for (const std::string& spelling : names) {
+            const std::string path = joinPath(dir, spelling);
+            if (spelling != name && isCandidate(path)) {
+                out = path;
+                return true;
+            }
         }
+        return false;
     }
-    return false;
-}
 
-bool validName(const std::string& name) {
+private:
+    std::unordered_map<std::string, Listing> listings_;
+};
+
+}  // namespace
+
+bool detail::searchableName(const std::string& name) {
     // A Windows DLL name is a bare file name; anything with a separator or an
     // embedded zero names no file of the search folders.
     return !name.empty() && name.find_first_of(std::string("/\\\0", 3)) == std::string::npos && name != "." &&
            name != "..";
 }
-
-}  // namespace
 
 std::vector<std::string> orderCompilerFolders(std::vector<std::string> names, const std::string& preferredThreads) {
     const auto threadsRank = [&](const std::string& name) {
@@ -227,94 +198,40 @@ std::vector<std::string> orderCompilerFolders(std::vector<std::string> names, co
 
 char pathListSeparator() { return ':'; }
 
-std::vector<std::string> dllSearchFolders() {
-    std::vector<std::string> scratch;
-    return foldersFor(0, scratch);
+SearchOptions SearchOptions::fromEnvironment() {
+    SearchOptions options;
+    if (const char* env = std::getenv("TAVELIN_DLL_PATH")) options.folders = splitList(env, ':');
+    return options;
 }
-
-void setDllSearchFolders(const std::vector<std::string>& folders) {
-    std::vector<std::string> absolute;
-    for (const std::string& f : folders)
-        if (!f.empty()) absolute.push_back(absolutePath(f));
-    g_folderOverride = absolute;
-}
-
-void resetDllSearchFolders() { g_folderOverride.reset(); }
-
-bool dllSearchFoldersOverridden() { return g_folderOverride || std::getenv("TAVELIN_DLL_PATH"); }
-
-void setUserDllFolders(const std::vector<std::string>& folders) {
-    g_userFolders.clear();
-    for (const std::string& f : folders)
-        if (!f.empty()) g_userFolders.push_back(absolutePath(f));
-}
-
-std::vector<std::string> userDllFolders() { return g_userFolders; }
-
-std::vector<std::string> systemDllFolders() { return defaultFolders(0); }
 
 std::vector<std::string> systemDllFolders(std::uint16_t machine) { return defaultFolders(machine); }
 
-void beginSearchScope() {
-    if (g_cache.depth++ == 0) {
-        g_cache.listings.clear();
-        g_cache.folders.clear();
-    }
+std::vector<std::string> detail::searchOrder(const SearchOptions& options, std::uint16_t machine) {
+    std::vector<std::string> order{std::string()};
+    for (std::string& f : foldersAfterImporter(options, machine)) order.push_back(std::move(f));
+    return order;
 }
 
-void endSearchScope() {
-    if (g_cache.depth > 0 && --g_cache.depth == 0) {
-        g_cache.listings.clear();
-        g_cache.folders.clear();
-    }
-}
-
-DllSearchResult searchDll(const std::string& name, const std::string& importerFolder, std::uint16_t machine,
-                          const MachineProbe& machineOf) {
-    DllSearchResult result;
-    if (!validName(name)) return result;
-    const auto accept = [&](const std::string& path) { return detail::acceptCandidate(result, path, machine, machineOf); };
-    const std::string first = importerFolder.empty() ? currentDirectory() : importerFolder;
-    std::string path;
-    if (!first.empty() && findInFolder(first, name, path) && accept(path)) return result;
-    std::vector<std::string> scratch;
-    for (const std::string& dir : foldersFor(machine, scratch))
-        if (dir != first && findInFolder(dir, name, path) && accept(path)) return result;
-    return result;
-}
-
-bool searchDll(const std::string& name, std::string& fullPath) {
-    const DllSearchResult r = searchDll(name, std::string(), 0, {});
-    if (r.found) fullPath = r.path;
-    return r.found;
-}
+std::unique_ptr<detail::FolderIndex> detail::makeFolderIndex() { return std::make_unique<ListingIndex>(); }
 
 // ---------------------------------------------------------------------------
 // API set schema: the first apisetschema.dll of the search folders, else of
-// Wine's own folders; each file read once per process.
+// Wine's own folders.
 
-std::shared_ptr<const ApiSetSchema> apiSetSchema() {
-    static std::mutex lock;
-    static std::string cachedPath;
-    static std::shared_ptr<const ApiSetSchema> cached;
-    std::vector<std::string> folders = computeFolders(0);
+std::shared_ptr<const ApiSetSchema> detail::readApiSetSchema(const SearchOptions& options, FolderIndex& index) {
+    std::vector<std::string> folders = foldersAfterImporter(options, 0);
     for (std::uint16_t m : {kMachineAmd64, kMachineI386})
         for (std::string& f : machineFolders(m))
             if (f.find("/wine/") != std::string::npos) folders.push_back(std::move(f));
-    std::string path;
-    for (const std::string& dir : folders)
-        if (findInFolder(dir, "apisetschema.dll", path)) break;
-    std::lock_guard<std::mutex> guard(lock);
-    if (path.empty()) {
-        cachedPath.clear();
-        return cached = std::make_shared<ApiSetSchema>();
-    }
-    if (cached && path == cachedPath) return cached;
     auto schema = std::make_shared<ApiSetSchema>();
-    FileReader file;
-    if (file.open(path) == MapStatus::Ok) schema->readImage(file);
-    cachedPath = path;
-    return cached = schema;
+    std::string path;
+    for (const std::string& dir : folders) {
+        if (!index.find(dir, "apisetschema.dll", path)) continue;
+        FileReader file;
+        if (file.open(path) == MapStatus::Ok) schema->readImage(file);
+        break;
+    }
+    return schema;
 }
 
 }  // namespace platform

@@ -22,6 +22,8 @@
 #include "krvgrid.h"
 #include "platform/platform.h"
 #include "tests/app/userstore.h"
+#include "inspect/analysis.h"
+#include "tests/support/inspection.h"
 #include "tests/support/pewriter.h"
 #include "tests/support/qtprint.h"
 #include "tests/support/testutil.h"
@@ -34,7 +36,6 @@ class ImportsTab : public ::testing::Test {
 protected:
     void SetUp() override {
         TApplication::ErrorBox = [this](const QString& text) { errors_.push_back(text.toStdString()); };
-        platform::setDllSearchFolders({});
         pe::Image one;
         one.import("tvlthree.dll").version(pe::VersionInfo::simple("1.0.0.1"));
         write("tvlone.dll", one);
@@ -69,7 +70,6 @@ protected:
         w_->close();
         w_.reset();
         TApplication::ErrorBox = nullptr;
-        platform::resetDllSearchFolders();
         PEFile::Recursive = false;
         EXPECT_TRUE(errors_.empty()) << errors_.front();
     }
@@ -105,6 +105,7 @@ protected:
 
     testutil::UserStore store_;
     testutil::TempDir dir_;
+    testutil::ScopedEnv onlyImporter_{"TAVELIN_DLL_PATH", ""};  // only the importer's folder (Linux)
     std::string app_, other_;
     std::unique_ptr<TFMain> w_;
     QStringList chosen_;
@@ -184,6 +185,35 @@ TEST_F(ImportsTab, ShowingAgainWithoutChangeKeepsTheUsersSort) {
     ShowImports();
     EXPECT_EQ(grid()->Cells(0, 1), "toi-même");
     EXPECT_EQ(grid()->Cells(1, 3), "app.exe");
+}
+
+// The window and the command line share one loop: for every list and
+// option, the grid holds exactly the rows that loop gives.
+TEST_F(ImportsTab, TheGridHoldsTheRowsOfTheSharedLoop) {
+    pe::Image checks;
+    checks.import("tvltwo.dll", {{"Absent"}}).delayImport("tvlone.dll").delayImport("tvlnowhere.dll");
+    const std::string funcs = write("funcs.exe", checks);
+    pe::writeFile(dir_.file("notes.exe"), std::string("plain text"));
+    Add({app_, funcs, dir_.file("gone.exe"), dir_.file("notes.exe"), app_, other_, funcs});
+    ShowImports();
+    const auto tick = [&](QCheckBox* box, bool on) {
+        if (box->isChecked() != on) QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, box->height() / 2));
+        ASSERT_EQ(box->isChecked(), on);
+    };
+    std::vector<std::string> files;
+    for (int i = 0; i < w_->LB->count(); ++i) files.push_back(w_->LB->item(i)->text().toStdString());
+    for (int options = 0; options < 8; ++options) {
+        tick(w_->CBRecursif, options & 1);
+        tick(w_->CBFonctions, options & 2);
+        tick(w_->CBDifferes, options & 4);
+        const std::vector<analysis::Row> rows =
+            analysis::analyse(files, testutil::only({}, options & 1, options & 2, options & 4));
+        ASSERT_EQ(grid()->RowCount(), static_cast<int>(rows.size()) + 1) << options;
+        for (std::size_t r = 0; r < rows.size(); ++r)
+            for (int c = 0; c < analysis::kColumnCount; ++c)
+                EXPECT_EQ(grid()->Cells(c, static_cast<int>(r) + 1).toStdString(), rows[r].cells[c]) << options << " " << r;
+    }
+    EXPECT_GT(grid()->RowCount(), 20);
 }
 
 TEST_F(ImportsTab, ReportIsWhatTheCommandLinePrints) {

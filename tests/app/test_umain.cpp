@@ -270,7 +270,7 @@ TEST_F(MainWindow, WhatOneRunStoresTheNextRestores) {
     EXPECT_TRUE(w->CBRecursif->isChecked());
     EXPECT_TRUE(w->CBFonctions->isChecked());
     EXPECT_TRUE(w->CBDifferes->isChecked());
-    EXPECT_TRUE(PEFile::Functions && PEFile::DelayLoad);
+    EXPECT_TRUE(w->OptionsAnalyse().functions && w->OptionsAnalyse().delayLoad);
     EXPECT_FALSE(w->CBNotSave->isChecked());
 }
 
@@ -635,7 +635,8 @@ TEST_F(MainWindow, TheFoldersDialogEditsTheStoredSearchFolders) {
         QTest::mouseClick(d.BOK, Qt::LeftButton);
     });
     EXPECT_FALSE(w->AJour());
-    EXPECT_EQ(platform::userDllFolders(), Utf8({b, later, a}));
+    EXPECT_EQ(w->DossiersDLL(), Utf8({b, later, a}));
+    EXPECT_EQ(w->OptionsAnalyse().search.userFolders, Utf8({b, later, a}));
 
     // Cancelled, or OK without a change: nothing happens.
     w->SetAJour(true);
@@ -646,22 +647,21 @@ TEST_F(MainWindow, TheFoldersDialogEditsTheStoredSearchFolders) {
     });
     Dossiers(*w, [&](TFDossiers& d) { QTest::keyClick(&d, Qt::Key_Return); });
     EXPECT_TRUE(w->AJour());
-    EXPECT_EQ(platform::userDllFolders().size(), 3u);
+    EXPECT_EQ(w->DossiersDLL().size(), 3u);
 
     Add(*w, {QStringLiteral("/a.exe")});
     ASSERT_TRUE(w->close());
     EXPECT_EQ(Text(TFMain::CleParams, "Dossiers"), (QStringList{b, later, a}.join(QLatin1Char(';'))).toStdString());
     // The next start gives them back to the search, the one not there yet too.
-    platform::setUserDllFolders({});
     auto again = Start();
-    EXPECT_EQ(platform::userDllFolders(), Utf8({b, later, a}));
+    EXPECT_EQ(again->OptionsAnalyse().search.userFolders, Utf8({b, later, a}));
     EXPECT_TRUE(errors_.empty());
 }
 
 TEST_F(MainWindow, TheDialogSaysWhenTavelinDllPathReplacesTheList) {
     auto w = Start();
     qputenv("TAVELIN_DLL_PATH", "/ailleurs");
-    if (!platform::dllSearchFoldersOverridden()) {
+    if (!platform::SearchOptions::fromEnvironment().folders) {
         qunsetenv("TAVELIN_DLL_PATH");
         GTEST_SKIP() << "this platform's search does not read TAVELIN_DLL_PATH";
     }

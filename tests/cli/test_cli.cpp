@@ -7,6 +7,7 @@
 #include "inspect/analysis.h"
 #include "platform/platform.h"
 #include "platform/text.h"
+#include "tests/support/inspection.h"
 #include "tests/support/pewriter.h"
 #include "tests/support/testutil.h"
 
@@ -72,10 +73,9 @@ TEST_F(Cli, ReportMatchesTheEngineLineForLine) {
     const std::string app = dir.file("app.exe");
     const Outcome r = run(dllPath + " " + quote(app));
     EXPECT_EQ(r.status, 0) << r.out;
-    platform::setDllSearchFolders({empty});
     std::vector<analysis::Cells> cells;
-    for (const analysis::Row& row : analysis::analyse({platform::listPath(app)}, false)) cells.push_back(row.cells);
-    platform::resetDllSearchFolders();
+    for (const analysis::Row& row : analysis::analyse({platform::listPath(app)}, testutil::only({empty})))
+        cells.push_back(row.cells);
     std::string expected;
     for (const std::string& l : analysis::reportLines(cells, false)) expected += l + "\n";
     EXPECT_EQ(r.out, expected);

@@ -6,6 +6,7 @@
 #include "inspect/analysis.h"
 #include "inspect/uimports.h"
 #include "platform/platform.h"
+#include "tests/support/inspection.h"
 #include "tests/support/pewriter.h"
 #include "tests/support/testutil.h"
 
@@ -18,7 +19,6 @@ namespace {
 class Analysis : public ::testing::Test {
 protected:
     void SetUp() override {
-        platform::setDllSearchFolders({});
         pe::Image one;
         one.import("tvlthree.dll").version(pe::VersionInfo::simple("1.0.0.1"));
         write("tvlone.dll", one);
@@ -30,7 +30,6 @@ protected:
         exe.import("tvlone.dll").import("tvltwo.dll").version(pe::VersionInfo::simple("5.4.3.2"));
         app = write("app.exe", exe);
     }
-    void TearDown() override { platform::resetDllSearchFolders(); }
 
     std::string write(const std::string& name, const pe::Image& img) {
         const std::string path = dir.file(name);
@@ -66,7 +65,7 @@ std::vector<std::string> linearUnique(const std::vector<Cells>& rows) {
 }  // namespace
 
 TEST_F(Analysis, OneExeTwoDllsDirectThenRecursive) {
-    const std::vector<Row> rows = analysis::analyse({app}, false);
+    const std::vector<Row> rows = analysis::analyse({app}, testutil::only({}));
     const std::vector<Cells> expected = {
         {"toi-même", "app.exe", platform::directoryPart(app), "5.4.3.2"},
         {"app.exe", "tvlone.dll", folder(), "1.0.0.1"},
@@ -75,7 +74,7 @@ TEST_F(Analysis, OneExeTwoDllsDirectThenRecursive) {
     EXPECT_EQ(cellsOf(rows), expected);
     EXPECT_FALSE(analysis::hasErrors(rows));
 
-    const std::vector<Row> deep = analysis::analyse({app}, true);
+    const std::vector<Row> deep = analysis::analyse({app}, testutil::only({}, true));
     ASSERT_EQ(deep.size(), 4u);
     EXPECT_EQ(deep[2].cells, (Cells{"app.exe", "tvlthree.dll", folder(), "V: ???"}));  // right after its importer
     EXPECT_EQ(deep[3].cells[analysis::kFile], "tvltwo.dll");
@@ -87,7 +86,7 @@ TEST_F(Analysis, ErrorRowsFollowEachFilesBlock) {
     const std::vector<std::string> files = {app, dir.file("notes.exe"), gone, app};
     std::vector<std::string> statuses;
     const std::vector<Row> rows =
-        analysis::analyse(files, false, [&](const std::string& s) { statuses.push_back(s); });
+        analysis::analyse(files, testutil::only({}), [&](const std::string& s) { statuses.push_back(s); });
     ASSERT_EQ(rows.size(), 4u + 2 + 1 + 1 + 2);
     for (int i = 0; i < 4; ++i) EXPECT_EQ(rows[i].kind, RowKind::Listed);
     EXPECT_EQ(rows[2].cells[analysis::kVersion], "V: ???");
@@ -104,12 +103,12 @@ TEST_F(Analysis, ErrorRowsFollowEachFilesBlock) {
 }
 
 TEST_F(Analysis, VersionsAreReadAnewForEveryRow) {
-    std::vector<Row> rows = analysis::analyse({app}, false);
+    std::vector<Row> rows = analysis::analyse({app}, testutil::only({}));
     EXPECT_EQ(rows[1].cells[analysis::kVersion], "1.0.0.1");
     pe::Image newer;
     newer.import("tvlthree.dll").version(pe::VersionInfo::simple("1.0.0.2"));
     write("tvlone.dll", newer);
-    rows = analysis::analyse({app}, false);
+    rows = analysis::analyse({app}, testutil::only({}));
     EXPECT_EQ(rows[1].cells[analysis::kVersion], "1.0.0.2");
 }
 

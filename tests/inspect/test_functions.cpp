@@ -8,6 +8,7 @@
 #include "inspect/analysis.h"
 #include "inspect/uimports.h"
 #include "platform/platform.h"
+#include "tests/support/inspection.h"
 #include "tests/support/pewriter.h"
 #include "tests/support/testutil.h"
 
@@ -15,11 +16,11 @@ namespace {
 
 class Functions : public ::testing::Test {
 protected:
-    void SetUp() override { platform::setDllSearchFolders({}); }
-    void TearDown() override {
-        platform::resetDllSearchFolders();
-        PEFile::Recursive = PEFile::Functions = PEFile::DelayLoad = false;
-    }
+    struct Options {
+        bool recursive = false, functions = false, delayLoad = false;
+    };
+    // The importer's folder, then `folders` only.
+    RunOptions run(Options o) const { return testutil::only(folders, o.recursive, o.functions, o.delayLoad); }
     std::string write(const std::string& name, const pe::Image& img, const std::string& folder = {}) {
         const std::string path = platform::joinPath(folder.empty() ? dir.path() : folder, name);
         pe::writeFile(path, pe::build(img));
@@ -30,15 +31,12 @@ protected:
         img.pe32plus = plus;
         return img;
     }
-    static analysis::Inspection inspect(const std::string& path, analysis::Options o) {
-        PEFile::Functions = o.functions;
-        PEFile::DelayLoad = o.delayLoad;
-        return analysis::inspect(path, o.recursive);
-    }
+    testutil::Flat inspect(const std::string& path, Options o) const { return testutil::inspect(path, run(o)); }
     testutil::TempDir dir;
+    std::vector<std::string> folders;
 };
 
-std::vector<std::string> lines(const analysis::Inspection& r) { return r.errors; }
+std::vector<std::string> lines(const testutil::Flat& r) { return r.errors; }
 
 }  // namespace
 
@@ -73,7 +71,7 @@ TEST_F(Functions, WhatAnOlderDllLacksByNameOrdinalAndForwarder) {
                                                    "Hole" + tail,
                                                    "#7" + tail,
                                                    "open" + tail};
-        const analysis::Inspection direct = inspect(exe, {false, true, false});
+        const testutil::Flat direct = inspect(exe, {false, true, false});
         EXPECT_TRUE(direct.done);
         EXPECT_EQ(direct.found.size(), 2u);
         EXPECT_EQ(lines(direct), expected) << plus;
@@ -107,8 +105,8 @@ TEST_F(Functions, ApiSetFunctionsAreCheckedAgainstTheirHost) {
     prog.import("api-ms-win-tvl-l1-1-0.dll", {{"Here"}, {"NotHere"}});
     prog.import("tvlshim.dll", {{"ViaSet"}, {"ViaSetGone"}});
     const std::string exe = write("prog.exe", prog);
-    platform::setDllSearchFolders({sys});
-    const analysis::Inspection r = inspect(exe, {false, true, false});
+    folders = {sys};
+    const testutil::Flat r = inspect(exe, {false, true, false});
     EXPECT_EQ(r.found, (std::vector<std::string>{hostPath, shimPath}));
     EXPECT_EQ(lines(r), (std::vector<std::string>{
                             "NotHere absente de " + hostPath + " pour " + exe,
@@ -136,7 +134,7 @@ TEST_F(Functions, DelayLoadedDllsPresentAndMissing) {
         const std::string exe = write("prog.exe", prog, sub);
 
         EXPECT_EQ(inspect(exe, {true, true, false}).found, std::vector<std::string>{corePath});
-        const analysis::Inspection r = inspect(exe, {true, true, true});
+        const testutil::Flat r = inspect(exe, {true, true, true});
         EXPECT_EQ(r.found, (std::vector<std::string>{corePath, latePath, deepPath}));
         EXPECT_EQ(r.foundDelayLoaded, (std::vector<bool>{false, true, true}));
         EXPECT_EQ(lines(r), (std::vector<std::string>{
@@ -146,7 +144,7 @@ TEST_F(Functions, DelayLoadedDllsPresentAndMissing) {
         EXPECT_EQ(r.problems, (std::vector<Problem>{Problem::MissingFunction, Problem::MissingDll}));
         EXPECT_EQ(r.errorsDelayLoaded, (std::vector<bool>{true, true}));
         // Rows: the delay-loaded ones are marked.
-        const std::vector<analysis::Row> rows = analysis::analyse({exe}, {true, false, true});
+        const std::vector<analysis::Row> rows = analysis::analyse({exe}, run({true, false, true}));
         ASSERT_EQ(rows.size(), 5u);
         EXPECT_FALSE(rows[1].delayLoad);
         EXPECT_TRUE(rows[2].delayLoad);
@@ -172,8 +170,8 @@ TEST_F(Functions, WithTheOptionsOffTheNewTablesChangeNothing) {
     }
     for (bool recursive : {false, true}) {
         // Listed as the window and the command line list them (lowered on Windows).
-        std::vector<analysis::Row> a = analysis::analyse({platform::listPath(platform::joinPath(plain, "prog.exe"))}, recursive);
-        std::vector<analysis::Row> b = analysis::analyse({platform::listPath(platform::joinPath(full, "prog.exe"))}, recursive);
+        std::vector<analysis::Row> a = analysis::analyse({platform::listPath(platform::joinPath(plain, "prog.exe"))}, run({recursive}));
+        std::vector<analysis::Row> b = analysis::analyse({platform::listPath(platform::joinPath(full, "prog.exe"))}, run({recursive}));
         ASSERT_EQ(a.size(), b.size());
         for (std::size_t i = 0; i < a.size(); ++i) {
             for (std::string* c : {&a[i].cells[analysis::kPath], &b[i].cells[analysis::kPath]})
@@ -203,7 +201,7 @@ TEST_F(Functions, HostileTablesGiveALineAndStaySmall) {
     const std::string runsOff = damaged("runsoff.exe", prog, [](auto& b, const pe::Layout& l) {
         std::fill(b.begin() + l.thunkOffsets[0], b.end(), 0x41);
     });
-    const analysis::Inspection r1 = inspect(runsOff, {false, true, false});
+    const testutil::Flat r1 = inspect(runsOff, {false, true, false});
     EXPECT_FALSE(r1.done);
     EXPECT_EQ(r1.errors.back(), notPe(runsOff));
     EXPECT_TRUE(inspect(runsOff, {false, false, false}).done);  // the names alone read well
@@ -235,7 +233,7 @@ TEST_F(Functions, HostileTablesGiveALineAndStaySmall) {
     user.import("tvlmillions.dll", {{"A"}, {"B"}}).import("tvloverlap.dll", {{"n1"}});
     user.import("tvlcycle.dll", {{"Loop"}, pe::ordinal(0), pe::ordinal(65535)});
     const std::string exe = write("user.exe", user);
-    const analysis::Inspection r2 = inspect(exe, {true, true, false});
+    const testutil::Flat r2 = inspect(exe, {true, true, false});
     EXPECT_TRUE(r2.done);
     EXPECT_EQ(lines(r2), (std::vector<std::string>{
                              notPe(millions), notPe(overlapping),

@@ -12,10 +12,10 @@
 #include <unistd.h>
 
 #include "inspect/analysis.h"
-#include "inspect/runcache.h"
 #include "inspect/fileversion.h"
 #include "inspect/uimports.h"
 #include "platform/platform.h"
+#include "tests/support/inspection.h"
 
 namespace {
 
@@ -83,19 +83,14 @@ TEST(RealBinaries, ImportNamesAgreeWithObjdump) {
         const auto it = reference.find(f);
         if (it == reference.end()) continue;  // not a PE image for objdump either
         // Every DLL name becomes a found path or an "invisible pour" line.
-        platform::setDllSearchFolders({platform::directoryPart(f)});
-        PEFile::Recursive = false;
+        const testutil::Flat r = testutil::inspect(f, testutil::only({platform::directoryPart(f)}));
+        ASSERT_TRUE(r.done) << f;
         std::set<std::string> ours;
-        {
-            PEFile pe(f);
-            ASSERT_TRUE(pe.Done) << f;
-            for (const std::string& p : PEFile::Found) ours.insert(platform::toLower(platform::fileNamePart(p)));
-            for (const std::string& e : PEFile::Errors) ours.insert(platform::toLower(e.substr(0, e.find(" invisible pour "))));
-        }
+        for (const std::string& p : r.found) ours.insert(platform::toLower(platform::fileNamePart(p)));
+        for (const std::string& e : r.errors) ours.insert(platform::toLower(e.substr(0, e.find(" invisible pour "))));
         EXPECT_EQ(ours, it->second) << f;
         ++compared;
     }
-    platform::resetDllSearchFolders();
     EXPECT_GT(compared, files.size() / 2);
 }
 
@@ -169,9 +164,9 @@ TEST(RealBinaries, MingwProgramsOfBothMachinesFindTheirOwnRuntime) {
     first32.insert(first32.end(), x64.begin(), x64.end());
     first64.insert(first64.end(), x86.begin(), x86.end());
     for (const auto* order : {&first32, &first64, static_cast<std::vector<std::string>*>(nullptr)}) {
-        if (order) platform::setDllSearchFolders(*order);
-        const std::vector<analysis::Row> rows = analysis::analyse({programs[0].exe, programs[1].exe}, true);
-        platform::resetDllSearchFolders();
+        RunOptions options = order ? testutil::only(*order) : RunOptions{};
+        options.recursive = true;
+        const std::vector<analysis::Row> rows = analysis::analyse({programs[0].exe, programs[1].exe}, options);
         std::size_t imports[2] = {0, 0};
         for (const analysis::Row& r : rows) {
             if (r.kind != analysis::RowKind::Import) continue;
@@ -212,12 +207,11 @@ TEST(RealBinaries, MissingFunctionsAgreeWithPefile) {
             for (const auto& e : std::filesystem::directory_iterator(folder, ec)) files.push_back(e.path().string());
             std::sort(files.begin(), files.end());
 
-            platform::setDllSearchFolders({});
             std::string ours;
             std::size_t forwards = 0;
-            RunCache run(true, Checks{true, false});
+            AnalysisRun run(testutil::only({}, false, true));
             for (const std::string& f : files) {
-                const analysis::Inspection r = analysis::inspect(f, false, &run);
+                const testutil::Flat r = testutil::flatten(analysis::inspect(f, run));
                 for (std::size_t i = 0; i < r.errors.size(); ++i) {
                     if (r.problems[i] != Problem::MissingFunction) continue;
                     // pefile stops at the forwarder; we follow it.
@@ -225,7 +219,6 @@ TEST(RealBinaries, MissingFunctionsAgreeWithPefile) {
                     else ours += r.errors[i] + "\n";
                 }
             }
-            platform::resetDllSearchFolders();
             const std::string reference = capture("/usr/bin/python3 '" PEFILE_FUNCTIONS_PY "' '" + folder + "'");
             EXPECT_EQ(ours, reference) << folder;
             if (replaced) {

@@ -5,21 +5,24 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
 
 #include "inspect/analysis.h"
+#include "inspect/fileversion.h"
 #include "inspect/uimports.h"
+#include "platform/apiset.h"
 #include "platform/platform.h"
+#include "tests/support/inspection.h"
+#include "tests/support/memoryreads.h"
 #include "tests/support/pewriter.h"
 #include "tests/support/testutil.h"
 
 namespace {
 
-class Resolver : public ::testing::Test {
+class Resolving : public ::testing::Test {
 protected:
-    void TearDown() override {
-        platform::resetDllSearchFolders();
-        PEFile::Recursive = false;
-    }
     std::string write(const std::string& folder, const std::string& name, const pe::Image& img) {
         const std::string path = platform::joinPath(folder, name);
         pe::writeFile(path, pe::build(img));
@@ -37,6 +40,42 @@ protected:
 
 std::string listed(const std::string& p) { return platform::listPath(p); }
 
+// Reads everything anew at each request: the walk as it was before the
+// memo, to check that both give the same rows.
+class PlainReads final : public Reads {
+public:
+    PlainReads(const RunOptions& options, platform::DllSearch& search) : options_(options), search_(search) {}
+    std::shared_ptr<const ImageImports> imports(const std::string& path) override {
+        return std::make_shared<const ImageImports>(readImageImports(path, false, options_));
+    }
+    std::uint16_t machine(const std::string& path) override { return platform::imageMachine(path); }
+    const std::string& version(const std::string& path) override { return version_ = FileVersionString(path); }
+    std::shared_ptr<const ExportTable> exports(const std::string& path) override {
+        return std::make_shared<const ExportTable>(readExportTable(path));
+    }
+    LocatedPtr search(const std::string& name, const std::string& folder, std::uint16_t machine) override {
+        return std::make_shared<const Located>(
+            locate(search_.find(name, folder, machine, [](const std::string& p) { return platform::imageMachine(p); })));
+    }
+
+private:
+    const RunOptions& options_;
+    platform::DllSearch& search_;
+    std::string version_;
+};
+
+std::vector<analysis::Row> plainRows(const std::vector<std::string>& files, const RunOptions& options) {
+    AnalysisRun run(options, [](const RunOptions& o, platform::DllSearch& s) { return std::make_unique<PlainReads>(o, s); });
+    return analysis::analyse(files, run);
+}
+
+RunOptions walk(bool recursive, bool checks = false) {
+    RunOptions o;
+    o.recursive = recursive;
+    o.functions = o.delayLoad = checks;
+    return o;
+}
+
 bool sameRows(const std::vector<analysis::Row>& a, const std::vector<analysis::Row>& b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i)
@@ -51,7 +90,7 @@ bool sameRows(const std::vector<analysis::Row>& a, const std::vector<analysis::R
 #ifndef _WIN32
 // Linux takes the schema of the first apisetschema.dll in the search folders
 // (Windows always the system's).
-TEST_F(Resolver, ApiSetNamesResolveToTheirHostBeforeAnySearch) {
+TEST_F(Resolving, ApiSetNamesResolveToTheirHostBeforeAnySearch) {
     const std::string sys = dir.mkdir("sys"), app = dir.mkdir("app");
     pe::Image schema = image(platform::kMachineAmd64);
     schema.dataSections.emplace_back(".apiset", pe::apiSetSchema(6, {
@@ -70,9 +109,9 @@ TEST_F(Resolver, ApiSetNamesResolveToTheirHostBeforeAnySearch) {
                                               "api-ms-win-other-l1-1-0.dll"};
     const std::string exe = write(app, "prog.exe", image(platform::kMachineAmd64, imports));
     const std::string special = write(app, "special.exe", image(platform::kMachineAmd64, imports));
-    platform::setDllSearchFolders({sys});
+    const RunOptions options = testutil::only({sys});
 
-    const analysis::Inspection r = analysis::inspect(exe, false);
+    const testutil::Flat r = testutil::inspect(exe, options);
     EXPECT_TRUE(r.done);
     EXPECT_EQ(r.found, (std::vector<std::string>{listed(platform::joinPath(sys, "ucrtbase.dll")),
                                                  listed(platform::joinPath(sys, "combase.dll")),
@@ -80,11 +119,11 @@ TEST_F(Resolver, ApiSetNamesResolveToTheirHostBeforeAnySearch) {
     EXPECT_EQ(r.errors, std::vector<std::string>{"api-ms-win-core-gone-l1-1-0.dll invisible pour " + exe});
     EXPECT_EQ(r.problems, std::vector<Problem>{Problem::MissingDll});
     // The schema's exception for one importer.
-    EXPECT_EQ(analysis::inspect(special, false).found[1], listed(platform::joinPath(sys, "ole32.dll")));
+    EXPECT_EQ(testutil::inspect(special, options).found[1], listed(platform::joinPath(sys, "ole32.dll")));
 }
 #endif
 
-TEST_F(Resolver, EachMachineGetsItsOwnDllsWhateverTheFolderOrder) {
+TEST_F(Resolving, EachMachineGetsItsOwnDllsWhateverTheFolderOrder) {
     using platform::kMachineAmd64;
     using platform::kMachineI386;
     const std::string d32 = dir.mkdir("x86"), d64 = dir.mkdir("x64"), app = dir.mkdir("app");
@@ -96,8 +135,7 @@ TEST_F(Resolver, EachMachineGetsItsOwnDllsWhateverTheFolderOrder) {
     const std::string exe32 = write(app, "prog32.exe", image(kMachineI386, {"tvlrt.dll", "tvlnew.dll"}));
     const std::string exe64 = write(app, "prog64.exe", image(kMachineAmd64, {"tvlrt.dll", "tvlnew.dll"}));
     for (const auto& order : {std::vector<std::string>{d32, d64}, std::vector<std::string>{d64, d32}}) {
-        platform::setDllSearchFolders(order);
-        const std::vector<analysis::Row> rows = analysis::analyse({exe32, exe64}, true);
+        const std::vector<analysis::Row> rows = analysis::analyse({exe32, exe64}, testutil::only(order, true));
         ASSERT_EQ(rows.size(), 2u + 3 + 3);
         EXPECT_EQ(rows[0].machine, kMachineI386);
         EXPECT_EQ(rows[1].machine, kMachineAmd64);
@@ -113,11 +151,10 @@ TEST_F(Resolver, EachMachineGetsItsOwnDllsWhateverTheFolderOrder) {
     }
 }
 
-TEST_F(Resolver, LongNamesAreCutAndANameBombStaysSmall) {
-    platform::setDllSearchFolders({});
+TEST_F(Resolving, LongNamesAreCutAndANameBombStaysSmall) {
     const std::string longName(300, 'n');
     const std::string exe = write(dir.path(), "long.exe", image(platform::kMachineI386, {longName, "tvlgone.dll"}));
-    const analysis::Inspection r = analysis::inspect(exe, false);
+    const testutil::Flat r = testutil::inspect(exe, testutil::only({}));
     ASSERT_EQ(r.errors.size(), 2u);
     EXPECT_EQ(r.errors[0], std::string(259, 'n') + "… invisible pour " + exe);
     EXPECT_EQ(r.errors[1], "tvlgone.dll invisible pour " + exe);
@@ -136,7 +173,7 @@ TEST_F(Resolver, LongNamesAreCutAndANameBombStaysSmall) {
     std::fill(bytes.end() - 20, bytes.end(), 0);
     pe::put32(bytes, layout.importDataDirectory, kRva);
     pe::writeFile(dir.file("bomb.exe"), bytes);
-    const analysis::Inspection b = analysis::inspect(dir.file("bomb.exe"), true);
+    const testutil::Flat b = testutil::inspect(dir.file("bomb.exe"), testutil::only({}, true));
     EXPECT_TRUE(b.done);
     ASSERT_EQ(b.errors.size(), kCount);
     EXPECT_LT(b.errors.front().size(), 300u + dir.file("bomb.exe").size());
@@ -145,7 +182,7 @@ TEST_F(Resolver, LongNamesAreCutAndANameBombStaysSmall) {
 
 // The cached run and the walk that reads everything anew give the same rows,
 // on binaries no one here wrote and on hostile images.
-TEST_F(Resolver, CachedAndUncachedRunsGiveTheSameRows) {
+TEST_F(Resolving, CachedAndUncachedRunsGiveTheSameRows) {
     std::vector<std::string> files;
     std::error_code ec;
     for (const char* folder : {"/usr/lib/x86_64-linux-gnu/wine/x86_64-windows", "/usr/lib/i386-linux-gnu/wine/i386-windows",
@@ -170,33 +207,64 @@ TEST_F(Resolver, CachedAndUncachedRunsGiveTheSameRows) {
     for (const char* f : {"text.exe", "empty.dll", "cut.exe", "cycle-a.dll", "wrong.exe", "absent.dll", "cycle-a.dll"})
         files.push_back(dir.file(f));
     for (bool recursive : {false, true}) {
-        RunCache cached(true), uncached(false);
-        const auto a = analysis::analyse(files, recursive, {}, cached);
-        const auto b = analysis::analyse(files, recursive, {}, uncached);
+        AnalysisRun cached(walk(recursive));
+        const auto a = analysis::analyse(files, cached);
+        const auto b = plainRows(files, walk(recursive));
         EXPECT_TRUE(sameRows(a, b)) << recursive;
-        EXPECT_TRUE(sameRows(a, analysis::analyse(files, recursive))) << recursive;
+        EXPECT_TRUE(sameRows(a, analysis::analyse(files, walk(recursive)))) << recursive;
         EXPECT_GT(a.size(), files.size());
         // The function and delay-load checks read far more per image: the
         // uncached walk gets the hostile images and a slice of the rest.
         std::vector<std::string> some(files.end() - 7, files.end());
         for (std::size_t i = 0; i + 7 < files.size(); i += 25) some.push_back(files[i]);
-        RunCache checked(true, Checks{true, true}), rereads(false, Checks{true, true});
-        const auto c = analysis::analyse(some, recursive, {}, checked);
-        EXPECT_TRUE(sameRows(c, analysis::analyse(some, recursive, {}, rereads))) << recursive;
+        const auto c = analysis::analyse(some, walk(recursive, true));
+        EXPECT_TRUE(sameRows(c, plainRows(some, walk(recursive, true)))) << recursive;
+    }
+}
+
+// The readers take bytes as well as files: a folder held in memory gives
+// the rows the same folder gives on disk, checks and closure on.
+TEST_F(Resolving, AFolderInMemoryGivesTheRowsOfTheFolderOnDisk) {
+    pe::Image lib = image(platform::kMachineAmd64, {"tvlgone.dll"});
+    lib.exporting({"Open"}).version(pe::VersionInfo::simple("3.1"));
+    lib.exports.push_back({"Moved", "tvlbase.Missing", false});
+    write(dir.path(), "tvllib.dll", lib);
+    write(dir.path(), "tvlbase.dll", image(platform::kMachineAmd64, {"tvllib.dll"}));
+    write(dir.path(), "tvl32.dll", image(platform::kMachineI386));
+    pe::Image prog = image(platform::kMachineAmd64);
+    prog.import("TVLLIB.DLL", {{"Open"}, {"Close"}, {"Moved"}, pe::ordinal(9)}).import("tvl32.dll");
+    prog.delayImport("tvlbase.dll", {{"X"}}).version(pe::VersionInfo::simple("1.0"));
+    write(dir.path(), "prog.exe", prog);
+    pe::writeFile(dir.file("text.dll"), std::string("MZ but no more"));
+    std::map<std::string, std::vector<std::uint8_t>> files;
+    for (const auto& e : std::filesystem::directory_iterator(testutil::u8(dir.path()))) {
+        std::ifstream in(e.path(), std::ios::binary);
+        files[testutil::str(e.path().filename())].assign(std::istreambuf_iterator<char>(in), {});
+    }
+    const std::vector<std::string> listed = {dir.file("prog.exe"), dir.file("text.dll"), dir.file("tvlbase.dll")};
+    for (bool recursive : {false, true}) {
+        const RunOptions options = testutil::only({}, recursive, true, true);
+        AnalysisRun inMemory(options, [&](const RunOptions& o, platform::DllSearch&) {
+            return std::make_unique<MemoryReads>(o, dir.path(), files);
+        });
+        const auto rows = analysis::analyse(listed, inMemory);
+        EXPECT_TRUE(sameRows(rows, analysis::analyse(listed, options))) << recursive;
+        EXPECT_GT(rows.size(), 8u);
     }
 }
 
 #ifdef _WIN32
 // The running system's schema: an import of the C runtime's API set lands
 // on ucrtbase.dll in the system folder.
-TEST_F(Resolver, TheSystemsSchemaResolvesTheCRuntime) {
-    const auto schema = platform::apiSetSchema();
-    ASSERT_FALSE(schema->empty());
+TEST_F(Resolving, TheSystemsSchemaResolvesTheCRuntime) {
+    platform::DllSearch search;
+    const platform::ApiSetSchema& schema = search.apiSetSchema();
+    ASSERT_FALSE(schema.empty());
     std::string host;
-    ASSERT_EQ(schema->resolve("api-ms-win-crt-heap-l1-1-0.dll", "prog.exe", host), platform::ApiSetSchema::Lookup::Host);
+    ASSERT_EQ(schema.resolve("api-ms-win-crt-heap-l1-1-0.dll", "prog.exe", host), platform::ApiSetSchema::Lookup::Host);
     EXPECT_EQ(host, "ucrtbase.dll");
     const std::string exe = write(dir.path(), "prog.exe", image(platform::kMachineAmd64, {"api-ms-win-crt-heap-l1-1-0.dll"}));
-    const analysis::Inspection r = analysis::inspect(exe, false);
+    const testutil::Flat r = testutil::inspect(exe, RunOptions{});
     ASSERT_EQ(r.found.size(), 1u);
     EXPECT_EQ(platform::fileNamePart(r.found[0]), "ucrtbase.dll");
     EXPECT_TRUE(r.errors.empty());
@@ -206,14 +274,14 @@ TEST_F(Resolver, TheSystemsSchemaResolvesTheCRuntime) {
 #ifndef _WIN32
 // What an MSVC build imports, against Wine's own schema and DLLs: the C
 // runtime's API sets land on Wine's ucrtbase.dll of the importer's machine.
-TEST_F(Resolver, WinesSchemaResolvesWhatMsvcBuildsImport) {
+TEST_F(Resolving, WinesSchemaResolvesWhatMsvcBuildsImport) {
     if (testutil::wineX64Folder().empty()) GTEST_SKIP() << "no Wine";
     const std::vector<std::string> imports = {"KERNEL32.dll", "VCRUNTIME140.dll", "api-ms-win-crt-runtime-l1-1-0.dll",
                                               "api-ms-win-crt-heap-l1-1-0.dll", "api-ms-win-crt-stdio-l1-1-0.dll",
                                               "api-ms-win-core-synch-l1-2-0.dll"};
     for (std::uint16_t machine : {platform::kMachineAmd64, platform::kMachineI386}) {
         const std::string exe = write(dir.path(), "msvc" + std::to_string(machine) + ".exe", image(machine, imports));
-        const analysis::Inspection r = analysis::inspect(exe, false);
+        const testutil::Flat r = testutil::inspect(exe, RunOptions{});
         const std::string wine = machine == platform::kMachineAmd64 ? "x86_64-windows" : "i386-windows";
         std::vector<std::string> names;
         for (const std::string& p : r.found) {

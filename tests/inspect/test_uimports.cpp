@@ -22,14 +22,8 @@ struct Result {
 
 class Imports : public ::testing::Test {
 protected:
-    void SetUp() override {
-        platform::setDllSearchFolders({});  // only the importer's folder
-        PEFile::Recursive = false;
-    }
-    void TearDown() override {
-        platform::resetDllSearchFolders();
-        PEFile::Recursive = false;
-    }
+    void SetUp() override { PEFile::Recursive = false; }
+    void TearDown() override { PEFile::Recursive = false; }
 
     std::string write(const std::string& name, const pe::Image& img) {
         const std::string path = dir.file(name);
@@ -57,6 +51,7 @@ protected:
     }
 
     testutil::TempDir dir;
+    testutil::ScopedEnv onlyImporter{"TAVELIN_DLL_PATH", ""};  // only the importer's folder (Linux)
 };
 
 const char* const kNotWin32 = " n'est pas un exécutable Win32";

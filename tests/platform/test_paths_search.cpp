@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "platform/dllsearch.h"
 #include "platform/platform.h"
 #include "tests/support/pewriter.h"
 #include "tests/support/testutil.h"
@@ -15,11 +16,12 @@ using namespace platform;
 
 namespace {
 
-class SearchFolders : public ::testing::Test {
-protected:
-    void SetUp() override { setDllSearchFolders({}); }
-    void TearDown() override { resetDllSearchFolders(); }
-};
+// A search of these folders only, after the importer's.
+SearchOptions only(std::vector<std::string> folders) {
+    SearchOptions o;
+    o.folders = std::move(folders);
+    return o;
+}
 
 }  // namespace
 
@@ -83,59 +85,54 @@ TEST(MappedFileTest, FifoAndDeviceAreNotOpenableAndNeverBlock) {
 }
 #endif
 
-TEST_F(SearchFolders, CurrentDirectoryFirstThenFoldersIgnoringCase) {
+TEST(SearchFolders, CurrentDirectoryFirstThenFoldersIgnoringCase) {
     testutil::TempDir dir;
     const std::string app = dir.mkdir("app");
     const std::string lib = dir.mkdir("lib");
     pe::writeFile(joinPath(app, "tvlshared.dll"), std::string("x"));
     pe::writeFile(joinPath(lib, "tvlshared.dll"), std::string("x"));
     pe::writeFile(joinPath(lib, "TvlMixed.Dll"), std::string("x"));
-    setDllSearchFolders({lib});
+    DllSearch search(only({lib}));
     const std::string before = currentDirectory();
     ASSERT_TRUE(setCurrentDirectory(app));
 
-    std::string found;
-    ASSERT_TRUE(searchDll("tvlshared.dll", found));
-    EXPECT_EQ(toLower(found), toLower(joinPath(app, "tvlshared.dll")));
-    ASSERT_TRUE(searchDll("TVLMIXED.DLL", found));
-    EXPECT_EQ(toLower(found), toLower(joinPath(lib, "TvlMixed.Dll")));
+    const auto find = [&](const std::string& name) { return search.find(name, std::string(), 0).path; };
+    EXPECT_EQ(toLower(find("tvlshared.dll")), toLower(joinPath(app, "tvlshared.dll")));
+    EXPECT_EQ(toLower(find("TVLMIXED.DLL")), toLower(joinPath(lib, "TvlMixed.Dll")));
 #ifndef _WIN32
-    EXPECT_EQ(found, joinPath(lib, "TvlMixed.Dll"));  // the path keeps the case on disk
+    EXPECT_EQ(find("TVLMIXED.DLL"), joinPath(lib, "TvlMixed.Dll"));  // the path keeps the case on disk
 #endif
-    EXPECT_FALSE(searchDll("tvlabsent.dll", found));
-    EXPECT_FALSE(searchDll("", found));
+    EXPECT_FALSE(search.find("tvlabsent.dll", std::string(), 0).found);
+    EXPECT_FALSE(search.find("", std::string(), 0).found);
     ASSERT_TRUE(setCurrentDirectory(before));
 }
 
 #ifndef _WIN32
-TEST_F(SearchFolders, ExactCaseWinsAndListingsLiveOneScope) {
-    testutil::TempDir dir;
+TEST(SearchFolders, ExactCaseWinsAndListingsLiveOneSearch) {
+    testutil::TempDir dir, elsewhere;
     pe::writeFile(dir.file("Dup.dll"), std::string("x"));
     pe::writeFile(dir.file("dup.dll"), std::string("x"));
-    setDllSearchFolders({dir.path()});
-    std::string found;
-    for (int scoped = 0; scoped < 2; ++scoped) {
-        if (scoped) beginSearchScope();
-        ASSERT_TRUE(searchDll("dup.dll", found));
-        EXPECT_EQ(found, dir.file("dup.dll"));
-        ASSERT_TRUE(searchDll("Dup.dll", found));
-        EXPECT_EQ(found, dir.file("Dup.dll"));
-        ASSERT_TRUE(searchDll("DUP.DLL", found));
-        EXPECT_EQ(found, dir.file("Dup.dll"));  // no exact match: the first spelling in order
-        if (scoped) endSearchScope();
+    for (int fresh = 0; fresh < 2; ++fresh) {
+        DllSearch search(only({dir.path()}));
+        if (!fresh) search.find("dup.dll", elsewhere.path(), 0);  // the folder's listing read first
+        const auto find = [&](const std::string& name) { return search.find(name, elsewhere.path(), 0).path; };
+        EXPECT_EQ(find("dup.dll"), dir.file("dup.dll"));
+        EXPECT_EQ(find("Dup.dll"), dir.file("Dup.dll"));
+        EXPECT_EQ(find("DUP.DLL"), dir.file("Dup.dll"));  // no exact match: the first spelling in order
+        // A name with a separator never escapes the search folders.
+        EXPECT_FALSE(search.find("../etc/passwd", elsewhere.path(), 0).found);
+        EXPECT_FALSE(search.find("..", elsewhere.path(), 0).found);
     }
-    // A name with a separator never escapes the search folders.
-    EXPECT_FALSE(searchDll("../etc/passwd", found));
-    EXPECT_FALSE(searchDll("..", found));
 
-    // Inside a scope a folder is listed once; a file added meanwhile shows up
-    // after the scope, never later than that.
-    beginSearchScope();
-    EXPECT_FALSE(searchDll("late.dll", found));
-    pe::writeFile(dir.file("late.dll"), std::string("x"));
-    EXPECT_FALSE(searchDll("late.dll", found));
-    endSearchScope();
-    EXPECT_TRUE(searchDll("late.dll", found));
+    // One search lists a folder once; a file added meanwhile shows up in the
+    // next search, never later than that.
+    {
+        DllSearch search(only({dir.path()}));
+        EXPECT_FALSE(search.find("late.dll", elsewhere.path(), 0).found);
+        pe::writeFile(dir.file("late.dll"), std::string("x"));
+        EXPECT_FALSE(search.find("late.dll", elsewhere.path(), 0).found);
+    }
+    EXPECT_TRUE(DllSearch(only({dir.path()})).find("late.dll", elsewhere.path(), 0).found);
 }
 
 TEST(SearchPathVariable, TavelinDllPathIsReadWhenNoOverride) {
@@ -145,7 +142,9 @@ TEST(SearchPathVariable, TavelinDllPathIsReadWhenNoOverride) {
     std::string found;
     EXPECT_TRUE(searchDll("FROMENV.DLL", found));
     EXPECT_EQ(found, dir.file("fromenv.dll"));
+    EXPECT_TRUE(SearchOptions::fromEnvironment().folders.has_value());
     unsetenv("TAVELIN_DLL_PATH");
+    EXPECT_FALSE(SearchOptions::fromEnvironment().folders.has_value());
 }
 #endif
 
@@ -156,23 +155,15 @@ TEST(UserFolders, SearchedBeforeTheSystemUnlessOverridden) {
     pe::writeFile(importer.file("both.dll"), std::string("x"));
     pe::writeFile(mine.file("both.dll"), std::string("x"));
     pe::writeFile(mine.file("mine.dll"), std::string("x"));
-    const std::string before = currentDirectory();
-    ASSERT_TRUE(setCurrentDirectory(importer.path()));
-    setUserDllFolders({mine.file("not-mounted-yet"), mine.path()});
-    EXPECT_EQ(userDllFolders().size(), 2u);
-    EXPECT_FALSE(dllSearchFoldersOverridden());
-    std::string found;
-    ASSERT_TRUE(searchDll("both.dll", found));
-    EXPECT_EQ(toLower(found), toLower(importer.file("both.dll")));
-    ASSERT_TRUE(searchDll("mine.dll", found));
-    EXPECT_EQ(toLower(found), toLower(mine.file("mine.dll")));
+    SearchOptions options;
+    options.userFolders = {mine.file("not-mounted-yet"), mine.path()};
+    DllSearch search(options);
+    EXPECT_EQ(search.options().userFolders.size(), 2u);
+    EXPECT_EQ(toLower(search.find("both.dll", importer.path(), 0).path), toLower(importer.file("both.dll")));
+    EXPECT_EQ(toLower(search.find("mine.dll", importer.path(), 0).path), toLower(mine.file("mine.dll")));
 
-    setDllSearchFolders({});
-    EXPECT_TRUE(dllSearchFoldersOverridden());
-    EXPECT_FALSE(searchDll("mine.dll", found));
-    resetDllSearchFolders();
-    setUserDllFolders({});
-    ASSERT_TRUE(setCurrentDirectory(before));
+    options.folders = std::vector<std::string>{};
+    EXPECT_FALSE(DllSearch(options).find("mine.dll", importer.path(), 0).found);
 }
 
 // A file that shrinks while it is read reads as a shorter file.
@@ -213,7 +204,7 @@ TEST(Machines, NamesAndImageMachine) {
 
 // The skip rule: a candidate of another machine is passed over, whatever the
 // order of the folders; when only such files exist, the first is reported.
-TEST_F(SearchFolders, CandidatesOfAnotherMachineAreSkipped) {
+TEST(SearchFolders, CandidatesOfAnotherMachineAreSkipped) {
     testutil::TempDir dir;
     const std::string d32 = dir.mkdir("x86"), d64 = dir.mkdir("x64"), app = dir.mkdir("app");
     pe::writeFile(joinPath(d32, "tvlboth.dll"), pe::build(pe::Image{}));
@@ -223,17 +214,15 @@ TEST_F(SearchFolders, CandidatesOfAnotherMachineAreSkipped) {
     pe::writeFile(joinPath(d64, "tvlonly64.dll"), pe::build(plus));
     const MachineProbe probe = [](const std::string& p) { return imageMachine(p); };
     for (const auto& order : {std::vector<std::string>{d32, d64}, std::vector<std::string>{d64, d32}}) {
-        setDllSearchFolders(order);
-        beginSearchScope();
-        EXPECT_EQ(toLower(searchDll("tvlboth.dll", app, kMachineI386, probe).path), toLower(joinPath(d32, "tvlboth.dll")));
-        EXPECT_EQ(toLower(searchDll("TVLBOTH.DLL", app, kMachineAmd64, probe).path), toLower(joinPath(d64, "tvlboth.dll")));
-        const DllSearchResult only = searchDll("tvlonly64.dll", app, kMachineI386, probe);
-        EXPECT_FALSE(only.found);
-        EXPECT_EQ(toLower(only.otherPath), toLower(joinPath(d64, "tvlonly64.dll")));
-        EXPECT_EQ(only.otherMachine, kMachineAmd64);
+        DllSearch search(only(order));
+        EXPECT_EQ(toLower(search.find("tvlboth.dll", app, kMachineI386, probe).path), toLower(joinPath(d32, "tvlboth.dll")));
+        EXPECT_EQ(toLower(search.find("TVLBOTH.DLL", app, kMachineAmd64, probe).path), toLower(joinPath(d64, "tvlboth.dll")));
+        const DllSearchResult sixtyFour = search.find("tvlonly64.dll", app, kMachineI386, probe);
+        EXPECT_FALSE(sixtyFour.found);
+        EXPECT_EQ(toLower(sixtyFour.otherPath), toLower(joinPath(d64, "tvlonly64.dll")));
+        EXPECT_EQ(sixtyFour.otherMachine, kMachineAmd64);
         // An unknown machine on either side skips nothing.
-        EXPECT_TRUE(searchDll("tvlonly64.dll", app, 0, probe).found);
-        endSearchScope();
+        EXPECT_TRUE(search.find("tvlonly64.dll", app, 0, probe).found);
     }
 }
 
@@ -263,27 +252,26 @@ TEST(LinuxFolders, DefaultFoldersPerMachine) {
     EXPECT_EQ(both.size(), systemDllFolders(kMachineI386).size() + systemDllFolders(kMachineAmd64).size());
 }
 
-TEST_F(SearchFolders, DanglingLinksAndFoldersAreNoDlls) {
+TEST(SearchFolders, DanglingLinksAndFoldersAreNoDlls) {
     testutil::TempDir dir;
     const std::string first = dir.mkdir("first"), second = dir.mkdir("second");
     ASSERT_EQ(symlink(joinPath(first, "gone-target.dll").c_str(), joinPath(first, "Dangle.dll").c_str()), 0);
     std::filesystem::create_directories(joinPath(first, "tvlfolder.dll"));
     pe::writeFile(joinPath(second, "dangle.dll"), std::string("x"));
     pe::writeFile(joinPath(second, "TvlFolder.dll"), std::string("x"));
-    setDllSearchFolders({first, second});
-    for (int scoped = 0; scoped < 2; ++scoped) {
-        if (scoped) beginSearchScope();
+    for (int listed = 0; listed < 2; ++listed) {
+        DllSearch search(only({first, second}));
+        if (listed) search.find("tvlnone.dll", dir.path(), 0);  // both listings read first
         for (const char* name : {"Dangle.dll", "dangle.dll", "DANGLE.DLL"})
-            EXPECT_EQ(searchDll(name, dir.path(), 0, {}).path, joinPath(second, "dangle.dll")) << name;
-        EXPECT_EQ(searchDll("tvlfolder.dll", dir.path(), 0, {}).path, joinPath(second, "TvlFolder.dll"));
-        if (scoped) endSearchScope();
+            EXPECT_EQ(search.find(name, dir.path(), 0).path, joinPath(second, "dangle.dll")) << name;
+        EXPECT_EQ(search.find("tvlfolder.dll", dir.path(), 0).path, joinPath(second, "TvlFolder.dll"));
     }
 }
 
 // A folder that can be entered but not listed: names found there by their
 // exact spelling stay found for the whole run. Root lists anything, so the
 // check runs as "nobody" in a child process.
-TEST_F(SearchFolders, UnlistableFolderKeepsWhatWasFound) {
+TEST(SearchFolders, UnlistableFolderKeepsWhatWasFound) {
     testutil::TempDir dir;
     const std::string locked = dir.mkdir("locked");
     pe::writeFile(joinPath(locked, "tvlseen.dll"), std::string("x"));
@@ -291,16 +279,14 @@ TEST_F(SearchFolders, UnlistableFolderKeepsWhatWasFound) {
     ASSERT_EQ(chmod(locked.c_str(), 0311), 0);
     const passwd* nobody = getpwnam("nobody");
     if (geteuid() == 0 && !nobody) GTEST_SKIP() << "no unprivileged user";
-    setDllSearchFolders({locked});
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         if (geteuid() == 0 && (setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0)) _exit(3);
-        beginSearchScope();
-        const bool first = searchDll("tvlseen.dll", dir.path(), 0, {}).found;
-        const bool other = searchDll("tvlother.dll", dir.path(), 0, {}).found;  // needs the listing, which fails
-        const bool again = searchDll("tvlseen.dll", dir.path(), 0, {}).found;
-        endSearchScope();
+        DllSearch search(only({locked}));
+        const bool first = search.find("tvlseen.dll", dir.path(), 0).found;
+        const bool other = search.find("tvlother.dll", dir.path(), 0).found;  // needs the listing, which fails
+        const bool again = search.find("tvlseen.dll", dir.path(), 0).found;
         _exit(first && !other && again ? 0 : 1);
     }
     int status = 0;
@@ -336,8 +322,9 @@ TEST(WindowsSearch, A32BitImporterSeesSysWow64) {
     }
     testutil::TempDir dir;
     const MachineProbe probe = [](const std::string& p) { return imageMachine(p); };
-    const DllSearchResult r32 = searchDll(name, dir.path(), kMachineI386, probe);
-    const DllSearchResult r64 = searchDll(name, dir.path(), kMachineAmd64, probe);
+    DllSearch search;
+    const DllSearchResult r32 = search.find(name, dir.path(), kMachineI386, probe);
+    const DllSearchResult r64 = search.find(name, dir.path(), kMachineAmd64, probe);
     if (name != "kernel32.dll") {
         std::filesystem::remove(testutil::u8(joinPath(wow, name)));
         std::filesystem::remove(testutil::u8(joinPath(sys, name)));

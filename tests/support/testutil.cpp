@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <system_error>
 
 #include "platform/platform.h"
@@ -29,6 +30,22 @@ std::string TempDir::mkdir(const std::string& name) const {
     const std::string p = file(name);
     std::filesystem::create_directories(u8(p));
     return p;
+}
+
+ScopedEnv::ScopedEnv(std::string name, const std::string& value) : name_(std::move(name)) {
+#ifdef _WIN32
+    _putenv_s(name_.c_str(), value.c_str());
+#else
+    setenv(name_.c_str(), value.c_str(), 1);
+#endif
+}
+
+ScopedEnv::~ScopedEnv() {
+#ifdef _WIN32
+    _putenv_s(name_.c_str(), "");
+#else
+    unsetenv(name_.c_str());
+#endif
 }
 
 std::string wineX64Folder() {

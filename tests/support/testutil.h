@@ -32,6 +32,18 @@ private:
     std::string path_;
 };
 
+// An environment variable set for the life of the object, then unset.
+class ScopedEnv {
+public:
+    ScopedEnv(std::string name, const std::string& value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string name_;
+};
+
 // Folder of the current test binary's real-world samples (Wine's PE DLLs),
 // empty when this machine has none.
 std::string wineX64Folder();

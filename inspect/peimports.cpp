@@ -7,21 +7,18 @@
 #include <cstring>
 #include <new>
 
+#include "inspect/peimports.h"
+
 #include "inspect/fileversion.h"
-#include "inspect/runcache.h"
-#include "inspect/uimports.h"
 #include "platform/bytes.h"
+#include "platform/peimage.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 
 namespace {
 
-constexpr std::uint16_t kMz = 0x5A4D;
-constexpr std::uint32_t kPe = 0x00004550;
-constexpr std::uint16_t kPe32PlusMagic = 0x20B;
 constexpr std::uint64_t kDescriptorSize = 20;
 constexpr std::uint64_t kDelayDescriptorSize = 32;
-constexpr std::uint64_t kSectionHeaderSize = 40;
 constexpr std::uint64_t kExportDirectorySize = 40;
 constexpr unsigned kExportEntry = 0, kDelayImportEntry = 13;
 // The longest name the search can ever find (MAX_PATH less its zero).
@@ -43,103 +40,56 @@ std::string dllNameText(const std::uint8_t* p, std::size_t n) {
 
 [[noreturn]] void wrongFormat() { throw EWrongFormat(std::string()); }
 
-// The headers and the section map of an image, read as the Part's walk
-// reads them: a read outside the file is EWrongFormat.
-class PeImage {
+// The headers and the section map as the import walk reads them: a read
+// outside the file is a bad image.
+class Image {
 public:
-    explicit PeImage(const platform::ByteSource& file) : file_(file) {}
+    explicit Image(const platform::ByteSource& file) : image_(file) {}
 
-    const platform::ByteSource& file() const { return file_; }
+    const platform::ByteSource& file() const { return image_.bytes(); }
 
     // DOS and NT headers; `machine` is kept as soon as it is read.
     void readHeaders(std::uint16_t& machine) {
-        std::uint16_t magic = 0;
-        std::uint32_t lfanew = 0;
-        if (!file_.u16(0, magic) || magic != kMz || !file_.u32(0x3C, lfanew)) wrongFormat();
-        const std::uint64_t nt = lfanew;
-        std::uint32_t signature = 0;
-        if (!file_.u32(nt, signature) || signature != kPe) wrongFormat();
-        const std::uint64_t fileHeader = nt + 4;
-        optionalHeader_ = nt + 24;
-        std::uint16_t optionalMagic = 0;
-        if (!file_.u16(fileHeader, machine) || !file_.u16(fileHeader + 2, sectionCount_) ||
-            !file_.u16(fileHeader + 16, optionalSize_) || !file_.u16(optionalHeader_, optionalMagic))
-            wrongFormat();
-        plus_ = optionalMagic == kPe32PlusMagic;
+        const auto headers = image_.readHeaders();
+        if (headers >= platform::PeImage::Headers::Machine) machine = image_.machine();
+        if (headers != platform::PeImage::Headers::OptionalHeader) wrongFormat();
     }
 
-    bool plus() const { return plus_; }
+    bool plus() const { return image_.plus(); }
 
-    // The import directory (entry 1), read whatever NumberOfRvaAndSizes says,
-    // as the Part's walk does.
+    // The import directory (entry 1), read whatever NumberOfRvaAndSizes says.
     void importDirectory(std::uint32_t& rva, std::uint32_t& size) const {
-        const std::uint64_t at = directories();
-        if (!file_.u32(at + 8, rva) || !file_.u32(at + 12, size)) wrongFormat();
+        if (!image_.directoryIgnoringCount(1, rva, size)) wrongFormat();
     }
-    // Any other entry: zero when NumberOfRvaAndSizes leaves it out or the
-    // file does not hold it.
     void directory(unsigned index, std::uint32_t& rva, std::uint32_t& size) const {
-        rva = size = 0;
-        std::uint32_t count = 0;
-        const std::uint64_t at = directories();
-        if (!file_.u32(at - 4, count) || index >= count || !file_.u32(at + 8ull * index, rva) ||
-            !file_.u32(at + 8ull * index + 4, size))
-            rva = size = 0;
+        image_.directory(index, rva, size);
     }
 
     // The section map, built on first need.
     void readSections() {
-        if (sectionsRead_) return;
-        const std::uint64_t table = optionalHeader_ + optionalSize_;
-        if (!file_.has(table, kSectionHeaderSize * sectionCount_)) wrongFormat();
-        sections_.resize(sectionCount_);
-        for (std::uint32_t i = 0; i < sectionCount_; ++i) {
-            const std::uint64_t h = table + kSectionHeaderSize * i;
-            std::uint32_t virtualSize = 0, virtualAddress = 0, rawPointer = 0;
-            if (!file_.u32(h + 8, virtualSize) || !file_.u32(h + 12, virtualAddress) || !file_.u32(h + 20, rawPointer))
-                wrongFormat();
-            sections_[i] = {virtualAddress, static_cast<std::uint64_t>(virtualAddress) + virtualSize, rawPointer};
-        }
-        sectionsRead_ = true;
+        if (!image_.readSections()) wrongFormat();
     }
 
     // RvaToPointer over the file: the first section holding `rva` wins; a
     // position outside the file is a bad image.
     bool rvaToOffset(std::uint64_t rva, std::uint64_t& offset) const {
-        for (const Section& s : sections_) {
-            if (s.start <= rva && rva < s.end) {
-                offset = rva - s.start + s.raw;
-                if (offset >= file_.size()) wrongFormat();  // a section whose data lies past the file
-                return true;
-            }
-        }
-        return false;
+        if (!image_.rvaToOffset(rva, offset)) return false;
+        if (offset >= file().size()) wrongFormat();  // a section whose data lies past the file
+        return true;
     }
 
     // The old delay-load descriptors hold addresses: ImageBase and
     // SizeOfImage to turn them into RVAs (PE32 only, as those linkers were).
     void imageRange(std::uint64_t& base, std::uint64_t& size) const {
         std::uint32_t b = 0, s = 0;
-        if (!file_.u32(optionalHeader_ + 28, b) || !file_.u32(optionalHeader_ + 56, s)) wrongFormat();
+        if (!file().u32(image_.optionalHeader() + 28, b) || !file().u32(image_.optionalHeader() + 56, s))
+            wrongFormat();
         base = b;
         size = s;
     }
 
 private:
-    struct Section {
-        std::uint64_t start;  // VirtualAddress
-        std::uint64_t end;    // VirtualAddress + VirtualSize
-        std::uint64_t raw;    // PointerToRawData
-    };
-    // PE32+ images keep their data directories 16 bytes further on.
-    std::uint64_t directories() const { return optionalHeader_ + (plus_ ? 0x70 : 0x60); }
-
-    const platform::ByteSource& file_;
-    std::uint64_t optionalHeader_ = 0;
-    std::uint16_t sectionCount_ = 0, optionalSize_ = 0;
-    bool plus_ = false;
-    bool sectionsRead_ = false;
-    std::vector<Section> sections_;
+    platform::PeImage image_;
 };
 
 // What one image may make us read and keep at most: its thunks and the
@@ -188,8 +138,8 @@ void readString(const platform::ByteSource& file, std::uint64_t at, std::size_t 
 // The import walk, and on demand the thunks and the delay-load table.
 class Walker {
 public:
-    Walker(const platform::FileReader& file, ImageImports& out, const Checks& checks)
-        : image_(file), out_(out), checks_(checks), budget_(file.size()) {}
+    Walker(const platform::ByteSource& file, ImageImports& out, const RunOptions& options)
+        : image_(file), out_(out), checks_(options), budget_(file.size()) {}
 
     void walk() {
         image_.readHeaders(out_.machine);
@@ -342,9 +292,9 @@ private:
         return {dllNameText(buf, kMaxDllName) + "…", false, {}};
     }
 
-    PeImage image_;
+    Image image_;
     ImageImports& out_;
-    const Checks& checks_;
+    const RunOptions& checks_;
     Budget budget_;
     bool rangeRead_ = false;
     std::uint64_t imageBase_ = 0, imageSize_ = 0;
@@ -360,7 +310,32 @@ std::string imageText(std::string_view bytes) {
     return platform::cp1252ToUtf8(raw);
 }
 
-ImageImports readImageImports(const std::string& path, bool withVersion, const Checks& checks) {
+namespace {
+// The walk over an open image; false when memory ran out.
+bool walkImage(const platform::ByteSource& file, const RunOptions& options, ImageImports& out) {
+    try {
+        try {
+            Walker(file, out, options).walk();
+        } catch (const EWrongFormat&) {
+            out.outcome = ImageImports::Outcome::WrongFormat;
+        }
+        return true;
+    } catch (const std::bad_alloc&) {
+        out = ImageImports{};
+        out.outcome = ImageImports::Outcome::NotViewable;
+        return false;
+    }
+}
+}  // namespace
+
+ImageImports readImageImports(const platform::ByteSource& image, const RunOptions& options) {
+    ImageImports out;
+    out.outcome = ImageImports::Outcome::Read;
+    walkImage(image, options, out);
+    return out;
+}
+
+ImageImports readImageImports(const std::string& path, bool withVersion, const RunOptions& options) {
     ImageImports out;
     try {
         platform::FileReader file;
@@ -370,11 +345,7 @@ ImageImports readImageImports(const std::string& path, bool withVersion, const C
             case platform::MapStatus::NotViewable: out.outcome = ImageImports::Outcome::NotViewable; return out;
             default: out.outcome = ImageImports::Outcome::NotOpenable; return out;
         }
-        try {
-            Walker(file, out, checks).walk();
-        } catch (const EWrongFormat&) {
-            out.outcome = ImageImports::Outcome::WrongFormat;
-        }
+        if (!walkImage(file, options, out)) return out;
         // A read that failed, rather than ending at the end of the file.
         if (file.failed() && (out.outcome == ImageImports::Outcome::WrongFormat || out.tablesDamaged)) {
             out.outcome = ImageImports::Outcome::NotViewable;
@@ -406,7 +377,7 @@ std::string_view nameAt(const std::string& bytes, std::uint32_t at, std::uint32_
 class ExportReader {
 public:
     static void read(const platform::ByteSource& file, ExportTable& out) {
-        PeImage image(file);
+        Image image(file);
         std::uint16_t machine = 0;
         try {
             image.readHeaders(machine);
@@ -499,6 +470,16 @@ ExportTable::Entry ExportTable::byName(std::string_view name) const {
 ExportTable::Entry ExportTable::byOrdinal(std::uint32_t ordinal) const {
     if (ordinal < base_) return {};
     return entry(ordinal - base_);
+}
+
+ExportTable readExportTable(const platform::ByteSource& image) {
+    ExportTable out;
+    try {
+        ExportReader::read(image, out);
+    } catch (const std::bad_alloc&) {
+        out = ExportTable{};
+    }
+    return out;
 }
 
 ExportTable readExportTable(const std::string& path) {

@@ -1,0 +1,39 @@
+#include "inspect/lines.h"
+
+#include "platform/platform.h"
+
+namespace lines {
+
+namespace {
+const char* const kDelayed = " (chargement différé)";
+}
+
+Finding missingDll(const std::string& dll, const std::string& importer, const std::string& otherPath,
+                   std::uint16_t otherMachine, bool delayed) {
+    Finding f{dll + " invisible pour " + importer, otherPath.empty() ? Problem::MissingDll : Problem::WrongMachine,
+              delayed, dll, {}};
+    if (!otherPath.empty()) f.line += " (seule existe " + otherPath + ", " + platform::machineName(otherMachine) + ")";
+    if (delayed) f.line += kDelayed;
+    return f;
+}
+
+Finding missingFunction(const std::string& function, const std::string& dll, const std::string& importer,
+                        bool broken, const std::string& forward, bool delayed) {
+    Finding f{function + " absente de " + dll + " pour " + importer, Problem::MissingFunction, delayed, dll, function};
+    if (broken) f.line += " (renvoi vers " + forward + ")";
+    if (delayed) f.line += kDelayed;
+    return f;
+}
+
+Finding notWin32(const std::string& name) {
+    return {name + " n'est pas un exécutable Win32", Problem::NotPe, false, platform::fileNamePart(name), {}};
+}
+
+Finding unreadable(const std::string& name, Unreadable why) {
+    const char* what = why == Unreadable::NotOpenable   ? " non ouvrable"
+                       : why == Unreadable::NotMappable ? " non mappable"
+                                                        : " non visionnable";
+    return {name + what, Problem::NotReadable, false, platform::fileNamePart(name), {}};
+}
+
+}  // namespace lines

@@ -1,0 +1,30 @@
+// The French lines of the problems an analysis meets, all in one place.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "inspect/findings.h"
+
+namespace lines {
+
+// "<dll> invisible pour <importer>", with " (seule existe <other>, <machine>)"
+// when only a file of another machine exists, and " (chargement différé)"
+// for a delay-load descriptor's DLL.
+Finding missingDll(const std::string& dll, const std::string& importer, const std::string& otherPath,
+                   std::uint16_t otherMachine, bool delayed);
+
+// "<function> absente de <dll> pour <importer>", with " (renvoi vers
+// <forward>)" when the export is a forwarder that leads nowhere (`broken`).
+Finding missingFunction(const std::string& function, const std::string& dll, const std::string& importer,
+                        bool broken, const std::string& forward, bool delayed);
+
+// "<name> n'est pas un exécutable Win32".
+Finding notWin32(const std::string& name);
+
+// How reading a file failed.
+enum class Unreadable { NotOpenable, NotMappable, NotViewable };
+// "<name> non ouvrable", "<name> non mappable", "<name> non visionnable".
+Finding unreadable(const std::string& name, Unreadable why);
+
+}  // namespace lines

@@ -1,0 +1,12 @@
+// What one analysis run shows, checks and where it searches: the window's
+// boxes and folders, or the command line's options.
+#pragma once
+
+#include "platform/dllsearch.h"
+
+struct RunOptions {
+    bool recursive = false;  // the whole import closure of every listed file
+    bool functions = false;  // the imported functions, checked against the found DLLs' exports
+    bool delayLoad = false;  // the delay-load tables' DLLs, resolved as imports
+    platform::SearchOptions search = platform::SearchOptions::fromEnvironment();
+};

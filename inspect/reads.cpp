@@ -1,0 +1,60 @@
+#include "inspect/reads.h"
+
+#include "inspect/fileversion.h"
+#include "platform/platform.h"
+
+Located locate(const platform::DllSearchResult& s) {
+    Located r;
+    r.found = s.found;
+    if (s.found) {
+        r.path = platform::listPath(s.path);
+        r.key = platform::toLower(r.path);
+    }
+    if (!s.otherPath.empty()) {
+        r.otherPath = platform::listPath(s.otherPath);
+        r.otherMachine = s.otherMachine;
+    }
+    return r;
+}
+
+const LocatedPtr& notLocated() {
+    static const LocatedPtr none = std::make_shared<const Located>();
+    return none;
+}
+
+Memo::File& Memo::file(const std::string& path) {
+    File& f = files_[path];
+    // One open of the file for its imports, its machine and its version.
+    if (!f.image) f.image = std::make_shared<const ImageImports>(readImageImports(path, true, options_));
+    return f;
+}
+
+std::shared_ptr<const ImageImports> Memo::imports(const std::string& path) { return file(path).image; }
+
+// A candidate of the search is read whole at once: most are read later
+// anyway (listed, or walked), and one open serves both.
+std::uint16_t Memo::machine(const std::string& path) { return file(path).image->machine; }
+
+const std::string& Memo::version(const std::string& path) {
+    File& f = file(path);
+    if (!f.versionKnown) {
+        f.version = f.image->versionRead ? f.image->version : FileVersionString(path);
+        f.versionKnown = true;
+    }
+    return f.version;
+}
+
+std::shared_ptr<const ExportTable> Memo::exports(const std::string& path) {
+    File& f = files_[path];
+    if (!f.exports) f.exports = std::make_shared<const ExportTable>(readExportTable(path));
+    return f.exports;
+}
+
+LocatedPtr Memo::search(const std::string& name, const std::string& folder, std::uint16_t machine) {
+    key_.assign(reinterpret_cast<const char*>(&machine), sizeof machine);
+    key_.append(folder).append(1, '\0').append(name);
+    if (const auto it = searches_.find(key_); it != searches_.end()) return it->second;
+    auto r = std::make_shared<const Located>(
+        locate(search_.find(name, folder, machine, [this](const std::string& p) { return this->machine(p); })));
+    return searches_.emplace(key_, std::move(r)).first->second;
+}

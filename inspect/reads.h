@@ -1,0 +1,72 @@
+// What an analysis run reads from files: each image's import tables, its
+// machine, its version, its exports, and each search of a DLL name. The
+// memo reads each once per run and hands it out again; nothing outlives the
+// run.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+#include "inspect/options.h"
+#include "inspect/peimports.h"
+#include "platform/dllsearch.h"
+
+// Where a search found a DLL name.
+struct Located {
+    bool found = false;
+    std::string path;        // as the found list holds it (platform::listPath)
+    std::string key;         // path lower-cased, as the found list compares it
+    std::string otherPath;   // not found: the file of another machine that was skipped
+    std::uint16_t otherMachine = 0;
+};
+
+// Shared: a search's answer is handed out again for every importer of the folder.
+using LocatedPtr = std::shared_ptr<const Located>;
+// The answer for a name that is never searched.
+const LocatedPtr& notLocated();
+
+class Reads {
+public:
+    virtual ~Reads() = default;
+    virtual std::shared_ptr<const ImageImports> imports(const std::string& path) = 0;
+    virtual std::uint16_t machine(const std::string& path) = 0;
+    virtual const std::string& version(const std::string& path) = 0;
+    virtual std::shared_ptr<const ExportTable> exports(const std::string& path) = 0;
+    // `name` looked up for an importer of `machine` in `folder` and the
+    // folders after it.
+    virtual LocatedPtr search(const std::string& name, const std::string& folder, std::uint16_t machine) = 0;
+};
+
+// The reads of one run, each done once.
+class Memo final : public Reads {
+public:
+    Memo(const RunOptions& options, platform::DllSearch& search) : options_(options), search_(search) {}
+
+    std::shared_ptr<const ImageImports> imports(const std::string& path) override;
+    std::uint16_t machine(const std::string& path) override;
+    const std::string& version(const std::string& path) override;
+    // Read on first need: most images are never imported from.
+    std::shared_ptr<const ExportTable> exports(const std::string& path) override;
+    LocatedPtr search(const std::string& name, const std::string& folder, std::uint16_t machine) override;
+
+private:
+    // What was read of one file.
+    struct File {
+        std::shared_ptr<const ImageImports> image;
+        std::shared_ptr<const ExportTable> exports;
+        bool versionKnown = false;
+        std::string version;
+    };
+    File& file(const std::string& path);
+
+    const RunOptions& options_;
+    platform::DllSearch& search_;
+    std::unordered_map<std::string, File> files_;
+    std::unordered_map<std::string, LocatedPtr> searches_;  // key: machine, folder, name
+    std::string key_;
+};
+
+// A search's result as the found list holds it.
+Located locate(const platform::DllSearchResult& result);

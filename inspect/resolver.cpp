@@ -1,0 +1,124 @@
+#include "inspect/resolver.h"
+
+#include "inspect/lines.h"
+#include "platform/apiset.h"
+#include "platform/platform.h"
+#include "platform/text.h"
+
+namespace {
+
+bool mayBeApiSet(const std::string& name) {
+    if (name.size() < 4 || name[3] != '-') return false;
+    const auto lower = [&](std::size_t i) { return static_cast<char>(name[i] | 0x20); };
+    return (lower(0) == 'a' && lower(1) == 'p' && lower(2) == 'i') || (lower(0) == 'e' && lower(1) == 'x' && lower(2) == 't');
+}
+
+// A loader follows a chain of forwarders; a cycle, or a chain longer than
+// any system builds, leads nowhere.
+constexpr int kMaxForwards = 16;
+constexpr std::size_t kMaxDllName = 259;
+
+}  // namespace
+
+LocatedPtr Resolver::resolveIn(const std::string& name, const std::string& importerName, const std::string& folder,
+                               std::uint16_t machine) {
+    // The loader maps a known API set name to its host before any search.
+    std::string host;
+    const bool apiSet = mayBeApiSet(name) &&
+                        search_.apiSetSchema().resolve(name, importerName, host) == platform::ApiSetSchema::Lookup::Host;
+    return reads_.search(apiSet ? host : name, folder, machine);
+}
+
+LocatedPtr Resolver::resolve(const std::string& name, const std::string& importer, std::uint16_t machine) {
+    return resolveIn(name, platform::fileNamePart(importer), platform::directoryPart(importer), machine);
+}
+
+std::shared_ptr<const std::vector<LocatedPtr>> Resolver::resolveAll(const std::string& importer, std::uint16_t machine,
+                                                                    const ImageImports& image) {
+    if (const auto it = resolved_.find(importer); it != resolved_.end()) return it->second;
+    auto all = std::make_shared<std::vector<LocatedPtr>>();
+    all->reserve(image.names.size() + image.delayNames.size());
+    const std::string name = platform::fileNamePart(importer), folder = platform::directoryPart(importer);
+    const auto add = [&](const std::vector<DllName>& names) {
+        for (const DllName& dll : names)
+            all->push_back(dll.searchable ? resolveIn(dll.text, name, folder, machine) : notLocated());
+    };
+    add(image.names);
+    if (options_.delayLoad) add(image.delayNames);
+    resolved_.emplace(importer, all);
+    return all;
+}
+
+Resolver::Lookup Resolver::findExport(std::shared_ptr<const ExportTable> table, std::string dll, std::string_view name,
+                                      std::uint32_t ordinal, bool byOrdinal) {
+    std::string forward, function(name);
+    for (int hop = 0;; ++hop) {
+        const ExportTable::Entry e = byOrdinal ? table->byOrdinal(ordinal) : table->byName(function);
+        if (!e.exported) return hop == 0 ? Lookup{Lookup::Missing, {}} : Lookup{Lookup::BrokenForward, forward};
+        if (!e.forward) return {Lookup::Present, {}};
+        forward = *e.forward;
+        const Lookup broken{Lookup::BrokenForward, forward};
+        // "OTHER.Function" or "OTHER.#12"; the module gets ".dll" unless it has
+        // an extension of its own, as the loader does.
+        const std::size_t dot = forward.rfind('.');
+        if (hop == kMaxForwards || dot == std::string::npos || dot == 0 || dot + 1 == forward.size()) return broken;
+        std::string module = forward.substr(0, dot);
+        if (module.find('.') == std::string::npos) module += ".dll";
+        if (module.size() > kMaxDllName) return broken;
+        function = forward.substr(dot + 1);
+        byOrdinal = function[0] == '#';
+        if (byOrdinal) {
+            if (function.size() < 2 || function.size() > 6 ||
+                function.find_first_not_of("0123456789", 1) != std::string::npos)
+                return broken;
+            ordinal = static_cast<std::uint32_t>(std::stoul(function.substr(1)));
+        }
+        const std::uint16_t m = reads_.machine(dll);
+        const LocatedPtr r = resolve(platform::cp1252ToUtf8(module), dll, m);
+        if (!r->found) return broken;
+        dll = r->path;
+        table = reads_.exports(dll);
+        if (table->state != ExportTable::State::Read) return broken;
+    }
+}
+
+std::shared_ptr<const std::vector<Resolver::FunctionCheck>> Resolver::checkFunctions(
+    const std::string& importer, const ImageImports& image, const std::vector<LocatedPtr>& resolved) {
+    if (const auto it = checked_.find(importer); it != checked_.end()) return it->second;
+    auto all = std::make_shared<std::vector<FunctionCheck>>(resolved.size());
+    for (std::size_t i = 0; i < resolved.size(); ++i) {
+        const bool delayed = i >= image.names.size();
+        const DllName& dll = delayed ? image.delayNames[i - image.names.size()] : image.names[i];
+        const Located& r = *resolved[i];
+        if (!r.found || dll.functions.empty()) continue;
+        FunctionCheck& check = (*all)[i];
+        const std::shared_ptr<const ExportTable> table = reads_.exports(r.path);
+        if (table->state != ExportTable::State::Read) {
+            check.dllUnreadable = true;
+            check.dllLine = table->state == ExportTable::State::Damaged ? lines::notWin32(r.path)
+                                                                        : imageFinding(r.path, *reads_.imports(r.path));
+            continue;
+        }
+        for (const ImportedFunction& f : dll.functions) {
+            const std::string_view name(image.functionNames.data() + f.at, f.length);
+            const Lookup found = findExport(table, r.path, name, f.ordinal, f.byOrdinal);
+            if (found.outcome == Lookup::Present) continue;
+            const std::string function =
+                f.byOrdinal ? "#" + std::to_string(f.ordinal) : imageText(name) + (f.cut ? "…" : "");
+            const bool broken = found.outcome == Lookup::BrokenForward;
+            check.missing.push_back(lines::missingFunction(function, r.path, importer, broken,
+                                                           broken ? imageText(found.forward) : std::string(), delayed));
+        }
+    }
+    checked_.emplace(importer, all);
+    return all;
+}
+
+Finding imageFinding(const std::string& name, const ImageImports& image) {
+    switch (image.outcome) {
+        case ImageImports::Outcome::NotOpenable: return lines::unreadable(name, lines::Unreadable::NotOpenable);
+        case ImageImports::Outcome::NotMappable: return lines::unreadable(name, lines::Unreadable::NotMappable);
+        case ImageImports::Outcome::NotViewable: return lines::unreadable(name, lines::Unreadable::NotViewable);
+        default: return lines::notWin32(name);
+    }
+}

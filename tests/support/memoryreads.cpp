@@ -1,0 +1,72 @@
+#include "tests/support/memoryreads.h"
+
+#include <algorithm>
+
+#include "inspect/fileversion.h"
+#include "platform/peversion.h"
+#include "platform/platform.h"
+
+namespace {
+std::string asciiLower(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    return s;
+}
+}  // namespace
+
+const std::vector<std::uint8_t>* MemoryReads::bytes(const std::string& path) const {
+    if (platform::directoryPart(path) != folder_) return nullptr;
+    const auto it = files_.find(platform::fileNamePart(path));
+    return it == files_.end() ? nullptr : &it->second;
+}
+
+std::shared_ptr<const ImageImports> MemoryReads::imports(const std::string& path) {
+    const std::vector<std::uint8_t>* b = bytes(path);
+    if (!b) return std::make_shared<ImageImports>();  // not openable
+    if (b->empty()) {
+        auto out = std::make_shared<ImageImports>();
+        out->outcome = ImageImports::Outcome::NotMappable;
+        return out;
+    }
+    return std::make_shared<const ImageImports>(readImageImports(platform::MemoryByteSource(b->data(), b->size()), options_));
+}
+
+std::uint16_t MemoryReads::machine(const std::string& path) { return imports(path)->machine; }
+
+const std::string& MemoryReads::version(const std::string& path) {
+    std::vector<std::uint8_t> block;
+    const std::vector<std::uint8_t>* b = bytes(path);
+    std::uint64_t at = 0, length = 0;
+    if (b && platform::findVersionResource(platform::MemoryByteSource(b->data(), b->size()), 0x0409, at, length)) {
+        block.assign(b->begin() + static_cast<std::ptrdiff_t>(at),
+                     b->begin() + static_cast<std::ptrdiff_t>(at + std::min<std::uint64_t>(length, 0xFFFF)));
+        if (block.size() >= 6) platform::clampVersionBlock(block.data(), block.size());
+    }
+    return version_ = FileVersionFromBlock(block);
+}
+
+std::shared_ptr<const ExportTable> MemoryReads::exports(const std::string& path) {
+    const std::vector<std::uint8_t>* b = bytes(path);
+    if (!b) return std::make_shared<ExportTable>();
+    return std::make_shared<const ExportTable>(readExportTable(platform::MemoryByteSource(b->data(), b->size())));
+}
+
+LocatedPtr MemoryReads::search(const std::string& name, const std::string&, std::uint16_t machine) {
+    platform::DllSearchResult r;
+    const std::string wanted = asciiLower(name);
+    for (const auto& [file, content] : files_) {
+        if (asciiLower(file) != wanted) continue;
+        const std::string path = platform::joinPath(folder_, file);
+        const std::uint16_t m = machine ? this->machine(path) : 0;
+        if (m == 0 || m == machine) {
+            r.found = true;
+            r.path = path;
+            break;
+        }
+        if (r.otherPath.empty()) {
+            r.otherPath = path;
+            r.otherMachine = m;
+        }
+    }
+    return std::make_shared<const Located>(locate(r));
+}
