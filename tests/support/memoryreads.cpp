@@ -14,10 +14,13 @@ std::string asciiLower(std::string s) {
 }
 }  // namespace
 
+// Paths compare ignoring ASCII case: Windows lists found paths lower-cased.
 const std::vector<std::uint8_t>* MemoryReads::bytes(const std::string& path) const {
-    if (platform::directoryPart(path) != folder_) return nullptr;
-    const auto it = files_.find(platform::fileNamePart(path));
-    return it == files_.end() ? nullptr : &it->second;
+    if (asciiLower(platform::directoryPart(path)) != asciiLower(folder_)) return nullptr;
+    const std::string name = asciiLower(platform::fileNamePart(path));
+    for (const auto& [file, content] : files_)
+        if (asciiLower(file) == name) return &content;
+    return nullptr;
 }
 
 std::shared_ptr<const ImageImports> MemoryReads::imports(const std::string& path) {
