@@ -25,6 +25,7 @@ struct Window {
     Window() {
         qputenv("QT_QPA_PLATFORM", "offscreen");
         qputenv("XDG_CONFIG_HOME", "/nonexistent-tavelin-bench");
+        qputenv("WINEPREFIX", "/nonexistent-tavelin-bench");  // no Windows folder of the machine's own
         static int argc = 1;
         static char name[] = "bench_window";
         static char* argv[] = {name, nullptr};

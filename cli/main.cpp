@@ -14,7 +14,8 @@ namespace {
 
 const char* const kUsage =
     "Usage: tavelin-report [-r|--recursive] [-f|--functions] [-d|--delay-load] [-u|--unique]\n"
-    "                      [--missing] [--dll-path DIR[%cDIR...]] [--format text|csv|json] FILE...\n";
+    "                      [--missing] [--dll-path DIR[%cDIR...]] [--windows DIR]\n"
+    "                      [--format text|csv|json] FILE...\n";
 
 const char* const kHelp =
     "Lists, for each FILE (EXE or DLL), the DLLs it imports, where they were found\n"
@@ -27,8 +28,12 @@ const char* const kHelp =
     "  -u, --unique        short lines without the importer, each line once\n"
     "      --missing       only the problems (DLLs not found, functions missing, files\n"
     "                      not readable or not executables), each once\n"
-    "      --dll-path DIRS folders searched for DLLs after the importer's folder\n"
-    "                      (replaces TAVELIN_DLL_PATH; separated by '%c')\n"
+    "      --dll-path DIRS folders searched for DLLs after the program's folder\n"
+    "                      (replaces TAVELIN_DLL_PATH and the default folders;\n"
+    "                      separated by '%c')\n"
+    "      --windows DIR   the Windows folder to check against (a mounted Windows,\n"
+    "                      or a Wine prefix's drive_c/windows): its System32,\n"
+    "                      SysWOW64, side-by-side store and KnownDLLs\n"
     "      --format FMT    text (the report, default), csv or json (the rows)\n"
     "  -h, --help          show this help and exit\n"
     "  -V, --version       show the version and exit\n"
@@ -128,6 +133,11 @@ Action parse(const std::vector<std::string>& args, Options& o) {
             return Action::Help;
         } else if (a == "-V" || a == "--version") {
             return Action::Version;
+        } else if (optionValue(args, i, "--windows", "a folder", value)) {
+            if (!platform::isWindowsFolder(value))
+                throw UsageError{"--windows: '" + value + "' holds no System32 folder (a Windows folder, or a Wine "
+                                 "prefix's drive_c/windows)"};
+            o.run.search.windowsFolder = value;
         } else if (optionValue(args, i, "--dll-path", "a list of folders", value)) {
             o.run.search.folders = platform::splitList(value, platform::pathListSeparator());
         } else if (optionValue(args, i, "--format", "text, csv or json", value)) {
@@ -203,6 +213,9 @@ std::vector<Field> rowFields(const Options& o) {
     if (o.run.delayLoad)
         fields.push_back({"delay-load", FieldType::Boolean,
                           [](const analysis::Row& r) { return std::string(r.delayLoad ? "true" : "false"); }});
+    // Why each DLL was taken from its folder (import rows).
+    fields.push_back({"origin", FieldType::TextOrNull,
+                      [](const analysis::Row& r) { return std::string(platform::originName(r.origin)); }});
     return fields;
 }
 

@@ -22,7 +22,8 @@ Row fileRow(RowKind kind, const std::string& importer, const std::string& path, 
             reads.machine(path),
             false,
             {},
-            {}};
+            {},
+            platform::Origin::None};
 }
 }  // namespace
 
@@ -31,11 +32,13 @@ Row listedRow(const std::string& path, Reads& reads) { return fileRow(RowKind::L
 Row importRow(const std::string& importer, const FoundDll& dll, Reads& reads) {
     Row r = fileRow(RowKind::Import, importer, dll.path, reads);
     r.delayLoad = dll.delayLoaded;
+    r.origin = dll.origin;
     return r;
 }
 
 Row errorRow(const std::string& importer, const Finding& f) {
-    return {RowKind::Error, {importer, "erreur", f.line, "erreur"}, f.problem, 0, f.delayLoaded, f.dll, f.function};
+    return {RowKind::Error, {importer, "erreur", f.line, "erreur"}, f.problem, 0, f.delayLoaded, f.dll, f.function,
+            platform::Origin::None};
 }
 
 Inspection inspect(const std::string& path, AnalysisRun& run) {

@@ -35,6 +35,8 @@ struct Row {
     bool delayLoad = false;
     // Error rows: the DLL (or file) the line is about, and a missing function.
     std::string dll, function;
+    // Import rows: why the loader takes the DLL from its folder.
+    platform::Origin origin = platform::Origin::None;
 };
 
 // Column titles of row 0.

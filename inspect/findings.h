@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/dllsearch.h"
+
 // What kind of problem a line tells.
 enum class Problem {
     None,
@@ -28,6 +30,7 @@ struct Finding {
 
 struct FoundDll {
     std::string path;  // as the found list holds it (platform::listPath)
+    platform::Origin origin = platform::Origin::None;  // why the loader takes it from there
     // Reached only through delay-load tables: the program does not load it
     // when it starts.
     bool delayLoaded = false;

@@ -69,6 +69,7 @@ public:
     void readSections() {
         if (!image_.readSections()) wrongFormat();
     }
+    bool sectionsFit() { return image_.readSections(); }
 
     // RvaToPointer over the file: the first section holding `rva` wins; a
     // position outside the file is a bad image.
@@ -143,6 +144,8 @@ public:
 
     void walk() {
         image_.readHeaders(out_.machine);
+        // Headers and section table whole: the loader could map the image.
+        out_.loadable = image_.sectionsFit();
         try {
             imports();
             out_.outcome = ImageImports::Outcome::Read;

@@ -53,6 +53,9 @@ struct ImageImports {
     };
     Outcome outcome = Outcome::NotOpenable;
     std::uint16_t machine = 0;   // IMAGE_FILE_HEADER.Machine, 0 when not read
+    // The headers and the section table read whole: a file the loader could
+    // map. A found DLL that is not stops its name's search there.
+    bool loadable = false;
     std::vector<DllName> names;  // descriptor order; those read before a stop
     // With RunOptions::delayLoad: the delay-load table's DLLs, in its order.
     std::vector<DllName> delayNames;

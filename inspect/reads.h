@@ -20,6 +20,7 @@ struct Located {
     std::string key;         // path lower-cased, as the found list compares it
     std::string otherPath;   // not found: the file of another machine that was skipped
     std::uint16_t otherMachine = 0;
+    platform::Origin origin = platform::Origin::None;  // why it was taken
 };
 
 // Shared: a search's answer is handed out again for every importer of the folder.
@@ -34,9 +35,9 @@ public:
     virtual std::uint16_t machine(const std::string& path) = 0;
     virtual const std::string& version(const std::string& path) = 0;
     virtual std::shared_ptr<const ExportTable> exports(const std::string& path) = 0;
-    // `name` looked up for an importer of `machine` in `folder` and the
-    // folders after it.
-    virtual LocatedPtr search(const std::string& name, const std::string& folder, std::uint16_t machine) = 0;
+    // `name` looked up for an importer of `machine` whose program is in
+    // `programFolder`, as the search orders the folders.
+    virtual LocatedPtr search(const std::string& name, const std::string& programFolder, std::uint16_t machine) = 0;
 };
 
 // The reads of one run, each done once.
@@ -49,7 +50,7 @@ public:
     const std::string& version(const std::string& path) override;
     // Read on first need: most images are never imported from.
     std::shared_ptr<const ExportTable> exports(const std::string& path) override;
-    LocatedPtr search(const std::string& name, const std::string& folder, std::uint16_t machine) override;
+    LocatedPtr search(const std::string& name, const std::string& programFolder, std::uint16_t machine) override;
 
 private:
     // What was read of one file.
@@ -64,7 +65,7 @@ private:
     const RunOptions& options_;
     platform::DllSearch& search_;
     std::unordered_map<std::string, File> files_;
-    std::unordered_map<std::string, LocatedPtr> searches_;  // key: machine, folder, name
+    std::unordered_map<std::string, LocatedPtr> searches_;  // key: machine, program folder, name
     std::string key_;
 };
 

@@ -20,37 +20,44 @@ constexpr std::size_t kMaxDllName = 259;
 
 }  // namespace
 
-LocatedPtr Resolver::resolveIn(const std::string& name, const std::string& importerName, const std::string& folder,
+LocatedPtr Resolver::resolveIn(const std::string& name, const std::string& importerName, const std::string& programFolder,
                                std::uint16_t machine) {
     // The loader maps a known API set name to its host before any search.
     std::string host;
     const bool apiSet = mayBeApiSet(name) &&
                         search_.apiSetSchema().resolve(name, importerName, host) == platform::ApiSetSchema::Lookup::Host;
-    return reads_.search(apiSet ? host : name, folder, machine);
+    return reads_.search(apiSet ? host : name, programFolder, machine);
 }
 
-LocatedPtr Resolver::resolve(const std::string& name, const std::string& importer, std::uint16_t machine) {
-    return resolveIn(name, platform::fileNamePart(importer), platform::directoryPart(importer), machine);
+LocatedPtr Resolver::resolve(const std::string& name, const std::string& importer, const std::string& program,
+                             std::uint16_t machine) {
+    return resolveIn(name, platform::fileNamePart(importer), platform::directoryPart(program), machine);
 }
 
-std::shared_ptr<const std::vector<LocatedPtr>> Resolver::resolveAll(const std::string& importer, std::uint16_t machine,
-                                                                    const ImageImports& image) {
-    if (const auto it = resolved_.find(importer); it != resolved_.end()) return it->second;
+std::string Resolver::key(const std::string& importer, const std::string& program) {
+    std::string k = platform::directoryPart(program);
+    return k.append(1, '\0').append(importer);
+}
+
+std::shared_ptr<const std::vector<LocatedPtr>> Resolver::resolveAll(const std::string& importer, const std::string& program,
+                                                                    std::uint16_t machine, const ImageImports& image) {
+    const std::string k = key(importer, program);
+    if (const auto it = resolved_.find(k); it != resolved_.end()) return it->second;
     auto all = std::make_shared<std::vector<LocatedPtr>>();
     all->reserve(image.names.size() + image.delayNames.size());
-    const std::string name = platform::fileNamePart(importer), folder = platform::directoryPart(importer);
+    const std::string name = platform::fileNamePart(importer), folder = platform::directoryPart(program);
     const auto add = [&](const std::vector<DllName>& names) {
         for (const DllName& dll : names)
             all->push_back(dll.searchable ? resolveIn(dll.text, name, folder, machine) : notLocated());
     };
     add(image.names);
     if (options_.delayLoad) add(image.delayNames);
-    resolved_.emplace(importer, all);
+    resolved_.emplace(k, all);
     return all;
 }
 
-Resolver::Lookup Resolver::findExport(std::shared_ptr<const ExportTable> table, std::string dll, std::string_view name,
-                                      std::uint32_t ordinal, bool byOrdinal) {
+Resolver::Lookup Resolver::findExport(std::shared_ptr<const ExportTable> table, std::string dll, const std::string& program,
+                                      std::string_view name, std::uint32_t ordinal, bool byOrdinal) {
     std::string forward, function(name);
     for (int hop = 0;; ++hop) {
         const ExportTable::Entry e = byOrdinal ? table->byOrdinal(ordinal) : table->byName(function);
@@ -74,7 +81,7 @@ Resolver::Lookup Resolver::findExport(std::shared_ptr<const ExportTable> table, 
             ordinal = static_cast<std::uint32_t>(std::stoul(function.substr(1)));
         }
         const std::uint16_t m = reads_.machine(dll);
-        const LocatedPtr r = resolve(platform::cp1252ToUtf8(module), dll, m);
+        const LocatedPtr r = resolve(platform::cp1252ToUtf8(module), dll, program, m);
         if (!r->found) return broken;
         dll = r->path;
         table = reads_.exports(dll);
@@ -83,8 +90,10 @@ Resolver::Lookup Resolver::findExport(std::shared_ptr<const ExportTable> table, 
 }
 
 std::shared_ptr<const std::vector<Resolver::FunctionCheck>> Resolver::checkFunctions(
-    const std::string& importer, const ImageImports& image, const std::vector<LocatedPtr>& resolved) {
-    if (const auto it = checked_.find(importer); it != checked_.end()) return it->second;
+    const std::string& importer, const std::string& program, const ImageImports& image,
+    const std::vector<LocatedPtr>& resolved) {
+    const std::string k = key(importer, program);
+    if (const auto it = checked_.find(k); it != checked_.end()) return it->second;
     auto all = std::make_shared<std::vector<FunctionCheck>>(resolved.size());
     for (std::size_t i = 0; i < resolved.size(); ++i) {
         const bool delayed = i >= image.names.size();
@@ -101,7 +110,7 @@ std::shared_ptr<const std::vector<Resolver::FunctionCheck>> Resolver::checkFunct
         }
         for (const ImportedFunction& f : dll.functions) {
             const std::string_view name(image.functionNames.data() + f.at, f.length);
-            const Lookup found = findExport(table, r.path, name, f.ordinal, f.byOrdinal);
+            const Lookup found = findExport(table, r.path, program, name, f.ordinal, f.byOrdinal);
             if (found.outcome == Lookup::Present) continue;
             const std::string function =
                 f.byOrdinal ? "#" + std::to_string(f.ordinal) : imageText(name) + (f.cut ? "…" : "");
@@ -110,7 +119,7 @@ std::shared_ptr<const std::vector<Resolver::FunctionCheck>> Resolver::checkFunct
                                                            broken ? imageText(found.forward) : std::string(), delayed));
         }
     }
-    checked_.emplace(importer, all);
+    checked_.emplace(k, all);
     return all;
 }
 

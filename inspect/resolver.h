@@ -21,13 +21,16 @@ public:
     Resolver(Reads& reads, platform::DllSearch& search, const RunOptions& options)
         : reads_(reads), search_(search), options_(options) {}
 
-    // The DLL `name` imported by the image at `importer`, of `machine`.
-    LocatedPtr resolve(const std::string& name, const std::string& importer, std::uint16_t machine);
+    // The DLL `name` imported by the image at `importer`, of `machine`, in
+    // the closure of the program at `program` (the listed file), whose
+    // folder the loader searches for the whole closure.
+    LocatedPtr resolve(const std::string& name, const std::string& importer, const std::string& program,
+                       std::uint16_t machine);
     // Every name of the image `importer` (of `machine`) resolved, in
     // descriptor order, then, with the delay-load option, its delay-load
     // names; a name too long to search is not found.
-    std::shared_ptr<const std::vector<LocatedPtr>> resolveAll(const std::string& importer, std::uint16_t machine,
-                                                              const ImageImports& image);
+    std::shared_ptr<const std::vector<LocatedPtr>> resolveAll(const std::string& importer, const std::string& program,
+                                                              std::uint16_t machine, const ImageImports& image);
 
     // What the function check found for one descriptor of an importer.
     struct FunctionCheck {
@@ -42,12 +45,14 @@ public:
     // The check of every descriptor of `importer`, aligned with `resolved`
     // (its resolveAll).
     std::shared_ptr<const std::vector<FunctionCheck>> checkFunctions(const std::string& importer,
+                                                                     const std::string& program,
                                                                      const ImageImports& image,
                                                                      const std::vector<LocatedPtr>& resolved);
 
 private:
-    // `name` for an importer whose file name is `importerName`, in `folder`.
-    LocatedPtr resolveIn(const std::string& name, const std::string& importerName, const std::string& folder,
+    // `name` for an importer whose file name is `importerName`, its program
+    // in `programFolder`.
+    LocatedPtr resolveIn(const std::string& name, const std::string& importerName, const std::string& programFolder,
                          std::uint16_t machine);
     // Where the export `name` (or `ordinal`) of the DLL at `dll`, whose
     // exports are `table`, leads.
@@ -55,14 +60,16 @@ private:
         enum { Present, Missing, BrokenForward } outcome;
         std::string forward;  // BrokenForward: the forwarder that leads nowhere
     };
-    Lookup findExport(std::shared_ptr<const ExportTable> table, std::string dll, std::string_view name,
-                      std::uint32_t ordinal, bool byOrdinal);
+    Lookup findExport(std::shared_ptr<const ExportTable> table, std::string dll, const std::string& program,
+                      std::string_view name, std::uint32_t ordinal, bool byOrdinal);
+    static std::string key(const std::string& importer, const std::string& program);
 
     Reads& reads_;
     platform::DllSearch& search_;
     const RunOptions& options_;
-    std::unordered_map<std::string, std::shared_ptr<const std::vector<LocatedPtr>>> resolved_;     // by importer
-    std::unordered_map<std::string, std::shared_ptr<const std::vector<FunctionCheck>>> checked_;  // by importer
+    // By importer and program folder.
+    std::unordered_map<std::string, std::shared_ptr<const std::vector<LocatedPtr>>> resolved_;
+    std::unordered_map<std::string, std::shared_ptr<const std::vector<FunctionCheck>>> checked_;
 };
 
 // The line that stands for an image whose tables cannot be read: its name

@@ -47,6 +47,7 @@ public:
 
     // Returns the listed file's Done.
     bool walk(const std::string& name) {
+        program_ = name;
         Module top(name, platform::toLower(name), 0);
         edges_.emplace_back();
         read(top);
@@ -92,8 +93,7 @@ private:
             case ImageImports::Outcome::NoImport: m.done = true; break;
             case ImageImports::Outcome::WrongFormat: m.wrongFormat = true; break;
             default:
-                add(imageFinding(m.name, *m.image), m.node, false);
-                reported_.insert(m.key);
+                if (reported_.insert(m.key).second) add(imageFinding(m.name, *m.image), m.node, false);
                 break;
         }
         // Tables read for the checks that run off the file make a bad image,
@@ -104,14 +104,13 @@ private:
     void finish(Module& m) {
         if (!m.wrongFormat) return;
         m.done = false;
-        add(lines::notWin32(m.name), m.node, false);
-        reported_.insert(m.key);
+        if (reported_.insert(m.key).second) add(lines::notWin32(m.name), m.node, false);
     }
 
     // The function lines of name i, after the DLL's own lines.
     void checkFunctions(Module& m, std::size_t i) {
         if (!run_.options().functions) return;
-        if (!m.checked) m.checked = run_.resolver().checkFunctions(m.name, *m.image, *m.resolved);
+        if (!m.checked) m.checked = run_.resolver().checkFunctions(m.name, program_, *m.image, *m.resolved);
         const Resolver::FunctionCheck& check = (*m.checked)[i];
         const bool delayed = i >= m.image->names.size();
         if (check.dllUnreadable) {
@@ -140,7 +139,8 @@ private:
                 const bool delayed = i >= names.size();
                 const DllName& dll = delayed ? current->image->delayNames[i - names.size()] : names[i];
                 if (!current->resolved)
-                    current->resolved = run_.resolver().resolveAll(current->name, current->image->machine, *current->image);
+                    current->resolved =
+                        run_.resolver().resolveAll(current->name, program_, current->image->machine, *current->image);
                 const Located& r = *(*current->resolved)[i];
                 if (!r.found) {
                     add(lines::missingDll(dll.text, current->name, r.otherPath, r.otherMachine, delayed), current->node,
@@ -153,8 +153,15 @@ private:
                     checkFunctions(*current, i);
                     continue;
                 }
-                out_.found.push_back({r.path, false});
+                out_.found.push_back({r.path, r.origin, false});
                 edges_.emplace_back();
+                // A file the loader cannot map stops there: its own line,
+                // with or without the closure, and nothing of it to walk.
+                if (const auto image = run_.reads().imports(r.path); !image->loadable) {
+                    if (reported_.insert(r.key).second) add(imageFinding(r.path, *image), out_.found.size(), delayed);
+                    checkFunctions(*current, i);
+                    continue;
+                }
                 if (recursive) {
                     current->pending = i;
                     stack.push_back(std::make_unique<Module>(r.path, r.key, out_.found.size()));
@@ -175,6 +182,7 @@ private:
 
     AnalysisRun& run_;
     Inspection& out_;
+    std::string program_;  // the listed file, whose folder the loader searches for the whole closure
     std::unordered_map<std::string, std::size_t> foundKeys_;  // found paths, lower-cased, to their index
     // The import-table edges between the closure's images (node 0 is the
     // listed file, node k + 1 found[k]), and the node and delay-load origin

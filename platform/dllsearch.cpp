@@ -1,6 +1,8 @@
 #include "platform/dllsearch.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 
 #include "platform/apiset.h"
 #include "platform/platform.h"
@@ -35,39 +37,137 @@ bool acceptCandidate(DllSearchResult& result, const std::string& path, std::uint
 
 }  // namespace
 
+const char* originName(Origin origin) {
+    switch (origin) {
+        case Origin::Sxs: return "sxs";
+        case Origin::Known: return "known";
+        case Origin::App: return "app";
+        case Origin::User: return "user";
+        case Origin::System: return "system";
+        case Origin::Toolchain: return "toolchain";
+        case Origin::None: break;
+    }
+    return "";
+}
+
+std::string subfolderIgnoringCase(const std::string& folder, const std::string& name) {
+    if (folder.empty()) return {};
+    const auto u8 = [](const std::string& s) { return std::filesystem::path(std::u8string(s.begin(), s.end())); };
+    std::error_code ec;
+    if (std::filesystem::is_directory(u8(joinPath(folder, name)), ec)) return joinPath(folder, name);
+    const std::string wanted = toLower(name);
+    for (std::filesystem::directory_iterator it(u8(folder), ec), end; !ec && it != end; it.increment(ec)) {
+        const std::u8string n = it->path().filename().u8string();
+        const std::string entry(n.begin(), n.end());
+        if (toLower(entry) == wanted && it->is_directory(ec)) return joinPath(folder, entry);
+    }
+    return {};
+}
+
+const std::unordered_set<std::string>& detail::windowsKnownDlls() {
+    static const std::unordered_set<std::string> names = {
+        "advapi32.dll", "clbcatq.dll",  "combase.dll",  "comdlg32.dll", "coml2.dll",    "difxapi.dll",
+        "gdi32.dll",    "gdiplus.dll",  "imagehlp.dll", "imm32.dll",    "kernel32.dll", "msctf.dll",
+        "msvcrt.dll",   "normaliz.dll", "nsi.dll",      "ntdll.dll",    "ole32.dll",    "oleaut32.dll",
+        "psapi.dll",    "rpcrt4.dll",   "sechost.dll",  "setupapi.dll", "shcore.dll",   "shell32.dll",
+        "shlwapi.dll",  "user32.dll",   "wldap32.dll",  "ws2_32.dll"};
+    return names;
+}
+
+bool isWindowsFolder(const std::string& folder) {
+    return !folder.empty() && !subfolderIgnoringCase(folder, "System32").empty();
+}
+
 DllSearch::DllSearch(SearchOptions options) : options_(std::move(options)), index_(detail::makeFolderIndex()) {
     if (options_.folders) options_.folders = absoluteFolders(*options_.folders);
     options_.userFolders = absoluteFolders(options_.userFolders);
+    options_.addedFolders = absoluteFolders(options_.addedFolders);
+    if (!options_.windowsFolder.empty()) options_.windowsFolder = absolutePath(options_.windowsFolder);
+    windows_ = options_.windowsFolder.empty() ? detail::defaultWindowsFolder(options_) : options_.windowsFolder;
+    if (!isWindowsFolder(windows_)) windows_.clear();
 }
 
 DllSearch::~DllSearch() = default;
 
-const std::vector<std::string>& DllSearch::order(std::uint16_t machine) {
-    auto it = orders_.find(machine);
-    if (it == orders_.end()) it = orders_.emplace(machine, detail::searchOrder(options_, machine)).first;
-    return it->second;
+const DllSearch::Folders& DllSearch::folders(std::uint16_t machine) {
+    auto it = folders_.find(machine);
+    if (it != folders_.end()) return it->second;
+    Folders f;
+    f.order.push_back({std::string(), Origin::App});
+    for (const std::string& dir : options_.folders ? *options_.folders : options_.userFolders)
+        f.order.push_back({dir, Origin::User});
+    for (const std::string& dir : options_.addedFolders) f.order.push_back({dir, Origin::User});
+    // The system folders: the Windows folder's, as WOW64 shows them to a
+    // program of `machine`; Wine's builtin ones without it, or for a machine
+    // the Windows folder has no system DLLs of (an empty SysWOW64).
+    const std::vector<std::string> builtin =
+        options_.folders ? std::vector<std::string>{} : detail::builtinSystemFolders(machine);
+    if (!windows_.empty()) {
+        const std::string wow = subfolderIgnoringCase(windows_, "SysWOW64");
+        std::string sys = machine == kMachineI386 && !wow.empty() ? wow : subfolderIgnoringCase(windows_, "System32");
+        std::string kernel32;
+        if (!builtin.empty() && !index_->find(sys, "kernel32.dll", kernel32)) sys.clear();
+        if (!sys.empty()) {
+            f.system = sys;
+            f.order.push_back({sys, Origin::System});
+            if (const std::string old = subfolderIgnoringCase(windows_, "System"); !old.empty())
+                f.order.push_back({old, Origin::System});
+            f.order.push_back({windows_, Origin::System});
+        }
+    }
+    if (f.system.empty()) {
+        for (const std::string& dir : builtin) f.order.push_back({dir, Origin::System});
+        if (!builtin.empty()) f.system = builtin.front();
+    }
+    if (!options_.folders)
+        for (std::string& dir : detail::toolchainFolders(machine)) f.order.push_back({std::move(dir), Origin::Toolchain});
+    for (std::string& dir : detail::environmentFolders()) f.order.push_back({std::move(dir), Origin::User});
+    return folders_.emplace(machine, std::move(f)).first->second;
 }
 
-DllSearchResult DllSearch::find(const std::string& name, const std::string& importerFolder, std::uint16_t machine,
+const std::vector<DllSearch::Step>& DllSearch::order(std::uint16_t machine) { return folders(machine).order; }
+
+std::string DllSearch::systemFolder(std::uint16_t machine) { return folders(machine).system; }
+
+const std::unordered_set<std::string>& DllSearch::knownDlls() {
+    if (!known_) known_ = detail::knownDlls(windows_);
+    return *known_;
+}
+
+bool DllSearch::findIn(const std::string& dir, const std::string& name, std::uint16_t machine,
+                       const MachineProbe& machineOf, DllSearchResult& result) {
+    std::string path;
+    return index_->find(dir, name, path) && acceptCandidate(result, path, machine, machineOf);
+}
+
+DllSearchResult DllSearch::find(const std::string& name, const std::string& programFolder, std::uint16_t machine,
                                 const MachineProbe& machineOf) {
     DllSearchResult result;
     if (!detail::searchableName(name)) return result;
-    const std::string first = importerFolder.empty() ? currentDirectory() : importerFolder;
+    const Folders& f = folders(machine);
+    // KnownDLLs come from the system folder whatever copy the program has.
+    if (!f.system.empty() && knownDlls().count(toLower(name)) && findIn(f.system, name, machine, machineOf, result)) {
+        result.origin = Origin::Known;
+        return result;
+    }
+    const std::string first = programFolder.empty() ? currentDirectory() : programFolder;
     // A folder met again in the order would answer as it did the first time.
     std::vector<const std::string*> tried;
-    std::string path;
-    for (const std::string& entry : order(machine)) {
-        const std::string& dir = entry.empty() ? first : entry;
+    for (const Step& step : f.order) {
+        const std::string& dir = step.folder.empty() ? first : step.folder;
         if (dir.empty() || std::any_of(tried.begin(), tried.end(), [&](const std::string* t) { return *t == dir; }))
             continue;
         tried.push_back(&dir);
-        if (index_->find(dir, name, path) && acceptCandidate(result, path, machine, machineOf)) return result;
+        if (findIn(dir, name, machine, machineOf, result)) {
+            result.origin = step.origin;
+            return result;
+        }
     }
     return result;
 }
 
 const ApiSetSchema& DllSearch::apiSetSchema() {
-    if (!schema_) schema_ = detail::readApiSetSchema(options_, *index_);
+    if (!schema_) schema_ = detail::readApiSetSchema(*this, *index_);
     return *schema_;
 }
 

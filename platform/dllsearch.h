@@ -1,6 +1,6 @@
-// The DLL search of one analysis run: which folders, in which order, for
-// an importer of a given machine, and what each folder holds. One object
-// per run owns its folder listings; nothing is kept between runs and
+// The DLL search of one analysis run, in the Windows loader's order: which
+// folders, for an importer of a given machine, and what each holds. One
+// object per run owns its folder listings; nothing is kept between runs and
 // nothing of the process (its PATH, its current directory) is changed.
 #pragma once
 
@@ -10,26 +10,47 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace platform {
 
 class ApiSetSchema;
 
-// Where the search looks after the importer's folder.
+// Where the search looks besides the program's folder.
 struct SearchOptions {
     // Replaces the user's folders and every default folder (the command
     // line's --dll-path; on Linux also TAVELIN_DLL_PATH).
     std::optional<std::vector<std::string>> folders;
     // The user's own DLL folders (the window's "Dossiers"), searched after
-    // the importer's folder and before the system's, unless `folders` is set.
+    // the program's folder and before the system's, unless `folders` is set.
     // Folders that do not exist are kept and skipped by the search.
     std::vector<std::string> userFolders;
+    // Folders added after the user's, whatever `folders` says (--add-dll-path).
+    std::vector<std::string> addedFolders;
+    // The Windows folder to check against (--windows, the window's
+    // "Windows"): a folder holding System32, SysWOW64 and WinSxS. Empty: the
+    // running system's on Windows; on Linux a Wine prefix's (WINEPREFIX,
+    // then ~/.wine) unless `folders` replaces the defaults, else none.
+    std::string windowsFolder;
 
     // What the environment asks for: on Linux, the folders of
     // TAVELIN_DLL_PATH when it is set; on Windows nothing.
     static SearchOptions fromEnvironment();
 };
+
+// Why a DLL was taken from where it was.
+enum class Origin {
+    None,
+    Sxs,        // a side-by-side assembly's folder
+    Known,      // a KnownDLL, always from the system folder
+    App,        // the program's folder
+    User,       // a folder of the user's (or of PATH on Windows)
+    System,     // the system folders (of the Windows folder, or Wine's)
+    Toolchain,  // the MinGW-w64 runtime folders Linux adds
+};
+// "sxs", "known", "app", "user", "system", "toolchain"; "" for None.
+const char* originName(Origin origin);
 
 // A candidate whose machine, as the probe tells it, differs from the
 // importer's is skipped and the search goes on; 0 on either side skips
@@ -38,9 +59,10 @@ using MachineProbe = std::function<std::uint16_t(const std::string& path)>;
 
 struct DllSearchResult {
     bool found = false;
-    std::string path;                // the file found
-    std::string otherPath;           // not found: the first candidate skipped,
-    std::uint16_t otherMachine = 0;  // and its machine
+    std::string path;                 // the file found
+    Origin origin = Origin::None;     // why it was taken
+    std::string otherPath;            // not found: the first candidate skipped,
+    std::uint16_t otherMachine = 0;   // and its machine
 };
 
 namespace detail {
@@ -56,29 +78,52 @@ public:
 
     const SearchOptions& options() const { return options_; }
 
-    // Looks `name` up for an importer of `machine` in `importerFolder`
-    // (the current directory when empty), then the folders after it:
-    // Linux, the options' folders, else the user's folders then the default
-    // folders of that machine; Windows, the system's order (the program's
-    // folder, the importer's, the system folder as a program of `machine`
-    // sees it, the 16-bit system folder, the Windows folder, the options'
-    // folders, PATH), the user's folders right after the importer's.
-    // Names match ignoring case (an exact-case match wins).
-    DllSearchResult find(const std::string& name, const std::string& importerFolder, std::uint16_t machine,
+    // Looks `name` up for an importer of `machine` whose program lives in
+    // `programFolder` (the current directory when empty), as the loader
+    // does after the API sets and the side-by-side assemblies: a KnownDLL
+    // from the system folder, then the program's folder, the user's folders,
+    // the system folders, and on Linux the MinGW-w64 runtime folders. Names
+    // match ignoring case (an exact-case match wins).
+    DllSearchResult find(const std::string& name, const std::string& programFolder, std::uint16_t machine,
                          const MachineProbe& machineOf = {});
 
-    // The folders searched for importers of `machine`, in order; an empty
-    // entry stands for the importer's folder.
-    const std::vector<std::string>& order(std::uint16_t machine);
+    // A folder of the search and why a DLL found there is taken; an empty
+    // folder stands for the program's.
+    struct Step {
+        std::string folder;
+        Origin origin;
+    };
+    // The folders searched for importers of `machine`, in order, KnownDLLs
+    // aside.
+    const std::vector<Step>& order(std::uint16_t machine);
+
+    // The Windows folder checked against, empty when none.
+    const std::string& windowsFolder() const { return windows_; }
+    // The system folder a program of `machine` sees (where its KnownDLLs
+    // come from): the Windows folder's System32 or SysWOW64, else Wine's
+    // builtin folder; empty when there is none.
+    std::string systemFolder(std::uint16_t machine);
+    // The KnownDLLs of the system checked against, lower-cased.
+    const std::unordered_set<std::string>& knownDlls();
 
     // The API set schema the loader would map names with, read on first need.
     const ApiSetSchema& apiSetSchema();
 
 private:
+    struct Folders {
+        std::vector<Step> order;
+        std::string system;
+    };
+    const Folders& folders(std::uint16_t machine);
+    bool findIn(const std::string& dir, const std::string& name, std::uint16_t machine, const MachineProbe& machineOf,
+                DllSearchResult& result);
+
     SearchOptions options_;
-    std::map<std::uint16_t, std::vector<std::string>> orders_;
+    std::string windows_;
+    std::map<std::uint16_t, Folders> folders_;
     std::unique_ptr<detail::FolderIndex> index_;
     std::shared_ptr<const ApiSetSchema> schema_;
+    std::optional<std::unordered_set<std::string>> known_;
 };
 
 // SearchPath with no path list and no extension: the standard order from
@@ -86,8 +131,8 @@ private:
 // when the name is not found.
 bool searchDll(const std::string& name, std::string& fullPath);
 
-// The default folders searched after the user's ones: Linux, Wine's and
-// MinGW-w64's folders that exist, for importers of `machine` (x86 gets
+// The default folders searched after the user's ones: Linux, Wine's builtin
+// and MinGW-w64's folders that exist, for importers of `machine` (x86 gets
 // Wine's i386-windows and the i686 MinGW-w64 folders, x64 the x86_64 ones,
 // any other machine, or 0, both lists, x64 first); Windows, nothing (the
 // system's order).
@@ -96,13 +141,15 @@ std::vector<std::string> systemDllFolders(std::uint16_t machine = 0);
 // Separator of a folder list on this platform (':' or ';').
 char pathListSeparator();
 
+// The subfolder of `folder` named `name` ignoring case ("System32",
+// "system32"); empty when there is none.
+std::string subfolderIgnoringCase(const std::string& folder, const std::string& name);
+// True when `folder` holds System32 (ignoring case): a Windows folder.
+bool isWindowsFolder(const std::string& folder);
+
 namespace detail {
 
 // What each backend gives the search.
-// The whole order for importers of `machine`; "" stands for the importer's folder.
-std::vector<std::string> searchOrder(const SearchOptions& options, std::uint16_t machine);
-// The folder listings of one search.
-std::unique_ptr<FolderIndex> makeFolderIndex();
 class FolderIndex {
 public:
     virtual ~FolderIndex() = default;
@@ -110,9 +157,25 @@ public:
     // that matches ignoring case; never a folder or a dangling link.
     virtual bool find(const std::string& dir, const std::string& name, std::string& out) = 0;
 };
-// The schema: Windows, the system's own; Linux, the first apisetschema.dll
-// of the folders `options` give, else of Wine's folders.
-std::shared_ptr<const ApiSetSchema> readApiSetSchema(const SearchOptions& options, FolderIndex& index);
+std::unique_ptr<FolderIndex> makeFolderIndex();
+// The Windows folder used when none is given: Windows, the running
+// system's; Linux, a Wine prefix's (unless the defaults are replaced).
+std::string defaultWindowsFolder(const SearchOptions& options);
+// The system folders used for `machine` without a Windows folder (Wine's
+// builtin folders on Linux), and the toolchain folders after them.
+std::vector<std::string> builtinSystemFolders(std::uint16_t machine);
+std::vector<std::string> toolchainFolders(std::uint16_t machine);
+// Folders the system's order ends with (PATH on Windows).
+std::vector<std::string> environmentFolders();
+// The KnownDLLs of the system behind `windowsFolder`, lower-cased: the
+// registry's list (Windows, a Wine prefix holding it), else the list of
+// Windows 10 and 11.
+std::unordered_set<std::string> knownDlls(const std::string& windowsFolder);
+// The KnownDLLs of Windows 10 and 11.
+const std::unordered_set<std::string>& windowsKnownDlls();
+// The schema: the Windows folder's own when there is one; else, Linux, the
+// first apisetschema.dll of the folders `search` takes, then of Wine's.
+std::shared_ptr<const ApiSetSchema> readApiSetSchema(DllSearch& search, FolderIndex& index);
 // A name the search may look up: a bare file name.
 bool searchableName(const std::string& name);
 

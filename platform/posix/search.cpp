@@ -78,44 +78,44 @@ void addGccFolders(const std::string& triplet, std::vector<std::string>& out) {
         out.push_back("/usr/lib/gcc/" + triplet + "/" + f);
 }
 
-std::vector<std::string> machineFolders(std::uint16_t machine) {
+std::vector<std::string> wineFolders(std::uint16_t machine) {
+    switch (machine) {
+        case kMachineAmd64:
+            return {"/usr/lib/x86_64-linux-gnu/wine/x86_64-windows", "/usr/lib/wine/x86_64-windows",
+                    "/usr/lib64/wine/x86_64-windows", "/opt/wine-stable/lib64/wine/x86_64-windows"};
+        case kMachineI386:
+            return {"/usr/lib/i386-linux-gnu/wine/i386-windows", "/usr/lib/x86_64-linux-gnu/wine/i386-windows",
+                    "/usr/lib/wine/i386-windows", "/opt/wine-stable/lib/wine/i386-windows"};
+        case kMachineArm64: return {"/usr/lib/aarch64-linux-gnu/wine/aarch64-windows", "/usr/lib/wine/aarch64-windows"};
+    }
+    return {};
+}
+
+std::vector<std::string> mingwFolders(std::uint16_t machine) {
     std::vector<std::string> c;
     if (machine == kMachineAmd64) {
-        c = {"/usr/lib/x86_64-linux-gnu/wine/x86_64-windows", "/usr/lib/wine/x86_64-windows",
-             "/usr/lib64/wine/x86_64-windows", "/opt/wine-stable/lib64/wine/x86_64-windows",
-             "/usr/x86_64-w64-mingw32/bin", "/usr/x86_64-w64-mingw32/lib"};
+        c = {"/usr/x86_64-w64-mingw32/bin", "/usr/x86_64-w64-mingw32/lib"};
         addGccFolders("x86_64-w64-mingw32", c);
     } else if (machine == kMachineI386) {
-        c = {"/usr/lib/i386-linux-gnu/wine/i386-windows", "/usr/lib/x86_64-linux-gnu/wine/i386-windows",
-             "/usr/lib/wine/i386-windows", "/opt/wine-stable/lib/wine/i386-windows",
-             "/usr/i686-w64-mingw32/bin", "/usr/i686-w64-mingw32/lib"};
+        c = {"/usr/i686-w64-mingw32/bin", "/usr/i686-w64-mingw32/lib"};
         addGccFolders("i686-w64-mingw32", c);
-    } else if (machine == kMachineArm64) {
-        c = {"/usr/lib/aarch64-linux-gnu/wine/aarch64-windows", "/usr/lib/wine/aarch64-windows"};
     }
     return c;
 }
 
-std::vector<std::string> defaultFolders(std::uint16_t machine) {
+// The folders of `of` for `machine` that exist; unknown machines see every
+// folder, x64 first, and the skip rule chooses.
+std::vector<std::string> existing(std::vector<std::string> (*of)(std::uint16_t), std::uint16_t machine) {
     std::vector<std::string> candidates;
     if (machine == kMachineAmd64 || machine == kMachineI386) {
-        candidates = machineFolders(machine);
+        candidates = of(machine);
     } else {
-        // Unknown machines see every folder; the skip rule chooses.
         for (std::uint16_t m : {kMachineArm64, kMachineAmd64, kMachineI386})
-            for (std::string& f : machineFolders(m)) candidates.push_back(std::move(f));
+            for (std::string& f : of(m)) candidates.push_back(std::move(f));
     }
     std::vector<std::string> out;
     for (const std::string& c : candidates)
         if (isDirectory(c) && std::find(out.begin(), out.end(), c) == out.end()) out.push_back(c);
-    return out;
-}
-
-// The folders after the importer's one.
-std::vector<std::string> foldersAfterImporter(const SearchOptions& options, std::uint16_t machine) {
-    if (options.folders) return *options.folders;
-    std::vector<std::string> out = options.userFolders;
-    for (std::string& f : defaultFolders(machine)) out.push_back(std::move(f));
     return out;
 }
 
@@ -204,25 +204,42 @@ SearchOptions SearchOptions::fromEnvironment() {
     return options;
 }
 
-std::vector<std::string> systemDllFolders(std::uint16_t machine) { return defaultFolders(machine); }
+std::vector<std::string> systemDllFolders(std::uint16_t machine) {
+    std::vector<std::string> out = detail::builtinSystemFolders(machine);
+    for (std::string& f : detail::toolchainFolders(machine)) out.push_back(std::move(f));
+    return out;
+}
 
-std::vector<std::string> detail::searchOrder(const SearchOptions& options, std::uint16_t machine) {
-    std::vector<std::string> order{std::string()};
-    for (std::string& f : foldersAfterImporter(options, machine)) order.push_back(std::move(f));
-    return order;
+std::vector<std::string> detail::builtinSystemFolders(std::uint16_t machine) { return existing(wineFolders, machine); }
+std::vector<std::string> detail::toolchainFolders(std::uint16_t machine) { return existing(mingwFolders, machine); }
+std::vector<std::string> detail::environmentFolders() { return {}; }
+
+std::string detail::defaultWindowsFolder(const SearchOptions& options) {
+    // Replaced defaults leave out a prefix found by chance; as Wine does, a
+    // set WINEPREFIX is the prefix, else ~/.wine.
+    if (options.folders) return {};
+    std::string prefix;
+    if (const char* env = std::getenv("WINEPREFIX"); env && *env) prefix = env;
+    else if (const char* home = std::getenv("HOME"); home && *home) prefix = joinPath(home, ".wine");
+    if (prefix.empty()) return {};
+    const std::string windows = joinPath(joinPath(absolutePath(prefix), "drive_c"), "windows");
+    return isWindowsFolder(windows) ? windows : std::string();
 }
 
 std::unique_ptr<detail::FolderIndex> detail::makeFolderIndex() { return std::make_unique<ListingIndex>(); }
 
-// ---------------------------------------------------------------------------
-// API set schema: the first apisetschema.dll of the search folders, else of
-// Wine's own folders.
+std::unordered_set<std::string> detail::knownDlls(const std::string&) { return windowsKnownDlls(); }
 
-std::shared_ptr<const ApiSetSchema> detail::readApiSetSchema(const SearchOptions& options, FolderIndex& index) {
-    std::vector<std::string> folders = foldersAfterImporter(options, 0);
+// ---------------------------------------------------------------------------
+// API set schema: the first apisetschema.dll of the search folders (the
+// Windows folder's system folder among them), else of Wine's own folders.
+
+std::shared_ptr<const ApiSetSchema> detail::readApiSetSchema(DllSearch& search, FolderIndex& index) {
+    std::vector<std::string> folders;
+    for (const DllSearch::Step& step : search.order(0))
+        if (!step.folder.empty()) folders.push_back(step.folder);
     for (std::uint16_t m : {kMachineAmd64, kMachineI386})
-        for (std::string& f : machineFolders(m))
-            if (f.find("/wine/") != std::string::npos) folders.push_back(std::move(f));
+        for (std::string& f : wineFolders(m)) folders.push_back(std::move(f));
     auto schema = std::make_shared<ApiSetSchema>();
     std::string path;
     for (const std::string& dir : folders) {

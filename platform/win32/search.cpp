@@ -1,10 +1,10 @@
-// The DLL search on Windows: the system's order (the program's folder, the
-// current one, the system folder, the 16-bit system folder, the Windows
-// folder, PATH), walked folder by folder so that a DLL of another machine
-// can be skipped, with the system folder a 32-bit program sees.
+// The DLL search on Windows: the folders of the loader's order (the
+// program's, the system folder a program of the importer's machine sees,
+// the 16-bit system folder, the Windows folder, PATH), looked up folder by
+// folder so that a DLL of another machine can be skipped.
 #include <windows.h>
 
-#include <mutex>
+#include <cwchar>
 
 #include "platform/apiset.h"
 #include "platform/dllsearch.h"
@@ -18,38 +18,10 @@ char pathListSeparator() { return ';'; }
 
 namespace {
 
-std::string systemDirectory() {
-    wchar_t buf[MAX_PATH];
-    const UINT n = GetSystemDirectoryW(buf, MAX_PATH);
-    return n > 0 && n < MAX_PATH ? narrow(buf, n) : std::string();
-}
-
 std::string windowsDirectory() {
     wchar_t buf[MAX_PATH];
     const UINT n = GetWindowsDirectoryW(buf, MAX_PATH);
     return n > 0 && n < MAX_PATH ? narrow(buf, n) : std::string();
-}
-
-bool isFolder(const std::string& path) {
-    const DWORD a = GetFileAttributesW(wide(path).c_str());
-    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-// The system folder as the loader shows it to a program of `machine`:
-// SysWOW64 for a 32-bit program when this build is 64-bit; the real
-// System32 (through Sysnative) for a 64-bit program when this build is
-// 32-bit and runs under WOW64.
-std::string systemDirectoryFor(std::uint16_t machine) {
-    constexpr bool build64 = sizeof(void*) == 8;
-    if (build64 && machine == kMachineI386) {
-        wchar_t buf[MAX_PATH];
-        const UINT n = GetSystemWow64DirectoryW(buf, MAX_PATH);
-        if (n > 0 && n < MAX_PATH) return narrow(buf, n);
-    } else if (!build64 && machine != 0 && machine != kMachineI386) {
-        const std::string native = joinPath(windowsDirectory(), "Sysnative");
-        if (isFolder(native)) return native;
-    }
-    return systemDirectory();
 }
 
 std::vector<std::string> pathFolders() {
@@ -83,36 +55,48 @@ std::vector<std::string> systemDllFolders(std::uint16_t) { return {}; }
 
 bool detail::searchableName(const std::string& name) { return !name.empty() && name.find('\0') == std::string::npos; }
 
-std::vector<std::string> detail::searchOrder(const SearchOptions& options, std::uint16_t machine) {
-    std::vector<std::string> out;
-    // The user's folders, when set, come right after the importer's folder.
-    if (!options.folders && !options.userFolders.empty()) {
-        out.push_back(std::string());
-        for (const std::string& f : options.userFolders) out.push_back(f);
-    }
-    out.push_back(directoryPart(executablePath()));
-    out.push_back(std::string());
-    out.push_back(systemDirectoryFor(machine));
-    const std::string windows = windowsDirectory();
-    out.push_back(joinPath(windows, "System"));
-    out.push_back(windows);
-    // The folders asked for go before PATH, the last step of the system's order.
-    if (options.folders)
-        for (const std::string& f : *options.folders) out.push_back(f);
-    for (std::string& f : pathFolders()) out.push_back(std::move(f));
-    return out;
-}
+std::string detail::defaultWindowsFolder(const SearchOptions&) { return windowsDirectory(); }
+std::vector<std::string> detail::builtinSystemFolders(std::uint16_t) { return {}; }
+std::vector<std::string> detail::toolchainFolders(std::uint16_t) { return {}; }
+std::vector<std::string> detail::environmentFolders() { return pathFolders(); }
 
 std::unique_ptr<detail::FolderIndex> detail::makeFolderIndex() { return std::make_unique<SearchPathIndex>(); }
 
-// ---------------------------------------------------------------------------
-// API set schema: the system's own, from the ".apiset" section of the system
-// folder's apisetschema.dll (the bytes the loader maps for every process).
+// The running system's KnownDLLs (and ntdll.dll, which the list leaves
+// out); another Windows folder's, or an unreadable key, gets the list of
+// Windows 10 and 11.
+std::unordered_set<std::string> detail::knownDlls(const std::string& windowsFolder) {
+    if (toLower(windowsFolder) != toLower(windowsDirectory())) return windowsKnownDlls();
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\KnownDLLs", 0,
+                      KEY_READ, &key) != ERROR_SUCCESS)
+        return windowsKnownDlls();
+    std::unordered_set<std::string> names{"ntdll.dll"};
+    for (DWORD i = 0; i < 4096; ++i) {
+        wchar_t name[256];
+        wchar_t data[MAX_PATH];
+        DWORD nameLength = 256, dataBytes = sizeof data, type = 0;
+        const LONG r = RegEnumValueW(key, i, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataBytes);
+        if (r == ERROR_NO_MORE_ITEMS) break;
+        if (r != ERROR_SUCCESS || type != REG_SZ) continue;
+        std::string value = toLower(narrow(data, wcsnlen(data, dataBytes / sizeof(wchar_t))));
+        // DllDirectory and DllDirectory32 name folders, not DLLs.
+        if (value.size() > 4 && value.compare(value.size() - 4, 4, ".dll") == 0) names.insert(std::move(value));
+    }
+    RegCloseKey(key);
+    return names.size() > 1 ? names : windowsKnownDlls();
+}
 
-std::shared_ptr<const ApiSetSchema> detail::readApiSetSchema(const SearchOptions&, FolderIndex&) {
+// ---------------------------------------------------------------------------
+// API set schema: the Windows folder's own, from the ".apiset" section of
+// its system folder's apisetschema.dll (the bytes the loader maps for every
+// process).
+
+std::shared_ptr<const ApiSetSchema> detail::readApiSetSchema(DllSearch& search, FolderIndex&) {
     auto schema = std::make_shared<ApiSetSchema>();
     FileReader file;
-    if (file.open(joinPath(systemDirectory(), "apisetschema.dll")) == MapStatus::Ok) schema->readImage(file);
+    const std::string system = subfolderIgnoringCase(search.windowsFolder(), "System32");
+    if (!system.empty() && file.open(joinPath(system, "apisetschema.dll")) == MapStatus::Ok) schema->readImage(file);
     return schema;
 }
 

@@ -146,17 +146,17 @@ TEST_F(Cli, CsvRowsCarryTheJsonKeysWithRfc4180Quoting) {
     pe::writeFile(dir.file("odd.exe"), pe::build(odd));
     const std::string oddPath = platform::listPath(dir.file("odd.exe"));
     const std::string folder = platform::directoryPart(oddPath);
-    const std::string errorRow = "error,odd.exe,erreur,\"tvl,\"\"odd\"\".dll invisible pour " + oddPath + "\",erreur\n";
+    const std::string errorRow = "error,odd.exe,erreur,\"tvl,\"\"odd\"\".dll invisible pour " + oddPath + "\",erreur,\n";
 
     const Outcome r = run(dllPath + " --format csv " + quote(dir.file("odd.exe")));
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "kind,importer,file,path,version\n"
-                     "listed,toi-même,odd.exe," + folder + ",V: ???\n"
-                     "import,odd.exe,tvlcore.dll," + folder + ",2.1\n" + errorRow);
+    EXPECT_EQ(r.out, "kind,importer,file,path,version,origin\n"
+                     "listed,toi-même,odd.exe," + folder + ",V: ???,\n"
+                     "import,odd.exe,tvlcore.dll," + folder + ",2.1,app\n" + errorRow);
 
     const Outcome missing = run(dllPath + " --format=csv --missing " + quote(dir.file("odd.exe")));
     EXPECT_EQ(missing.status, 1);
-    EXPECT_EQ(missing.out, "kind,importer,file,path,version\n" + errorRow);
+    EXPECT_EQ(missing.out, "kind,importer,file,path,version,origin\n" + errorRow);
     const Outcome json = run(dllPath + " --missing --format json " + quote(dir.file("odd.exe")));
     EXPECT_EQ(json.out.rfind("[\n {\"kind\": \"error\", \"importer\": \"odd.exe\"", 0), 0u) << json.out;
     EXPECT_EQ(json.out.find("listed"), std::string::npos);
@@ -214,14 +214,14 @@ TEST_F(Cli, FunctionsAndDelayLoadOnDemand) {
     };
     const Outcome json = run(dllPath + " --functions --delay-load --format json " + exe);
     EXPECT_NE(json.out.find("\"path\": \"" + js(saveLine) + "\", \"version\": \"erreur\", \"problem\": \"missing-function\", "
-                            "\"delay-load\": false}"),
+                            "\"delay-load\": false, \"origin\": null}"),
               std::string::npos)
         << json.out;
-    EXPECT_NE(json.out.find("\"problem\": \"missing-dll\", \"delay-load\": true}"), std::string::npos);
+    EXPECT_NE(json.out.find("\"problem\": \"missing-dll\", \"delay-load\": true, \"origin\": null}"), std::string::npos);
     EXPECT_NE(json.out.find("\"file\": \"tvlcore.dll\", \"path\": \"" + js(platform::directoryPart(path)) +
-                            "\", \"version\": \"2.1\", \"problem\": null, \"delay-load\": false}"),
+                            "\", \"version\": \"2.1\", \"problem\": null, \"delay-load\": false, \"origin\": \"app\"}"),
               std::string::npos);
     const Outcome csv = run(dllPath + " -f --format csv " + exe);
-    EXPECT_EQ(csv.out.substr(0, csv.out.find('\n')), "kind,importer,file,path,version,problem");
-    EXPECT_NE(csv.out.find("," + saveLine + ",erreur,missing-function\n"), std::string::npos) << csv.out;
+    EXPECT_EQ(csv.out.substr(0, csv.out.find('\n')), "kind,importer,file,path,version,problem,origin");
+    EXPECT_NE(csv.out.find("," + saveLine + ",erreur,missing-function,\n"), std::string::npos) << csv.out;
 }
