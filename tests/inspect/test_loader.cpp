@@ -72,7 +72,7 @@ TEST_F(Loader, TheProgramsFolderServesTheWholeClosure) {
     EXPECT_EQ(origins(rows), (std::vector<Origin>{Origin::User, Origin::App}));
 
     // A listed DLL is its own program: its imports come from its own folder.
-    EXPECT_EQ(testutil::inspect(liba, options).found, (std::vector<std::string>{platform::listPath(mine + "/libb.dll")}));
+    EXPECT_EQ(testutil::inspect(liba, options).found, (std::vector<std::string>{platform::listPath(platform::joinPath(mine, "libb.dll"))}));
 }
 
 // KnownDLLs come from the system folder of the importer's machine, whatever
@@ -89,16 +89,18 @@ TEST_F(Loader, KnownDllsComeFromTheSystemFolderOfTheImportersMachine) {
     options.search.windowsFolder = win;
     const auto rows = analysis::analyse({exe64, exe32}, options);
     ASSERT_EQ(rows.size(), 2u + 3 + 1);
-    EXPECT_EQ(rows[2].cells[analysis::kPath], platform::listPath(win + "/System32"));
-    EXPECT_EQ(rows[3].cells[analysis::kPath], platform::listPath(win + "/System32"));
+    EXPECT_EQ(rows[2].cells[analysis::kPath], platform::listPath(platform::joinPath(win, "System32")));
+    EXPECT_EQ(rows[3].cells[analysis::kPath], platform::listPath(platform::joinPath(win, "System32")));
     EXPECT_EQ(rows[4].cells[analysis::kPath], platform::listPath(app));
-    EXPECT_EQ(rows[5].cells[analysis::kPath], platform::listPath(win + "/SysWOW64"));
+    EXPECT_EQ(rows[5].cells[analysis::kPath], platform::listPath(platform::joinPath(win, "SysWOW64")));
     EXPECT_EQ(origins(rows), (std::vector<Origin>{Origin::Known, Origin::Known, Origin::App, Origin::Known}));
 
-    // No system folder at all: the program's copy.
+#ifndef _WIN32
+    // No system folder at all (Windows always has its own): the program's copy.
     const testutil::Flat plain = testutil::inspect(exe64, testutil::only({}));
-    EXPECT_EQ(plain.found[0], platform::listPath(app + "/kernel32.dll"));
+    EXPECT_EQ(plain.found[0], platform::listPath(platform::joinPath(app, "kernel32.dll")));
     EXPECT_EQ(plain.errors, std::vector<std::string>{"shlwapi.dll invisible pour " + exe64});
+#endif
     (void)own;
 }
 
@@ -111,11 +113,11 @@ TEST_F(Loader, AWindowsFolderStandsForTheSystem) {
     const std::string exe = write(app, "prog.exe", platform::kMachineI386, {"tvlsys.dll"});
     RunOptions options;
     options.search.windowsFolder = win;
-    EXPECT_EQ(testutil::inspect(exe, options).found, std::vector<std::string>{platform::listPath(win + "/SysWOW64/tvlsys.dll")});
+    EXPECT_EQ(testutil::inspect(exe, options).found, std::vector<std::string>{platform::listPath(platform::joinPath(platform::joinPath(win, "SysWOW64"), "tvlsys.dll"))});
 
     platform::DllSearch search(options.search);
     EXPECT_EQ(search.windowsFolder(), win);
-    EXPECT_EQ(search.systemFolder(platform::kMachineAmd64), win + "/System32");
+    EXPECT_EQ(search.systemFolder(platform::kMachineAmd64), platform::joinPath(win, "System32"));
 #ifndef _WIN32
     std::filesystem::remove(testutil::u8(win + "/SysWOW64/kernel32.dll"));
     platform::DllSearch emptyWow(options.search);
@@ -144,13 +146,13 @@ TEST_F(Loader, AWindowsFolderStandsForTheSystem) {
 TEST_F(Loader, AFileTheLoaderCannotMapStopsItsNamesSearch) {
     const std::string app = dir.mkdir("app"), mine = dir.mkdir("mine");
     const std::string exe = write(app, "prog.exe", platform::kMachineAmd64, {"tvllfs.dll", "tvlcut.dll", "tvlok.dll"});
-    pe::writeFile(app + "/tvllfs.dll", std::string("version https://git-lfs.github.com/spec/v1\noid sha256:0\nsize 9\n"));
+    pe::writeFile(platform::joinPath(app, "tvllfs.dll"), std::string("version https://git-lfs.github.com/spec/v1\noid sha256:0\nsize 9\n"));
     pe::Layout layout;
     pe::Image whole;
     whole.pe32plus = true;
     std::vector<std::uint8_t> cut = pe::build(whole, &layout);
     cut.resize(layout.sectionTable + 10);
-    pe::writeFile(app + "/tvlcut.dll", cut);
+    pe::writeFile(platform::joinPath(app, "tvlcut.dll"), cut);
     write(app, "tvlok.dll", platform::kMachineAmd64);
     for (const char* name : {"tvllfs.dll", "tvlcut.dll"}) write(mine, name, platform::kMachineAmd64);
     RunOptions options = testutil::only({mine});
@@ -158,11 +160,11 @@ TEST_F(Loader, AFileTheLoaderCannotMapStopsItsNamesSearch) {
         options.recursive = recursive;
         const testutil::Flat r = testutil::inspect(exe, options);
         EXPECT_TRUE(r.done);
-        EXPECT_EQ(r.found, (std::vector<std::string>{platform::listPath(app + "/tvllfs.dll"),
-                                                     platform::listPath(app + "/tvlcut.dll"),
-                                                     platform::listPath(app + "/tvlok.dll")}));
-        EXPECT_EQ(r.errors, (std::vector<std::string>{platform::listPath(app + "/tvllfs.dll") + " n'est pas un exécutable Win32",
-                                                      platform::listPath(app + "/tvlcut.dll") + " n'est pas un exécutable Win32"}))
+        EXPECT_EQ(r.found, (std::vector<std::string>{platform::listPath(platform::joinPath(app, "tvllfs.dll")),
+                                                     platform::listPath(platform::joinPath(app, "tvlcut.dll")),
+                                                     platform::listPath(platform::joinPath(app, "tvlok.dll"))}));
+        EXPECT_EQ(r.errors, (std::vector<std::string>{platform::listPath(platform::joinPath(app, "tvllfs.dll")) + " n'est pas un exécutable Win32",
+                                                      platform::listPath(platform::joinPath(app, "tvlcut.dll")) + " n'est pas un exécutable Win32"}))
             << recursive;
         EXPECT_EQ(r.problems, (std::vector<Problem>{Problem::NotPe, Problem::NotPe}));
     }
