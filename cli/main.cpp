@@ -1,11 +1,14 @@
 // tavelin-report: the version report of a list of executables, on the
 // command line, exactly as the window's "Mise en forme" tab shows it, or its
 // rows as CSV or JSON for scripts.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "cli/ignore.h"
+#include "cli/rowformats.h"
 #include "inspect/analysis.h"
 #include "platform/platform.h"
 #include "platform/text.h"
@@ -14,12 +17,14 @@ namespace {
 
 const char* const kUsage =
     "Usage: tavelin-report [-r|--recursive] [-f|--functions] [-d|--delay-load] [-u|--unique]\n"
-    "                      [--missing] [--dll-path DIR[%cDIR...]] [--windows DIR]\n"
-    "                      [--format text|csv|json] FILE...\n";
+    "                      [--missing] [--dll-path DIR[%cDIR...]] [--add-dll-path DIR[%cDIR...]]\n"
+    "                      [--windows DIR] [--ignore PATTERN]... [--ignore-file FILE]\n"
+    "                      [--format text|csv|json] FILE|FOLDER...\n";
 
 const char* const kHelp =
     "Lists, for each FILE (EXE or DLL), the DLLs it imports, where they were found\n"
-    "and their versions, as the report of Tavelin's \"Mise en forme\" tab.\n"
+    "and their versions, as the report of Tavelin's \"Mise en forme\" tab. A FOLDER\n"
+    "stands for its PE files (.exe, .dll, .ocx, .sys, .cpl, .drv, .node, .pyd), sorted.\n"
     "\n"
     "  -r, --recursive     follow the imports of the imports (whole import closure)\n"
     "  -f, --functions     list the imported functions that the found DLL does not\n"
@@ -31,9 +36,16 @@ const char* const kHelp =
     "      --dll-path DIRS folders searched for DLLs after the program's folder\n"
     "                      (replaces TAVELIN_DLL_PATH and the default folders;\n"
     "                      separated by '%c')\n"
+    "      --add-dll-path DIRS  folders searched after the program's folder and\n"
+    "                      before the system's, keeping the default folders\n"
     "      --windows DIR   the Windows folder to check against (a mounted Windows,\n"
     "                      or a Wine prefix's drive_c/windows): its System32,\n"
     "                      SysWOW64, side-by-side store and KnownDLLs\n"
+    "      --ignore PAT    leave out the problems about DLLs whose name matches the\n"
+    "                      shell pattern PAT (*, ?, [a-z]; ignoring case): missing,\n"
+    "                      a function of it missing, another machine, an assembly;\n"
+    "                      they no longer count in the exit status (repeatable)\n"
+    "      --ignore-file FILE  the same, one pattern a line, # for comments\n"
     "      --format FMT    text (the report, default), csv or json (the rows)\n"
     "  -h, --help          show this help and exit\n"
     "  -V, --version       show the version and exit\n"
@@ -55,6 +67,8 @@ const char* formatName(Format f) {
 
 struct Options {
     RunOptions run;  // what the analysis reads, checks and where it searches
+    bool dllPathGiven = false;
+    cli::IgnoreList ignore;
     bool unique = false;
     bool missing = false;
     Format format = Format::Text;
@@ -140,6 +154,16 @@ Action parse(const std::vector<std::string>& args, Options& o) {
             o.run.search.windowsFolder = value;
         } else if (optionValue(args, i, "--dll-path", "a list of folders", value)) {
             o.run.search.folders = platform::splitList(value, platform::pathListSeparator());
+            o.dllPathGiven = true;
+        } else if (optionValue(args, i, "--add-dll-path", "a list of folders", value)) {
+            for (std::string& f : platform::splitList(value, platform::pathListSeparator()))
+                o.run.search.addedFolders.push_back(std::move(f));
+        } else if (optionValue(args, i, "--ignore", "a pattern", value)) {
+            std::string why;
+            if (!o.ignore.add(value, why)) throw UsageError{why};
+        } else if (optionValue(args, i, "--ignore-file", "a file", value)) {
+            std::string why;
+            if (!o.ignore.addFile(value, why)) throw UsageError{why};
         } else if (optionValue(args, i, "--format", "text, csv or json", value)) {
             Format f;
             if (value == "text") f = Format::Text;
@@ -163,62 +187,6 @@ Action parse(const std::vector<std::string>& args, Options& o) {
 // ---------------------------------------------------------------------------
 // Output
 
-const char* kindName(analysis::RowKind kind) {
-    switch (kind) {
-        case analysis::RowKind::Listed: return "listed";
-        case analysis::RowKind::Import: return "import";
-        case analysis::RowKind::Error: return "error";
-    }
-    return "";
-}
-
-const char* problemName(Problem p) {
-    switch (p) {
-        case Problem::MissingDll: return "missing-dll";
-        case Problem::MissingFunction: return "missing-function";
-        case Problem::WrongMachine: return "wrong-machine";
-        case Problem::NotReadable: return "not-readable";
-        case Problem::NotPe: return "not-pe";
-        case Problem::None: break;
-    }
-    return nullptr;
-}
-
-// What a field holds: text, a JSON boolean (CSV "true"/"false"), or text
-// that is JSON null (an empty CSV field) when absent.
-enum class FieldType { Text, Boolean, TextOrNull };
-
-// The keys of a row, in order, for both CSV columns and JSON members.
-struct Field {
-    const char* key;
-    FieldType type;
-    // Text: the value; Boolean: "true" or "false"; TextOrNull: empty for null.
-    std::string (*value)(const analysis::Row&);
-};
-std::vector<Field> rowFields(const Options& o) {
-    std::vector<Field> fields = {
-        {"kind", FieldType::Text, [](const analysis::Row& r) { return std::string(kindName(r.kind)); }},
-        {"importer", FieldType::Text, [](const analysis::Row& r) { return r.cells[analysis::kImporter]; }},
-        {"file", FieldType::Text, [](const analysis::Row& r) { return r.cells[analysis::kFile]; }},
-        {"path", FieldType::Text, [](const analysis::Row& r) { return r.cells[analysis::kPath]; }},
-        {"version", FieldType::Text, [](const analysis::Row& r) { return r.cells[analysis::kVersion]; }},
-    };
-    // Only with the options that make new kinds of rows, so that scripts
-    // written for the plain output see the same keys.
-    if (o.run.functions || o.run.delayLoad)
-        fields.push_back({"problem", FieldType::TextOrNull, [](const analysis::Row& r) {
-                              const char* name = problemName(r.problem);
-                              return std::string(name ? name : "");
-                          }});
-    if (o.run.delayLoad)
-        fields.push_back({"delay-load", FieldType::Boolean,
-                          [](const analysis::Row& r) { return std::string(r.delayLoad ? "true" : "false"); }});
-    // Why each DLL was taken from its folder (import rows).
-    fields.push_back({"origin", FieldType::TextOrNull,
-                      [](const analysis::Row& r) { return std::string(platform::originName(r.origin)); }});
-    return fields;
-}
-
 // --missing: the error rows, the first of those whose lines are equal
 // ignoring case.
 std::vector<analysis::Row> problemRows(const std::vector<analysis::Row>& rows) {
@@ -226,77 +194,6 @@ std::vector<analysis::Row> problemRows(const std::vector<analysis::Row>& rows) {
     analysis::UniqueLines seen;
     for (const analysis::Row& r : rows)
         if (r.kind == analysis::RowKind::Error && seen.add(r.cells[analysis::kPath])) out.push_back(r);
-    return out;
-}
-
-std::string jsonString(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : platform::validUtf8(text)) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (c < 0x20) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                    out += buf;
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out + "\"";
-}
-
-// RFC 4180: a field holding a comma, a quote or a line break is quoted, its
-// quotes doubled.
-std::string csvField(const std::string& text) {
-    const std::string s = platform::validUtf8(text);
-    if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
-    std::string out = "\"";
-    for (char c : s) {
-        if (c == '"') out += '"';
-        out += c;
-    }
-    return out + "\"";
-}
-
-std::string json(const std::vector<analysis::Row>& rows, const std::vector<Field>& fields) {
-    std::string out = "[";
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        out += i ? ",\n {" : "\n {";
-        for (std::size_t f = 0; f < fields.size(); ++f) {
-            if (f) out += ", ";
-            out += jsonString(fields[f].key);
-            out += ": ";
-            const std::string value = fields[f].value(rows[i]);
-            if (fields[f].type == FieldType::Boolean) out += value;
-            else if (fields[f].type == FieldType::TextOrNull && value.empty()) out += "null";
-            else out += jsonString(value);
-        }
-        out += "}";
-    }
-    out += rows.empty() ? "]\n" : "\n]\n";
-    return out;
-}
-
-std::string csv(const std::vector<analysis::Row>& rows, const std::vector<Field>& fields) {
-    std::string out;
-    for (std::size_t f = 0; f < fields.size(); ++f) {
-        if (f) out += ',';
-        out += csvField(fields[f].key);
-    }
-    out += '\n';
-    for (const analysis::Row& r : rows) {
-        for (std::size_t f = 0; f < fields.size(); ++f) {
-            if (f) out += ',';
-            out += csvField(fields[f].value(r));
-        }
-        out += '\n';
-    }
     return out;
 }
 
@@ -310,6 +207,36 @@ std::string text(const std::vector<analysis::Row>& rows, const Options& o) {
     return out;
 }
 
+
+// The listed files, as the window's list holds them; a folder gives its PE
+// files, as a folder dropped on the window does.
+std::vector<std::string> listedFiles(const std::vector<std::string>& args) {
+    std::vector<std::string> out;
+    for (const std::string& a : args) {
+        const std::string path = platform::absolutePath(a);
+        if (!platform::folderExists(path)) {
+            out.push_back(platform::listPath(path));
+            continue;
+        }
+        bool readable = false;
+        const std::vector<std::string> names = platform::peFilesIn(path, readable);
+        if (!readable) std::fprintf(stderr, "tavelin-report: warning: cannot list the folder %s\n", a.c_str());
+        for (const std::string& n : names) out.push_back(platform::listPath(platform::joinPath(path, n)));
+    }
+    return out;
+}
+
+// Folders of the search that do not exist are named; the run goes on.
+void warnMissingFolders(const Options& o) {
+    const auto check = [](const std::vector<std::string>& folders, const char* from) {
+        for (const std::string& f : folders)
+            if (!platform::folderExists(platform::absolutePath(f)))
+                std::fprintf(stderr, "tavelin-report: warning: %s: no folder %s\n", from, f.c_str());
+    };
+    if (o.run.search.folders) check(*o.run.search.folders, o.dllPathGiven ? "--dll-path" : "TAVELIN_DLL_PATH");
+    check(o.run.search.addedFolders, "--add-dll-path");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -318,7 +245,7 @@ int main(int argc, char** argv) {
     try {
         switch (parse(platform::commandLineArguments(argc, argv), o)) {
             case Action::Help:
-                std::printf(kUsage, platform::pathListSeparator());
+                std::printf(kUsage, platform::pathListSeparator(), platform::pathListSeparator());
                 std::printf("\n");
                 std::printf(kHelp, platform::pathListSeparator());
                 return 0;
@@ -329,23 +256,25 @@ int main(int argc, char** argv) {
         }
     } catch (const UsageError& error) {
         std::fprintf(stderr, "tavelin-report: %s\n", error.reason.c_str());
-        std::fprintf(stderr, kUsage, platform::pathListSeparator());
+        std::fprintf(stderr, kUsage, platform::pathListSeparator(), platform::pathListSeparator());
         return 2;
     }
-
-    // The files as the window's list holds them.
-    for (std::string& f : o.files) f = platform::listPath(platform::absolutePath(f));
+    warnMissingFolders(o);
+    const std::vector<std::string> files = listedFiles(o.files);
 
     AnalysisRun run(o.run);
-    const std::vector<analysis::Row> all = analysis::analyse(o.files, run);
+    std::vector<analysis::Row> all = analysis::analyse(files, run);
+    if (!o.ignore.empty())
+        all.erase(std::remove_if(all.begin(), all.end(), [&](const analysis::Row& r) { return o.ignore.ignores(r); }),
+                  all.end());
     std::vector<analysis::Row> problems;
     if (o.missing) problems = problemRows(all);
     const std::vector<analysis::Row>& rows = o.missing ? problems : all;
     std::string out;
     switch (o.format) {
         case Format::Text: out = text(rows, o); break;
-        case Format::Csv: out = csv(rows, rowFields(o)); break;
-        case Format::Json: out = json(rows, rowFields(o)); break;
+        case Format::Csv: out = cli::csv(rows, {o.run.delayLoad}); break;
+        case Format::Json: out = cli::json(rows, {o.run.delayLoad}); break;
     }
     std::fwrite(out.data(), 1, out.size(), stdout);
     std::fflush(stdout);

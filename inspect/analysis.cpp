@@ -15,30 +15,37 @@ const Cells& columnTitles() {
 }
 
 namespace {
-Row fileRow(RowKind kind, const std::string& importer, const std::string& path, Reads& reads) {
-    return {kind,
-            {importer, platform::fileNamePart(path), platform::directoryPart(path), reads.version(path)},
-            Problem::None,
-            reads.machine(path),
-            false,
-            {},
-            {},
-            platform::Origin::None};
+Row fileRow(RowKind kind, const std::string& importer, const std::string& listed, const std::string& path,
+            Reads& reads) {
+    Row r;
+    r.kind = kind;
+    r.cells = {importer, platform::fileNamePart(path), platform::directoryPart(path), reads.version(path)};
+    r.machine = reads.machine(path);
+    r.importerPath = listed;
+    r.fileVersion = reads.fixedVersion(path);
+    return r;
 }
 }  // namespace
 
-Row listedRow(const std::string& path, Reads& reads) { return fileRow(RowKind::Listed, "toi-même", path, reads); }
+Row listedRow(const std::string& path, Reads& reads) { return fileRow(RowKind::Listed, "toi-même", path, path, reads); }
 
-Row importRow(const std::string& importer, const FoundDll& dll, Reads& reads) {
-    Row r = fileRow(RowKind::Import, importer, dll.path, reads);
+Row importRow(const std::string& listed, const FoundDll& dll, Reads& reads) {
+    Row r = fileRow(RowKind::Import, platform::fileNamePart(listed), listed, dll.path, reads);
     r.delayLoad = dll.delayLoaded;
     r.origin = dll.origin;
     return r;
 }
 
-Row errorRow(const std::string& importer, const Finding& f) {
-    return {RowKind::Error, {importer, "erreur", f.line, "erreur"}, f.problem, 0, f.delayLoaded, f.dll, f.function,
-            platform::Origin::None};
+Row errorRow(const std::string& listed, const Finding& f) {
+    Row r;
+    r.kind = RowKind::Error;
+    r.cells = {platform::fileNamePart(listed), "erreur", f.line, "erreur"};
+    r.problem = f.problem;
+    r.delayLoad = f.delayLoaded;
+    r.dll = f.dll;
+    r.function = f.function;
+    r.importerPath = listed;
+    return r;
 }
 
 Inspection inspect(const std::string& path, AnalysisRun& run) {
@@ -83,10 +90,10 @@ std::vector<Row> analyse(const std::vector<std::string>& files, AnalysisRun& run
         if (result.done) {
             for (const FoundDll& dll : result.found) {
                 say(importer + " -> " + dll.path);
-                rows.push_back(importRow(importer, dll, reads));
+                rows.push_back(importRow(path, dll, reads));
             }
         }
-        for (const Finding& f : result.findings) rows.push_back(errorRow(importer, f));
+        for (const Finding& f : result.findings) rows.push_back(errorRow(path, f));
         blocks.emplace(path, Block{start, rows.size(), std::move(result.found), result.done});
     }
     say("");

@@ -24,7 +24,7 @@ using Cells = std::array<std::string, kColumnCount>;
 enum class RowKind { Listed, Import, Error };
 
 struct Row {
-    RowKind kind;
+    RowKind kind = RowKind::Listed;
     Cells cells;
     // Error rows: what the line tells; the other rows: None.
     Problem problem = Problem::None;
@@ -37,6 +37,11 @@ struct Row {
     std::string dll, function;
     // Import rows: why the loader takes the DLL from its folder.
     platform::Origin origin = platform::Origin::None;
+    // The listed file's full path, whose block the row is in.
+    std::string importerPath;
+    // Listed and import rows: the binary file version ("a.b.c.d"), empty
+    // without a version resource.
+    std::string fileVersion;
 };
 
 // Column titles of row 0.
@@ -44,10 +49,10 @@ const Cells& columnTitles();
 
 // One listed file: "toi-même", its file name, its folder, its version.
 Row listedRow(const std::string& path, Reads& reads);
-// One DLL found while inspecting the listed file `importer` (its file name).
-Row importRow(const std::string& importer, const FoundDll& dll, Reads& reads);
-// One problem met while inspecting `importer`.
-Row errorRow(const std::string& importer, const Finding& finding);
+// One DLL found while inspecting the listed file at `listed`.
+Row importRow(const std::string& listed, const FoundDll& dll, Reads& reads);
+// One problem met while inspecting the listed file at `listed`.
+Row errorRow(const std::string& listed, const Finding& finding);
 
 // The inspection of one file within `run` (its closure when the run is
 // recursive).

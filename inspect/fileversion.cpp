@@ -19,6 +19,30 @@ std::string FileVersionString(const std::string& fileName) {
     return FileVersionFromBlock(block);
 }
 
+std::vector<std::uint8_t> FileVersionBlock(const std::string& fileName) {
+    std::uint32_t handle = 0;
+    const std::uint32_t size = platform::fileVersionInfoSize(fileName, handle);
+    std::vector<std::uint8_t> block(size);
+    if (size == 0 || !platform::fileVersionInfo(fileName, handle, size, block.data())) block.clear();
+    return block;
+}
+
+std::string FixedFileVersion(const std::vector<std::uint8_t>& block) {
+    if (block.size() < 6) return {};
+    const void* value = nullptr;
+    std::uint32_t length = 0;
+    if (!platform::verQueryValue(block.data(), "\\", value, length) || length < 16) return {};
+    const auto* v = static_cast<const std::uint8_t*>(value);
+    const auto u32 = [&](int at) {
+        return static_cast<std::uint32_t>(v[at]) | (static_cast<std::uint32_t>(v[at + 1]) << 8) |
+               (static_cast<std::uint32_t>(v[at + 2]) << 16) | (static_cast<std::uint32_t>(v[at + 3]) << 24);
+    };
+    if (u32(0) != 0xFEEF04BDu) return {};  // VS_FIXEDFILEINFO's signature
+    const std::uint32_t ms = u32(8), ls = u32(12);
+    return std::to_string(ms >> 16) + "." + std::to_string(ms & 0xFFFF) + "." + std::to_string(ls >> 16) + "." +
+           std::to_string(ls & 0xFFFF);
+}
+
 std::string FileVersionFromBlock(const std::vector<std::uint8_t>& block) {
     if (block.size() < 6) return kNoVersion;
     const void* translation = nullptr;

@@ -11,3 +11,11 @@ std::string FileVersionString(const std::string& fileName);
 
 // The same from a version block already read ("V: ???" for an empty one).
 std::string FileVersionFromBlock(const std::vector<std::uint8_t>& block);
+
+// The file's version resource as the version functions give it; empty when
+// it has none.
+std::vector<std::uint8_t> FileVersionBlock(const std::string& fileName);
+
+// The binary file version of a version block (VS_FIXEDFILEINFO's
+// dwFileVersionMS/LS) as "a.b.c.d"; empty when the block holds none.
+std::string FixedFileVersion(const std::vector<std::uint8_t>& block);

@@ -16,6 +16,7 @@ enum class Problem {
     WrongMachine,     // the same line, only files of another machine exist
     NotReadable,      // "non ouvrable", "non mappable", "non visionnable"
     NotPe,            // " n'est pas un exécutable Win32"
+    MissingAssembly,  // "<assembly> <version> invisible pour ..."
 };
 
 struct Finding {

@@ -17,9 +17,9 @@ Finding missingDll(const std::string& dll, const std::string& importer, const st
     return f;
 }
 
-Finding missingFunction(const std::string& function, const std::string& dll, const std::string& importer,
-                        bool broken, const std::string& forward, bool delayed) {
-    Finding f{function + " absente de " + dll + " pour " + importer, Problem::MissingFunction, delayed, dll, function};
+Finding missingFunction(const std::string& function, const std::string& dll, const std::string& dllName,
+                        const std::string& importer, bool broken, const std::string& forward, bool delayed) {
+    Finding f{function + " absente de " + dll + " pour " + importer, Problem::MissingFunction, delayed, dllName, function};
     if (broken) f.line += " (renvoi vers " + forward + ")";
     if (delayed) f.line += kDelayed;
     return f;

@@ -15,9 +15,10 @@ Finding missingDll(const std::string& dll, const std::string& importer, const st
                    std::uint16_t otherMachine, bool delayed);
 
 // "<function> absente de <dll> pour <importer>", with " (renvoi vers
-// <forward>)" when the export is a forwarder that leads nowhere (`broken`).
-Finding missingFunction(const std::string& function, const std::string& dll, const std::string& importer,
-                        bool broken, const std::string& forward, bool delayed);
+// <forward>)" when the export is a forwarder that leads nowhere (`broken`);
+// `dllName` the DLL as the import table names it.
+Finding missingFunction(const std::string& function, const std::string& dll, const std::string& dllName,
+                        const std::string& importer, bool broken, const std::string& forward, bool delayed);
 
 // "<name> n'est pas un exécutable Win32".
 Finding notWin32(const std::string& name);

@@ -360,6 +360,7 @@ ImageImports readImageImports(const std::string& path, bool withVersion, const R
         if (withVersion && platform::versionBlockOf(path, file, block)) {
             out.versionRead = true;
             out.version = FileVersionFromBlock(block);
+            out.fixedVersion = FixedFileVersion(block);
         }
     } catch (const std::bad_alloc&) {
         out = ImageImports{};

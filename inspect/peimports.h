@@ -69,6 +69,7 @@ struct ImageImports {
     // platform allows it (see platform::versionBlockOf).
     bool versionRead = false;
     std::string version;
+    std::string fixedVersion;  // its binary file version, "a.b.c.d", empty without one
 };
 
 // The import names of the image at `path` and the tables `options` asks

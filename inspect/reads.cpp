@@ -39,10 +39,23 @@ std::uint16_t Memo::machine(const std::string& path) { return file(path).image->
 const std::string& Memo::version(const std::string& path) {
     File& f = file(path);
     if (!f.versionKnown) {
-        f.version = f.image->versionRead ? f.image->version : FileVersionString(path);
+        if (f.image->versionRead) {
+            f.version = f.image->version;
+            f.fixedVersion = f.image->fixedVersion;
+        } else {
+            // The platform's own version functions (Windows).
+            const std::vector<std::uint8_t> block = FileVersionBlock(path);
+            f.version = FileVersionFromBlock(block);
+            f.fixedVersion = FixedFileVersion(block);
+        }
         f.versionKnown = true;
     }
     return f.version;
+}
+
+const std::string& Memo::fixedVersion(const std::string& path) {
+    version(path);
+    return file(path).fixedVersion;
 }
 
 std::shared_ptr<const ExportTable> Memo::exports(const std::string& path) {

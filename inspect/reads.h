@@ -34,6 +34,8 @@ public:
     virtual std::shared_ptr<const ImageImports> imports(const std::string& path) = 0;
     virtual std::uint16_t machine(const std::string& path) = 0;
     virtual const std::string& version(const std::string& path) = 0;
+    // The binary file version ("a.b.c.d"), empty without a version resource.
+    virtual const std::string& fixedVersion(const std::string& path) = 0;
     virtual std::shared_ptr<const ExportTable> exports(const std::string& path) = 0;
     // `name` looked up for an importer of `machine` whose program is in
     // `programFolder`, as the search orders the folders.
@@ -48,6 +50,7 @@ public:
     std::shared_ptr<const ImageImports> imports(const std::string& path) override;
     std::uint16_t machine(const std::string& path) override;
     const std::string& version(const std::string& path) override;
+    const std::string& fixedVersion(const std::string& path) override;
     // Read on first need: most images are never imported from.
     std::shared_ptr<const ExportTable> exports(const std::string& path) override;
     LocatedPtr search(const std::string& name, const std::string& programFolder, std::uint16_t machine) override;
@@ -58,7 +61,7 @@ private:
         std::shared_ptr<const ImageImports> image;
         std::shared_ptr<const ExportTable> exports;
         bool versionKnown = false;
-        std::string version;
+        std::string version, fixedVersion;
     };
     File& file(const std::string& path);
 

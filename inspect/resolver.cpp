@@ -115,7 +115,7 @@ std::shared_ptr<const std::vector<Resolver::FunctionCheck>> Resolver::checkFunct
             const std::string function =
                 f.byOrdinal ? "#" + std::to_string(f.ordinal) : imageText(name) + (f.cut ? "…" : "");
             const bool broken = found.outcome == Lookup::BrokenForward;
-            check.missing.push_back(lines::missingFunction(function, r.path, importer, broken,
+            check.missing.push_back(lines::missingFunction(function, r.path, dll.text, importer, broken,
                                                            broken ? imageText(found.forward) : std::string(), delayed));
         }
     }

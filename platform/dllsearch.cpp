@@ -1,8 +1,6 @@
 #include "platform/dllsearch.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <system_error>
 
 #include "platform/apiset.h"
 #include "platform/platform.h"
@@ -48,20 +46,6 @@ const char* originName(Origin origin) {
         case Origin::None: break;
     }
     return "";
-}
-
-std::string subfolderIgnoringCase(const std::string& folder, const std::string& name) {
-    if (folder.empty()) return {};
-    const auto u8 = [](const std::string& s) { return std::filesystem::path(std::u8string(s.begin(), s.end())); };
-    std::error_code ec;
-    if (std::filesystem::is_directory(u8(joinPath(folder, name)), ec)) return joinPath(folder, name);
-    const std::string wanted = toLower(name);
-    for (std::filesystem::directory_iterator it(u8(folder), ec), end; !ec && it != end; it.increment(ec)) {
-        const std::u8string n = it->path().filename().u8string();
-        const std::string entry(n.begin(), n.end());
-        if (toLower(entry) == wanted && it->is_directory(ec)) return joinPath(folder, entry);
-    }
-    return {};
 }
 
 const std::unordered_set<std::string>& detail::windowsKnownDlls() {

@@ -141,9 +141,6 @@ std::vector<std::string> systemDllFolders(std::uint16_t machine = 0);
 // Separator of a folder list on this platform (':' or ';').
 char pathListSeparator();
 
-// The subfolder of `folder` named `name` ignoring case ("System32",
-// "system32"); empty when there is none.
-std::string subfolderIgnoringCase(const std::string& folder, const std::string& name);
 // True when `folder` holds System32 (ignoring case): a Windows folder.
 bool isWindowsFolder(const std::string& folder);
 

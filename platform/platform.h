@@ -114,6 +114,18 @@ std::string absolutePath(const std::string& path);
 // Full path of the running executable.
 std::string executablePath();
 
+// True when `path` names a folder (links followed).
+bool folderExists(const std::string& path);
+// The subfolder of `folder` named `name` ignoring case ("System32",
+// "system32"); empty when there is none.
+std::string subfolderIgnoringCase(const std::string& folder, const std::string& name);
+// The names of the PE files a folder holds, as a folder dropped on the list
+// gives them: the files (links followed, hidden ones too) whose extension,
+// ignoring case, is .exe, .dll, .ocx, .sys, .cpl, .drv, .node or .pyd,
+// sorted ignoring case, then exactly; `readable` false when it cannot be
+// listed.
+std::vector<std::string> peFilesIn(const std::string& folder, bool& readable);
+
 // Lower-cases a path as the platform's file list keeps it: Windows lowers it
 // (file names ignore case there), Linux keeps it as is (a lowered name would
 // name another file).

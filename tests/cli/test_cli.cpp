@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "cli/ignore.h"
 #include "inspect/analysis.h"
 #include "platform/platform.h"
 #include "platform/text.h"
@@ -146,17 +147,18 @@ TEST_F(Cli, CsvRowsCarryTheJsonKeysWithRfc4180Quoting) {
     pe::writeFile(dir.file("odd.exe"), pe::build(odd));
     const std::string oddPath = platform::listPath(dir.file("odd.exe"));
     const std::string folder = platform::directoryPart(oddPath);
-    const std::string errorRow = "error,odd.exe,erreur,\"tvl,\"\"odd\"\".dll invisible pour " + oddPath + "\",erreur,\n";
+    const std::string header = "kind,importer,file,path,version,problem,origin,dll,function,machine,importer-path,file-version\n";
+    const std::string errorRow = "error,odd.exe,erreur,\"tvl,\"\"odd\"\".dll invisible pour " + oddPath +
+                                 "\",erreur,missing-dll,,\"tvl,\"\"odd\"\".dll\",,," + oddPath + ",\n";
 
     const Outcome r = run(dllPath + " --format csv " + quote(dir.file("odd.exe")));
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "kind,importer,file,path,version,origin\n"
-                     "listed,toi-même,odd.exe," + folder + ",V: ???,\n"
-                     "import,odd.exe,tvlcore.dll," + folder + ",2.1,app\n" + errorRow);
+    EXPECT_EQ(r.out, header + "listed,toi-même,odd.exe," + folder + ",,,,,,x86," + oddPath + ",\n" +
+                         "import,odd.exe,tvlcore.dll," + folder + ",2.1,,app,,,x86," + oddPath + ",1.0.0.0\n" + errorRow);
 
     const Outcome missing = run(dllPath + " --format=csv --missing " + quote(dir.file("odd.exe")));
     EXPECT_EQ(missing.status, 1);
-    EXPECT_EQ(missing.out, "kind,importer,file,path,version,origin\n" + errorRow);
+    EXPECT_EQ(missing.out, header + errorRow);
     const Outcome json = run(dllPath + " --missing --format json " + quote(dir.file("odd.exe")));
     EXPECT_EQ(json.out.rfind("[\n {\"kind\": \"error\", \"importer\": \"odd.exe\"", 0), 0u) << json.out;
     EXPECT_EQ(json.out.find("listed"), std::string::npos);
@@ -199,7 +201,7 @@ TEST_F(Cli, FunctionsAndDelayLoadOnDemand) {
     const Outcome plain = run(dllPath + " " + exe);
     EXPECT_EQ(plain.status, 0);
     EXPECT_EQ(plain.out.find("absente"), std::string::npos);
-    EXPECT_EQ(run(dllPath + " --format json " + exe).out.find("\"problem\""), std::string::npos);
+    EXPECT_EQ(run(dllPath + " --format json " + exe).out.find("\"delay-load\""), std::string::npos);
 
     const std::string saveLine = "Save absente de " + oldPath + " pour " + path;
     const std::string lateLine = "tvlabsent.dll invisible pour " + path + " (chargement différé)";
@@ -214,14 +216,112 @@ TEST_F(Cli, FunctionsAndDelayLoadOnDemand) {
     };
     const Outcome json = run(dllPath + " --functions --delay-load --format json " + exe);
     EXPECT_NE(json.out.find("\"path\": \"" + js(saveLine) + "\", \"version\": \"erreur\", \"problem\": \"missing-function\", "
-                            "\"delay-load\": false, \"origin\": null}"),
+                            "\"delay-load\": false, \"origin\": null, \"dll\": \"tvlold.dll\", \"function\": \"Save\", "
+                            "\"machine\": null, \"importer-path\": \"" + js(path) + "\", \"file-version\": null}"),
               std::string::npos)
         << json.out;
-    EXPECT_NE(json.out.find("\"problem\": \"missing-dll\", \"delay-load\": true, \"origin\": null}"), std::string::npos);
+    EXPECT_NE(json.out.find("\"problem\": \"missing-dll\", \"delay-load\": true, \"origin\": null, \"dll\": \"tvlabsent.dll\""),
+              std::string::npos);
     EXPECT_NE(json.out.find("\"file\": \"tvlcore.dll\", \"path\": \"" + js(platform::directoryPart(path)) +
-                            "\", \"version\": \"2.1\", \"problem\": null, \"delay-load\": false, \"origin\": \"app\"}"),
+                            "\", \"version\": \"2.1\", \"problem\": null, \"delay-load\": false, \"origin\": \"app\""),
               std::string::npos);
     const Outcome csv = run(dllPath + " -f --format csv " + exe);
-    EXPECT_EQ(csv.out.substr(0, csv.out.find('\n')), "kind,importer,file,path,version,problem,origin");
-    EXPECT_NE(csv.out.find("," + saveLine + ",erreur,missing-function,\n"), std::string::npos) << csv.out;
+    EXPECT_EQ(csv.out.substr(0, csv.out.find('\n')),
+              "kind,importer,file,path,version,problem,origin,dll,function,machine,importer-path,file-version");
+    EXPECT_NE(csv.out.find("," + saveLine + ",erreur,missing-function,,tvlold.dll,Save,," + path + ",\n"), std::string::npos)
+        << csv.out;
+}
+
+// What a script needs without reading French: every problem row's kind, the
+// DLL a line is about, the machine, the listed file's own path, the binary
+// version beside the free-form text, null for no version.
+TEST_F(Cli, RowsCarryWhatScriptsNeedWithoutReadingFrench) {
+    pe::Image amd64;
+    amd64.pe32plus = true;
+    pe::VersionInfo commas = pe::VersionInfo::simple("6, 1, 0, 0");
+    commas.major = 6;
+    commas.minor = 1;
+    commas.release = 7600;
+    pe::Image plainDll;
+    plainDll.pe32plus = true;
+    const std::string one = dir.mkdir("one"), two = dir.mkdir("two");
+    pe::writeFile(platform::joinPath(one, "tvlcore.dll"), pe::build(plainDll));
+    amd64.import("tvlcore.dll").version(commas);
+    for (const std::string& d : {one, two}) pe::writeFile(platform::joinPath(d, "7z.exe"), pe::build(amd64));
+    const std::string gone = dir.file("gone.exe");
+    const Outcome r = run(dllPath + " --format json " + quote(platform::joinPath(one, "7z.exe")) + " " +
+                          quote(platform::joinPath(two, "7z.exe")) + " " + quote(gone));
+    const auto has = [&](const std::string& s) { return r.out.find(s) != std::string::npos; };
+    const auto js = [](std::string text) {
+        for (std::size_t at = 0; (at = text.find('\\', at)) != std::string::npos; at += 2) text.insert(at, 1, '\\');
+        return text;
+    };
+    EXPECT_TRUE(has("\"version\": \"6, 1, 0, 0\", \"problem\": null, \"origin\": null, \"dll\": null, \"function\": null, "
+                    "\"machine\": \"x64\", \"importer-path\": \"" + js(platform::listPath(platform::joinPath(one, "7z.exe"))) +
+                    "\", \"file-version\": \"6.1.7600.0\"}")) << r.out;
+    EXPECT_TRUE(has("\"importer-path\": \"" + js(platform::listPath(platform::joinPath(two, "7z.exe"))) + "\""));
+    // A DLL without a version resource; the second program finds it nowhere.
+    EXPECT_TRUE(has("\"file\": \"tvlcore.dll\", \"path\": \"" + js(platform::listPath(one)) +
+                    "\", \"version\": null, \"problem\": null, \"origin\": \"app\"")) << r.out;
+    EXPECT_TRUE(has("\"problem\": \"not-readable\", \"origin\": null, \"dll\": \"gone.exe\"")) << r.out;
+    EXPECT_TRUE(has("\"problem\": \"missing-dll\", \"origin\": null, \"dll\": \"tvlcore.dll\"")) << r.out;
+}
+
+// --ignore and --ignore-file leave the matching problems out of the output
+// and of the exit status; bad patterns and files are usage errors.
+TEST_F(Cli, IgnoredProblemsLeaveTheOutputAndTheStatus) {
+    const std::string broken = quote(dir.file("broken.exe"));
+    for (const char* pattern : {"TVLNOW*.DLL", "tvl[a-n]owhere.?ll", "[!x]vlnowhere.dll", "*"}) {
+        const Outcome r = run(dllPath + " --ignore " + quote(pattern) + " " + broken);
+        EXPECT_EQ(r.status, 0) << pattern << r.out;
+        EXPECT_EQ(r.out.find("invisible"), std::string::npos) << pattern;
+    }
+    EXPECT_EQ(run(dllPath + " --ignore \"tvl[nowhere.dll\" " + broken).status, 1);  // a lone [ stands for itself
+    // Only problems about a DLL: an unreadable listed file still counts.
+    EXPECT_EQ(run(dllPath + " --ignore \"*\" " + quote(dir.file("gone.exe"))).status, 1);
+
+    pe::writeFile(dir.file("ignore.txt"), std::string("# the host process\n\n  tvlnowhere.dll  \n"));
+    EXPECT_EQ(run(dllPath + " --ignore-file " + quote(dir.file("ignore.txt")) + " " + broken).status, 0);
+    pe::writeFile(dir.file("binary.txt"), std::string("tvl\0x", 5));
+    pe::writeFile(dir.file("huge.txt"), std::string(2 << 20, 'x'));
+    for (const std::string& bad : {std::string("--ignore \"\""), "--ignore-file " + quote(dir.file("absent.txt")),
+                                   "--ignore-file " + quote(dir.file("binary.txt")),
+                                   "--ignore-file " + quote(dir.file("huge.txt"))}) {
+        const Outcome r = run(dllPath + " " + bad + " " + broken);
+        EXPECT_EQ(r.status, 2) << bad;
+        EXPECT_EQ(r.out.rfind("tavelin-report: --ignore", 0), 0u) << r.out;
+    }
+}
+
+TEST(Wildcards, ShellPatternsIgnoringCase) {
+    EXPECT_TRUE(cli::wildcardMatch("API-MS-WIN-*", "api-ms-win-core-synch-l1-2-0.dll"));
+    EXPECT_TRUE(cli::wildcardMatch("*.DLL", "Été.dll"));
+    EXPECT_TRUE(cli::wildcardMatch("?t?.dll", "été.dll"));  // one character, not one byte
+    EXPECT_TRUE(cli::wildcardMatch("msvc[pr]1[0-4]0.dll", "MSVCP140.dll"));
+    EXPECT_FALSE(cli::wildcardMatch("msvc[!p]140.dll", "msvcp140.dll"));
+    EXPECT_TRUE(cli::wildcardMatch("[]]x", "]x"));
+    EXPECT_FALSE(cli::wildcardMatch("node.exe", "node.exe.dll"));
+    // Many stars against a long name stay linear in practice.
+    EXPECT_FALSE(cli::wildcardMatch(std::string(50, '*') + "b", std::string(4000, 'a')));
+}
+
+// Folders: a folder argument stands for its PE files; --add-dll-path adds
+// to the search; a folder of the search that does not exist is named.
+TEST_F(Cli, FoldersAreExpandedAddedAndCheckedForExistence) {
+    const Outcome listed = run(dllPath + " " + quote(dir.path()));
+    EXPECT_NE(listed.out.find("toi-même            : app.exe"), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("toi-même            : broken.exe"), std::string::npos);
+    EXPECT_LT(listed.out.find(": app.exe"), listed.out.find(": broken.exe"));
+    EXPECT_EQ(listed.out.find("non ouvrable"), std::string::npos);
+
+    const std::string libs = dir.mkdir("libs");
+    pe::writeFile(platform::joinPath(libs, "tvlnowhere.dll"), pe::build(pe::Image{}));
+    const Outcome added = run(dllPath + " --add-dll-path " + quote(libs) + " --format csv " + quote(dir.file("broken.exe")));
+    EXPECT_EQ(added.status, 0) << added.out;
+    EXPECT_NE(added.out.find("tvlnowhere.dll," + platform::listPath(libs) + ",,,user"), std::string::npos) << added.out;
+
+    const Outcome warned = run(dllPath + " --add-dll-path " + quote(dir.file("not-mounted")) + " " + quote(dir.file("app.exe")));
+    EXPECT_EQ(warned.status, 0);
+    EXPECT_NE(warned.out.find("warning: --add-dll-path: no folder " + dir.file("not-mounted")), std::string::npos)
+        << warned.out;
 }

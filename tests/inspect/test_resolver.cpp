@@ -50,6 +50,9 @@ public:
     }
     std::uint16_t machine(const std::string& path) override { return platform::imageMachine(path); }
     const std::string& version(const std::string& path) override { return version_ = FileVersionString(path); }
+    const std::string& fixedVersion(const std::string& path) override {
+        return version_ = FixedFileVersion(FileVersionBlock(path));
+    }
     std::shared_ptr<const ExportTable> exports(const std::string& path) override {
         return std::make_shared<const ExportTable>(readExportTable(path));
     }

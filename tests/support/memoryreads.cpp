@@ -36,7 +36,7 @@ std::shared_ptr<const ImageImports> MemoryReads::imports(const std::string& path
 
 std::uint16_t MemoryReads::machine(const std::string& path) { return imports(path)->machine; }
 
-const std::string& MemoryReads::version(const std::string& path) {
+std::vector<std::uint8_t> MemoryReads::versionBlock(const std::string& path) const {
     std::vector<std::uint8_t> block;
     const std::vector<std::uint8_t>* b = bytes(path);
     std::uint64_t at = 0, length = 0;
@@ -45,7 +45,13 @@ const std::string& MemoryReads::version(const std::string& path) {
                      b->begin() + static_cast<std::ptrdiff_t>(at + std::min<std::uint64_t>(length, 0xFFFF)));
         if (block.size() >= 6) platform::clampVersionBlock(block.data(), block.size());
     }
-    return version_ = FileVersionFromBlock(block);
+    return block;
+}
+
+const std::string& MemoryReads::version(const std::string& path) { return version_ = FileVersionFromBlock(versionBlock(path)); }
+
+const std::string& MemoryReads::fixedVersion(const std::string& path) {
+    return version_ = FixedFileVersion(versionBlock(path));
 }
 
 std::shared_ptr<const ExportTable> MemoryReads::exports(const std::string& path) {

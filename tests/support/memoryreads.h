@@ -21,11 +21,13 @@ public:
     std::shared_ptr<const ImageImports> imports(const std::string& path) override;
     std::uint16_t machine(const std::string& path) override;
     const std::string& version(const std::string& path) override;
+    const std::string& fixedVersion(const std::string& path) override;
     std::shared_ptr<const ExportTable> exports(const std::string& path) override;
     LocatedPtr search(const std::string& name, const std::string& folder, std::uint16_t machine) override;
 
 private:
     const std::vector<std::uint8_t>* bytes(const std::string& path) const;
+    std::vector<std::uint8_t> versionBlock(const std::string& path) const;
 
     const RunOptions& options_;
     std::string folder_;

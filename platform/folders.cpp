@@ -1,0 +1,62 @@
+// Folders as both backends see them, through std::filesystem with UTF-8
+// paths.
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+namespace {
+std::filesystem::path u8(const std::string& s) { return std::filesystem::path(std::u8string(s.begin(), s.end())); }
+std::string str(const std::filesystem::path& p) {
+    const std::u8string s = p.u8string();
+    return std::string(s.begin(), s.end());
+}
+}  // namespace
+
+bool folderExists(const std::string& path) {
+    std::error_code ec;
+    return !path.empty() && std::filesystem::is_directory(u8(path), ec);
+}
+
+std::string subfolderIgnoringCase(const std::string& folder, const std::string& name) {
+    if (folder.empty()) return {};
+    if (folderExists(joinPath(folder, name))) return joinPath(folder, name);
+    const std::string wanted = toLower(name);
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(u8(folder), ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string entry = str(it->path().filename());
+        if (toLower(entry) == wanted && it->is_directory(ec)) return joinPath(folder, entry);
+    }
+    return {};
+}
+
+std::vector<std::string> peFilesIn(const std::string& folder, bool& readable) {
+    static const char* const kExtensions[] = {".exe", ".dll", ".ocx", ".sys", ".cpl", ".drv", ".node", ".pyd"};
+    std::vector<std::string> names;
+    std::error_code ec;
+    std::filesystem::directory_iterator it(u8(folder), ec);
+    readable = !ec;
+    for (std::filesystem::directory_iterator end; !ec && it != end; it.increment(ec)) {
+        std::error_code fileError;
+        if (!it->is_regular_file(fileError)) continue;
+        const std::string name = str(it->path().filename());
+        const std::string lower = toLower(name);
+        for (const char* e : kExtensions) {
+            const std::string ext(e);
+            if (lower.size() > ext.size() && lower.compare(lower.size() - ext.size(), ext.size(), ext) == 0) {
+                names.push_back(name);
+                break;
+            }
+        }
+    }
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        const std::string la = toLower(a), lb = toLower(b);
+        return la != lb ? la < lb : a < b;
+    });
+    return names;
+}
+
+}  // namespace platform
