@@ -63,6 +63,9 @@ std::vector<Field> rowFields(const RowFormat& format) {
         {"machine", FieldType::TextOrNull, [](const Row& r) { return machineName(r.machine); }},
         {"importer-path", FieldType::Text, [](const Row& r) { return r.importerPath; }},
         {"file-version", FieldType::TextOrNull, [](const Row& r) { return r.fileVersion; }},
+        // Why a DLL is there: the image whose import table named it first.
+        {"via", FieldType::TextOrNull, [](const Row& r) { return platform::fileNamePart(r.viaPath); }},
+        {"via-path", FieldType::TextOrNull, [](const Row& r) { return r.viaPath; }},
     };
     fields.insert(fields.end(), std::begin(more), std::end(more));
     return fields;

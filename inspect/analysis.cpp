@@ -91,6 +91,7 @@ std::vector<Row> analyse(const std::vector<std::string>& files, AnalysisRun& run
             for (const FoundDll& dll : result.found) {
                 say(importer + " -> " + dll.path);
                 rows.push_back(importRow(path, dll, reads));
+                rows.back().viaPath = dll.via == 0 || dll.via > result.found.size() ? path : result.found[dll.via - 1].path;
             }
         }
         for (const Finding& f : result.findings) rows.push_back(errorRow(path, f));

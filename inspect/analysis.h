@@ -42,6 +42,9 @@ struct Row {
     // Listed and import rows: the binary file version ("a.b.c.d"), empty
     // without a version resource.
     std::string fileVersion;
+    // Import rows: the image whose import table named the DLL first (the
+    // listed file for its direct imports), its path.
+    std::string viaPath;
 };
 
 // Column titles of row 0.

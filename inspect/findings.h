@@ -29,12 +29,26 @@ struct Finding {
     std::string function;  // a missing function: its name, or "#<ordinal>"
 };
 
+// The images of a closure: node 0 is the listed file, node k + 1 the DLL
+// found[k].
+constexpr std::size_t kNoNode = static_cast<std::size_t>(-1);
+
 struct FoundDll {
     std::string path;  // as the found list holds it (platform::listPath)
     platform::Origin origin = platform::Origin::None;  // why the loader takes it from there
     // Reached only through delay-load tables: the program does not load it
     // when it starts.
     bool delayLoaded = false;
+    // The image whose import table named it first (its node).
+    std::size_t via = 0;
+};
+
+// One name of an image's import (or delay-load) table and the image it
+// leads to: the node of the DLL found for it, kNoNode when none was.
+struct ImportEdge {
+    std::string name;
+    std::size_t to = kNoNode;
+    bool delayed = false;
 };
 
 struct Inspection {
@@ -42,4 +56,7 @@ struct Inspection {
     std::uint16_t machine = 0;  // of the listed file, 0 when not read
     std::vector<FoundDll> found;     // discovery order: depth first, pre-order
     std::vector<Finding> findings;   // in the order they were met
+    // Per node, the names of its tables in order; only the images walked
+    // have them (the listed file alone without the closure).
+    std::vector<std::vector<ImportEdge>> imports;
 };

@@ -50,6 +50,7 @@ public:
         program_ = name;
         Module top(name, platform::toLower(name), 0);
         edges_.emplace_back();
+        out_.imports.emplace_back();
         read(top);
         out_.machine = top.image->machine;
         walkFrom(top);
@@ -143,18 +144,21 @@ private:
                         run_.resolver().resolveAll(current->name, program_, current->image->machine, *current->image);
                 const Located& r = *(*current->resolved)[i];
                 if (!r.found) {
+                    out_.imports[current->node].push_back({dll.text, kNoNode, delayed});
                     add(lines::missingDll(dll.text, current->name, r.otherPath, r.otherMachine, delayed), current->node,
                         delayed);
                     continue;
                 }
                 const auto [at, added] = foundKeys_.emplace(r.key, out_.found.size());
+                out_.imports[current->node].push_back({dll.text, at->second == kNone ? kNoNode : at->second + 1, delayed});
                 if (!delayed && at->second != kNone) edges_[current->node].push_back(at->second + 1);
                 if (!added) {
                     checkFunctions(*current, i);
                     continue;
                 }
-                out_.found.push_back({r.path, r.origin, false});
+                out_.found.push_back({r.path, r.origin, false, current->node});
                 edges_.emplace_back();
+                out_.imports.emplace_back();
                 // A file the loader cannot map stops there: its own line,
                 // with or without the closure, and nothing of it to walk.
                 if (const auto image = run_.reads().imports(r.path); !image->loadable) {
