@@ -156,12 +156,13 @@ std::vector<std::uint8_t> managedSection(const Managed& m, std::uint32_t rva, La
         strings.push_back(0);
         return stringAt[text] = at;
     };
-    std::map<std::vector<std::uint8_t>, std::uint32_t> blobAt;  // equal blobs stored once, as compilers do
+    std::map<std::string, std::uint32_t> blobAt;  // equal blobs stored once, as compilers do
     const auto blob = [&](const std::vector<std::uint8_t>& bytes) -> std::uint32_t {
         if (bytes.empty()) return 0;
-        const auto known = blobAt.find(bytes);
+        const std::string key(bytes.begin(), bytes.end());
+        const auto known = blobAt.find(key);
         if (known != blobAt.end()) return known->second;
-        const auto at = blobAt[bytes] = static_cast<std::uint32_t>(blobs.size());
+        const auto at = blobAt[key] = static_cast<std::uint32_t>(blobs.size());
         const auto n = static_cast<std::uint32_t>(bytes.size());
         if (n < 0x80) {
             blobs.push_back(static_cast<std::uint8_t>(n));
