@@ -25,7 +25,7 @@ namespace {
 constexpr unsigned kCliEntry = 14;
 constexpr std::uint32_t kMetadataSignature = 0x424A5342;  // "BSJB"
 constexpr std::uint64_t kCliHeaderRead = 20;              // cb up to Flags
-// The runtime takes at most 255 bytes of version text.
+// Version texts are short ("v4.0.30319"); no more of one is kept.
 constexpr std::uint32_t kMaxVersionText = 255;
 // A stream name is at most 32 bytes with its zero.
 constexpr std::size_t kMaxStreamName = 32;
@@ -37,7 +37,7 @@ constexpr std::uint64_t kBudgetSlack = 64 * 1024;
 // The AssemblyRef flag saying its blob is a full key, not a token.
 constexpr std::uint32_t kPublicKeyFlag = 0x0001;
 // The tables stream's HeapSizes bits: wide #Strings, #GUID, #Blob indexes,
-// and four bytes of extra data after the row counts (the runtime's reading).
+// and four bytes of extra data after the row counts (as the CLR reads them).
 constexpr std::uint8_t kWideStrings = 0x01, kWideGuids = 0x02, kWideBlobs = 0x04, kExtraData = 0x40;
 
 enum Table : unsigned {
@@ -236,7 +236,7 @@ private:
     }
 
     // The metadata root and its stream headers. Where a name comes twice
-    // the last one counts, as the runtimes read it.
+    // the last one counts, as Mono reads it.
     void root() {
         if (u32(metadata_, 0) != kMetadataSignature) damaged();
         const std::uint32_t versionLength = u32(metadata_, 12);
@@ -290,7 +290,7 @@ private:
     void tables() {
         need(tables_, 0, 24);
         if (!file_.read(tables_.offset + 6, &heapSizes_, 1)) damaged();
-        std::uint32_t low = u32(tables_, 8), high = u32(tables_, 12);
+        const std::uint32_t low = u32(tables_, 8), high = u32(tables_, 12);
         const std::uint64_t valid = low | static_cast<std::uint64_t>(high) << 32;
         std::uint64_t at = 24;
         for (unsigned t = 0; t < 64; ++t) {
