@@ -141,9 +141,9 @@ const std::vector<Cols>& tableColumns() {
     return all;
 }
 
-// The CLI header and the metadata, for a section at `rva`; offsets in
-// `parts` relative to the section's start.
-std::vector<std::uint8_t> managedSection(const Managed& m, std::uint32_t rva, Layout::ManagedParts& parts) {
+// The CLI header and the metadata, for a section at `rva`; the offsets in
+// `where` relative to the section's start.
+std::vector<std::uint8_t> managedSection(const Managed& m, std::uint32_t rva, Layout::ManagedOffsets& where) {
     // Heaps: each starts with its empty entry.
     std::vector<std::uint8_t> strings(1, 0), blobs(1, 0), guids;
     std::map<std::string, std::uint32_t> stringAt;
@@ -290,18 +290,18 @@ std::vector<std::uint8_t> managedSection(const Managed& m, std::uint32_t rva, La
     b.resize(kHeader, 0);
     b.insert(b.end(), md.begin(), md.end());
 
-    parts.cliHeader = 0;
-    parts.metadata = kHeader;
-    parts.streamHeaders.clear();
-    for (std::size_t at : headerAt) parts.streamHeaders.push_back(kHeader + static_cast<std::uint32_t>(at));
-    parts.tablesStream = kHeader + streamAt[0];
-    parts.strings = kHeader + streamAt[1];
-    parts.guids = kHeader + streamAt[3];
-    parts.blobs = kHeader + streamAt[4];
+    where.cliHeader = 0;
+    where.metadata = kHeader;
+    where.streamHeaders.clear();
+    for (std::size_t at : headerAt) where.streamHeaders.push_back(kHeader + static_cast<std::uint32_t>(at));
+    where.tablesStream = kHeader + streamAt[0];
+    where.strings = kHeader + streamAt[1];
+    where.guids = kHeader + streamAt[3];
+    where.blobs = kHeader + streamAt[4];
     for (unsigned t = 0; t < 64; ++t) {
-        parts.rowCount[t] = countAt[t] ? parts.tablesStream + countAt[t] : 0;
-        parts.table[t] = count[t] ? parts.tablesStream + tableAt[t] : 0;
-        parts.rowSize[t] = rowSize[t];
+        where.rowCount[t] = countAt[t] ? where.tablesStream + countAt[t] : 0;
+        where.table[t] = count[t] ? where.tablesStream + tableAt[t] : 0;
+        where.rowSize[t] = rowSize[t];
     }
     return b;
 }
@@ -548,7 +548,7 @@ std::vector<std::uint8_t> build(const Image& image, Layout* layoutOut) {
     if (image.managed) {
         cor = managedSection(*image.managed, corRva, layout.managed);
         imageSize += alignUp(static_cast<std::uint32_t>(cor.size()), kSectionAlign);
-        Layout::ManagedParts& p = layout.managed;
+        Layout::ManagedOffsets& p = layout.managed;
         for (std::uint32_t* at : {&p.cliHeader, &p.metadata, &p.tablesStream, &p.strings, &p.blobs, &p.guids})
             *at += corRaw;
         for (std::uint32_t& at : p.streamHeaders) at += corRaw;

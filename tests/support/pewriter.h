@@ -145,7 +145,7 @@ struct Layout {
     std::uint32_t exportNamesRva = 0;           // RVA of the name strings' first byte
 
     // With .NET metadata, all file offsets:
-    struct ManagedParts {
+    struct ManagedOffsets {
         std::uint32_t cliDirectory = 0;  // data directory entry 14
         std::uint32_t cliHeader = 0;
         std::uint32_t metadata = 0;                 // the metadata root ("BSJB")
