@@ -47,5 +47,30 @@ int main(int argc, char** argv) {
     schema.pe32plus = true;
     schema.dataSections.emplace_back(".apiset", pe::apiSetSchema(6, sets));
     pe::writeFile(dir + "/apisetschema.dll", pe::build(schema));
+
+    // .NET metadata: an assembly with a full key, references by token, by
+    // key and with a culture, P/Invoke modules; then wide heaps in the
+    // "#-" form, and a mixed-mode PE32+ image with native imports.
+    const std::vector<std::uint8_t> ecmaKey = {0, 0, 0, 0, 0, 0, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0};
+    const std::vector<std::uint8_t> token = {0xB7, 0x7A, 0x5C, 0x56, 0x19, 0x34, 0xE0, 0x89};
+    pe::Managed managed;
+    managed.assembly = pe::ManagedName{"Demo", 1, 2, 3, 4, "", ecmaKey, false};
+    managed.references = {{"mscorlib", 4, 0, 0, 0, "", token, false},
+                          {"Demo.resources", 1, 2, 0, 0, "fr-FR", {}, false},
+                          {"Keyed", 2, 0, 0, 0, "", ecmaKey, true}};
+    managed.moduleRefs = {"kernel32", "user32.dll"};
+    pe::Image il;
+    il.import("mscoree.dll", {{"_CorDllMain"}});
+    il.managed = managed;
+    pe::writeFile(dir + "/managed.dll", pe::build(il));
+    pe::Image wide = il;
+    wide.managed->wideStrings = wide.managed->wideBlobs = wide.managed->wideGuids = true;
+    wide.managed->enc = wide.managed->extraData = true;
+    pe::writeFile(dir + "/managed-wide.dll", pe::build(wide));
+    pe::Image mixed = il;
+    mixed.pe32plus = true;
+    mixed.import("kernel32.dll", {{"GetTickCount"}});
+    mixed.managed->cliFlags = 0x10;
+    pe::writeFile(dir + "/mixed.dll", pe::build(mixed));
     return 0;
 }

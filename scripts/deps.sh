@@ -10,6 +10,7 @@ packages=(
   mingw-w64 wine64 wine libwine:i386
   xvfb xauth x11-utils imagemagick fonts-dejavu-core fonts-liberation
   xdg-utils python3 python3-pefile
+  mono-utils mono-mcs
   qt6-translations-l10n
   dpkg-dev lintian desktop-file-utils groff-base
 )

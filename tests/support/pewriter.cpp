@@ -1,5 +1,6 @@
 #include "tests/support/pewriter.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -51,6 +52,257 @@ std::vector<std::uint8_t> utf16z(const std::string& text, std::uint16_t& chars) 
     for (char16_t c : w) append16(b, c);
     append16(b, 0);
     chars = static_cast<std::uint16_t>(w.size() + 1);
+    return b;
+}
+
+// The tables of .NET metadata up to GenericParamConstraint, written down
+// apart from the reader's: each column as a letter. '2'/'4' fixed bytes,
+// 's'/'g'/'b' heap indexes, 'T' + table a simple index, 'C' + kind a coded
+// index.
+struct CodedIndex {
+    unsigned bits;
+    std::vector<unsigned> tables;
+};
+const std::vector<CodedIndex>& codedIndexes() {
+    static const std::vector<CodedIndex> all = {
+        {2, {0x02, 0x01, 0x1B}},                                      // 0 TypeDefOrRef
+        {2, {0x04, 0x08, 0x17}},                                      // 1 HasConstant
+        {5, {0x06, 0x04, 0x01, 0x02, 0x08, 0x09, 0x0A, 0x00, 0x0E, 0x17, 0x14, 0x11, 0x1A, 0x1B, 0x20, 0x23,
+             0x26, 0x27, 0x28, 0x2A, 0x2C, 0x2B}},                    // 2 HasCustomAttribute
+        {1, {0x04, 0x08}},                                            // 3 HasFieldMarshal
+        {2, {0x02, 0x06, 0x20}},                                      // 4 HasDeclSecurity
+        {3, {0x02, 0x01, 0x1A, 0x06, 0x1B}},                          // 5 MemberRefParent
+        {1, {0x14, 0x17}},                                            // 6 HasSemantics
+        {1, {0x06, 0x0A}},                                            // 7 MethodDefOrRef
+        {1, {0x04, 0x06}},                                            // 8 MemberForwarded
+        {2, {0x26, 0x23, 0x27}},                                      // 9 Implementation
+        {3, {0x06, 0x0A}},                                            // 10 CustomAttributeType
+        {2, {0x00, 0x1A, 0x23, 0x01}},                                // 11 ResolutionScope
+        {1, {0x02, 0x06}},                                            // 12 TypeOrMethodDef
+    };
+    return all;
+}
+struct Col {
+    char kind;
+    unsigned arg = 0;
+};
+using Cols = std::vector<Col>;
+const std::vector<Cols>& tableColumns() {
+    const Col u2{'2'}, u4{'4'}, s{'s'}, g{'g'}, b{'b'};
+    const auto T = [](unsigned t) { return Col{'T', t}; };
+    const auto C = [](unsigned k) { return Col{'C', k}; };
+    static const std::vector<Cols> all = {
+        {u2, s, g, g, g},                        // 0x00 Module
+        {C(11), s, s},                           // 0x01 TypeRef
+        {u4, s, s, C(0), T(0x04), T(0x06)},      // 0x02 TypeDef
+        {T(0x04)},                               // 0x03 FieldPtr
+        {u2, s, b},                              // 0x04 Field
+        {T(0x06)},                               // 0x05 MethodPtr
+        {u4, u2, u2, s, b, T(0x08)},             // 0x06 MethodDef
+        {T(0x08)},                               // 0x07 ParamPtr
+        {u2, u2, s},                             // 0x08 Param
+        {T(0x02), C(0)},                         // 0x09 InterfaceImpl
+        {C(5), s, b},                            // 0x0A MemberRef
+        {u2, C(1), b},                           // 0x0B Constant
+        {C(2), C(10), b},                        // 0x0C CustomAttribute
+        {C(3), b},                               // 0x0D FieldMarshal
+        {u2, C(4), b},                           // 0x0E DeclSecurity
+        {u2, u4, T(0x02)},                       // 0x0F ClassLayout
+        {u4, T(0x04)},                           // 0x10 FieldLayout
+        {b},                                     // 0x11 StandAloneSig
+        {T(0x02), T(0x14)},                      // 0x12 EventMap
+        {T(0x14)},                               // 0x13 EventPtr
+        {u2, s, C(0)},                           // 0x14 Event
+        {T(0x02), T(0x17)},                      // 0x15 PropertyMap
+        {T(0x17)},                               // 0x16 PropertyPtr
+        {u2, s, b},                              // 0x17 Property
+        {u2, T(0x06), C(6)},                     // 0x18 MethodSemantics
+        {T(0x02), C(7), C(7)},                   // 0x19 MethodImpl
+        {s},                                     // 0x1A ModuleRef
+        {b},                                     // 0x1B TypeSpec
+        {u2, C(8), s, T(0x1A)},                  // 0x1C ImplMap
+        {u4, T(0x04)},                           // 0x1D FieldRVA
+        {u4, u4},                                // 0x1E ENCLog
+        {u4},                                    // 0x1F ENCMap
+        {u4, u2, u2, u2, u2, u4, b, s, s},       // 0x20 Assembly
+        {u4},                                    // 0x21 AssemblyProcessor
+        {u4, u4, u4},                            // 0x22 AssemblyOS
+        {u2, u2, u2, u2, u4, b, s, s, b},        // 0x23 AssemblyRef
+        {u4, T(0x23)},                           // 0x24 AssemblyRefProcessor
+        {u4, u4, u4, T(0x23)},                   // 0x25 AssemblyRefOS
+        {u4, s, b},                              // 0x26 File
+        {u4, u4, s, s, C(9)},                    // 0x27 ExportedType
+        {u4, u4, s, C(9)},                       // 0x28 ManifestResource
+        {T(0x02), T(0x02)},                      // 0x29 NestedClass
+        {u2, u2, C(12), s},                      // 0x2A GenericParam
+        {C(7), b},                               // 0x2B MethodSpec
+        {T(0x2A), C(0)},                         // 0x2C GenericParamConstraint
+    };
+    return all;
+}
+
+// The CLI header and the metadata, for a section at `rva`; the offsets in
+// `where` relative to the section's start.
+std::vector<std::uint8_t> managedSection(const Managed& m, std::uint32_t rva, Layout::ManagedOffsets& where) {
+    // Heaps: each starts with its empty entry.
+    std::vector<std::uint8_t> strings(1, 0), blobs(1, 0), guids;
+    std::map<std::string, std::uint32_t> stringAt;
+    const auto str = [&](const std::string& text) -> std::uint32_t {
+        if (text.empty()) return 0;
+        const auto it = stringAt.find(text);
+        if (it != stringAt.end()) return it->second;
+        const auto at = static_cast<std::uint32_t>(strings.size());
+        strings.insert(strings.end(), text.begin(), text.end());
+        strings.push_back(0);
+        return stringAt[text] = at;
+    };
+    std::map<std::string, std::uint32_t> blobAt;  // equal blobs stored once, as compilers do
+    const auto blob = [&](const std::vector<std::uint8_t>& bytes) -> std::uint32_t {
+        if (bytes.empty()) return 0;
+        const std::string key(bytes.begin(), bytes.end());
+        const auto known = blobAt.find(key);
+        if (known != blobAt.end()) return known->second;
+        const auto at = blobAt[key] = static_cast<std::uint32_t>(blobs.size());
+        const auto n = static_cast<std::uint32_t>(bytes.size());
+        if (n < 0x80) {
+            blobs.push_back(static_cast<std::uint8_t>(n));
+        } else if (n < 0x4000) {
+            blobs.push_back(static_cast<std::uint8_t>(0x80 | n >> 8));
+            blobs.push_back(static_cast<std::uint8_t>(n));
+        } else {
+            for (int i = 3; i >= 0; --i) blobs.push_back(static_cast<std::uint8_t>((i == 3 ? 0xC0 : 0) | n >> (8 * i)));
+        }
+        blobs.insert(blobs.end(), bytes.begin(), bytes.end());
+        return at;
+    };
+    for (int i = 0; i < 16; ++i) guids.push_back(static_cast<std::uint8_t>(0x10 + i));
+
+    // Rows as column values, then encoded with the widths.
+    std::vector<std::vector<std::vector<std::uint32_t>>> rows(0x2D);
+    rows[0x00].push_back({0, str(m.moduleName), 1, 0, 0});
+    rows[0x02].push_back({0, str("<Module>"), 0, 0, 1, 1});
+    for (const std::string& name : m.moduleRefs) rows[0x1A].push_back({str(name)});
+    if (m.assembly) {
+        const ManagedName& a = *m.assembly;
+        rows[0x20].push_back({0x8004, a.major, a.minor, a.build, a.revision, a.publicKey.empty() ? 0u : 1u,
+                              blob(a.publicKey), str(a.name), str(a.culture)});
+    }
+    for (const ManagedName& r : m.references)
+        rows[0x23].push_back({r.major, r.minor, r.build, r.revision, r.fullKey ? 1u : 0u, blob(r.publicKey),
+                              str(r.name), str(r.culture), 0});
+    std::array<std::uint32_t, 64> count{};
+    for (unsigned t = 0; t < rows.size(); ++t) {
+        const auto extra = m.extraRows.find(t);
+        count[t] = static_cast<std::uint32_t>(rows[t].size()) + (extra == m.extraRows.end() ? 0 : extra->second);
+    }
+    const std::uint8_t heapSizes = static_cast<std::uint8_t>((m.wideStrings ? 1 : 0) | (m.wideGuids ? 2 : 0) |
+                                                             (m.wideBlobs ? 4 : 0) | (m.extraData ? 0x40 : 0));
+    const auto width = [&](const Col& c) -> unsigned {
+        switch (c.kind) {
+            case '2': return 2;
+            case '4': return 4;
+            case 's': return m.wideStrings ? 4 : 2;
+            case 'g': return m.wideGuids ? 4 : 2;
+            case 'b': return m.wideBlobs ? 4 : 2;
+            case 'T': return count[c.arg] > 0xFFFF ? 4 : 2;
+        }
+        const CodedIndex& k = codedIndexes()[c.arg];
+        std::uint32_t most = 0;
+        for (unsigned t : k.tables) most = std::max(most, count[t]);
+        return most >= (1u << (16 - k.bits)) ? 4 : 2;
+    };
+
+    std::vector<std::uint8_t> tables(24, 0);
+    tables[4] = 2;  // version 2.0
+    tables[6] = heapSizes;
+    std::uint64_t valid = 0;
+    std::array<std::uint32_t, 64> countAt{};
+    for (unsigned t = 0; t < rows.size(); ++t)
+        if (count[t] > 0) {
+            valid |= 1ull << t;
+            countAt[t] = static_cast<std::uint32_t>(tables.size());
+            append32(tables, count[t]);
+        }
+    put32(tables, 8, static_cast<std::uint32_t>(valid));
+    put32(tables, 12, static_cast<std::uint32_t>(valid >> 32));
+    if (m.extraData) append32(tables, 0);
+    std::array<std::uint32_t, 64> tableAt{}, rowSize{};
+    for (unsigned t = 0; t < rows.size(); ++t) {
+        if (count[t] == 0) continue;
+        const Cols& cols = tableColumns()[t];
+        tableAt[t] = static_cast<std::uint32_t>(tables.size());
+        for (const Col& c : cols) rowSize[t] += width(c);
+        for (const auto& row : rows[t])
+            for (std::size_t c = 0; c < cols.size(); ++c) {
+                if (width(cols[c]) == 2)
+                    append16(tables, static_cast<std::uint16_t>(row[c]));
+                else
+                    append32(tables, row[c]);
+            }
+        tables.resize(tables.size() + static_cast<std::size_t>(count[t] - rows[t].size()) * rowSize[t], 0);
+    }
+
+    // The metadata root, its stream headers, then the streams.
+    std::vector<std::uint8_t> md;
+    append32(md, 0x424A5342);
+    append16(md, 1);
+    append16(md, 1);
+    append32(md, 0);
+    std::string version = m.runtimeVersion;
+    version.push_back(0);
+    while (version.size() % 4) version.push_back(0);
+    append32(md, static_cast<std::uint32_t>(version.size()));
+    md.insert(md.end(), version.begin(), version.end());
+    append16(md, 0);
+    const std::vector<std::uint8_t> userStrings(4, 0);
+    const std::vector<std::pair<std::string, const std::vector<std::uint8_t>*>> streams = {
+        {m.enc ? "#-" : "#~", &tables}, {"#Strings", &strings}, {"#US", &userStrings}, {"#GUID", &guids},
+        {"#Blob", &blobs}};
+    append16(md, static_cast<std::uint16_t>(streams.size()));
+    std::vector<std::size_t> headerAt;
+    for (const auto& [name, bytes] : streams) {
+        headerAt.push_back(md.size());
+        append32(md, 0);
+        append32(md, 0);
+        md.insert(md.end(), name.begin(), name.end());
+        md.push_back(0);
+        align(md, 4);
+    }
+    std::vector<std::uint32_t> streamAt;
+    for (std::size_t i = 0; i < streams.size(); ++i) {
+        const std::vector<std::uint8_t>& bytes = *streams[i].second;
+        streamAt.push_back(static_cast<std::uint32_t>(md.size()));
+        md.insert(md.end(), bytes.begin(), bytes.end());
+        align(md, 4);
+        put32(md, headerAt[i], streamAt[i]);
+        put32(md, headerAt[i] + 4, static_cast<std::uint32_t>(md.size()) - streamAt[i]);
+    }
+
+    // The CLI header, then the metadata.
+    constexpr std::uint32_t kHeader = 72;
+    std::vector<std::uint8_t> b;
+    append32(b, kHeader);
+    append16(b, 2);
+    append16(b, 5);
+    append32(b, rva + kHeader);
+    append32(b, static_cast<std::uint32_t>(md.size()));
+    append32(b, m.cliFlags);
+    b.resize(kHeader, 0);
+    b.insert(b.end(), md.begin(), md.end());
+
+    where.cliHeader = 0;
+    where.metadata = kHeader;
+    where.streamHeaders.clear();
+    for (std::size_t at : headerAt) where.streamHeaders.push_back(kHeader + static_cast<std::uint32_t>(at));
+    where.tablesStream = kHeader + streamAt[0];
+    where.strings = kHeader + streamAt[1];
+    where.guids = kHeader + streamAt[3];
+    where.blobs = kHeader + streamAt[4];
+    for (unsigned t = 0; t < 64; ++t) {
+        where.rowCount[t] = countAt[t] ? where.tablesStream + countAt[t] : 0;
+        where.table[t] = count[t] ? where.tablesStream + tableAt[t] : 0;
+        where.rowSize[t] = rowSize[t];
+    }
     return b;
 }
 
@@ -119,7 +371,8 @@ std::vector<std::uint8_t> build(const Image& image, Layout* layoutOut) {
     const bool plus = image.pe32plus;
     const std::uint16_t optionalSize = plus ? 240 : 224;
     const std::uint16_t sectionCount = static_cast<std::uint16_t>(
-        image.extraSectionsFirst.size() + 1 + (image.versionResources.empty() ? 0 : 1) + image.dataSections.size());
+        image.extraSectionsFirst.size() + 1 + (image.versionResources.empty() ? 0 : 1) + image.dataSections.size() +
+        (image.managed ? 1 : 0));
     layout.ntHeaders = 0x80;
     layout.optionalHeader = layout.ntHeaders + 24;
     layout.sectionTable = layout.optionalHeader + optionalSize;
@@ -290,6 +543,20 @@ std::vector<std::uint8_t> build(const Image& image, Layout* layoutOut) {
         imageSize += alignUp(static_cast<std::uint32_t>(bytes.size() ? bytes.size() : 1), kSectionAlign);
         nextRaw += alignUp(static_cast<std::uint32_t>(bytes.size()), kFileAlign);
     }
+    std::vector<std::uint8_t> cor;
+    const std::uint32_t corRva = imageSize, corRaw = nextRaw;
+    if (image.managed) {
+        cor = managedSection(*image.managed, corRva, layout.managed);
+        imageSize += alignUp(static_cast<std::uint32_t>(cor.size()), kSectionAlign);
+        Layout::ManagedOffsets& p = layout.managed;
+        for (std::uint32_t* at : {&p.cliHeader, &p.metadata, &p.tablesStream, &p.strings, &p.blobs, &p.guids})
+            *at += corRaw;
+        for (std::uint32_t& at : p.streamHeaders) at += corRaw;
+        for (unsigned t = 0; t < 64; ++t) {
+            if (p.rowCount[t]) p.rowCount[t] += corRaw;
+            if (p.table[t]) p.table[t] += corRaw;
+        }
+    }
 
     std::vector<std::uint8_t> b(headersSize, 0);
     put16(b, 0, 0x5A4D);
@@ -340,6 +607,11 @@ std::vector<std::uint8_t> build(const Image& image, Layout* layoutOut) {
         put32(b, dirs + 8, idataRva);
         put32(b, dirs + 12, static_cast<std::uint32_t>((image.imports.size() + 1) * 20));
     }
+    if (image.managed) {
+        layout.managed.cliDirectory = dirs + 14 * 8;
+        put32(b, dirs + 14 * 8, corRva);
+        put32(b, dirs + 14 * 8 + 4, 72);
+    }
     if (!rsrc.empty()) {
         put32(b, dirs + 16, rsrcRva);
         put32(b, dirs + 20, static_cast<std::uint32_t>(rsrc.size()));
@@ -375,6 +647,10 @@ std::vector<std::uint8_t> build(const Image& image, Layout* layoutOut) {
         const auto size = static_cast<std::uint32_t>(image.dataSections[i].second.size());
         section(name, dataRvas[i], size, dataRaws[i], alignUp(size, kFileAlign), 0x40000040);
     }
+    if (image.managed) {
+        const auto size = static_cast<std::uint32_t>(cor.size());
+        section(".text\0\0\0", corRva, size, corRaw, alignUp(size, kFileAlign), 0x60000020);
+    }
 
     idata.resize(idataRawSize, 0);
     b.insert(b.end(), idata.begin(), idata.end());
@@ -386,6 +662,8 @@ std::vector<std::uint8_t> build(const Image& image, Layout* layoutOut) {
         b.insert(b.end(), bytes.begin(), bytes.end());
         align(b, kFileAlign);
     }
+    b.insert(b.end(), cor.begin(), cor.end());
+    align(b, kFileAlign);
     if (layoutOut) *layoutOut = layout;
     return b;
 }

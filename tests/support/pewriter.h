@@ -1,10 +1,13 @@
 // A small writer of PE images for tests: PE32 or PE32+, an import section
 // with one descriptor per DLL name (and the functions imported from it),
-// delay-load descriptors, an export table, and a resource section with
-// version resources (fixed info, string tables, translation table).
+// delay-load descriptors, an export table, a resource section with version
+// resources (fixed info, string tables, translation table), and .NET
+// metadata (CLI header, metadata root, tables stream and heaps).
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -53,6 +56,34 @@ struct Export {
     bool none = false;
 };
 
+// An assembly's identity as the Assembly and AssemblyRef rows store it.
+struct ManagedName {
+    std::string name;
+    std::uint16_t major = 0, minor = 0, build = 0, revision = 0;
+    std::string culture;
+    std::vector<std::uint8_t> publicKey;  // a token (8 bytes), or a full key with `fullKey`
+    bool fullKey = false;                 // AssemblyRef: flag 0x0001, the blob is the key
+};
+
+// .NET metadata: a CLI header (data directory 14) and the metadata in a
+// section of their own, with the Module row, the <Module> TypeDef row and
+// the rows below.
+struct Managed {
+    bool enc = false;  // the tables stream named "#-" instead of "#~"
+    // HeapSizes flags: 4-byte indexes into #Strings, #GUID, #Blob whatever
+    // their sizes; four bytes of extra data after the row counts.
+    bool wideStrings = false, wideGuids = false, wideBlobs = false, extraData = false;
+    std::uint32_t cliFlags = 1;  // IL only; a mixed-mode image clears it
+    std::string runtimeVersion = "v4.0.30319";
+    std::string moduleName = "test.dll";
+    std::optional<ManagedName> assembly;
+    std::vector<ManagedName> references;
+    std::vector<std::string> moduleRefs;
+    // Rows of zeros after a table's own (tables 0x00 to 0x2C), to make the
+    // indexes into it wide.
+    std::map<unsigned, std::uint32_t> extraRows;
+};
+
 struct Image {
     bool pe32plus = false;
     std::uint16_t machine = 0;         // 0: x86 for PE32, x64 for PE32+
@@ -74,6 +105,8 @@ struct Image {
     std::vector<ExtraSection> extraSectionsFirst;
     // Named sections with their bytes, after the others (".apiset", ...).
     std::vector<std::pair<std::string, std::vector<std::uint8_t>>> dataSections;
+    // .NET metadata, in a last section.
+    std::optional<Managed> managed;
 
     Image& import(std::string name, std::vector<Function> functions = {}) {
         imports.push_back(std::move(name));
@@ -110,6 +143,18 @@ struct Layout {
     std::uint32_t delayDescriptors = 0;         // file offset of the first delay-load descriptor
     std::uint32_t exportDirectory = 0;          // file offset of the export directory
     std::uint32_t exportNamesRva = 0;           // RVA of the name strings' first byte
+
+    // With .NET metadata, all file offsets:
+    struct ManagedOffsets {
+        std::uint32_t cliDirectory = 0;  // data directory entry 14
+        std::uint32_t cliHeader = 0;
+        std::uint32_t metadata = 0;                 // the metadata root ("BSJB")
+        std::vector<std::uint32_t> streamHeaders;   // #~ (or #-), #Strings, #US, #GUID, #Blob
+        std::uint32_t tablesStream = 0, strings = 0, blobs = 0, guids = 0;
+        std::array<std::uint32_t, 64> rowCount{};  // each present table's row count (0: absent)
+        std::array<std::uint32_t, 64> table{};     // each present table's first row
+        std::array<std::uint32_t, 64> rowSize{};
+    } managed;
 };
 
 std::vector<std::uint8_t> build(const Image& image, Layout* layout = nullptr);
