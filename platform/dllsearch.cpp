@@ -104,12 +104,15 @@ const DllSearch::Folders& DllSearch::folders(std::uint16_t machine) {
         if (!builtin.empty()) f.system = builtin.front();
     }
     if (!options_.folders)
-        for (std::string& dir : detail::toolchainFolders(machine)) f.order.push_back({std::move(dir), Origin::Toolchain});
+        for (detail::ToolchainFolder& t : detail::toolchainFolders(machine))
+            f.order.push_back({std::move(t.path), Origin::Toolchain, t.variant ? f.variants++ : kAnyVariant});
     for (std::string& dir : detail::environmentFolders()) f.order.push_back({std::move(dir), Origin::User});
     return folders_.emplace(machine, std::move(f)).first->second;
 }
 
 const std::vector<DllSearch::Step>& DllSearch::order(std::uint16_t machine) { return folders(machine).order; }
+
+int DllSearch::variantCount(std::uint16_t machine) { return folders(machine).variants; }
 
 std::string DllSearch::systemFolder(std::uint16_t machine) { return folders(machine).system; }
 
@@ -125,7 +128,7 @@ bool DllSearch::findIn(const std::string& dir, const std::string& name, std::uin
 }
 
 DllSearchResult DllSearch::find(const std::string& name, const std::string& programFolder, std::uint16_t machine,
-                                const MachineProbe& machineOf) {
+                                const MachineProbe& machineOf, int variant) {
     DllSearchResult result;
     if (!detail::searchableName(name)) return result;
     const Folders& f = folders(machine);
@@ -138,12 +141,14 @@ DllSearchResult DllSearch::find(const std::string& name, const std::string& prog
     // A folder met again in the order would answer as it did the first time.
     std::vector<const std::string*> tried;
     for (const Step& step : f.order) {
+        if (variant != kAnyVariant && step.variant != kAnyVariant && step.variant != variant) continue;
         const std::string& dir = step.folder.empty() ? first : step.folder;
         if (dir.empty() || std::any_of(tried.begin(), tried.end(), [&](const std::string* t) { return *t == dir; }))
             continue;
         tried.push_back(&dir);
         if (findIn(dir, name, machine, machineOf, result)) {
             result.origin = step.origin;
+            result.variant = step.variant;
             return result;
         }
     }

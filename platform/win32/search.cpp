@@ -57,7 +57,7 @@ bool detail::searchableName(const std::string& name) { return !name.empty() && n
 
 std::string detail::defaultWindowsFolder(const SearchOptions&) { return windowsDirectory(); }
 std::vector<std::string> detail::builtinSystemFolders(std::uint16_t) { return {}; }
-std::vector<std::string> detail::toolchainFolders(std::uint16_t) { return {}; }
+std::vector<detail::ToolchainFolder> detail::toolchainFolders(std::uint16_t) { return {}; }
 std::vector<std::string> detail::environmentFolders() { return pathFolders(); }
 
 std::unique_ptr<detail::FolderIndex> detail::makeFolderIndex() { return std::make_unique<SearchPathIndex>(); }
