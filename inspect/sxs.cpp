@@ -19,11 +19,6 @@ fs::path u8path(const std::string& s) {
     return fs::path(std::u8string_view(reinterpret_cast<const char8_t*>(s.data()), s.size()));
 }
 
-std::string u8string(const fs::path& p) {
-    const std::u8string s = p.u8string();
-    return std::string(s.begin(), s.end());
-}
-
 bool isFolder(const std::string& path) {
     std::error_code ec;
     return fs::is_directory(u8path(path), ec);
@@ -152,14 +147,12 @@ public:
     using Listing = std::unordered_map<std::string, std::vector<std::string>>;
     static Listing list(const std::string& dir) {
         Listing listing;
-        std::error_code ec;
         std::size_t count = 0;
-        for (fs::directory_iterator it(u8path(dir), ec), end; !ec && it != end && count < kMaxStoreEntries;
-             it.increment(ec), ++count) {
-            std::string name = u8string(it->path().filename());
-            listing[asciiLower(name)].push_back(std::move(name));
-        }
-        for (auto& [key, names] : listing) std::sort(names.begin(), names.end());
+        platform::listFolder(dir, [&](std::string_view name) {
+            listing[asciiLower(name)].emplace_back(name);
+            return ++count < kMaxStoreEntries;
+        });
+        for (auto& [key, spellings] : listing) std::sort(spellings.begin(), spellings.end());
         return listing;
     }
 
@@ -167,24 +160,54 @@ private:
     std::unordered_map<std::string, Listing> listings_;
 };
 
+// The Manifests folder's names, listed once, each with the hash of what a
+// lookup knows of it: "<arch>_<name>_<token>_<major>.<minor>", lower-case.
+// Only the few names whose hash a lookup asks for are taken apart.
 struct SxsStore::Index {
     bool read = false;
-    std::string manifests;  // the Manifests folder
+    std::string manifests;               // the Manifests folder
+    std::string names;                   // every name, one after the other
+    std::vector<std::uint32_t> starts;   // where each name starts in `names`, then its end
+    std::vector<std::uint64_t> hashes;   // of each name's key; 0 for a name of another form
     std::size_t count = 0;
-    std::unordered_map<std::string, std::vector<StoreName>> byKey;  // arch_name_token_major.minor
+
+    static std::uint64_t hash(std::string_view lowered) {
+        std::uint64_t h = 1469598103934665603ull;
+        for (const char c : lowered) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+        return h | 1;
+    }
+
+    // Where a store name's key ends (after the minor version), or 0.
+    static std::size_t keyLength(std::string_view name) {
+        constexpr std::string_view kSuffix = ".manifest";
+        if (name.size() > 512 || !endsWithIgnoringCase(name, kSuffix)) return 0;
+        std::size_t end = name.size() - kSuffix.size();
+        for (int field = 0; field < 3; ++field) {  // hash, language, version
+            end = name.rfind('_', end - 1);
+            if (end == std::string_view::npos || end == 0) return 0;
+        }
+        const std::size_t major = name.find('.', end + 1);
+        const std::size_t minor = major == std::string_view::npos ? major : name.find('.', major + 1);
+        return minor == std::string_view::npos ? 0 : minor;
+    }
+
+    std::string_view name(std::size_t i) const { return std::string_view(names).substr(starts[i], starts[i + 1] - starts[i]); }
 
     void build() {
         read = true;
-        std::error_code ec;
-        std::size_t seen = 0;
-        StoreName entry;
-        for (fs::directory_iterator it(u8path(manifests), ec), end; !ec && it != end && seen < kMaxStoreEntries;
-             it.increment(ec), ++seen) {
-            if (!parseStoreName(u8string(it->path().filename()), entry)) continue;
-            const std::string key = indexKey(entry.architecture, entry.name, entry.token, entry.version[0], entry.version[1]);
-            byKey[key].push_back(std::move(entry));
-            ++count;
-        }
+        std::string key;
+        platform::listFolder(manifests, [&](std::string_view n) {
+            starts.push_back(static_cast<std::uint32_t>(names.size()));
+            names.append(n);
+            const std::size_t length = keyLength(n);
+            key.assign(n.substr(0, length));
+            for (char& c : key)
+                if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+            hashes.push_back(length ? hash(key) : 0);
+            if (length) ++count;
+            return hashes.size() < kMaxStoreEntries && names.size() < (1u << 30);
+        });
+        starts.push_back(static_cast<std::uint32_t>(names.size()));
     }
 };
 
@@ -245,11 +268,17 @@ AssemblyPtr SxsStore::findInStore(const AssemblyIdentity& id, std::uint16_t mach
     const auto revision = [](const StoreName& s) { return std::make_tuple(s.version[2], s.version[3]); };
     const auto asked = std::make_tuple(id.version[2], id.version[3]);
     for (const std::string& arch : architecturesFor(id.processorArchitecture, machine)) {
-        const auto it = index_->byKey.find(indexKey(arch, name, token, id.version[0], id.version[1]));
-        if (it == index_->byKey.end()) continue;
+        const std::uint64_t key = Index::hash(indexKey(arch, name, token, id.version[0], id.version[1]));
+        std::vector<StoreName> parsed;
+        for (std::size_t i = 0; i < index_->hashes.size(); ++i) {
+            StoreName s;
+            if (index_->hashes[i] == key && parseStoreName(index_->name(i), s) && s.architecture == arch &&
+                s.name == name && s.token == token && s.version[0] == id.version[0] && s.version[1] == id.version[1] &&
+                revision(s) >= asked && (anyLanguage(language) || s.language == language))
+                parsed.push_back(std::move(s));
+        }
         std::vector<const StoreName*> candidates;
-        for (const StoreName& s : it->second)
-            if (revision(s) >= asked && (anyLanguage(language) || s.language == language)) candidates.push_back(&s);
+        for (const StoreName& s : parsed) candidates.push_back(&s);
         if (candidates.empty()) continue;
         // Real manifests before Wine's stand-ins, then the highest
         // build.revision, then the neutral language; the name decides ties.
