@@ -289,6 +289,8 @@ AssemblyPtr SxsStore::findInStore(const AssemblyIdentity& id, std::uint16_t mach
             if (rank(a) != rank(b)) return rank(a) > rank(b);
             return a->stem < b->stem;
         });
+        // An abbreviated name shared by many assemblies: a few manifests are read, no more.
+        if (candidates.size() > 16) candidates.resize(16);
         for (const StoreName* s : candidates) {
             const std::string manifestPath = platform::joinPath(index_->manifests, s->stem + ".manifest");
             Manifest m;
