@@ -48,16 +48,6 @@ const char* originName(Origin origin) {
     return "";
 }
 
-const std::unordered_set<std::string>& detail::windowsKnownDlls() {
-    static const std::unordered_set<std::string> names = {
-        "advapi32.dll", "clbcatq.dll",  "combase.dll",  "comdlg32.dll", "coml2.dll",    "difxapi.dll",
-        "gdi32.dll",    "gdiplus.dll",  "imagehlp.dll", "imm32.dll",    "kernel32.dll", "msctf.dll",
-        "msvcrt.dll",   "normaliz.dll", "nsi.dll",      "ntdll.dll",    "ole32.dll",    "oleaut32.dll",
-        "psapi.dll",    "rpcrt4.dll",   "sechost.dll",  "setupapi.dll", "shcore.dll",   "shell32.dll",
-        "shlwapi.dll",  "user32.dll",   "wldap32.dll",  "ws2_32.dll"};
-    return names;
-}
-
 bool isWindowsFolder(const std::string& folder) {
     return !folder.empty() && !subfolderIgnoringCase(folder, "System32").empty();
 }
@@ -116,8 +106,8 @@ int DllSearch::variantCount(std::uint16_t machine) { return folders(machine).var
 
 std::string DllSearch::systemFolder(std::uint16_t machine) { return folders(machine).system; }
 
-const std::unordered_set<std::string>& DllSearch::knownDlls() {
-    if (!known_) known_ = detail::knownDlls(windows_);
+const KnownDlls& DllSearch::knownDlls() {
+    if (!known_) known_ = knownDllsFor(windows_, detail::isRunningSystem(windows_));
     return *known_;
 }
 
@@ -133,7 +123,7 @@ DllSearchResult DllSearch::find(const std::string& name, const std::string& prog
     if (!detail::searchableName(name)) return result;
     const Folders& f = folders(machine);
     // KnownDLLs come from the system folder whatever copy the program has.
-    if (!f.system.empty() && knownDlls().count(toLower(name)) && findIn(f.system, name, machine, machineOf, result)) {
+    if (!f.system.empty() && knownDlls().contains(name) && findIn(f.system, name, machine, machineOf, result)) {
         result.origin = Origin::Known;
         return result;
     }

@@ -10,8 +10,9 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <unordered_set>
 #include <vector>
+
+#include "platform/knowndlls.h"
 
 namespace platform {
 
@@ -114,8 +115,8 @@ public:
     // come from): the Windows folder's System32 or SysWOW64, else Wine's
     // builtin folder; empty when there is none.
     std::string systemFolder(std::uint16_t machine);
-    // The KnownDLLs of the system checked against, lower-cased.
-    const std::unordered_set<std::string>& knownDlls();
+    // The KnownDLLs of the system checked against.
+    const KnownDlls& knownDlls();
 
     // The API set schema the loader would map names with, read on first need.
     const ApiSetSchema& apiSetSchema();
@@ -135,7 +136,7 @@ private:
     std::map<std::uint16_t, Folders> folders_;
     std::unique_ptr<detail::FolderIndex> index_;
     std::shared_ptr<const ApiSetSchema> schema_;
-    std::optional<std::unordered_set<std::string>> known_;
+    std::optional<KnownDlls> known_;
 };
 
 // SearchPath with no path list and no extension: the standard order from
@@ -181,12 +182,8 @@ struct ToolchainFolder {
 std::vector<ToolchainFolder> toolchainFolders(std::uint16_t machine);
 // Folders the system's order ends with (PATH on Windows).
 std::vector<std::string> environmentFolders();
-// The KnownDLLs of the system behind `windowsFolder`, lower-cased: the
-// registry's list (Windows, a Wine prefix holding it), else the list of
-// Windows 10 and 11.
-std::unordered_set<std::string> knownDlls(const std::string& windowsFolder);
-// The KnownDLLs of Windows 10 and 11.
-const std::unordered_set<std::string>& windowsKnownDlls();
+// True when `windowsFolder` is the running Windows' own folder.
+bool isRunningSystem(const std::string& windowsFolder);
 // The schema: the Windows folder's own when there is one; else, Linux, the
 // first apisetschema.dll of the folders `search` takes, then of Wine's.
 std::shared_ptr<const ApiSetSchema> readApiSetSchema(DllSearch& search, FolderIndex& index);

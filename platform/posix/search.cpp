@@ -248,7 +248,7 @@ std::string detail::defaultWindowsFolder(const SearchOptions& options) {
 
 std::unique_ptr<detail::FolderIndex> detail::makeFolderIndex() { return std::make_unique<ListingIndex>(); }
 
-std::unordered_set<std::string> detail::knownDlls(const std::string&) { return windowsKnownDlls(); }
+bool detail::isRunningSystem(const std::string&) { return false; }
 
 // ---------------------------------------------------------------------------
 // API set schema: the first apisetschema.dll of the search folders (the

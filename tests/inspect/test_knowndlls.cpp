@@ -4,11 +4,12 @@
 
 #include <filesystem>
 
-#include "inspect/knowndlls.h"
 #include "platform/knowndlls.h"
 #include "platform/platform.h"
 #include "tests/support/pewriter.h"
 #include "tests/support/testutil.h"
+
+using namespace platform;
 
 namespace {
 
@@ -81,12 +82,12 @@ TEST(KnownDlls, FromTheWindowsFoldersPrefixElseWindowsOwnList) {
     std::vector<std::string> system;
     if (platform::systemKnownDlls(system)) {
         // Windows (or Wine running the Windows build): the system's own list.
-        const KnownDlls k = knownDllsFor(windows);
+        const KnownDlls k = knownDllsFor(windows, false);
         EXPECT_EQ(k.source, KnownDlls::Source::System);
         EXPECT_TRUE(k.contains("NTDLL.DLL"));
         return;
     }
-    KnownDlls k = knownDllsFor(windows);
+    KnownDlls k = knownDllsFor(windows, false);
     EXPECT_EQ(k.source, KnownDlls::Source::WindowsList);
     EXPECT_TRUE(k.contains("Kernel32.dll"));
     EXPECT_TRUE(k.contains("ntdll.dll"));
@@ -94,7 +95,7 @@ TEST(KnownDlls, FromTheWindowsFoldersPrefixElseWindowsOwnList) {
     pe::writeFile(dir.file("prefix/system.reg"),
                   kHead + "[System\\\\CurrentControlSet\\\\Control\\\\Session Manager\\\\KnownDLLs] 1\n"
                           "\"comctl32\"=\"COMCTL32.dll\"\n\"kernel32\"=\"kernel32.dll\"\n");
-    k = knownDllsFor(windows);
+    k = knownDllsFor(windows, false);
     EXPECT_EQ(k.source, KnownDlls::Source::WineRegistry);
     EXPECT_EQ(k.registry, dir.file("prefix/system.reg"));
     EXPECT_EQ(k.names, (std::vector<std::string>{"comctl32.dll", "kernel32.dll", "ntdll.dll"}));

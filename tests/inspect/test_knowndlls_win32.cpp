@@ -6,8 +6,9 @@
 
 #include <algorithm>
 
-#include "inspect/knowndlls.h"
 #include "platform/knowndlls.h"
+
+using namespace platform;
 
 TEST(KnownDlls, SystemRegistry) {
     const wchar_t* path = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\KnownDLLs";
@@ -25,7 +26,7 @@ TEST(KnownDlls, SystemRegistry) {
     RegSetValueExW(key, L"DllDirectory", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(folder), sizeof folder);
     RegCloseKey(key);
     const bool read = platform::systemKnownDlls(names);
-    const KnownDlls k = knownDllsFor("");
+    const KnownDlls k = knownDllsFor("", true);
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, path);
     ASSERT_TRUE(read);
     EXPECT_EQ(names, std::vector<std::string>{"Kernel32.dll"});

@@ -9,10 +9,12 @@
 #include <fstream>
 #include <sstream>
 
-#include "inspect/knowndlls.h"
+#include "platform/knowndlls.h"
 #include "inspect/sxs.h"
 #include "platform/platform.h"
 #include "tests/support/testutil.h"
+
+using namespace platform;
 
 using namespace sxs;
 
@@ -59,7 +61,7 @@ TEST(WinePrefix, KnownDllsFromItsRegistryOrWindowsList) {
     text << in.rdbuf();
     // Wine 8's prefixes have no KnownDLLs key; later ones may.
     const bool hasKey = text.str().find("\\\\Session Manager\\\\KnownDLLs]") != std::string::npos;
-    const KnownDlls k = knownDllsFor(windows);
+    const KnownDlls k = knownDllsFor(windows, false);
     EXPECT_EQ(k.source, hasKey ? KnownDlls::Source::WineRegistry : KnownDlls::Source::WindowsList);
     EXPECT_TRUE(k.contains("kernel32.dll"));
     EXPECT_TRUE(k.contains("ntdll.dll"));

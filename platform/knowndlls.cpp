@@ -1,4 +1,4 @@
-#include "inspect/knowndlls.h"
+#include "platform/knowndlls.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -7,9 +7,10 @@
 #include <map>
 #include <system_error>
 
-#include "platform/knowndlls.h"
 #include "platform/platform.h"
 #include "platform/text.h"
+
+namespace platform {
 
 namespace {
 
@@ -82,7 +83,7 @@ std::string knownDllsControlSet(const std::string& key) {
 }  // namespace
 
 bool KnownDlls::contains(std::string_view dllName) const {
-    return std::binary_search(names.begin(), names.end(), platform::toLower(dllName));
+    return std::binary_search(names.begin(), names.end(), toLower(dllName));
 }
 
 const std::vector<std::string>& windowsKnownDlls() {
@@ -123,7 +124,7 @@ bool readWineKnownDlls(const std::string& systemReg, std::vector<std::string>& n
             if (!unescape(l, pos, ']', name)) return;
             inSelect = equalsIgnoringCase(name, "System\\Select");
             const std::string set = knownDllsControlSet(name);
-            if (!set.empty()) values = &sets[platform::toLower(set)];
+            if (!set.empty()) values = &sets[toLower(set)];
             return;
         }
         if (l[0] != '"' || (!values && !inSelect)) return;
@@ -171,7 +172,7 @@ bool readWineKnownDlls(const std::string& systemReg, std::vector<std::string>& n
     auto it = sets.find("currentcontrolset");
     if (it == sets.end()) it = sets.find(set);
     if (it == sets.end()) return false;
-    for (const std::string& v : it->second) names.push_back(platform::toLower(v));
+    for (const std::string& v : it->second) names.push_back(toLower(v));
     return true;
 }
 
@@ -190,11 +191,11 @@ std::string wineRegistryOf(const std::string& windowsFolder) {
     return std::string(reg.begin(), reg.end());
 }
 
-KnownDlls knownDllsFor(const std::string& windowsFolder) {
+KnownDlls knownDllsFor(const std::string& windowsFolder, bool runningSystem) {
     KnownDlls known;
-    if (platform::systemKnownDlls(known.names)) {
+    if (runningSystem && systemKnownDlls(known.names)) {
         known.source = KnownDlls::Source::System;
-        for (std::string& n : known.names) n = platform::toLower(n);
+        for (std::string& n : known.names) n = toLower(n);
     } else if (const std::string reg = wineRegistryOf(windowsFolder);
                !reg.empty() && readWineKnownDlls(reg, known.names)) {
         known.source = KnownDlls::Source::WineRegistry;
@@ -209,3 +210,5 @@ KnownDlls knownDllsFor(const std::string& windowsFolder) {
     known.names.erase(std::unique(known.names.begin(), known.names.end()), known.names.end());
     return known;
 }
+
+}  // namespace platform
