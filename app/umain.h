@@ -195,8 +195,10 @@ private:
 
     bool FAJour = false;
     QPrintDialog* FPD = nullptr;
-    // Frame margins the window's size was last worked out with.
+    // Frame margins the minimum size was last worked out with.
     QMargins FUsedMargins;
+    // Frame margins the normal client area was placed with.
+    QMargins FClientMargins;
     // Outer bounds of the normal state, kept while the window is minimized.
     QRect FNormalBounds;
     bool FOuterRestored = false;

@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev
   mingw-w64 wine64 wine libwine:i386
-  xvfb xauth x11-utils imagemagick fonts-dejavu-core fonts-liberation
+  xvfb xauth x11-utils imagemagick fonts-dejavu-core fonts-liberation openbox xdotool
   xdg-utils python3 python3-pefile
   qt6-translations-l10n
   dpkg-dev lintian desktop-file-utils groff-base
