@@ -163,6 +163,8 @@ void TFMain::CreateControls() {
     SG2->SetDefaultRowHeight(16);
     const int widths[] = {92, 93, 306, 84};
     for (int c = 0; c < 4; ++c) SG2->SetColWidths(c, widths[c]);
+    // A wider window gives its width to the paths.
+    SG2->SetStretchCol(2);
     SG2->SetGridLines(true);
     SG2->SetColResizing(true);
     SG2->SetRowMoving(true);

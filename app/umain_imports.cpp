@@ -21,8 +21,12 @@ namespace {
 QString qs(const std::string& s) { return QString::fromStdString(s); }
 std::string ss(const QString& s) { return s.toStdString(); }
 
+// Problems stand out in the grid; the report stays plain text.
+const QColor kErrorText(0x80, 0, 0);
+
 void fillRow(TKRVGrid* grid, int row, const analysis::Row& r) {
     for (int c = 0; c < analysis::kColumnCount; ++c) grid->SetCells(c, row, qs(r.cells[c]));
+    grid->SetRowForeground(row, r.kind == analysis::RowKind::Error ? kErrorText : QColor());
 }
 
 }  // namespace
