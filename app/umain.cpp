@@ -31,6 +31,7 @@
 #include <QWindow>
 
 #include <string>
+#include <unordered_set>
 
 #include "app/anchorlayout.h"
 #include "app/application.h"
@@ -482,7 +483,8 @@ void TFMain::FitFrame() {
 
 void TFMain::DoCreate(const QStringList& Fichiers) {
     TApplication::Run([this] { FormCreate(); });
-    if (!Fichiers.isEmpty()) TApplication::Run([&] { AjouterFichiers(Fichiers); });
+    // Opening a listed file again from the file manager does not list it twice.
+    if (!Fichiers.isEmpty()) TApplication::Run([&] { AjouterFichiers(Fichiers, true); });
 }
 
 std::function<void()> TFMain::Handler(void (TFMain::*handler)()) {
@@ -670,7 +672,7 @@ QString ListedPath(const QString& path) {
 
 }  // namespace
 
-void TFMain::AjouterFichiers(const QStringList& Chemins) {
+void TFMain::AjouterFichiers(const QStringList& Chemins, bool SansDoublon) {
     QStringList items, unreadable;
     for (const QString& chemin : Chemins) {
         if (chemin.isEmpty()) continue;
@@ -693,6 +695,15 @@ void TFMain::AjouterFichiers(const QStringList& Chemins) {
         });
         const std::string folder = ToUtf8(QDir::toNativeSeparators(dir.path()));
         for (const QString& n : names) items << ListedPath(FromUtf8(platform::joinPath(folder, ToUtf8(n))));
+    }
+    if (SansDoublon) {
+        // As DansLaListe compares, with one pass over the list.
+        std::unordered_set<std::string> listed;
+        for (int i = 0; i < LB->count(); ++i) listed.insert(platform::toLower(ToUtf8(LB->item(i)->text())));
+        QStringList kept;
+        for (const QString& item : items)
+            if (listed.insert(platform::toLower(ToUtf8(item))).second) kept << item;
+        items = kept;
     }
     if (!items.isEmpty()) {
         LB->addItems(items);
