@@ -11,7 +11,7 @@ packages=(
   xvfb xauth x11-utils imagemagick fonts-dejavu-core fonts-liberation openbox xdotool
   xdg-utils python3 python3-pefile
   qt6-translations-l10n
-  dpkg-dev lintian desktop-file-utils groff-base
+  dpkg-dev lintian desktop-file-utils groff-base devscripts
 )
 missing=()
 for p in "${packages[@]}"; do
