@@ -27,7 +27,7 @@ openbox >"$scratch/openbox.log" 2>&1 &
 wm=$!
 pid=
 cleanup() {
-  [ -n "$pid" ] && kill "$pid" 2>/dev/null
+  if [ -n "$pid" ]; then kill "$pid" 2>/dev/null; fi
   kill "$wm" 2>/dev/null
   wait 2>/dev/null
 }
@@ -76,7 +76,7 @@ start() {
 
 # Closes the window as a user does (Alt+F4 through the window manager).
 stop() {
-  xdotool windowactivate --sync "$id" key --clearmodifiers alt+F4 || true
+  timeout 10 xdotool windowactivate --sync "$id" key --clearmodifiers alt+F4 || true
   for _ in $(seq 75); do
     kill -0 "$pid" 2>/dev/null || { wait "$pid" || true; pid=; return 0; }
     sleep 0.2
@@ -108,7 +108,8 @@ start 2
 second=$(frame "$id")
 [ "$second" = "$first" ] || fail "run 2: frame $second, run 1 had $first"
 # The user moves and enlarges it.
-xdotool windowmove --sync "$id" 230 160 && xdotool windowsize --sync "$id" 700 450 || fail "could not move the window"
+timeout 10 xdotool windowmove --sync "$id" 230 160 && timeout 10 xdotool windowsize --sync "$id" 700 450 ||
+  fail "could not move the window"
 sleep 1
 moved=$(frame "$id")
 [ "$moved" != "$second" ] || fail "run 2: the window did not move"
