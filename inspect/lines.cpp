@@ -25,6 +25,10 @@ Finding missingFunction(const std::string& function, const std::string& dll, con
     return f;
 }
 
+Finding missingAssembly(const std::string& name, const std::string& version, const std::string& importer) {
+    return {name + " " + version + " invisible pour " + importer, Problem::MissingAssembly, false, name, {}};
+}
+
 Finding notWin32(const std::string& name) {
     return {name + " n'est pas un exécutable Win32", Problem::NotPe, false, platform::fileNamePart(name), {}};
 }

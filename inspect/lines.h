@@ -20,6 +20,10 @@ Finding missingDll(const std::string& dll, const std::string& importer, const st
 Finding missingFunction(const std::string& function, const std::string& dll, const std::string& dllName,
                         const std::string& importer, bool broken, const std::string& forward, bool delayed);
 
+// "<assembly> <version> invisible pour <importer>": a side-by-side assembly
+// the importer's manifest asks for, found nowhere.
+Finding missingAssembly(const std::string& name, const std::string& version, const std::string& importer);
+
 // "<name> n'est pas un exécutable Win32".
 Finding notWin32(const std::string& name);
 

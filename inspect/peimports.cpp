@@ -49,9 +49,10 @@ public:
     const platform::ByteSource& file() const { return image_.bytes(); }
 
     // DOS and NT headers; `machine` is kept as soon as it is read.
-    void readHeaders(std::uint16_t& machine) {
+    void readHeaders(std::uint16_t& machine, bool& isDll) {
         const auto headers = image_.readHeaders();
         if (headers >= platform::PeImage::Headers::Machine) machine = image_.machine();
+        isDll = (image_.characteristics() & 0x2000) != 0;
         if (headers != platform::PeImage::Headers::OptionalHeader) wrongFormat();
     }
 
@@ -143,7 +144,7 @@ public:
         : image_(file), out_(out), checks_(options), budget_(file.size()) {}
 
     void walk() {
-        image_.readHeaders(out_.machine);
+        image_.readHeaders(out_.machine, out_.isDll);
         // Headers and section table whole: the loader could map the image.
         out_.loadable = image_.sectionsFit();
         try {
@@ -383,8 +384,9 @@ public:
     static void read(const platform::ByteSource& file, ExportTable& out) {
         Image image(file);
         std::uint16_t machine = 0;
+        bool isDll = false;
         try {
-            image.readHeaders(machine);
+            image.readHeaders(machine, isDll);
         } catch (const EWrongFormat&) {
             return;  // Unreadable
         }

@@ -56,6 +56,7 @@ struct ImageImports {
     // The headers and the section table read whole: a file the loader could
     // map. A found DLL that is not stops its name's search there.
     bool loadable = false;
+    bool isDll = false;  // IMAGE_FILE_DLL: its own manifest is resource ID 2, not 1
     std::vector<DllName> names;  // descriptor order; those read before a stop
     // With RunOptions::delayLoad: the delay-load table's DLLs, in its order.
     std::vector<DllName> delayNames;

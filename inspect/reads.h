@@ -11,6 +11,7 @@
 
 #include "inspect/options.h"
 #include "inspect/peimports.h"
+#include "inspect/sxs.h"
 #include "platform/dllsearch.h"
 
 // The program whose closure is walked: the listed file, whose folder the
@@ -20,6 +21,9 @@ struct Program {
     std::string path;
     std::string folder;
     int variant = platform::kAnyVariant;
+    // What its own manifest gives the imports of its closure's DLLs that
+    // have none of their own; null without one (or without a store).
+    std::shared_ptr<const sxs::ActivationContext> context;
 };
 
 // Where a search found a DLL name.
@@ -31,6 +35,7 @@ struct Located {
     std::uint16_t otherMachine = 0;
     platform::Origin origin = platform::Origin::None;  // why it was taken
     int variant = platform::kAnyVariant;               // the toolchain variant whose folder holds it
+    std::string originDetail;                          // a side-by-side assembly: its name and version
 };
 
 // Shared: a search's answer is handed out again for every importer of the folder.

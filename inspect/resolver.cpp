@@ -20,23 +20,53 @@ constexpr std::size_t kMaxDllName = 259;
 
 }  // namespace
 
+std::shared_ptr<const sxs::ActivationContext> Resolver::ownContext(const std::string& module, const ImageImports& image,
+                                                                   const std::string& programFolder) {
+    if (!store_.present()) return nullptr;
+    return store_.moduleContext(module, image.isDll, image.machine, programFolder);
+}
+
+std::shared_ptr<const sxs::ActivationContext> Resolver::context(const std::string& module, const ImageImports& image,
+                                                                const Program& program) {
+    if (module == program.path) return program.context;
+    auto own = ownContext(module, image, program.folder);
+    return own ? own : program.context;
+}
+
 LocatedPtr Resolver::resolveIn(const std::string& name, const std::string& importerName, const Program& program,
-                               std::uint16_t machine) {
+                               std::uint16_t machine, const sxs::ActivationContext* context) {
     // The loader maps a known API set name to its host before any search.
     std::string host;
     const bool apiSet = mayBeApiSet(name) &&
                         search_.apiSetSchema().resolve(name, importerName, host) == platform::ApiSetSchema::Lookup::Host;
-    return reads_.search(apiSet ? host : name, program, machine);
+    const std::string& wanted = apiSet ? host : name;
+    // Then the files of the module's side-by-side assemblies.
+    if (context) {
+        if (const sxs::Redirection* r = context->find(wanted); r && r->present) {
+            auto l = std::make_shared<Located>();
+            l->found = true;
+            l->path = platform::listPath(r->path);
+            l->key = platform::toLower(l->path);
+            l->origin = platform::Origin::Sxs;
+            l->originDetail = r->assembly ? r->assembly->label() : platform::fileNamePart(context->manifestPath);
+            return l;
+        }
+    }
+    return reads_.search(wanted, program, machine);
 }
 
 LocatedPtr Resolver::resolve(const std::string& name, const std::string& importer, const Program& program,
                              std::uint16_t machine) {
-    return resolveIn(name, platform::fileNamePart(importer), program, machine);
+    const auto image = reads_.imports(importer);
+    const auto ctx = context(importer, *image, program);
+    return resolveIn(name, platform::fileNamePart(importer), program, machine, ctx.get());
 }
 
 std::string Resolver::key(const std::string& importer, const Program& program) {
     std::string k(reinterpret_cast<const char*>(&program.variant), sizeof program.variant);
-    return k.append(program.folder).append(1, '\0').append(importer);
+    // The program's own context is the program's: its path tells it apart.
+    k.append(program.context ? program.path : program.folder);
+    return k.append(1, '\0').append(importer);
 }
 
 std::shared_ptr<const std::vector<LocatedPtr>> Resolver::resolveAll(const std::string& importer, const Program& program,
@@ -46,9 +76,10 @@ std::shared_ptr<const std::vector<LocatedPtr>> Resolver::resolveAll(const std::s
     auto all = std::make_shared<std::vector<LocatedPtr>>();
     all->reserve(image.names.size() + image.delayNames.size());
     const std::string name = platform::fileNamePart(importer);
+    const auto ctx = context(importer, image, program);
     const auto add = [&](const std::vector<DllName>& names) {
         for (const DllName& dll : names)
-            all->push_back(dll.searchable ? resolveIn(dll.text, name, program, machine) : notLocated());
+            all->push_back(dll.searchable ? resolveIn(dll.text, name, program, machine, ctx.get()) : notLocated());
     };
     add(image.names);
     if (options_.delayLoad) add(image.delayNames);

@@ -18,8 +18,18 @@
 
 class Resolver {
 public:
-    Resolver(Reads& reads, platform::DllSearch& search, const RunOptions& options)
-        : reads_(reads), search_(search), options_(options) {}
+    Resolver(Reads& reads, platform::DllSearch& search, sxs::SxsStore& store, const RunOptions& options)
+        : reads_(reads), search_(search), store_(store), options_(options) {}
+
+    // The activation context the loader gives the imports of `module` (of
+    // `image`) in the closure of `program`: its own manifest's, else, for a
+    // DLL without one, the program's; null without a side-by-side store
+    // (the Windows folder's), where assemblies are not checked.
+    std::shared_ptr<const sxs::ActivationContext> context(const std::string& module, const ImageImports& image,
+                                                          const Program& program);
+    // The context of a module's own manifest; null when it has none.
+    std::shared_ptr<const sxs::ActivationContext> ownContext(const std::string& module, const ImageImports& image,
+                                                             const std::string& programFolder);
 
     // The DLL `name` imported by the image at `importer`, of `machine`, in
     // the closure of `program`.
@@ -51,7 +61,7 @@ public:
 private:
     // `name` for an importer whose file name is `importerName`.
     LocatedPtr resolveIn(const std::string& name, const std::string& importerName, const Program& program,
-                         std::uint16_t machine);
+                         std::uint16_t machine, const sxs::ActivationContext* context);
     // Where the export `name` (or `ordinal`) of the DLL at `dll`, whose
     // exports are `table`, leads.
     struct Lookup {
@@ -64,6 +74,7 @@ private:
 
     Reads& reads_;
     platform::DllSearch& search_;
+    sxs::SxsStore& store_;
     const RunOptions& options_;
     // By importer, program folder and variant.
     std::unordered_map<std::string, std::shared_ptr<const std::vector<LocatedPtr>>> resolved_;

@@ -10,11 +10,17 @@ AnalysisRun::AnalysisRun(RunOptions options, const ReadsFactory& makeReads)
     : options_(std::move(options)),
       ownSearch_(std::make_unique<platform::DllSearch>(options_.search)),
       search_(ownSearch_.get()),
+      ownStore_(std::make_unique<sxs::SxsStore>(search_->windowsFolder())),
+      store_(ownStore_.get()),
       reads_(makeReads(options_, *search_)),
-      resolver_(*reads_, *search_, options_) {}
+      resolver_(*reads_, *search_, *store_, options_) {}
 
-AnalysisRun::AnalysisRun(RunOptions options, platform::DllSearch& search)
-    : options_(std::move(options)), search_(&search), reads_(memo(options_, search)), resolver_(*reads_, search, options_) {}
+AnalysisRun::AnalysisRun(RunOptions options, platform::DllSearch& search, sxs::SxsStore& store)
+    : options_(std::move(options)),
+      search_(&search),
+      store_(&store),
+      reads_(memo(options_, search)),
+      resolver_(*reads_, search, store, options_) {}
 
 AnalysisRun::~AnalysisRun() = default;
 
@@ -22,7 +28,7 @@ AnalysisRun& AnalysisRun::closureChecks() {
     if (!checks_) {
         RunOptions o = options_;
         o.recursive = o.functions = true;
-        checks_.reset(new AnalysisRun(std::move(o), *search_));
+        checks_.reset(new AnalysisRun(std::move(o), *search_, *store_));
     }
     return *checks_;
 }

@@ -24,6 +24,8 @@ public:
 
     const RunOptions& options() const { return options_; }
     platform::DllSearch& search() { return *search_; }
+    // The side-by-side store of the Windows folder checked against.
+    sxs::SxsStore& store() { return *store_; }
     Reads& reads() { return *reads_; }
     Resolver& resolver() { return resolver_; }
 
@@ -36,11 +38,13 @@ public:
     AnalysisRun& closureChecks();
 
 private:
-    AnalysisRun(RunOptions options, platform::DllSearch& search);
+    AnalysisRun(RunOptions options, platform::DllSearch& search, sxs::SxsStore& store);
 
     RunOptions options_;
     std::unique_ptr<platform::DllSearch> ownSearch_;
     platform::DllSearch* search_;
+    std::unique_ptr<sxs::SxsStore> ownStore_;
+    sxs::SxsStore* store_;
     std::unique_ptr<Reads> reads_;
     Resolver resolver_;
     Inspection inspection_;

@@ -50,11 +50,13 @@ public:
     // Returns the listed file's Done. `variant`: the toolchain variant the
     // closure's DLLs are held to.
     bool walk(const std::string& name, int variant) {
-        program_ = {name, platform::directoryPart(name), variant};
+        program_ = {name, platform::directoryPart(name), variant, nullptr};
         Module top(name, platform::toLower(name), 0);
         edges_.emplace_back();
         out_.imports.emplace_back();
         read(top);
+        program_.context = run_.resolver().ownContext(name, *top.image, program_.folder);
+        missingAssemblies(top, program_.context.get());
         out_.machine = top.image->machine;
         walkFrom(top);
         return top.done;
@@ -103,6 +105,14 @@ private:
         // Tables read for the checks that run off the file make a bad image,
         // as any read outside the file does.
         if (m.image->tablesDamaged) m.wrongFormat = true;
+    }
+
+    // The assemblies a module's own manifest asks for that the store and
+    // the program's folder lack: one line each, before its imports'.
+    void missingAssemblies(Module& m, const sxs::ActivationContext* context) {
+        if (!context) return;
+        for (const sxs::DependentAssembly& d : context->missing)
+            add(lines::missingAssembly(d.identity.name, d.identity.versionText, m.name), m.node, false);
     }
 
     void finish(Module& m) {
@@ -159,7 +169,7 @@ private:
                     checkFunctions(*current, i);
                     continue;
                 }
-                out_.found.push_back({r.path, r.origin, std::string(), false, current->node, r.variant});
+                out_.found.push_back({r.path, r.origin, r.originDetail, false, current->node, r.variant});
                 edges_.emplace_back();
                 out_.imports.emplace_back();
                 // A file the loader cannot map stops there: its own line,
@@ -174,6 +184,8 @@ private:
                     stack.push_back(std::make_unique<Module>(r.path, r.key, out_.found.size()));
                     current = stack.back().get();
                     read(*current);
+                    missingAssemblies(*current,
+                                      run_.resolver().ownContext(current->name, *current->image, program_.folder).get());
                     descended = true;
                     break;
                 }

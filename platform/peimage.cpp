@@ -69,6 +69,7 @@ PeImage::Headers PeImage::readHeaders() {
     if (!bytes_.u32(nt, signature) || signature != kPe || !bytes_.u16(nt + 4, machine_)) return headers_;
     headers_ = Headers::Machine;
     if (!bytes_.u16(nt + 6, sectionCount_) || !bytes_.u16(nt + 20, optionalSize_)) return headers_;
+    bytes_.u16(nt + 22, characteristics_);
     optionalHeader_ = nt + 24;
     headers_ = Headers::FileHeader;
     std::uint16_t optionalMagic = 0;

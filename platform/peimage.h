@@ -41,6 +41,8 @@ public:
     Headers headers() const { return headers_; }
 
     std::uint16_t machine() const { return machine_; }
+    // IMAGE_FILE_HEADER.Characteristics (IMAGE_FILE_DLL is 0x2000).
+    std::uint16_t characteristics() const { return characteristics_; }
     std::uint16_t sectionCount() const { return sectionCount_; }
     // PE32+ (the 64-bit optional header).
     bool plus() const { return plus_; }
@@ -80,7 +82,7 @@ private:
 
     const ByteSource& bytes_;
     Headers headers_ = Headers::None;
-    std::uint16_t machine_ = 0, sectionCount_ = 0, optionalSize_ = 0;
+    std::uint16_t machine_ = 0, sectionCount_ = 0, optionalSize_ = 0, characteristics_ = 0;
     std::uint64_t optionalHeader_ = 0;
     bool plus_ = false;
     bool sectionsRead_ = false;

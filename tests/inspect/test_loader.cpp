@@ -169,3 +169,26 @@ TEST_F(Loader, AFileTheLoaderCannotMapStopsItsNamesSearch) {
         EXPECT_EQ(r.problems, (std::vector<Problem>{Problem::NotPe, Problem::NotPe}));
     }
 }
+
+#ifdef _WIN32
+// On Windows (and under Wine) the running system's store answers: a
+// program asking for Common-Controls 6 gets the store's comctl32.dll.
+TEST_F(Loader, TheRunningSystemsStoreServesCommonControls) {
+    const std::string app = dir.mkdir("app");
+    pe::Image prog;
+    prog.pe32plus = true;
+    prog.import("comctl32.dll");
+    prog.manifest("<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\"><dependency>"
+                  "<dependentAssembly><assemblyIdentity type=\"win32\" name=\"Microsoft.Windows.Common-Controls\" "
+                  "version=\"6.0.0.0\" processorArchitecture=\"*\" publicKeyToken=\"6595b64144ccf1df\" language=\"*\"/>"
+                  "</dependentAssembly></dependency></assembly>",
+                  1);
+    const std::string exe = platform::joinPath(app, "prog.exe");
+    pe::writeFile(exe, pe::build(prog));
+    const auto rows = analysis::analyse({platform::listPath(exe)}, RunOptions{});
+    ASSERT_EQ(rows.size(), 2u);
+    if (rows[1].origin != Origin::Sxs) GTEST_SKIP() << "no Common-Controls 6 in this system's store";
+    EXPECT_NE(rows[1].cells[analysis::kPath].find("winsxs"), std::string::npos) << rows[1].cells[analysis::kPath];
+    EXPECT_EQ(rows[1].originDetail.rfind("Microsoft.Windows.Common-Controls 6.", 0), 0u);
+}
+#endif
