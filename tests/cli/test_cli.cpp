@@ -147,14 +147,15 @@ TEST_F(Cli, CsvRowsCarryTheJsonKeysWithRfc4180Quoting) {
     pe::writeFile(dir.file("odd.exe"), pe::build(odd));
     const std::string oddPath = platform::listPath(dir.file("odd.exe"));
     const std::string folder = platform::directoryPart(oddPath);
-    const std::string header = "kind,importer,file,path,version,problem,origin,dll,function,machine,importer-path,file-version\n";
+    const std::string header = "kind,importer,file,path,version,problem,origin,dll,function,machine,importer-path,file-version,via,via-path\n";
     const std::string errorRow = "error,odd.exe,erreur,\"tvl,\"\"odd\"\".dll invisible pour " + oddPath +
-                                 "\",erreur,missing-dll,,\"tvl,\"\"odd\"\".dll\",,," + oddPath + ",\n";
+                                 "\",erreur,missing-dll,,\"tvl,\"\"odd\"\".dll\",,," + oddPath + ",,,\n";
 
     const Outcome r = run(dllPath + " --format csv " + quote(dir.file("odd.exe")));
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, header + "listed,toi-même,odd.exe," + folder + ",,,,,,x86," + oddPath + ",\n" +
-                         "import,odd.exe,tvlcore.dll," + folder + ",2.1,,app,,,x86," + oddPath + ",1.0.0.0\n" + errorRow);
+    EXPECT_EQ(r.out, header + "listed,toi-même,odd.exe," + folder + ",,,,,,x86," + oddPath + ",,,\n" +
+                         "import,odd.exe,tvlcore.dll," + folder + ",2.1,,app,,,x86," + oddPath + ",1.0.0.0,odd.exe," +
+                         oddPath + "\n" + errorRow);
 
     const Outcome missing = run(dllPath + " --format=csv --missing " + quote(dir.file("odd.exe")));
     EXPECT_EQ(missing.status, 1);
@@ -217,7 +218,8 @@ TEST_F(Cli, FunctionsAndDelayLoadOnDemand) {
     const Outcome json = run(dllPath + " --functions --delay-load --format json " + exe);
     EXPECT_NE(json.out.find("\"path\": \"" + js(saveLine) + "\", \"version\": \"erreur\", \"problem\": \"missing-function\", "
                             "\"delay-load\": false, \"origin\": null, \"dll\": \"tvlold.dll\", \"function\": \"Save\", "
-                            "\"machine\": null, \"importer-path\": \"" + js(path) + "\", \"file-version\": null}"),
+                            "\"machine\": null, \"importer-path\": \"" + js(path) + "\", \"file-version\": null, \"via\": null, "
+                            "\"via-path\": null}"),
               std::string::npos)
         << json.out;
     EXPECT_NE(json.out.find("\"problem\": \"missing-dll\", \"delay-load\": true, \"origin\": null, \"dll\": \"tvlabsent.dll\""),
@@ -227,8 +229,8 @@ TEST_F(Cli, FunctionsAndDelayLoadOnDemand) {
               std::string::npos);
     const Outcome csv = run(dllPath + " -f --format csv " + exe);
     EXPECT_EQ(csv.out.substr(0, csv.out.find('\n')),
-              "kind,importer,file,path,version,problem,origin,dll,function,machine,importer-path,file-version");
-    EXPECT_NE(csv.out.find("," + saveLine + ",erreur,missing-function,,tvlold.dll,Save,," + path + ",\n"), std::string::npos)
+              "kind,importer,file,path,version,problem,origin,dll,function,machine,importer-path,file-version,via,via-path");
+    EXPECT_NE(csv.out.find("," + saveLine + ",erreur,missing-function,,tvlold.dll,Save,," + path + ",,,\n"), std::string::npos)
         << csv.out;
 }
 
@@ -258,7 +260,7 @@ TEST_F(Cli, RowsCarryWhatScriptsNeedWithoutReadingFrench) {
     };
     EXPECT_TRUE(has("\"version\": \"6, 1, 0, 0\", \"problem\": null, \"origin\": null, \"dll\": null, \"function\": null, "
                     "\"machine\": \"x64\", \"importer-path\": \"" + js(platform::listPath(platform::joinPath(one, "7z.exe"))) +
-                    "\", \"file-version\": \"6.1.7600.0\"}")) << r.out;
+                    "\", \"file-version\": \"6.1.7600.0\", \"via\": null, \"via-path\": null}")) << r.out;
     EXPECT_TRUE(has("\"importer-path\": \"" + js(platform::listPath(platform::joinPath(two, "7z.exe"))) + "\""));
     // A DLL without a version resource; the second program finds it nowhere.
     EXPECT_TRUE(has("\"file\": \"tvlcore.dll\", \"path\": \"" + js(platform::listPath(one)) +
