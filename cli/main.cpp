@@ -9,7 +9,9 @@
 
 #include "cli/ignore.h"
 #include "cli/rowformats.h"
+#include "cli/ship.h"
 #include "inspect/analysis.h"
+#include "platform/filecopy.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 
@@ -19,7 +21,9 @@ const char* const kUsage =
     "Usage: tavelin-report [-r|--recursive] [-f|--functions] [-d|--delay-load] [-u|--unique]\n"
     "                      [--missing] [--dll-path DIR[%cDIR...]] [--add-dll-path DIR[%cDIR...]]\n"
     "                      [--windows DIR] [--ignore PATTERN]... [--ignore-file FILE]\n"
-    "                      [--format text|csv|json] FILE|FOLDER...\n";
+    "                      [--format text|csv|json] FILE|FOLDER...\n"
+    "       tavelin-report (--ship [--format json] | --copy-to DIR)\n"
+    "                      [-d] [-f] [search and --ignore options] FILE|FOLDER...\n";
 
 const char* const kHelp =
     "Lists, for each FILE (EXE or DLL), the DLLs it imports, where they were found\n"
@@ -47,6 +51,18 @@ const char* const kHelp =
     "                      they no longer count in the exit status (repeatable)\n"
     "      --ignore-file FILE  the same, one pattern a line, # for comments\n"
     "      --format FMT    text (the report, default), csv or json (the rows)\n"
+    "\n"
+    "  Shipping (following the whole import closure):\n"
+    "      --ship          the DLLs to put beside the programs, one full path a line\n"
+    "                      (with --format json, objects): those of the program's\n"
+    "                      folder, the user's folders and the toolchain, never the\n"
+    "                      system's or Wine's; problems and redistributables to\n"
+    "                      install on standard error; status 1 when a DLL is found\n"
+    "                      nowhere or a debug runtime is imported\n"
+    "      --copy-to DIR   copy that set into DIR (created when missing): each file\n"
+    "                      whole, the same bytes left alone, nothing at all when\n"
+    "                      the set is incomplete\n"
+    "\n"
     "  -h, --help          show this help and exit\n"
     "  -V, --version       show the version and exit\n"
     "\n"
@@ -73,6 +89,8 @@ struct Options {
     bool missing = false;
     Format format = Format::Text;
     bool formatGiven = false;
+    bool ship = false;
+    std::string copyTo;  // empty when not asked
     std::vector<std::string> files;
 };
 
@@ -88,6 +106,7 @@ const Switch kSwitches[] = {
     {'d', "--delay-load", [](Options& o) -> bool& { return o.run.delayLoad; }},
     {'u', "--unique", [](Options& o) -> bool& { return o.unique; }},
     {0, "--missing", [](Options& o) -> bool& { return o.missing; }},
+    {0, "--ship", [](Options& o) -> bool& { return o.ship; }},
 };
 
 struct UsageError {
@@ -124,8 +143,26 @@ bool setSwitch(Options& o, const std::string& arg) {
     return true;
 }
 
+// The answers that follow the closure instead of giving the rows.
+std::vector<std::string> graphAnswers(const Options& o) {
+    std::vector<std::string> asked;
+    if (!o.copyTo.empty()) asked.push_back("--copy-to");
+    else if (o.ship) asked.push_back("--ship");
+    return asked;
+}
+
 // What cannot be asked together, in one line.
 std::string contradiction(const Options& o) {
+    if (const std::vector<std::string> asked = graphAnswers(o); !asked.empty()) {
+        const std::string& a = asked[0];
+        if (asked.size() > 1) return a + " and " + asked[1] + " are different answers; ask one at a time";
+        if (o.unique) return a + " prints no report lines for --unique to shorten";
+        if (o.missing) return a + " prints its problems on standard error; --missing is for the report";
+        if (!o.copyTo.empty() && o.format != Format::Text)
+            return std::string("--copy-to prints what it copied; --format ") + formatName(o.format) +
+                   " is for --ship alone";
+        if (o.format == Format::Csv) return "--ship gives paths (text) or objects (json), not csv";
+    }
     if (o.unique && o.format != Format::Text)
         return std::string("--unique shapes the text report; --format ") + formatName(o.format) +
                " gives every row";
@@ -164,6 +201,13 @@ Action parse(const std::vector<std::string>& args, Options& o) {
         } else if (optionValue(args, i, "--ignore-file", "a file", value)) {
             std::string why;
             if (!o.ignore.addFile(value, why)) throw UsageError{why};
+        } else if (optionValue(args, i, "--copy-to", "a folder", value)) {
+            if (value.empty()) throw UsageError{"--copy-to needs a folder"};
+            if (!o.copyTo.empty() && o.copyTo != value)
+                throw UsageError{"--copy-to given twice (" + o.copyTo + ", then " + value + ")"};
+            if (platform::pathExists(value) && !platform::folderExists(value))
+                throw UsageError{"--copy-to: '" + value + "' is a file, not a folder"};
+            o.copyTo = value;
         } else if (optionValue(args, i, "--format", "text, csv or json", value)) {
             Format f;
             if (value == "text") f = Format::Text;
@@ -261,6 +305,17 @@ int main(int argc, char** argv) {
     }
     warnMissingFolders(o);
     const std::vector<std::string> files = listedFiles(o.files);
+
+    if (!graphAnswers(o).empty()) {
+        o.run.recursive = true;
+        AnalysisRun run(o.run);
+        const cli::Answer a = cli::shipAnswer(files, run, o.ignore, o.format == Format::Json, o.copyTo);
+        std::fwrite(a.out.data(), 1, a.out.size(), stdout);
+        std::fflush(stdout);
+        std::fwrite(a.err.data(), 1, a.err.size(), stderr);
+        std::fflush(stderr);
+        std::_Exit(a.status);
+    }
 
     AnalysisRun run(o.run);
     std::vector<analysis::Row> all = analysis::analyse(files, run);
