@@ -327,14 +327,16 @@ TEST_F(Ship, ThousandsOfProgramsShareOneBundle) {
 // Answers that cannot go together, or with what shapes the report, are
 // usage errors: one line saying why, then the usage.
 TEST(ShipUsage, ConflictsAreUsageErrors) {
-    for (const char* options : {"--ship -u", "--copy-to d -u", "--ship --missing", "--ship --format csv",
-                                "--copy-to d --format json", "--copy-to a --copy-to b", "--copy-to="}) {
+    for (const char* options : {"--ship -u", "--copy-to d -u", "--ship --missing", "--tree --format csv",
+                                "--why x.dll --format json", "--ship --format csv", "--copy-to d --format json",
+                                "--ship --tree", "--tree --why x.dll", "--copy-to d --why x.dll", "--why=",
+                                "--copy-to a --copy-to b", "--why a.dll --why=b.dll", "--copy-to="}) {
         const Outcome r = clirun::run(std::string(options) + " x.exe");
         EXPECT_EQ(r.status, 2) << options;
         EXPECT_EQ(r.out.rfind("tavelin-report: ", 0), 0u) << r.out;
         EXPECT_EQ(r.out.find("\nUsage: tavelin-report"), r.out.find('\n')) << r.out;
     }
-    for (const char* fine : {"--ship --copy-to d -r", "--ship --format json -d"})
+    for (const char* fine : {"--ship --copy-to d -r", "--ship --format json -d", "--tree --format text -f", "--why x.dll -rd"})
         EXPECT_EQ(clirun::run(std::string(fine) + " --dll-path . nothing-here.exe").status, 1) << fine;
 }
 
@@ -456,6 +458,8 @@ TEST(MingwPrograms, ShipTheToolchainRuntimeAndBundleIt) {
                 EXPECT_NE(object.find(std::string("\"machine\": \"") + t.machine + "\", \"origin\": \"toolchain\""),
                           std::string::npos) << object;
             }
+        EXPECT_EQ(lines(clirun::runSplit("--why " + std::string(t.libgcc) + " " + quote(prog), err).out).at(0),
+                  "p.exe -> " + std::string(t.libgcc));
 
         // The bundle beside the program: the sources' bytes; then the program
         // finds them there, and a second run copies nothing.
