@@ -196,17 +196,21 @@ Answer whyAnswer(const std::vector<std::string>& files, AnalysisRun& run, const 
     const std::vector<Closure> all = closures(files, run);
     // A DLL given with its folder is asked about by its name.
     const std::string name = platform::fileNamePart(pattern);
-    bool needed = false;
+    bool needed = false, gaveUp = false;
     for (const Closure& c : all) {
         const Chains chains = why(c, name);
         for (const std::string& line : chains.lines) a.out += line + "\n";
         needed = needed || !chains.lines.empty();
-        if (chains.more)
+        if (chains.more && chains.lines.empty()) {
+            gaveUp = true;
+            a.err += "tavelin-report: --why: the search from " + c.listed + " stopped at its bounds\n";
+        } else if (chains.more) {
             a.err += "tavelin-report: --why: only the " + std::to_string(chains.lines.size()) +
                      " shortest chains from " + c.listed + " are shown\n";
+        }
     }
     a.err += problemText(all, ignore);
-    if (!needed) a.err += "tavelin-report: no listed file needs " + pattern + "\n";
+    if (!needed && !gaveUp) a.err += "tavelin-report: no listed file needs " + pattern + "\n";
     a.status = needed ? 0 : 1;
     return a;
 }

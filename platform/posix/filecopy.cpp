@@ -146,8 +146,10 @@ std::string stageCopy(const std::string& source, const std::string& target, std:
     Fd in(openRegular(source, st, why));
     if (in.get() < 0) return {};
     // Hidden and named after its file, so a copy a kill left behind says
-    // what it was.
-    std::string staged = joinPath(directoryPart(target), "." + fileNamePart(target) + ".tavelin-XXXXXX");
+    // what it was; a name near the system's limit gives way.
+    const std::string name = fileNamePart(target);
+    std::string staged =
+        joinPath(directoryPart(target), (name.size() > 200 ? std::string() : "." + name) + ".tavelin-XXXXXX");
     Fd out(mkstemp(staged.data()));
     if (out.get() < 0) {
         why = directoryPart(target) + ": " + reason();
