@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/text.h"
 #include "tests/support/pewriter.h"
 
 int main(int argc, char** argv) {
@@ -72,5 +73,33 @@ int main(int argc, char** argv) {
     mixed.import("kernel32.dll", {{"GetTickCount"}});
     mixed.managed->cliFlags = 0x10;
     pe::writeFile(dir + "/mixed.dll", pe::build(mixed));
+    // Manifests as real ones come: an application's with namespaces and
+    // comments, in UTF-8 with a BOM and in UTF-16; an assembly's; and both
+    // embedded as RT_MANIFEST resources of a program and of a DLL.
+    const std::string app =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<!-- linker -->\n"
+        "<asmv1:assembly manifestVersion=\"1.0\" xmlns:asmv1=\"urn:schemas-microsoft-com:asm.v1\">"
+        "<asmv1:assemblyIdentity version=\"1.0.0.0\" processorArchitecture=\"amd64\" name=\"App\" type=\"win32\"/>"
+        "<dependency><dependentAssembly><assemblyIdentity type=\"win32\" name=\"Microsoft.Windows.Common-Controls\" "
+        "version=\"6.0.0.0\" processorArchitecture=\"*\" publicKeyToken=\"6595b64144ccf1df\" language=\"*\"/>"
+        "</dependentAssembly></dependency><dependency optional=\"yes\"><dependentAssembly allowDelayedBinding=\"true\">"
+        "<assemblyIdentity name=\"Other\" version=\"1.2\"/></dependentAssembly></dependency>"
+        "<file name=\"own.dll\"/></asmv1:assembly>\n";
+    const std::string assembly =
+        "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\"><assemblyIdentity "
+        "type=\"win32\" name=\"Microsoft.VC90.CRT\" version=\"9.0.30729.6161\" processorArchitecture=\"x86\" "
+        "publicKeyToken=\"1fc8b3b9a1e18e3b\"/><file name=\"msvcr90.dll\"/><file name=\"msvcp90.dll\"/></assembly>";
+    pe::writeFile(dir + "/app.manifest", "\xEF\xBB\xBF" + app);
+    pe::writeFile(dir + "/crt.manifest", assembly);
+    std::vector<std::uint8_t> wide16 = {0xFF, 0xFE};
+    for (char16_t c : platform::utf8ToUtf16(app)) {
+        wide16.push_back(static_cast<std::uint8_t>(c));
+        wide16.push_back(static_cast<std::uint8_t>(c >> 8));
+    }
+    pe::writeFile(dir + "/app16.manifest", wide16);
+    pe::Image withManifests;
+    withManifests.pe32plus = true;
+    withManifests.import("comctl32.dll").manifest(app, 1).manifest(assembly, 2);
+    pe::writeFile(dir + "/manifests.exe", pe::build(withManifests));
     return 0;
 }

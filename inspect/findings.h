@@ -41,6 +41,8 @@ struct FoundDll {
     bool delayLoaded = false;
     // The image whose import table named it first (its node).
     std::size_t via = 0;
+    // Found in that toolchain variant's folder (12-win32, 12-posix, ...).
+    int variant = platform::kAnyVariant;
 };
 
 // One name of an image's import (or delay-load) table and the image it

@@ -7,6 +7,7 @@ Located locate(const platform::DllSearchResult& s) {
     Located r;
     r.found = s.found;
     r.origin = s.origin;
+    r.variant = s.variant;
     if (s.found) {
         r.path = platform::listPath(s.path);
         r.key = platform::toLower(r.path);
@@ -64,11 +65,12 @@ std::shared_ptr<const ExportTable> Memo::exports(const std::string& path) {
     return f.exports;
 }
 
-LocatedPtr Memo::search(const std::string& name, const std::string& programFolder, std::uint16_t machine) {
+LocatedPtr Memo::search(const std::string& name, const Program& program, std::uint16_t machine) {
     key_.assign(reinterpret_cast<const char*>(&machine), sizeof machine);
-    key_.append(programFolder).append(1, '\0').append(name);
+    key_.append(reinterpret_cast<const char*>(&program.variant), sizeof program.variant);
+    key_.append(program.folder).append(1, '\0').append(name);
     if (const auto it = searches_.find(key_); it != searches_.end()) return it->second;
-    auto r = std::make_shared<const Located>(
-        locate(search_.find(name, programFolder, machine, [this](const std::string& p) { return this->machine(p); })));
+    auto r = std::make_shared<const Located>(locate(search_.find(
+        name, program.folder, machine, [this](const std::string& p) { return this->machine(p); }, program.variant)));
     return searches_.emplace(key_, std::move(r)).first->second;
 }

@@ -13,6 +13,15 @@
 #include "inspect/peimports.h"
 #include "platform/dllsearch.h"
 
+// The program whose closure is walked: the listed file, whose folder the
+// loader searches for every DLL of the closure, and the toolchain variant
+// its DLLs are held to.
+struct Program {
+    std::string path;
+    std::string folder;
+    int variant = platform::kAnyVariant;
+};
+
 // Where a search found a DLL name.
 struct Located {
     bool found = false;
@@ -21,6 +30,7 @@ struct Located {
     std::string otherPath;   // not found: the file of another machine that was skipped
     std::uint16_t otherMachine = 0;
     platform::Origin origin = platform::Origin::None;  // why it was taken
+    int variant = platform::kAnyVariant;               // the toolchain variant whose folder holds it
 };
 
 // Shared: a search's answer is handed out again for every importer of the folder.
@@ -37,9 +47,9 @@ public:
     // The binary file version ("a.b.c.d"), empty without a version resource.
     virtual const std::string& fixedVersion(const std::string& path) = 0;
     virtual std::shared_ptr<const ExportTable> exports(const std::string& path) = 0;
-    // `name` looked up for an importer of `machine` whose program is in
-    // `programFolder`, as the search orders the folders.
-    virtual LocatedPtr search(const std::string& name, const std::string& programFolder, std::uint16_t machine) = 0;
+    // `name` looked up for an importer of `machine` in the closure of
+    // `program`, as the search orders the folders.
+    virtual LocatedPtr search(const std::string& name, const Program& program, std::uint16_t machine) = 0;
 };
 
 // The reads of one run, each done once.
@@ -53,7 +63,7 @@ public:
     const std::string& fixedVersion(const std::string& path) override;
     // Read on first need: most images are never imported from.
     std::shared_ptr<const ExportTable> exports(const std::string& path) override;
-    LocatedPtr search(const std::string& name, const std::string& programFolder, std::uint16_t machine) override;
+    LocatedPtr search(const std::string& name, const Program& program, std::uint16_t machine) override;
 
 private:
     // What was read of one file.
@@ -68,7 +78,7 @@ private:
     const RunOptions& options_;
     platform::DllSearch& search_;
     std::unordered_map<std::string, File> files_;
-    std::unordered_map<std::string, LocatedPtr> searches_;  // key: machine, program folder, name
+    std::unordered_map<std::string, LocatedPtr> searches_;  // key: machine, variant, program folder, name
     std::string key_;
 };
 

@@ -20,35 +20,35 @@ constexpr std::size_t kMaxDllName = 259;
 
 }  // namespace
 
-LocatedPtr Resolver::resolveIn(const std::string& name, const std::string& importerName, const std::string& programFolder,
+LocatedPtr Resolver::resolveIn(const std::string& name, const std::string& importerName, const Program& program,
                                std::uint16_t machine) {
     // The loader maps a known API set name to its host before any search.
     std::string host;
     const bool apiSet = mayBeApiSet(name) &&
                         search_.apiSetSchema().resolve(name, importerName, host) == platform::ApiSetSchema::Lookup::Host;
-    return reads_.search(apiSet ? host : name, programFolder, machine);
+    return reads_.search(apiSet ? host : name, program, machine);
 }
 
-LocatedPtr Resolver::resolve(const std::string& name, const std::string& importer, const std::string& program,
+LocatedPtr Resolver::resolve(const std::string& name, const std::string& importer, const Program& program,
                              std::uint16_t machine) {
-    return resolveIn(name, platform::fileNamePart(importer), platform::directoryPart(program), machine);
+    return resolveIn(name, platform::fileNamePart(importer), program, machine);
 }
 
-std::string Resolver::key(const std::string& importer, const std::string& program) {
-    std::string k = platform::directoryPart(program);
-    return k.append(1, '\0').append(importer);
+std::string Resolver::key(const std::string& importer, const Program& program) {
+    std::string k(reinterpret_cast<const char*>(&program.variant), sizeof program.variant);
+    return k.append(program.folder).append(1, '\0').append(importer);
 }
 
-std::shared_ptr<const std::vector<LocatedPtr>> Resolver::resolveAll(const std::string& importer, const std::string& program,
+std::shared_ptr<const std::vector<LocatedPtr>> Resolver::resolveAll(const std::string& importer, const Program& program,
                                                                     std::uint16_t machine, const ImageImports& image) {
     const std::string k = key(importer, program);
     if (const auto it = resolved_.find(k); it != resolved_.end()) return it->second;
     auto all = std::make_shared<std::vector<LocatedPtr>>();
     all->reserve(image.names.size() + image.delayNames.size());
-    const std::string name = platform::fileNamePart(importer), folder = platform::directoryPart(program);
+    const std::string name = platform::fileNamePart(importer);
     const auto add = [&](const std::vector<DllName>& names) {
         for (const DllName& dll : names)
-            all->push_back(dll.searchable ? resolveIn(dll.text, name, folder, machine) : notLocated());
+            all->push_back(dll.searchable ? resolveIn(dll.text, name, program, machine) : notLocated());
     };
     add(image.names);
     if (options_.delayLoad) add(image.delayNames);
@@ -56,7 +56,7 @@ std::shared_ptr<const std::vector<LocatedPtr>> Resolver::resolveAll(const std::s
     return all;
 }
 
-Resolver::Lookup Resolver::findExport(std::shared_ptr<const ExportTable> table, std::string dll, const std::string& program,
+Resolver::Lookup Resolver::findExport(std::shared_ptr<const ExportTable> table, std::string dll, const Program& program,
                                       std::string_view name, std::uint32_t ordinal, bool byOrdinal) {
     std::string forward, function(name);
     for (int hop = 0;; ++hop) {
@@ -90,7 +90,7 @@ Resolver::Lookup Resolver::findExport(std::shared_ptr<const ExportTable> table, 
 }
 
 std::shared_ptr<const std::vector<Resolver::FunctionCheck>> Resolver::checkFunctions(
-    const std::string& importer, const std::string& program, const ImageImports& image,
+    const std::string& importer, const Program& program, const ImageImports& image,
     const std::vector<LocatedPtr>& resolved) {
     const std::string k = key(importer, program);
     if (const auto it = checked_.find(k); it != checked_.end()) return it->second;

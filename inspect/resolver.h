@@ -22,14 +22,13 @@ public:
         : reads_(reads), search_(search), options_(options) {}
 
     // The DLL `name` imported by the image at `importer`, of `machine`, in
-    // the closure of the program at `program` (the listed file), whose
-    // folder the loader searches for the whole closure.
-    LocatedPtr resolve(const std::string& name, const std::string& importer, const std::string& program,
+    // the closure of `program`.
+    LocatedPtr resolve(const std::string& name, const std::string& importer, const Program& program,
                        std::uint16_t machine);
     // Every name of the image `importer` (of `machine`) resolved, in
     // descriptor order, then, with the delay-load option, its delay-load
     // names; a name too long to search is not found.
-    std::shared_ptr<const std::vector<LocatedPtr>> resolveAll(const std::string& importer, const std::string& program,
+    std::shared_ptr<const std::vector<LocatedPtr>> resolveAll(const std::string& importer, const Program& program,
                                                               std::uint16_t machine, const ImageImports& image);
 
     // What the function check found for one descriptor of an importer.
@@ -45,14 +44,13 @@ public:
     // The check of every descriptor of `importer`, aligned with `resolved`
     // (its resolveAll).
     std::shared_ptr<const std::vector<FunctionCheck>> checkFunctions(const std::string& importer,
-                                                                     const std::string& program,
+                                                                     const Program& program,
                                                                      const ImageImports& image,
                                                                      const std::vector<LocatedPtr>& resolved);
 
 private:
-    // `name` for an importer whose file name is `importerName`, its program
-    // in `programFolder`.
-    LocatedPtr resolveIn(const std::string& name, const std::string& importerName, const std::string& programFolder,
+    // `name` for an importer whose file name is `importerName`.
+    LocatedPtr resolveIn(const std::string& name, const std::string& importerName, const Program& program,
                          std::uint16_t machine);
     // Where the export `name` (or `ordinal`) of the DLL at `dll`, whose
     // exports are `table`, leads.
@@ -60,14 +58,14 @@ private:
         enum { Present, Missing, BrokenForward } outcome;
         std::string forward;  // BrokenForward: the forwarder that leads nowhere
     };
-    Lookup findExport(std::shared_ptr<const ExportTable> table, std::string dll, const std::string& program,
+    Lookup findExport(std::shared_ptr<const ExportTable> table, std::string dll, const Program& program,
                       std::string_view name, std::uint32_t ordinal, bool byOrdinal);
-    static std::string key(const std::string& importer, const std::string& program);
+    static std::string key(const std::string& importer, const Program& program);
 
     Reads& reads_;
     platform::DllSearch& search_;
     const RunOptions& options_;
-    // By importer and program folder.
+    // By importer, program folder and variant.
     std::unordered_map<std::string, std::shared_ptr<const std::vector<LocatedPtr>>> resolved_;
     std::unordered_map<std::string, std::shared_ptr<const std::vector<FunctionCheck>>> checked_;
 };

@@ -23,17 +23,26 @@ public:
     AnalysisRun& operator=(const AnalysisRun&) = delete;
 
     const RunOptions& options() const { return options_; }
-    platform::DllSearch& search() { return search_; }
+    platform::DllSearch& search() { return *search_; }
     Reads& reads() { return *reads_; }
     Resolver& resolver() { return resolver_; }
 
     // What the last PEFile constructed on this run found.
     Inspection& inspection() { return inspection_; }
 
+    // A run beside this one that walks whole closures and reads every
+    // imported function, with the same search: what the choice of a
+    // program's toolchain variant needs, whatever this run shows.
+    AnalysisRun& closureChecks();
+
 private:
+    AnalysisRun(RunOptions options, platform::DllSearch& search);
+
     RunOptions options_;
-    platform::DllSearch search_;
+    std::unique_ptr<platform::DllSearch> ownSearch_;
+    platform::DllSearch* search_;
     std::unique_ptr<Reads> reads_;
     Resolver resolver_;
     Inspection inspection_;
+    std::unique_ptr<AnalysisRun> checks_;
 };

@@ -1,6 +1,8 @@
 #include "inspect/uimports.h"
 
+#include <algorithm>
 #include <deque>
+#include <optional>
 #include <memory>
 #include <unordered_map>
 #include <unordered_set>
@@ -45,9 +47,10 @@ public:
         for (const std::string& p : paths) foundKeys_.emplace(platform::toLower(p), kNone);
     }
 
-    // Returns the listed file's Done.
-    bool walk(const std::string& name) {
-        program_ = name;
+    // Returns the listed file's Done. `variant`: the toolchain variant the
+    // closure's DLLs are held to.
+    bool walk(const std::string& name, int variant) {
+        program_ = {name, platform::directoryPart(name), variant};
         Module top(name, platform::toLower(name), 0);
         edges_.emplace_back();
         out_.imports.emplace_back();
@@ -156,7 +159,7 @@ private:
                     checkFunctions(*current, i);
                     continue;
                 }
-                out_.found.push_back({r.path, r.origin, false, current->node});
+                out_.found.push_back({r.path, r.origin, false, current->node, r.variant});
                 edges_.emplace_back();
                 out_.imports.emplace_back();
                 // A file the loader cannot map stops there: its own line,
@@ -186,7 +189,7 @@ private:
 
     AnalysisRun& run_;
     Inspection& out_;
-    std::string program_;  // the listed file, whose folder the loader searches for the whole closure
+    Program program_;
     std::unordered_map<std::string, std::size_t> foundKeys_;  // found paths, lower-cased, to their index
     // The import-table edges between the closure's images (node 0 is the
     // listed file, node k + 1 found[k]), and the node and delay-load origin
@@ -195,6 +198,46 @@ private:
     std::vector<std::pair<std::size_t, bool>> lineOrigins_;
     std::unordered_set<std::string> reported_;  // images whose own line was added
 };
+
+// The toolchain variant that the closure of the program `name` (of
+// `machine`) is held to: the first whose folder holds every toolchain DLL of
+// the closure, with every function asked of it, so that the program never
+// gets one variant's runtime with another's; none when no variant does.
+int chooseVariant(AnalysisRun& run, const std::string& name) {
+    AnalysisRun& checks = run.closureChecks();
+    const auto walked = [&](int variant) {
+        Inspection out;
+        ClosureWalk(checks, out).walk(name, variant);
+        return out;
+    };
+    const auto fileNames = [](const Inspection& in, bool (*take)(const FoundDll&)) {
+        std::unordered_set<std::string> names;
+        for (const FoundDll& f : in.found)
+            if (take(f)) names.insert(platform::toLower(platform::fileNamePart(f.path)));
+        return names;
+    };
+    const auto missingDlls = [](const Inspection& in) {
+        std::size_t n = 0;
+        for (const Finding& f : in.findings) n += f.problem == Problem::MissingDll || f.problem == Problem::WrongMachine;
+        return n;
+    };
+    const Inspection any = walked(platform::kAnyVariant);
+    const auto inVariant = [](const FoundDll& f) { return f.variant != platform::kAnyVariant; };
+    const auto toolchain = [](const FoundDll& f) { return f.origin == platform::Origin::Toolchain; };
+    const std::unordered_set<std::string> wanted = fileNames(any, toolchain);
+    if (fileNames(any, inVariant).empty()) return platform::kAnyVariant;
+    const int count = run.search().variantCount(run.reads().imports(name)->machine);
+    for (int v = 0; v < count; ++v) {
+        const Inspection trial = walked(v);
+        const std::unordered_set<std::string> got = fileNames(trial, toolchain);
+        bool fits = missingDlls(trial) <= missingDlls(any);
+        for (const std::string& n : wanted) fits = fits && got.count(n);
+        for (const Finding& f : trial.findings)
+            fits = fits && !(f.problem == Problem::MissingFunction && got.count(platform::toLower(f.dll)));
+        if (fits) return v;
+    }
+    return platform::kAnyVariant;
+}
 
 }  // namespace
 
@@ -229,23 +272,36 @@ void PEFile::AddError(const std::string& message) { Errors.push_back(Name + " " 
 void PEFile::analyse(AnalysisRun& run, const std::vector<std::string>* found) {
     Inspection& out = run.inspection();
     out = Inspection{};
-    ClosureWalk walk(run, out);
-    if (found) walk.alreadyFound(*found);
+    std::optional<ClosureWalk> walk(std::in_place, run, out);
+    if (found) walk->alreadyFound(*found);
     try {
-        Done = walk.walk(Name);
+        Done = walk->walk(Name, platform::kAnyVariant);
+        // A closure holding a toolchain variant's DLLs is walked again with
+        // the one variant that serves it whole.
+        const bool variants = std::any_of(out.found.begin(), out.found.end(), [](const FoundDll& f) {
+            return f.variant != platform::kAnyVariant;
+        });
+        if (variants && run.search().variantCount(out.machine) > 1) {
+            if (const int v = chooseVariant(run, Name); v != platform::kAnyVariant) {
+                out = Inspection{};
+                walk.emplace(run, out);
+                if (found) walk->alreadyFound(*found);
+                Done = walk->walk(Name, v);
+            }
+        }
     } catch (const std::exception&) {
         // Out of memory (or the like) half-way: the file's own line; what was
         // found before stays, as for a bad image.
         Done = false;
         try {
-            walk.add(lines::unreadable(Name, lines::Unreadable::NotViewable), 0, false);
+            walk->add(lines::unreadable(Name, lines::Unreadable::NotViewable), 0, false);
         } catch (...) {
         }
     }
     Machine = out.machine;
     out.done = Done;
     try {
-        walk.markDelayLoaded();
+        walk->markDelayLoaded();
     } catch (...) {
         for (FoundDll& f : out.found) f.delayLoaded = false;
         for (Finding& f : out.findings) f.delayLoaded = false;

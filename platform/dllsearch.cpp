@@ -48,16 +48,6 @@ const char* originName(Origin origin) {
     return "";
 }
 
-const std::unordered_set<std::string>& detail::windowsKnownDlls() {
-    static const std::unordered_set<std::string> names = {
-        "advapi32.dll", "clbcatq.dll",  "combase.dll",  "comdlg32.dll", "coml2.dll",    "difxapi.dll",
-        "gdi32.dll",    "gdiplus.dll",  "imagehlp.dll", "imm32.dll",    "kernel32.dll", "msctf.dll",
-        "msvcrt.dll",   "normaliz.dll", "nsi.dll",      "ntdll.dll",    "ole32.dll",    "oleaut32.dll",
-        "psapi.dll",    "rpcrt4.dll",   "sechost.dll",  "setupapi.dll", "shcore.dll",   "shell32.dll",
-        "shlwapi.dll",  "user32.dll",   "wldap32.dll",  "ws2_32.dll"};
-    return names;
-}
-
 bool isWindowsFolder(const std::string& folder) {
     return !folder.empty() && !subfolderIgnoringCase(folder, "System32").empty();
 }
@@ -104,17 +94,20 @@ const DllSearch::Folders& DllSearch::folders(std::uint16_t machine) {
         if (!builtin.empty()) f.system = builtin.front();
     }
     if (!options_.folders)
-        for (std::string& dir : detail::toolchainFolders(machine)) f.order.push_back({std::move(dir), Origin::Toolchain});
+        for (detail::ToolchainFolder& t : detail::toolchainFolders(machine))
+            f.order.push_back({std::move(t.path), Origin::Toolchain, t.variant ? f.variants++ : kAnyVariant});
     for (std::string& dir : detail::environmentFolders()) f.order.push_back({std::move(dir), Origin::User});
     return folders_.emplace(machine, std::move(f)).first->second;
 }
 
 const std::vector<DllSearch::Step>& DllSearch::order(std::uint16_t machine) { return folders(machine).order; }
 
+int DllSearch::variantCount(std::uint16_t machine) { return folders(machine).variants; }
+
 std::string DllSearch::systemFolder(std::uint16_t machine) { return folders(machine).system; }
 
-const std::unordered_set<std::string>& DllSearch::knownDlls() {
-    if (!known_) known_ = detail::knownDlls(windows_);
+const KnownDlls& DllSearch::knownDlls() {
+    if (!known_) known_ = knownDllsFor(windows_, detail::isRunningSystem(windows_));
     return *known_;
 }
 
@@ -125,12 +118,12 @@ bool DllSearch::findIn(const std::string& dir, const std::string& name, std::uin
 }
 
 DllSearchResult DllSearch::find(const std::string& name, const std::string& programFolder, std::uint16_t machine,
-                                const MachineProbe& machineOf) {
+                                const MachineProbe& machineOf, int variant) {
     DllSearchResult result;
     if (!detail::searchableName(name)) return result;
     const Folders& f = folders(machine);
     // KnownDLLs come from the system folder whatever copy the program has.
-    if (!f.system.empty() && knownDlls().count(toLower(name)) && findIn(f.system, name, machine, machineOf, result)) {
+    if (!f.system.empty() && knownDlls().contains(name) && findIn(f.system, name, machine, machineOf, result)) {
         result.origin = Origin::Known;
         return result;
     }
@@ -138,12 +131,14 @@ DllSearchResult DllSearch::find(const std::string& name, const std::string& prog
     // A folder met again in the order would answer as it did the first time.
     std::vector<const std::string*> tried;
     for (const Step& step : f.order) {
+        if (variant != kAnyVariant && step.variant != kAnyVariant && step.variant != variant) continue;
         const std::string& dir = step.folder.empty() ? first : step.folder;
         if (dir.empty() || std::any_of(tried.begin(), tried.end(), [&](const std::string* t) { return *t == dir; }))
             continue;
         tried.push_back(&dir);
         if (findIn(dir, name, machine, machineOf, result)) {
             result.origin = step.origin;
+            result.variant = step.variant;
             return result;
         }
     }

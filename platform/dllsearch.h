@@ -10,8 +10,9 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <unordered_set>
 #include <vector>
+
+#include "platform/knowndlls.h"
 
 namespace platform {
 
@@ -57,10 +58,16 @@ const char* originName(Origin origin);
 // nothing.
 using MachineProbe = std::function<std::uint16_t(const std::string& path)>;
 
+// The toolchain variant a search is held to: a compiler's runtime folder
+// (12-win32, 12-posix, ...), by its index among the machine's; any, in
+// order, when kAnyVariant.
+constexpr int kAnyVariant = -1;
+
 struct DllSearchResult {
     bool found = false;
     std::string path;                 // the file found
     Origin origin = Origin::None;     // why it was taken
+    int variant = kAnyVariant;        // found in that toolchain variant's folder
     std::string otherPath;            // not found: the first candidate skipped,
     std::uint16_t otherMachine = 0;   // and its machine
 };
@@ -84,14 +91,19 @@ public:
     // from the system folder, then the program's folder, the user's folders,
     // the system folders, and on Linux the MinGW-w64 runtime folders. Names
     // match ignoring case (an exact-case match wins).
+    // `variant`: only that toolchain variant's folder among the variants.
     DllSearchResult find(const std::string& name, const std::string& programFolder, std::uint16_t machine,
-                         const MachineProbe& machineOf = {});
+                         const MachineProbe& machineOf = {}, int variant = kAnyVariant);
+
+    // The number of toolchain variants for importers of `machine`.
+    int variantCount(std::uint16_t machine);
 
     // A folder of the search and why a DLL found there is taken; an empty
     // folder stands for the program's.
     struct Step {
         std::string folder;
         Origin origin;
+        int variant = kAnyVariant;  // a toolchain variant's folder, or a folder of every variant
     };
     // The folders searched for importers of `machine`, in order, KnownDLLs
     // aside.
@@ -103,8 +115,8 @@ public:
     // come from): the Windows folder's System32 or SysWOW64, else Wine's
     // builtin folder; empty when there is none.
     std::string systemFolder(std::uint16_t machine);
-    // The KnownDLLs of the system checked against, lower-cased.
-    const std::unordered_set<std::string>& knownDlls();
+    // The KnownDLLs of the system checked against.
+    const KnownDlls& knownDlls();
 
     // The API set schema the loader would map names with, read on first need.
     const ApiSetSchema& apiSetSchema();
@@ -113,6 +125,7 @@ private:
     struct Folders {
         std::vector<Step> order;
         std::string system;
+        int variants = 0;
     };
     const Folders& folders(std::uint16_t machine);
     bool findIn(const std::string& dir, const std::string& name, std::uint16_t machine, const MachineProbe& machineOf,
@@ -123,7 +136,7 @@ private:
     std::map<std::uint16_t, Folders> folders_;
     std::unique_ptr<detail::FolderIndex> index_;
     std::shared_ptr<const ApiSetSchema> schema_;
-    std::optional<std::unordered_set<std::string>> known_;
+    std::optional<KnownDlls> known_;
 };
 
 // SearchPath with no path list and no extension: the standard order from
@@ -159,17 +172,18 @@ std::unique_ptr<FolderIndex> makeFolderIndex();
 // system's; Linux, a Wine prefix's (unless the defaults are replaced).
 std::string defaultWindowsFolder(const SearchOptions& options);
 // The system folders used for `machine` without a Windows folder (Wine's
-// builtin folders on Linux), and the toolchain folders after them.
+// builtin folders on Linux), and the toolchain folders after them: those
+// every variant shares, and one per compiler variant (`variant` true).
 std::vector<std::string> builtinSystemFolders(std::uint16_t machine);
-std::vector<std::string> toolchainFolders(std::uint16_t machine);
+struct ToolchainFolder {
+    std::string path;
+    bool variant = false;
+};
+std::vector<ToolchainFolder> toolchainFolders(std::uint16_t machine);
 // Folders the system's order ends with (PATH on Windows).
 std::vector<std::string> environmentFolders();
-// The KnownDLLs of the system behind `windowsFolder`, lower-cased: the
-// registry's list (Windows, a Wine prefix holding it), else the list of
-// Windows 10 and 11.
-std::unordered_set<std::string> knownDlls(const std::string& windowsFolder);
-// The KnownDLLs of Windows 10 and 11.
-const std::unordered_set<std::string>& windowsKnownDlls();
+// True when `windowsFolder` is the running Windows' own folder.
+bool isRunningSystem(const std::string& windowsFolder);
 // The schema: the Windows folder's own when there is one; else, Linux, the
 // first apisetschema.dll of the folders `search` takes, then of Wine's.
 std::shared_ptr<const ApiSetSchema> readApiSetSchema(DllSearch& search, FolderIndex& index);

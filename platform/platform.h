@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -125,6 +126,11 @@ std::string subfolderIgnoringCase(const std::string& folder, const std::string& 
 // sorted ignoring case, then exactly; `readable` false when it cannot be
 // listed.
 std::vector<std::string> peFilesIn(const std::string& folder, bool& readable);
+// Hands each name in folder `dir` (neither "." nor "..") to `visit`, in the
+// order the system gives them, until it returns false; false when the
+// folder cannot be listed. One pass over the folder and nothing per entry
+// beyond its name: a folder of tens of thousands of files lists quickly.
+bool listFolder(const std::string& dir, const std::function<bool(std::string_view name)>& visit);
 
 // Lower-cases a path as the platform's file list keeps it: Windows lowers it
 // (file names ignore case there), Linux keeps it as is (a lowered name would

@@ -12,11 +12,8 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 target=x86_64-w64-mingw32
 cxx=$target-g++-posix
 
-pkg_upstream() {  # upstream version of an installed Debian package: 6.4.2+dfsg-10 -> 6.4.2
-  local v
-  v=$(dpkg-query -W -f='${Version}' "$1" 2>/dev/null) || return 1
-  v=${v#*:}; v=${v%-*}; echo "${v%%+*}"
-}
+# shellcheck source=scripts/debsrc.sh
+. "$repo/scripts/debsrc.sh"
 qt_deb_version=$(dpkg-query -W -f='${Version}' qt6-base-dev-tools 2>/dev/null) \
   || { echo "cross-qt: the host Qt tools (qt6-base-dev-tools) are not installed" >&2; exit 1; }
 qt_version=$(pkg_upstream qt6-base-dev-tools)
@@ -52,31 +49,14 @@ step() { echo "cross-qt [$(( $(date +%s) - start ))s]: $*"; }
 work=$cache/work-$qt_version
 mkdir -p "$work"
 
-# A private apt configuration with the deb-src twins of the system's Debian
-# repositories: the system's own sources and lists are never touched.
+# The source package, through a private deb-src configuration (scripts/debsrc.sh).
 apt_dir=$work/apt
-mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$apt_dir/sources.list.d"
-apt-get indextargets --format '$(REPO_URI) $(RELEASE) $(COMPONENT)' 'Origin: Debian' 'Created-By: Packages' \
-  | sort -u | sed 's/^/deb-src [signed-by=\/usr\/share\/keyrings\/debian-archive-keyring.gpg] /' \
-  > "$apt_dir/sources.list"
-[ -s "$apt_dir/sources.list" ] || { echo "cross-qt: no Debian repository configured in apt" >&2; exit 1; }
-apt_opts=(-o Dir::Etc::sourcelist="$apt_dir/sources.list" -o Dir::Etc::sourceparts="$apt_dir/sources.list.d"
-          -o Dir::State::Lists="$apt_dir/lists" -o Dir::Cache="$apt_dir/cache" -o Debug::NoLocking=1
-          -o APT::Sandbox::User=root)
+debsrc_setup "$apt_dir"
 
 src=$work/qt6-base-$qt_version
 if [ ! -f "$src/.unpacked" ]; then
-  step "fetching source package qt6-base $qt_deb_version (deb-src of: $(awk '{print $4}' "$apt_dir/sources.list" | tr '\n' ' '))"
-  apt-get "${apt_opts[@]}" update -qq
-  rm -rf "$work/dl" "$src"; mkdir -p "$work/dl"
-  # The host's exact revision when the archive still has it, else the release's.
-  ( cd "$work/dl" && { apt-get "${apt_opts[@]}" source -qq --download-only "qt6-base=$qt_deb_version" 2>/dev/null \
-                     || apt-get "${apt_opts[@]}" source -qq --download-only qt6-base; } )
-  dsc=$(ls "$work"/dl/qt6-base_*.dsc)
-  got=$(sed -n 's/^Version: //p' "$dsc"); got=${got#*:}; got=${got%-*}; got=${got%%+*}
-  [ "$got" = "$qt_version" ] || { echo "cross-qt: source $got does not match the host tools $qt_version" >&2; exit 1; }
-  step "unpacking $(basename "$dsc") with Debian's patches"
-  dpkg-source --no-check -x "$dsc" "$src" >/dev/null
+  step "fetching and unpacking source package qt6-base $qt_deb_version (deb-src of: $(awk '{print $4}' "$apt_dir/sources.list" | tr '\n' ' '))"
+  debsrc_fetch "$apt_dir" qt6-base "$qt_deb_version" "$qt_version" "$src"
   touch "$src/.unpacked"
 fi
 

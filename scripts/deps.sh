@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools libgl-dev
-  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev libpugixml-dev
   clang libclang-rt-14-dev
   mingw-w64 wine64 wine libwine:i386
   xvfb xauth x11-utils imagemagick fonts-dejavu-core fonts-liberation

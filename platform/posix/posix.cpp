@@ -1,4 +1,5 @@
 // Linux implementations of the Win32 interfaces the engine needs.
+#include <dirent.h>
 #include <fcntl.h>
 #include <locale.h>
 #include <sys/mman.h>
@@ -91,6 +92,18 @@ namespace {
 // for it once per import, and only this layer changes it.
 thread_local std::string t_knownDirectory;
 }  // namespace
+
+bool listFolder(const std::string& dir, const std::function<bool(std::string_view name)>& visit) {
+    DIR* d = opendir(dir.c_str());
+    if (!d) return false;
+    while (const dirent* e = readdir(d)) {
+        const std::string_view name(e->d_name);
+        if (name == "." || name == "..") continue;
+        if (!visit(name)) break;
+    }
+    closedir(d);
+    return true;
+}
 
 std::string currentDirectory() {
     if (!t_knownDirectory.empty()) return t_knownDirectory;

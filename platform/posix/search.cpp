@@ -91,15 +91,27 @@ std::vector<std::string> wineFolders(std::uint16_t machine) {
     return {};
 }
 
-std::vector<std::string> mingwFolders(std::uint16_t machine) {
+std::string tripletOf(std::uint16_t machine) {
+    return machine == kMachineAmd64 ? "x86_64-w64-mingw32" : machine == kMachineI386 ? "i686-w64-mingw32" : "";
+}
+
+// The folders every compiler variant of a triplet shares.
+std::vector<std::string> mingwSharedFolders(std::uint16_t machine) {
+    const std::string t = tripletOf(machine);
+    if (t.empty()) return {};
+    return {"/usr/" + t + "/bin", "/usr/" + t + "/lib"};
+}
+
+// One runtime folder per compiler variant, in the search's order.
+std::vector<std::string> mingwVariantFolders(std::uint16_t machine) {
     std::vector<std::string> c;
-    if (machine == kMachineAmd64) {
-        c = {"/usr/x86_64-w64-mingw32/bin", "/usr/x86_64-w64-mingw32/lib"};
-        addGccFolders("x86_64-w64-mingw32", c);
-    } else if (machine == kMachineI386) {
-        c = {"/usr/i686-w64-mingw32/bin", "/usr/i686-w64-mingw32/lib"};
-        addGccFolders("i686-w64-mingw32", c);
-    }
+    if (const std::string t = tripletOf(machine); !t.empty()) addGccFolders(t, c);
+    return c;
+}
+
+std::vector<std::string> mingwFolders(std::uint16_t machine) {
+    std::vector<std::string> c = mingwSharedFolders(machine);
+    for (std::string& f : mingwVariantFolders(machine)) c.push_back(std::move(f));
     return c;
 }
 
@@ -206,12 +218,20 @@ SearchOptions SearchOptions::fromEnvironment() {
 
 std::vector<std::string> systemDllFolders(std::uint16_t machine) {
     std::vector<std::string> out = detail::builtinSystemFolders(machine);
-    for (std::string& f : detail::toolchainFolders(machine)) out.push_back(std::move(f));
+    for (detail::ToolchainFolder& f : detail::toolchainFolders(machine)) out.push_back(std::move(f.path));
     return out;
 }
 
 std::vector<std::string> detail::builtinSystemFolders(std::uint16_t machine) { return existing(wineFolders, machine); }
-std::vector<std::string> detail::toolchainFolders(std::uint16_t machine) { return existing(mingwFolders, machine); }
+std::vector<detail::ToolchainFolder> detail::toolchainFolders(std::uint16_t machine) {
+    const std::vector<std::string> variants = existing(mingwVariantFolders, machine);
+    std::vector<ToolchainFolder> out;
+    for (std::string& f : existing(mingwFolders, machine)) {
+        const bool variant = std::find(variants.begin(), variants.end(), f) != variants.end();
+        out.push_back({std::move(f), variant});
+    }
+    return out;
+}
 std::vector<std::string> detail::environmentFolders() { return {}; }
 
 std::string detail::defaultWindowsFolder(const SearchOptions& options) {
@@ -228,7 +248,7 @@ std::string detail::defaultWindowsFolder(const SearchOptions& options) {
 
 std::unique_ptr<detail::FolderIndex> detail::makeFolderIndex() { return std::make_unique<ListingIndex>(); }
 
-std::unordered_set<std::string> detail::knownDlls(const std::string&) { return windowsKnownDlls(); }
+bool detail::isRunningSystem(const std::string&) { return false; }
 
 // ---------------------------------------------------------------------------
 // API set schema: the first apisetschema.dll of the search folders (the

@@ -4,7 +4,6 @@
 // folder so that a DLL of another machine can be skipped.
 #include <windows.h>
 
-#include <cwchar>
 
 #include "platform/apiset.h"
 #include "platform/dllsearch.h"
@@ -57,34 +56,13 @@ bool detail::searchableName(const std::string& name) { return !name.empty() && n
 
 std::string detail::defaultWindowsFolder(const SearchOptions&) { return windowsDirectory(); }
 std::vector<std::string> detail::builtinSystemFolders(std::uint16_t) { return {}; }
-std::vector<std::string> detail::toolchainFolders(std::uint16_t) { return {}; }
+std::vector<detail::ToolchainFolder> detail::toolchainFolders(std::uint16_t) { return {}; }
 std::vector<std::string> detail::environmentFolders() { return pathFolders(); }
 
 std::unique_ptr<detail::FolderIndex> detail::makeFolderIndex() { return std::make_unique<SearchPathIndex>(); }
 
-// The running system's KnownDLLs (and ntdll.dll, which the list leaves
-// out); another Windows folder's, or an unreadable key, gets the list of
-// Windows 10 and 11.
-std::unordered_set<std::string> detail::knownDlls(const std::string& windowsFolder) {
-    if (toLower(windowsFolder) != toLower(windowsDirectory())) return windowsKnownDlls();
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\KnownDLLs", 0,
-                      KEY_READ, &key) != ERROR_SUCCESS)
-        return windowsKnownDlls();
-    std::unordered_set<std::string> names{"ntdll.dll"};
-    for (DWORD i = 0; i < 4096; ++i) {
-        wchar_t name[256];
-        wchar_t data[MAX_PATH];
-        DWORD nameLength = 256, dataBytes = sizeof data, type = 0;
-        const LONG r = RegEnumValueW(key, i, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataBytes);
-        if (r == ERROR_NO_MORE_ITEMS) break;
-        if (r != ERROR_SUCCESS || type != REG_SZ) continue;
-        std::string value = toLower(narrow(data, wcsnlen(data, dataBytes / sizeof(wchar_t))));
-        // DllDirectory and DllDirectory32 name folders, not DLLs.
-        if (value.size() > 4 && value.compare(value.size() - 4, 4, ".dll") == 0) names.insert(std::move(value));
-    }
-    RegCloseKey(key);
-    return names.size() > 1 ? names : windowsKnownDlls();
+bool detail::isRunningSystem(const std::string& windowsFolder) {
+    return !windowsFolder.empty() && toLower(windowsFolder) == toLower(windowsDirectory());
 }
 
 // ---------------------------------------------------------------------------

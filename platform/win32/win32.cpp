@@ -105,6 +105,21 @@ long long detail::readAt(std::intptr_t file, std::uint64_t offset, void* out, st
 // ---------------------------------------------------------------------------
 // Current directory and paths
 
+bool listFolder(const std::string& dir, const std::function<bool(std::string_view name)>& visit) {
+    WIN32_FIND_DATAW data;
+    // Basic information in large fetches: no short names, fewer calls.
+    HANDLE h = FindFirstFileExW(wide(joinPath(dir, "*")).c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
+                                nullptr, FIND_FIRST_EX_LARGE_FETCH);
+    if (h == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    do {
+        const std::string name = narrow(data.cFileName, std::wcslen(data.cFileName));
+        if (name == "." || name == "..") continue;
+        if (!visit(name)) break;
+    } while (FindNextFileW(h, &data));
+    FindClose(h);
+    return true;
+}
+
 std::string currentDirectory() {
     DWORD n = GetCurrentDirectoryW(0, nullptr);
     if (n == 0) return std::string();

@@ -232,3 +232,49 @@ TEST(RealBinaries, MissingFunctionsAgreeWithPefile) {
     std::filesystem::remove_all(scratch);
     if (folders == 0) GTEST_SKIP() << "no Wine";
 }
+
+// Programs built with each thread model of MinGW-w64 for each machine: the
+// closure comes whole from one variant (std::thread is only in the posix
+// libstdc++, which needs libwinpthread; a plain program takes the first
+// variant that serves it), with or without the closure, never a mix.
+TEST(RealBinaries, MingwProgramsGetTheirOwnThreadModelsRuntime) {
+    const std::string dir = "/tmp/tavelin-variants-" + std::to_string(getpid());
+    std::filesystem::create_directories(dir);
+    for (const auto& [name, text] :
+         {std::pair{"thread", "#include <thread>\n#include <iostream>\n"
+                              "int main() { std::thread t([] { std::cout << 1 << std::endl; }); t.join(); }\n"},
+          std::pair{"plain", "#include <iostream>\nint main() { std::cout << 1 << std::endl; }\n"}}) {
+        std::FILE* f = std::fopen((dir + "/" + name + ".cpp").c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fputs(text, f);
+        std::fclose(f);
+    }
+    std::size_t built = 0;
+    for (const std::string triplet : {"x86_64-w64-mingw32", "i686-w64-mingw32"})
+        for (const std::string model : {"posix", "win32"})
+            for (const std::string source : {"thread", "plain"}) {
+                if (source == "thread" && model == "win32") continue;  // no std::thread there
+                const std::string compiler = triplet + "-g++-" + model;
+                if (!haveCommand(compiler)) continue;
+                const std::string exe = dir + "/" + source + "-" + model + "-" + triplet + ".exe";
+                capture(compiler + " -O1 -o '" + exe + "' '" + dir + "/" + source + ".cpp' 2>&1");
+                ++built;
+                for (bool recursive : {false, true}) {
+                    RunOptions options;
+                    options.recursive = recursive;
+                    options.functions = true;
+                    std::set<std::string> variants;
+                    for (const analysis::Row& r : analysis::analyse({exe}, options)) {
+                        EXPECT_NE(r.kind, analysis::RowKind::Error) << exe << ": " << r.cells[analysis::kPath];
+                        if (r.origin == platform::Origin::Toolchain && r.cells[analysis::kPath].find("/usr/lib/gcc/") == 0)
+                            variants.insert(r.cells[analysis::kPath]);
+                    }
+                    EXPECT_EQ(variants.size(), 1u) << exe;
+                    if (!variants.empty() && source == "thread") {
+                        EXPECT_NE(variants.begin()->find("-posix"), std::string::npos) << exe;
+                    }
+                }
+            }
+    std::filesystem::remove_all(dir);
+    if (built == 0) GTEST_SKIP() << "no MinGW-w64 compilers";
+}

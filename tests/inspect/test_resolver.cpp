@@ -56,9 +56,10 @@ public:
     std::shared_ptr<const ExportTable> exports(const std::string& path) override {
         return std::make_shared<const ExportTable>(readExportTable(path));
     }
-    LocatedPtr search(const std::string& name, const std::string& folder, std::uint16_t machine) override {
+    LocatedPtr search(const std::string& name, const Program& program, std::uint16_t machine) override {
         return std::make_shared<const Located>(
-            locate(search_.find(name, folder, machine, [](const std::string& p) { return platform::imageMachine(p); })));
+            locate(search_.find(name, program.folder, machine, [](const std::string& p) { return platform::imageMachine(p); },
+                                program.variant)));
     }
 
 private:

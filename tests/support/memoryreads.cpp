@@ -60,7 +60,7 @@ std::shared_ptr<const ExportTable> MemoryReads::exports(const std::string& path)
     return std::make_shared<const ExportTable>(readExportTable(platform::MemoryByteSource(b->data(), b->size())));
 }
 
-LocatedPtr MemoryReads::search(const std::string& name, const std::string&, std::uint16_t machine) {
+LocatedPtr MemoryReads::search(const std::string& name, const Program&, std::uint16_t machine) {
     platform::DllSearchResult r;
     const std::string wanted = asciiLower(name);
     for (const auto& [file, content] : files_) {

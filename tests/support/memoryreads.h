@@ -23,7 +23,7 @@ public:
     const std::string& version(const std::string& path) override;
     const std::string& fixedVersion(const std::string& path) override;
     std::shared_ptr<const ExportTable> exports(const std::string& path) override;
-    LocatedPtr search(const std::string& name, const std::string& folder, std::uint16_t machine) override;
+    LocatedPtr search(const std::string& name, const Program& program, std::uint16_t machine) override;
 
 private:
     const std::vector<std::uint8_t>* bytes(const std::string& path) const;

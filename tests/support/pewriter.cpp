@@ -5,7 +5,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <stdexcept>
+#include <tuple>
 
 #include "platform/text.h"
 
@@ -370,8 +372,9 @@ std::vector<std::uint8_t> build(const Image& image, Layout* layoutOut) {
     Layout layout;
     const bool plus = image.pe32plus;
     const std::uint16_t optionalSize = plus ? 240 : 224;
+    const bool resources = !image.versionResources.empty() || !image.resources.empty();
     const std::uint16_t sectionCount = static_cast<std::uint16_t>(
-        image.extraSectionsFirst.size() + 1 + (image.versionResources.empty() ? 0 : 1) + image.dataSections.size() +
+        image.extraSectionsFirst.size() + 1 + (resources ? 1 : 0) + image.dataSections.size() +
         (image.managed ? 1 : 0));
     layout.ntHeaders = 0x80;
     layout.optionalHeader = layout.ntHeaders + 24;
@@ -497,38 +500,70 @@ std::vector<std::uint8_t> build(const Image& image, Layout* layoutOut) {
     layout.importSectionRaw = idataRaw;
     const std::uint32_t idataRawSize = alignUp(static_cast<std::uint32_t>(idata.size()), kFileAlign);
 
-    // Resource section: RT_VERSION / 1 / languages.
+    // Resource section: type / ID / language directories, sorted by ID as
+    // the loader expects, then the data entries, then the data.
     std::vector<std::uint8_t> rsrc;
     const std::uint32_t rsrcRva = idataRva + alignUp(static_cast<std::uint32_t>(idata.size()), kSectionAlign);
     const std::uint32_t rsrcRaw = idataRaw + idataRawSize;
-    if (!image.versionResources.empty()) {
-        const auto n = static_cast<std::uint32_t>(image.versionResources.size());
-        const auto directory = [&](std::uint16_t ids) {
+    std::vector<Resource> all;
+    for (const auto& [language, bytes] : image.versionResources) all.push_back({16, 1, language, bytes});
+    all.insert(all.end(), image.resources.begin(), image.resources.end());
+    std::stable_sort(all.begin(), all.end(), [](const Resource& a, const Resource& b) {
+        return std::tie(a.type, a.id) < std::tie(b.type, b.id);
+    });
+    if (!all.empty()) {
+        std::map<std::uint32_t, std::map<std::uint32_t, std::vector<std::size_t>>> tree;
+        for (std::size_t i = 0; i < all.size(); ++i) tree[all[i].type][all[i].id].push_back(i);
+        const auto directorySize = [](std::size_t entries) { return static_cast<std::uint32_t>(16 + 8 * entries); };
+        std::uint32_t at = directorySize(tree.size());
+        std::map<std::uint32_t, std::uint32_t> typeAt;
+        std::map<std::pair<std::uint32_t, std::uint32_t>, std::uint32_t> idAt;
+        for (const auto& [type, ids] : tree) {
+            typeAt[type] = at;
+            at += directorySize(ids.size());
+        }
+        for (const auto& [type, ids] : tree)
+            for (const auto& [id, entries] : ids) {
+                idAt[{type, id}] = at;
+                at += directorySize(entries.size());
+            }
+        const std::uint32_t dataEntries = at;
+        const auto directory = [&](std::size_t ids) {
             for (int i = 0; i < 12; ++i) rsrc.push_back(0);
             append16(rsrc, 0);
-            append16(rsrc, ids);
+            append16(rsrc, static_cast<std::uint16_t>(ids));
         };
-        directory(1);
-        append32(rsrc, 16);
-        append32(rsrc, 0x80000000u | 24);
-        directory(1);
-        append32(rsrc, 1);
-        append32(rsrc, 0x80000000u | 48);
-        directory(static_cast<std::uint16_t>(n));
-        const std::uint32_t dataEntries = 64 + 8 * n;
-        for (std::uint32_t i = 0; i < n; ++i) {
-            append32(rsrc, image.versionResources[i].first);
-            append32(rsrc, dataEntries + 16 * i);
+        directory(tree.size());
+        for (const auto& [type, ids] : tree) {
+            append32(rsrc, type);
+            append32(rsrc, 0x80000000u | typeAt[type]);
         }
-        std::uint32_t dataAt = dataEntries + 16 * n;
+        for (const auto& [type, ids] : tree) {
+            directory(ids.size());
+            for (const auto& [id, entries] : ids) {
+                append32(rsrc, id);
+                append32(rsrc, 0x80000000u | idAt[{type, id}]);
+            }
+        }
+        std::uint32_t entry = 0;
+        std::vector<std::size_t> order;
+        for (const auto& [type, ids] : tree)
+            for (const auto& [id, entries] : ids) {
+                directory(entries.size());
+                for (std::size_t i : entries) {
+                    append32(rsrc, all[i].language);
+                    append32(rsrc, dataEntries + 16 * entry++);
+                    order.push_back(i);
+                }
+            }
+        const std::uint32_t dataAt = dataEntries + 16 * static_cast<std::uint32_t>(order.size());
         std::vector<std::uint8_t> data;
-        for (std::uint32_t i = 0; i < n; ++i) {
-            const auto& bytes = image.versionResources[i].second;
+        for (std::size_t i : order) {
             append32(rsrc, rsrcRva + dataAt + static_cast<std::uint32_t>(data.size()));
-            append32(rsrc, static_cast<std::uint32_t>(bytes.size()));
+            append32(rsrc, static_cast<std::uint32_t>(all[i].bytes.size()));
             append32(rsrc, 0);
             append32(rsrc, 0);
-            data.insert(data.end(), bytes.begin(), bytes.end());
+            data.insert(data.end(), all[i].bytes.begin(), all[i].bytes.end());
             while (data.size() % 8) data.push_back(0);
         }
         rsrc.insert(rsrc.end(), data.begin(), data.end());

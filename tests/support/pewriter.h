@@ -1,8 +1,9 @@
 // A small writer of PE images for tests: PE32 or PE32+, an import section
 // with one descriptor per DLL name (and the functions imported from it),
 // delay-load descriptors, an export table, a resource section with version
-// resources (fixed info, string tables, translation table), and .NET
-// metadata (CLI header, metadata root, tables stream and heaps).
+// resources (fixed info, string tables, translation table) and any other
+// resource by ID (manifests), and .NET metadata (CLI header, metadata root,
+// tables stream and heaps).
 #pragma once
 
 #include <array>
@@ -84,6 +85,15 @@ struct Managed {
     std::map<unsigned, std::uint32_t> extraRows;
 };
 
+// A resource of the image, by type, ID and language.
+struct Resource {
+    std::uint32_t type = 0, id = 0;
+    std::uint16_t language = 0;
+    std::vector<std::uint8_t> bytes;
+};
+
+constexpr std::uint32_t kRtManifest = 24;
+
 struct Image {
     bool pe32plus = false;
     std::uint16_t machine = 0;         // 0: x86 for PE32, x64 for PE32+
@@ -101,6 +111,8 @@ struct Image {
     bool exportDirectory = false;      // an export table even without exports
     // Version resources, one per language identifier.
     std::vector<std::pair<std::uint16_t, std::vector<std::uint8_t>>> versionResources;
+    // Other resources by ID (RT_MANIFEST, ...), in the same directory.
+    std::vector<Resource> resources;
     // Sections placed in the table before the real ones.
     std::vector<ExtraSection> extraSectionsFirst;
     // Named sections with their bytes, after the others (".apiset", ...).
@@ -125,6 +137,11 @@ struct Image {
     }
     Image& version(const VersionInfo& info, std::uint16_t language = 0x040C) {
         versionResources.emplace_back(language, versionBlock(info));
+        return *this;
+    }
+    // An RT_MANIFEST resource: ID 1 for a program's own manifest, 2 for a DLL's.
+    Image& manifest(const std::string& text, std::uint32_t id = 1, std::uint16_t language = 0x0409) {
+        resources.push_back({kRtManifest, id, language, std::vector<std::uint8_t>(text.begin(), text.end())});
         return *this;
     }
 };

@@ -24,7 +24,13 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(u8(path_), ec);
 }
 
-std::string TempDir::file(const std::string& name) const { return platform::joinPath(path_, name); }
+std::string TempDir::file(const std::string& name) const {
+    std::string out = path_;
+    std::size_t start = 0;
+    for (std::size_t slash; (slash = name.find('/', start)) != std::string::npos; start = slash + 1)
+        out = platform::joinPath(out, name.substr(start, slash - start));
+    return platform::joinPath(out, name.substr(start));
+}
 
 std::string TempDir::mkdir(const std::string& name) const {
     const std::string p = file(name);

@@ -23,7 +23,8 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     const std::string& path() const { return path_; }
-    // path() joined with `name` by the platform's separator.
+    // path() joined with `name` by the platform's separator; the slashes
+    // of a relative path such as "app/sub/x.dll" become that separator too.
     std::string file(const std::string& name) const;
     // Creates the subfolder `name` and returns its path.
     std::string mkdir(const std::string& name) const;

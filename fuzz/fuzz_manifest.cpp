@@ -1,0 +1,34 @@
+// The manifest reader on arbitrary bytes: as a manifest file, and as a PE
+// image whose RT_MANIFEST resources are read and parsed. What it gives back
+// must stay within the reader's bounds.
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "inspect/manifest.h"
+#include "platform/bytes.h"
+
+namespace {
+
+void check(const sxs::Manifest& m) {
+    if (m.files.size() > sxs::kMaxManifestEntries || m.dependencies.size() > sxs::kMaxManifestEntries) std::abort();
+    if (!m.ok() && (!m.files.empty() || !m.dependencies.empty())) std::abort();
+    for (const sxs::DependentAssembly& d : m.dependencies)
+        if (d.identity.name.empty()) std::abort();
+    for (const std::string& f : m.files)
+        if (f.empty() || f == ".." || f.find_first_of("/\\") != std::string::npos) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    check(sxs::parseManifest(data, size));
+    const platform::MemoryByteSource image(data, size);
+    std::vector<std::uint8_t> bytes;
+    for (const std::uint32_t id : {sxs::kProgramManifestId, sxs::kDllManifestId}) {
+        if (sxs::embeddedManifest(image, id, bytes) != sxs::EmbeddedManifest::Found) continue;
+        if (bytes.empty() || bytes.size() > sxs::kMaxManifestSize || bytes.size() > size) std::abort();
+        check(sxs::parseManifest(bytes.data(), bytes.size()));
+    }
+    return 0;
+}
