@@ -31,6 +31,7 @@
 #include <QWindow>
 
 #include <string>
+#include <unordered_set>
 
 #include "app/anchorlayout.h"
 #include "app/application.h"
@@ -163,6 +164,8 @@ void TFMain::CreateControls() {
     SG2->SetDefaultRowHeight(16);
     const int widths[] = {92, 93, 306, 84};
     for (int c = 0; c < 4; ++c) SG2->SetColWidths(c, widths[c]);
+    // A wider window gives its width to the paths.
+    SG2->SetStretchCol(2);
     SG2->SetGridLines(true);
     SG2->SetColResizing(true);
     SG2->SetRowMoving(true);
@@ -370,9 +373,11 @@ void TFMain::CreateControls() {
     // The native window exists from here on, so that its frame is known (where
     // the platform knows it before showing) for the outer bounds of the store.
     winId();
+    windowHandle()->installEventFilter(this);
     ApplyMinimumSize();
-    move(DefaultLeft, DefaultTop);
-    resize(DefaultClientWidth, DefaultClientHeight);
+    FClientMargins = FrameMargins();
+    setGeometry(QRect(QPoint(DefaultLeft + FClientMargins.left(), DefaultTop + FClientMargins.top()),
+                      QSize(DefaultClientWidth, DefaultClientHeight)));
 }
 
 QPrintDialog* TFMain::PD() {
@@ -390,6 +395,9 @@ QPrintDialog* TFMain::PD() {
 // ---------------------------------------------------------------------------
 // Geometry. The store keeps outer bounds (frame included) of the normal
 // state; Qt sizes the client area, so the frame is added and taken off here.
+// Under X the window manager frames the window only when it maps it: until
+// then the frame counts as nothing, and once known the client area is placed
+// again so that the outer bounds stay what they were meant to be.
 
 QMargins TFMain::FrameMargins() const {
     const QWindow* w = windowHandle();
@@ -410,27 +418,27 @@ QRect TFMain::OuterBounds() const {
     } else if (isMinimized() && FNormalBounds.isValid()) {
         return FNormalBounds;  // some platforms report the icon's geometry
     }
-    return client.marginsAdded(FrameMargins());
+    // The margins the client area was placed with: a frame that came since
+    // (a window opened maximized) has not changed the normal bounds yet.
+    return client.marginsAdded(FClientMargins);
 }
 
-// A window manager frames the window some time after it is shown, and tells
-// so by moving it: the frame is then taken into account.
 void TFMain::moveEvent(QMoveEvent* event) {
     QMainWindow::moveEvent(event);
-    if (FFramed) FitFrame();
+    FitFrame();
     if (windowState() == Qt::WindowNoState) FNormalBounds = OuterBounds();
 }
 
 void TFMain::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
-    if (FFramed) FitFrame();
+    FitFrame();
     if (windowState() == Qt::WindowNoState) FNormalBounds = OuterBounds();
 }
 
 void TFMain::SetOuterBounds(const QRect& b) {
     const QMargins m = FrameMargins();
-    move(b.topLeft());  // a window's position is that of its frame
-    resize(b.width() - m.left() - m.right(), b.height() - m.top() - m.bottom());  // kept above the minimum
+    FClientMargins = m;
+    setGeometry(b.marginsRemoved(m));  // kept above the minimum
     FNormalBounds = geometry().marginsAdded(m);
     FOuterRestored = true;
 }
@@ -449,21 +457,25 @@ void TFMain::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (!FFramed) {
         FFramed = true;
-        // The frame is known once the window is on screen.
+        // Where the platform frames the window as it shows it.
         QTimer::singleShot(0, this, Handler(&TFMain::FitFrame));
     }
 }
 
-// Keeps the outer size restored from the store when the frame becomes known
-// (or changes), and the minimum size an outer one.
+// Places the client area again when the frame becomes known or changes: the
+// frame keeps its place, and its size when the bounds came from the store
+// (the designed size is the client area's). The minimum size stays an outer one.
 void TFMain::FitFrame() {
-    const QMargins old = FUsedMargins;
+    if (!FFramed) return;
     const QMargins m = FrameMargins();
-    if (m == old) return;
-    ApplyMinimumSize();
-    if (FOuterRestored && windowState() == Qt::WindowNoState)
-        resize(width() - (m.left() + m.right() - old.left() - old.right()),
-               height() - (m.top() + m.bottom() - old.top() - old.bottom()));
+    if (m != FUsedMargins) ApplyMinimumSize();
+    // A maximized or minimized window keeps its normal bounds as they were
+    // placed; they are fitted when it comes back to the normal state.
+    if (m == FClientMargins || windowState() != Qt::WindowNoState) return;
+    const QRect outer = geometry().marginsAdded(FClientMargins);
+    FClientMargins = m;
+    const QPoint client = outer.topLeft() + QPoint(m.left(), m.top());
+    setGeometry(FOuterRestored ? outer.marginsRemoved(m) : QRect(client, size()));
 }
 
 // ---------------------------------------------------------------------------
@@ -471,7 +483,8 @@ void TFMain::FitFrame() {
 
 void TFMain::DoCreate(const QStringList& Fichiers) {
     TApplication::Run([this] { FormCreate(); });
-    if (!Fichiers.isEmpty()) TApplication::Run([&] { AjouterFichiers(Fichiers); });
+    // Opening a listed file again from the file manager does not list it twice.
+    if (!Fichiers.isEmpty()) TApplication::Run([&] { AjouterFichiers(Fichiers, true); });
 }
 
 std::function<void()> TFMain::Handler(void (TFMain::*handler)()) {
@@ -672,7 +685,7 @@ QString ListedPath(const QString& path) {
 
 }  // namespace
 
-void TFMain::AjouterFichiers(const QStringList& Chemins) {
+void TFMain::AjouterFichiers(const QStringList& Chemins, bool SansDoublon) {
     QStringList items, unreadable;
     for (const QString& chemin : Chemins) {
         if (chemin.isEmpty()) continue;
@@ -695,6 +708,15 @@ void TFMain::AjouterFichiers(const QStringList& Chemins) {
         });
         const std::string folder = ToUtf8(QDir::toNativeSeparators(dir.path()));
         for (const QString& n : names) items << ListedPath(FromUtf8(platform::joinPath(folder, ToUtf8(n))));
+    }
+    if (SansDoublon) {
+        // As DansLaListe compares, with one pass over the list.
+        std::unordered_set<std::string> listed;
+        for (int i = 0; i < LB->count(); ++i) listed.insert(platform::toLower(ToUtf8(LB->item(i)->text())));
+        QStringList kept;
+        for (const QString& item : items)
+            if (listed.insert(platform::toLower(ToUtf8(item))).second) kept << item;
+        items = kept;
     }
     if (!items.isEmpty()) {
         LB->addItems(items);
@@ -748,6 +770,10 @@ void TFMain::SGKeyDown(QKeyEvent* Key) {
 }
 
 bool TFMain::eventFilter(QObject* watched, QEvent* event) {
+    // A window manager frames the window before it first shows it, and
+    // nothing but the frame's own query tells the widget so.
+    if (watched == windowHandle() && event->type() == QEvent::Expose)
+        QTimer::singleShot(0, this, Handler(&TFMain::FitFrame));
     if (watched == LB && event->type() == QEvent::KeyPress) {
         TApplication::Run([&] { SGKeyDown(static_cast<QKeyEvent*>(event)); });
         return false;  // the list box still handles the key

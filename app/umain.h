@@ -47,7 +47,8 @@ public:
     ~TFMain() override;
 
     // Runs FormCreate once the controls exist, before the window is first
-    // shown, then appends the files named on the command line. An error
+    // shown, then appends the files named on the command line that the list
+    // does not hold yet. An error
     // FormCreate raises goes to the application's error box and the window
     // opens with what was restored until then, the files still appended.
     void DoCreate(const QStringList& Fichiers = {});
@@ -130,7 +131,9 @@ public:
     RunOptions OptionsAnalyse() const;
     // Appends files as "Ajouter" does (absolute, in the list's case); a
     // folder gives its PE files by extension, sorted, not its subfolders.
-    void AjouterFichiers(const QStringList& Chemins);
+    // SansDoublon leaves out the files already listed (ignoring case, as
+    // DansLaListe compares) and those given twice.
+    void AjouterFichiers(const QStringList& Chemins, bool SansDoublon = false);
     // Files and folders dropped from the file manager on LB.
     bool LBDragOver(QDropEvent* Event);
     void LBDragDrop(QDropEvent* Event);
@@ -207,8 +210,10 @@ private:
     // The user's DLL folders, absolute, in the order of the dialog.
     std::vector<std::string> FDossiers;
     QPrintDialog* FPD = nullptr;
-    // Frame margins the window's size was last worked out with.
+    // Frame margins the minimum size was last worked out with.
     QMargins FUsedMargins;
+    // Frame margins the normal client area was placed with.
+    QMargins FClientMargins;
     // Outer bounds of the normal state, kept while the window is minimized.
     QRect FNormalBounds;
     bool FOuterRestored = false;

@@ -28,6 +28,33 @@ QStringList cellsOf(const analysis::Row& r) {
     return cells;
 }
 
+// Problems stand out in the grid; the report stays plain text.
+const QColor kErrorText(0x80, 0, 0);
+
+// Why the loader takes a DLL from its folder, as the "Chemin" cell's tool tip says it.
+QString originText(const analysis::Row& r) {
+    switch (r.origin) {
+        case platform::Origin::Sxs:
+            return QStringLiteral("assemblage côte à côte ") + qs(r.originDetail);
+        case platform::Origin::Known: return QStringLiteral("DLL connue du système");
+        case platform::Origin::App: return QStringLiteral("dossier du programme");
+        case platform::Origin::User: return QStringLiteral("dossier utilisateur");
+        case platform::Origin::System: return QStringLiteral("dossier système");
+        case platform::Origin::Toolchain: return QStringLiteral("dossier de la chaîne de compilation");
+        case platform::Origin::None: break;
+    }
+    return QString();
+}
+
+// What the grid shows beside the texts: problem rows in their colour, why
+// each DLL was taken, the binary version where the text says otherwise.
+void decorate(TKRVGrid* grid, int row, const analysis::Row& r) {
+    if (r.kind == analysis::RowKind::Error) grid->SetRowForeground(row, kErrorText);
+    if (const QString why = originText(r); !why.isEmpty()) grid->SetCellToolTip(analysis::kPath, row, why);
+    if (!r.fileVersion.empty() && r.fileVersion != r.cells[analysis::kVersion])
+        grid->SetCellToolTip(analysis::kVersion, row, QStringLiteral("version binaire ") + qs(r.fileVersion));
+}
+
 }  // namespace
 
 void TFMain::SetStatus(const QString& Text) { SB->showMessage(Text); }
@@ -57,6 +84,7 @@ void TFMain::AnalyserImports() {
         cells.reserve(rows.size());
         for (const analysis::Row& r : rows) cells.push_back(cellsOf(r));
         SG2->SetDataRows(cells);
+        for (std::size_t i = 0; i < rows.size(); ++i) decorate(SG2, static_cast<int>(i) + 1, rows[i]);
     }
     if (LB->count() > 0) SG2->setVisible(true);
     SetStatus(QString());

@@ -15,9 +15,14 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPalette>
+#include <QStyle>
+#include <QStyleOptionViewItem>
+#include <QToolTip>
 
 #include <algorithm>
+#include <iterator>
 #include <numeric>
+#include <stdexcept>
 #include <string>
 
 namespace {
@@ -31,11 +36,42 @@ QByteArray dragToken(const void* grid) {
     return QByteArray::number(QCoreApplication::applicationPid()) + ':' + QByteArray::number(quintptr(grid), 16);
 }
 
-QStringList blankRow(int cols) {
-    QStringList row;
-    row.resize(cols);
-    return row;
+QStringList blankTexts(int cols) {
+    QStringList texts;
+    texts.resize(cols);
+    return texts;
 }
+
+// One row of the grid: its texts and the roles set on it and on its cells,
+// which go wherever the row goes.
+struct GridRow {
+    QStringList texts;
+    QMap<int, QVariant> roles;                 // for each cell of the row
+    QMap<int, QMap<int, QVariant>> cellRoles;  // by column, over the row's
+
+    QString& operator[](int col) { return texts[col]; }
+    const QString& operator[](int col) const { return texts[col]; }
+
+    QVariant role(int col, int role) const {
+        const auto cell = cellRoles.constFind(col);
+        if (cell != cellRoles.cend()) {
+            const auto value = cell->constFind(role);
+            if (value != cell->cend())
+                return *value;
+        }
+        return roles.value(role);
+    }
+    void resize(int cols) {
+        texts.resize(cols);
+        while (!cellRoles.isEmpty() && cellRoles.lastKey() >= cols)
+            cellRoles.erase(std::prev(cellRoles.end()));
+    }
+};
+
+GridRow blankRow(int cols) { return GridRow{blankTexts(cols), {}, {}}; }
+
+// Roles the grid answers itself: the texts.
+bool textRole(int role) { return role == Qt::DisplayRole || role == Qt::EditRole; }
 
 }  // namespace
 
@@ -45,7 +81,7 @@ class TKRVGridModel : public QAbstractTableModel {
 public:
     using QAbstractTableModel::QAbstractTableModel;
 
-    std::vector<QStringList> rows = std::vector<QStringList>(5, blankRow(5));
+    std::vector<GridRow> rows = std::vector<GridRow>(5, blankRow(5));
     int cols = 5;
     int fixedRows = 1;
     int fixedCols = 1;
@@ -59,16 +95,17 @@ public:
         if (!index.isValid())
             return {};
         const bool fixed = index.column() < fixedCols;
+        const GridRow& row = rows[std::size_t(index.row() + fixedRows)];
         switch (role) {
         case Qt::DisplayRole:
         case Qt::EditRole:
-            return rows[std::size_t(index.row() + fixedRows)][index.column()];
+            return row[index.column()];
         case Qt::BackgroundRole:
-            return fixed ? QVariant(QApplication::palette().button()) : QVariant();
+            return fixed ? QVariant(QApplication::palette().button()) : row.role(index.column(), role);
         case Qt::ForegroundRole:
-            return fixed ? QVariant(QApplication::palette().buttonText()) : QVariant();
+            return fixed ? QVariant(QApplication::palette().buttonText()) : row.role(index.column(), role);
         default:
-            return {};
+            return row.role(index.column(), role);
         }
     }
 
@@ -89,7 +126,7 @@ public:
         return lines.join(QLatin1Char('\n'));
     }
 
-    // Tells the views that grid rows from..to (inclusive) changed their texts.
+    // Tells the views that grid rows from..to (inclusive) changed.
     void rowsChanged(int from, int to) {
         if (from > to)
             std::swap(from, to);
@@ -98,7 +135,7 @@ public:
         const int first = std::max(from, fixedRows) - fixedRows;
         const int last = std::min(to, int(rows.size()) - 1) - fixedRows;
         if (first <= last)
-            emit dataChanged(index(first, 0), index(last, cols - 1), {Qt::DisplayRole, Qt::EditRole});
+            emit dataChanged(index(first, 0), index(last, cols - 1));
     }
 
     void resizeRows(int count) {
@@ -170,6 +207,7 @@ TKRVGrid::TKRVGrid(QWidget* parent) : QTableView(parent), model_(new TKRVGridMod
     v->hide();
     v->viewport()->installEventFilter(this);
     connect(v, &QHeaderView::sectionMoved, this, &TKRVGrid::onRowSectionMoved);
+    connect(h, &QHeaderView::sectionResized, this, &TKRVGrid::onColumnResized);
 
     setAcceptDrops(true);
     viewport()->setAcceptDrops(true);
@@ -202,6 +240,7 @@ void TKRVGrid::SetColCount(int count) {
     model_->resizeCols(count);
     col_ = std::min(col_, count - 1);
     syncView();
+    fitStretchCol();
 }
 
 void TKRVGrid::SetRowCount(int count) {
@@ -230,8 +269,10 @@ void TKRVGrid::SetFixedRows(int count) {
     for (int c = 0; c < ColCount(); ++c)
         widths.push_back(horizontalHeader()->sectionSize(c));
     model_->setFixedRows(count);
+    fitting_ = true;
     for (int c = 0; c < ColCount(); ++c)
         horizontalHeader()->resizeSection(c, widths[std::size_t(c)]);
+    fitting_ = false;
     horizontalHeader()->setVisible(count > 0);
     syncView();
 }
@@ -262,15 +303,15 @@ void TKRVGrid::SetCells(int col, int row, const QString& text) {
 
 QStringList TKRVGrid::Rows(int row) const {
     if (row < 0 || row >= RowCount())
-        return blankRow(ColCount());
-    return model_->rows[std::size_t(row)];
+        return blankTexts(ColCount());
+    return model_->rows[std::size_t(row)].texts;
 }
 
 void TKRVGrid::SetRows(int row, const QStringList& texts) {
     checkRow(row, RowCount());
     QStringList copy = texts;
     copy.resize(ColCount());
-    model_->rows[std::size_t(row)] = copy;
+    model_->rows[std::size_t(row)].texts = copy;
     model_->rowsChanged(row, row);
 }
 
@@ -279,13 +320,125 @@ void TKRVGrid::SetDataRows(const std::vector<QStringList>& rows) {
     SetRowCount(fixed + std::max<int>(int(rows.size()), 1));
     auto& all = model_->rows;
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        QStringList row = rows[i];
-        row.resize(ColCount());
-        all[std::size_t(fixed) + i] = std::move(row);
+        QStringList texts = rows[i];
+        texts.resize(ColCount());
+        all[std::size_t(fixed) + i] = GridRow{std::move(texts), {}, {}};
     }
     if (rows.empty())
         all[std::size_t(fixed)] = blankRow(ColCount());
     model_->rowsChanged(fixed, RowCount() - 1);
+}
+
+// --- roles ------------------------------------------------------------------
+
+void TKRVGrid::checkCell(int col, int row) const {
+    checkRow(row, RowCount());
+    if (col < 0 || col >= ColCount())
+        throw EListError();
+}
+
+QVariant TKRVGrid::RowData(int row, int role) const {
+    if (row < 0 || row >= RowCount() || textRole(role))
+        return {};
+    return model_->rows[std::size_t(row)].roles.value(role);
+}
+
+void TKRVGrid::SetRowData(int row, int role, const QVariant& value) {
+    if (textRole(role))
+        throw std::invalid_argument("TKRVGrid: cell texts are set with SetCells");
+    checkRow(row, RowCount());
+    auto& roles = model_->rows[std::size_t(row)].roles;
+    if (value.isValid())
+        roles.insert(role, value);
+    else if (roles.remove(role) == 0)
+        return;
+    if (row >= model_->fixedRows)
+        emit model_->dataChanged(model_->index(row - model_->fixedRows, 0),
+                                 model_->index(row - model_->fixedRows, ColCount() - 1), {role});
+}
+
+QVariant TKRVGrid::CellData(int col, int row, int role) const {
+    if (row < 0 || row >= RowCount() || col < 0 || col >= ColCount() || textRole(role))
+        return {};
+    return model_->rows[std::size_t(row)].cellRoles.value(col).value(role);
+}
+
+void TKRVGrid::SetCellData(int col, int row, int role, const QVariant& value) {
+    if (textRole(role))
+        throw std::invalid_argument("TKRVGrid: cell texts are set with SetCells");
+    checkCell(col, row);
+    auto& cells = model_->rows[std::size_t(row)].cellRoles;
+    if (value.isValid()) {
+        cells[col].insert(role, value);
+    } else {
+        const auto cell = cells.find(col);
+        if (cell == cells.end() || cell->remove(role) == 0)
+            return;
+        if (cell->isEmpty())
+            cells.erase(cell);
+    }
+    if (row >= model_->fixedRows) {
+        const QModelIndex i = model_->index(row - model_->fixedRows, col);
+        emit model_->dataChanged(i, i, {role});
+    }
+}
+
+QColor TKRVGrid::RowForeground(int row) const {
+    const QVariant brush = RowData(row, Qt::ForegroundRole);
+    return brush.isValid() ? qvariant_cast<QBrush>(brush).color() : QColor();
+}
+
+void TKRVGrid::SetRowForeground(int row, const QColor& color) {
+    SetRowData(row, Qt::ForegroundRole, color.isValid() ? QVariant(QBrush(color)) : QVariant());
+}
+
+QString TKRVGrid::CellToolTip(int col, int row) const { return CellData(col, row, Qt::ToolTipRole).toString(); }
+
+void TKRVGrid::SetCellToolTip(int col, int row, const QString& text) {
+    SetCellData(col, row, Qt::ToolTipRole, text.isEmpty() ? QVariant() : QVariant(text));
+}
+
+// As the style draws item texts: inside the text rectangle, less a margin
+// each side, elided when wider.
+bool TKRVGrid::textIsCut(const QModelIndex& index) const {
+    const QString text = index.data(Qt::DisplayRole).toString();
+    if (text.isEmpty())
+        return false;
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    option.rect = visualRect(index);
+    option.text = text;
+    option.features |= QStyleOptionViewItem::HasDisplay;
+    const QVariant font = index.data(Qt::FontRole);
+    if (font.canConvert<QFont>())
+        option.font = qvariant_cast<QFont>(font).resolve(option.font);
+    option.fontMetrics = QFontMetrics(option.font);
+    const QRect textRect = style()->subElementRect(QStyle::SE_ItemViewItemText, &option, this);
+    const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+    return option.fontMetrics.horizontalAdvance(text) > textRect.width() - 2 * margin;
+}
+
+QString TKRVGrid::CellHint(int col, int row) const {
+    const int fixed = model_->fixedRows;
+    if (row < fixed || row >= RowCount() || col < 0 || col >= ColCount())
+        return {};
+    const QModelIndex i = model_->index(row - fixed, col);
+    const QString own = i.data(Qt::ToolTipRole).toString();
+    if (!textIsCut(i))
+        return own;
+    return own.isEmpty() ? Cells(col, row) : Cells(col, row) + QLatin1Char('\n') + own;
+}
+
+bool TKRVGrid::viewportEvent(QEvent* event) {
+    if (event->type() != QEvent::ToolTip)
+        return QTableView::viewportEvent(event);
+    auto* help = static_cast<QHelpEvent*>(event);
+    const QModelIndex i = indexAt(help->pos());
+    const QString hint = i.isValid() ? CellHint(i.column(), i.row() + model_->fixedRows) : QString();
+    if (hint.isEmpty())
+        return false;  // the event goes on to the grid, which shows its own tool tip
+    QToolTip::showText(help->globalPos(), hint, viewport(), visualRect(i));
+    return true;
 }
 
 // --- current cell -----------------------------------------------------------
@@ -363,7 +516,58 @@ void TKRVGrid::MouseToCell(int x, int y, int& col, int& row) const {
 // --- appearance -------------------------------------------------------------
 
 int TKRVGrid::ColWidths(int col) const { return horizontalHeader()->sectionSize(col); }
-void TKRVGrid::SetColWidths(int col, int width) { horizontalHeader()->resizeSection(col, width); }
+
+void TKRVGrid::SetColWidths(int col, int width) {
+    if (col == stretchCol_)
+        stretchLeast_ = width;
+    horizontalHeader()->resizeSection(col, width);
+    fitStretchCol();
+}
+
+void TKRVGrid::SetStretchCol(int col) {
+    if (col == stretchCol_)
+        return;
+    QHeaderView* h = horizontalHeader();
+    const int old = stretchCol_;
+    stretchCol_ = col;
+    if (old >= 0 && old < h->count()) {
+        fitting_ = true;
+        h->resizeSection(old, stretchLeast_);
+        fitting_ = false;
+    }
+    stretchLeast_ = col >= 0 && col < h->count() ? h->sectionSize(col) : 0;
+    fitStretchCol();
+}
+
+void TKRVGrid::fitStretchCol() {
+    QHeaderView* h = horizontalHeader();
+    if (fitting_ || stretchCol_ < 0 || stretchCol_ >= h->count())
+        return;
+    int others = 0;
+    for (int c = 0; c < h->count(); ++c)
+        if (c != stretchCol_ && !h->isSectionHidden(c))
+            others += h->sectionSize(c);
+    const int width = std::max(stretchLeast_, viewport()->width() - others);
+    if (h->sectionSize(stretchCol_) == width)
+        return;
+    fitting_ = true;
+    h->resizeSection(stretchCol_, width);
+    fitting_ = false;
+}
+
+void TKRVGrid::onColumnResized(int col, int, int newWidth) {
+    if (fitting_)
+        return;
+    // By hand or by code: that is the column's own width from now on.
+    if (col == stretchCol_)
+        stretchLeast_ = newWidth;
+    fitStretchCol();
+}
+
+void TKRVGrid::resizeEvent(QResizeEvent* event) {
+    QTableView::resizeEvent(event);
+    fitStretchCol();
+}
 
 void TKRVGrid::SetDefaultColWidth(int width) {
     defaultColWidth_ = width;
@@ -424,7 +628,7 @@ void TKRVGrid::checkRow(int row, int limit) const {
 void TKRVGrid::CopyRow(int src, int dst) {
     checkRow(src, RowCount());
     checkRow(dst, RowCount());
-    model_->rows[std::size_t(dst)] = model_->rows[std::size_t(src)];
+    model_->rows[std::size_t(dst)].texts = model_->rows[std::size_t(src)].texts;
     model_->rowsChanged(dst, dst);
 }
 
@@ -535,7 +739,7 @@ void TKRVGrid::SortByColumn(int col) {
         ++first;
     if (first == n)
         return;
-    std::vector<QStringList> sorted(n);
+    std::vector<GridRow> sorted(n);
     for (std::size_t i = 0; i < n; ++i)
         sorted[i] = std::move(rows[std::size_t(fixed) + order[i]]);
     std::move(sorted.begin(), sorted.end(), rows.begin() + fixed);

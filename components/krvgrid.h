@@ -7,9 +7,11 @@
 // scrolls; fixed columns are drawn in the header colours inside the view.
 #pragma once
 
+#include <QColor>
 #include <QString>
 #include <QStringList>
 #include <QTableView>
+#include <QVariant>
 
 #include <functional>
 #include <stdexcept>
@@ -39,6 +41,7 @@ class TKRVGrid : public QTableView {
     Q_PROPERTY(bool HeadClickSort MEMBER HeadClickSort WRITE setHeadClickSort)
     Q_PROPERTY(TtmAction DeadKeyAction MEMBER DeadKeyAction WRITE setDeadKeyAction)
     Q_PROPERTY(TDeadKey DeadKey READ DeadKey WRITE setDeadKey)
+    Q_PROPERTY(int StretchCol READ StretchCol WRITE setStretchCol)
     // The view's own settings that the properties above stand for, or that
     // would break the current-cell and drag rules: not offered in Designer.
     Q_PROPERTY(bool showGrid READ showGrid WRITE setShowGrid DESIGNABLE false STORED false)
@@ -94,6 +97,28 @@ public:
     // One model reset instead of a signal per cell.
     void SetDataRows(const std::vector<QStringList>& rows);
 
+    // Item roles beside the texts (colours, fonts, tool tips...), for data
+    // rows. A row's apply to each of its cells; a cell's win over its row's.
+    // They go with their row when rows are sorted, moved, exchanged,
+    // inserted or deleted; CopyRow copies texts only; ClearRow, Clear and
+    // SetDataRows drop them. An invalid value removes the role. The texts are
+    // no role here (they are Cells): setting the display or edit role raises
+    // std::invalid_argument; out-of-range writes raise EListError.
+    QVariant RowData(int row, int role) const;
+    void SetRowData(int row, int role, const QVariant& value);
+    QVariant CellData(int col, int row, int role) const;
+    void SetCellData(int col, int row, int role, const QVariant& value);
+    // The text colour of a row; an invalid colour gives the palette's back.
+    QColor RowForeground(int row) const;
+    void SetRowForeground(int row, const QColor& color);
+    // A cell's own tool tip, shown below its whole text when that is cut.
+    QString CellToolTip(int col, int row) const;
+    void SetCellToolTip(int col, int row, const QString& text);
+    // What the tool tip over a data cell shows: its whole text when the
+    // column is too narrow for it, and its own tool tip; empty elsewhere,
+    // where the grid's own tool tip shows.
+    QString CellHint(int col, int row) const;
+
     // Current cell. Setting it out of range raises EListError; the host may
     // make a fixed row or column current (the view then shows no current
     // item). Clicks and key moves never do, and ask SelectCell first.
@@ -123,6 +148,12 @@ public:
     void SetRowMoving(bool on);
     bool RowSelect() const;
     void SetRowSelect(bool on);
+    // The column that takes the width the others leave when the grid is wider
+    // than its columns (-1: none). Its width set by code or by hand is its
+    // least; every column stays resizable.
+    int StretchCol() const { return stretchCol_; }
+    void SetStretchCol(int col);
+    void setStretchCol(int col) { SetStretchCol(col); }
     void setGridLines(bool on) { SetGridLines(on); }
     void setColResizing(bool on) { SetColResizing(on); }
     void setRowMoving(bool on) { SetRowMoving(on); }
@@ -201,6 +232,9 @@ protected:
     void dragLeaveEvent(QDragLeaveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    bool viewportEvent(QEvent* event) override;
+    // Resizes of the viewport, as for every scroll area.
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     enum class DragState { Enter, Move, Leave };
@@ -213,12 +247,19 @@ private:
     void headerPressed(const QPoint& gridPos);
     void syncView();
     void onRowSectionMoved(int logical, int oldVisual, int newVisual);
+    void onColumnResized(int col, int oldWidth, int newWidth);
+    void fitStretchCol();
+    bool textIsCut(const QModelIndex& index) const;
+    void checkCell(int col, int row) const;
 
     TKRVGridModel* model_;
     int col_ = 0;
     int row_ = 0;
     int defaultColWidth_ = 64;
     int defaultRowHeight_ = 24;
+    int stretchCol_ = -1;
+    int stretchLeast_ = 0;  // the stretching column's own width
+    bool fitting_ = false;
     bool colResizing_ = false;
     bool rowMoving_ = false;
     bool dragAccepted_ = false;

@@ -221,6 +221,47 @@ QString TBobine::NomResultat(qint32 code, FLAGS flags) {
     return QStringLiteral("Erreur MAPI inconnue");
 }
 
+QString TBobine::MessageEchec(qint32 code) {
+    static const char* const raisons[] = {
+        nullptr,                                                    // 0: handed over
+        nullptr,                                                    // 1: the user cancelled
+        "le logiciel de messagerie a signalé un échec",             // 2
+        "la connexion au logiciel de messagerie a échoué",          // 3
+        "le disque est plein",                                      // 4
+        "la mémoire manque",                                        // 5
+        "l'accès est refusé",                                       // 6
+        nullptr,                                                    // 7: none
+        "trop de sessions sont ouvertes",                           // 8
+        "trop de pièces jointes",                                   // 9
+        "trop de destinataires",                                    // 10
+        "une pièce jointe est introuvable",                         // 11
+        "une pièce jointe ne peut être ouverte",                    // 12
+        "une pièce jointe ne peut être écrite",                     // 13
+        "destinataire inconnu",                                     // 14
+        "type de destinataire incorrect",                           // 15
+        "aucun message",                                            // 16
+        "message incorrect",                                        // 17
+        "le texte est trop long",                                   // 18
+        "session incorrecte",                                       // 19
+        "type de message non pris en charge",                       // 20
+        "destinataire ambigu",                                      // 21
+        "message déjà en cours d'utilisation",                      // 22
+        "erreur du réseau",                                         // 23
+        "champs de saisie incorrects",                              // 24
+        "destinataires incorrects",                                 // 25
+        "aucun logiciel de messagerie n'est installé ou configuré pour le recevoir",  // 26
+        "erreur de chargement de MAPI",                             // 27
+        "MAPI non déchargée la fois d'avant",                       // 28
+        nullptr,                                                    // 29: cancelled before sending
+        "le logiciel de messagerie est introuvable",                // 30
+    };
+    if (code == SUCCESS_SUCCESS || code == MAPI_USER_ABORT || code == 29) return QString();
+    const char* raison = code > 0 && code <= 30 && raisons[code] ? raisons[code] : "erreur MAPI inconnue";
+    return QString::fromUtf8("Le courrier n'a pas pu être remis au logiciel de messagerie : %1 (code %2).")
+        .arg(QString::fromUtf8(raison))
+        .arg(code);
+}
+
 void TBobine::LibererEnregistrements() {
     std::free(fichiers_);
     std::free(destinataire_);
@@ -249,6 +290,9 @@ void TBobine::run() {
     }
 
     Resulter(NomResultat(retour_, message_ ? message_->flFlags : 0));
+    // The user hears of a mail that never reached the mail client.
+    const QString echec = MessageEchec(retour_);
+    if (!echec.isEmpty()) Synchroniser([echec] { TMsgLabel::Message(nullptr, echec); });
     LibererEnregistrements();
     if (bibliotheque_ && !mail.unload(bibliotheque_))
         Synchroniser([] { TMsgLabel::Message(nullptr, QStringLiteral("Erreur de libération de MAPI")); });

@@ -49,6 +49,10 @@ public:
 
     // The name reported for a result code (0 depends on MAPI_SENT in `flags`).
     static QString NomResultat(qint32 code, FLAGS flags);
+    // What the user is told when the mail did not reach the mail client,
+    // with the reason; empty for a mail handed over, for the user's own
+    // cancel and for a worker cancelled before sending (its caller said why).
+    static QString MessageEchec(qint32 code);
 
     // The report switch of workers created from now on: with it, each worker
     // shows "MAPI: " and its result's name. Nothing in the program sets it.

@@ -33,6 +33,7 @@ Row importRow(const std::string& listed, const FoundDll& dll, Reads& reads) {
     Row r = fileRow(RowKind::Import, platform::fileNamePart(listed), listed, dll.path, reads);
     r.delayLoad = dll.delayLoaded;
     r.origin = dll.origin;
+    r.originDetail = dll.originDetail;
     return r;
 }
 

@@ -35,8 +35,10 @@ struct Row {
     bool delayLoad = false;
     // Error rows: the DLL (or file) the line is about, and a missing function.
     std::string dll, function;
-    // Import rows: why the loader takes the DLL from its folder.
+    // Import rows: why the loader takes the DLL from its folder; for a
+    // side-by-side assembly's DLL, the assembly ("Name 6.0.22621.2506").
     platform::Origin origin = platform::Origin::None;
+    std::string originDetail;
     // The listed file's full path, whose block the row is in.
     std::string importerPath;
     // Listed and import rows: the binary file version ("a.b.c.d"), empty

@@ -36,6 +36,7 @@ constexpr std::size_t kNoNode = static_cast<std::size_t>(-1);
 struct FoundDll {
     std::string path;  // as the found list holds it (platform::listPath)
     platform::Origin origin = platform::Origin::None;  // why the loader takes it from there
+    std::string originDetail;                          // a side-by-side assembly: its name and version
     // Reached only through delay-load tables: the program does not load it
     // when it starts.
     bool delayLoaded = false;

@@ -159,7 +159,7 @@ private:
                     checkFunctions(*current, i);
                     continue;
                 }
-                out_.found.push_back({r.path, r.origin, false, current->node, r.variant});
+                out_.found.push_back({r.path, r.origin, std::string(), false, current->node, r.variant});
                 edges_.emplace_back();
                 out_.imports.emplace_back();
                 // A file the loader cannot map stops there: its own line,

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a native build, checks it with lintian and
-# desktop-file-validate, installs it, and runs the installed programs: the
-# report's --version and the window, under Xvfb, until its window is up.
+# desktop-file-validate, installs it, checks the installed programs and plugin
+# with hardening-check, and runs the installed programs: the report's
+# --version and the window, under Xvfb, until its window is up.
 #   scripts/check-deb.sh [BUILD_DIR]   (default build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -50,6 +51,18 @@ where=${root:+unpacked}
 where=${where:-installed}
 [ "$("$root/usr/bin/tavelin-report" --version)" = "tavelin-report $version" ] || { echo "$where --version differs"; exit 1; }
 echo "$where tavelin-report --version: tavelin-report $version"
+
+# Hardened as Debian packages are: hardening-check finds every protection in
+# both programs and in the Designer plugin (a shared object: no PIE
+# executable to check there).
+plugins=()
+while IFS= read -r so; do plugins+=("$root/${so#"$tree"/}"); done < <(find "$tree" -path '*/plugins/designer/*.so')
+[ ${#plugins[@]} -eq 1 ] || { echo "expected one Designer plugin in the package, found ${#plugins[@]}"; exit 1; }
+hardened=0
+hardening-check "$root/usr/bin/tavelin" "$root/usr/bin/tavelin-report" || hardened=1
+hardening-check --nopie "${plugins[0]}" || hardened=1
+[ $hardened -eq 0 ] || { echo "hardening-check found a protection missing"; exit 1; }
+echo "hardening-check: $where programs and plugin hardened"
 
 # The installed window, once: up and mapped on a headless X server, then
 # stopped. Its own settings go to a scratch folder.

@@ -8,11 +8,11 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev libpugixml-dev
   clang libclang-rt-14-dev
   mingw-w64 wine64 wine libwine:i386
-  xvfb xauth x11-utils imagemagick fonts-dejavu-core fonts-liberation
+  xvfb xauth x11-utils imagemagick fonts-dejavu-core fonts-liberation openbox xdotool
   xdg-utils python3 python3-pefile
   mono-utils mono-mcs
   qt6-translations-l10n
-  dpkg-dev lintian desktop-file-utils groff-base
+  dpkg-dev lintian desktop-file-utils groff-base devscripts
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -65,8 +65,9 @@ std::uint32_t fromExitStatus(int status) {
     switch (WEXITSTATUS(status)) {
         case 0: return SUCCESS_SUCCESS;
         case 2: return MAPI_E_ATTACHMENT_NOT_FOUND;     // a file does not exist
+        case 3: return MAPI_E_NOT_SUPPORTED;            // no mail client to open, as Wine's MAPI says then
         case 5: return MAPI_E_ATTACHMENT_OPEN_FAILURE;  // no permission to read a file
-        default: return MAPI_E_FAILURE;                 // syntax, no tool, action failed
+        default: return MAPI_E_FAILURE;                 // syntax, the mail client failed
     }
 }
 

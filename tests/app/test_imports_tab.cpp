@@ -12,6 +12,7 @@
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTest>
+#include <QTextDocument>
 
 #include <cstdio>
 #include <memory>
@@ -424,4 +425,47 @@ TEST_F(ImportsTab, FollowingAnErrorRowOrAVanishedFileBeeps) {
     w_->Ajouter1Click();  // its composed text joins the list, reported next time
     EXPECT_EQ(w_->LB->count(), 2);
     EXPECT_EQ(grid()->Cells(1, grid()->RowCount() - 1), "erreur");
+}
+
+// Problems in dark red, whichever way the user orders the rows, in the grid only.
+TEST_F(ImportsTab, ProblemRowsAreDarkRedWhereverTheUserPutsThem) {
+    pe::writeFile(dir_.file("notes.exe"), std::string("plain text, not an image"));
+    Add({app_, dir_.file("notes.exe"), dir_.file("gone.exe"), other_});
+    ShowImports();
+    const auto check = [&](const char* when) {
+        SCOPED_TRACE(when);
+        for (int r = 1; r < grid()->RowCount(); ++r) {
+            const QVariant v = grid()->model()->index(r - 1, 2).data(Qt::ForegroundRole);
+            ASSERT_EQ(v.isValid(), grid()->Cells(1, r) == "erreur") << "row " << r;
+            if (v.isValid()) {
+                EXPECT_EQ(qvariant_cast<QBrush>(v).color(), QColor(0x80, 0, 0));
+            }
+        }
+    };
+    check("as analysed");
+    QHeaderView* header = grid()->horizontalHeader();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(2) + 10, header->height() / 2));  // by "Chemin"
+    ASSERT_NE(grid()->Cells(1, 7), "erreur");
+    check("sorted by path");
+    grid()->verticalHeader()->moveSection(grid()->RowCount() - 2, 0);  // a row handle dragged to the top
+    check("row moved");
+    ShowReport();
+    EXPECT_FALSE(w_->RE->document()->toHtml().contains("color"));
+}
+
+// The designed widths are the least; "Chemin" fills what the window leaves.
+TEST_F(ImportsTab, ThePathsTakeTheRoomOfAWiderWindow) {
+    Add({app_});
+    ShowImports();
+    const auto others = [&] { return grid()->ColWidths(0) + grid()->ColWidths(1) + grid()->ColWidths(3); };
+    EXPECT_EQ(grid()->ColWidths(2), std::max(306, grid()->viewport()->width() - others()));
+    w_->resize(w_->width() + 200, w_->height());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(others(), 92 + 93 + 84);
+    EXPECT_EQ(grid()->ColWidths(2), grid()->viewport()->width() - others());
+    EXPECT_GT(grid()->ColWidths(2), 306 + 150);
+    w_->resize(TFMain::MinWidth, w_->height());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(grid()->ColWidths(2), 306);
 }

@@ -717,6 +717,24 @@ TEST_F(MainWindow, FilesOnTheCommandLineComeAfterTheStoredList) {
     EXPECT_FALSE(w->AJour());
 }
 
+// The file manager's "Ouvrir avec Tavelin" on a file already listed: the
+// list keeps one line for it, whatever the case of its name.
+TEST_F(MainWindow, FilesOnTheCommandLineAlreadyListedAreNotListedAgain) {
+    testutil::TempDir dir;
+    const std::string suite = dir.mkdir("Suite");
+    Touch(suite + "/Un.dll");
+    Touch(suite + "/deux.exe");
+    const QStringList stored = Listed({dir.file("Gardé.exe"), suite + "/un.DLL"});  // as the window wrote them
+    Put(TFMain::Cle, {{"0", stored[0].toStdString()}, {"1", stored[1].toStdString()}});
+    auto w = Start({q(dir.file("GARDÉ.EXE")), q(suite + "/deux.exe"), q(suite), q(dir.file("neuf.exe")),
+                    q(dir.file("NEUF.exe"))});
+    EXPECT_TRUE(errors_.empty());
+    EXPECT_EQ(Items(*w), stored + Listed({suite + "/deux.exe", dir.file("neuf.exe")}));
+    // Files added by hand may still come twice.
+    Add(*w, {q(dir.file("neuf.exe"))});
+    EXPECT_EQ(w->LB->count(), 5);
+}
+
 #ifdef __linux__
 // Root reads every file: the cases that need an ordinary user switch this
 // thread alone (the raw call; glibc's would switch every thread) to an id

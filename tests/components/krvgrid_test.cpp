@@ -8,11 +8,13 @@
 #include <QHeaderView>
 #include <QMimeData>
 #include <QTest>
+#include <QToolTip>
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -582,4 +584,98 @@ TEST(KRVGridDrag, RefusedDropStillMovesTheCurrentCellAndForeignDragsAreIgnored) 
     EXPECT_EQ(g->Cells(1, 2), "dst");
     EXPECT_EQ(g->Row(), 1);
     EXPECT_EQ(d.calls, 0);
+}
+
+// --- roles beside the texts, tool tips, the stretching column ---------------------------
+
+namespace {
+
+QColor colourOf(const TKRVGrid& g, int row, int col = 0) {
+    const QVariant v = g.model()->index(row - g.FixedRows(), col).data(Qt::ForegroundRole);
+    return v.isValid() ? qvariant_cast<QBrush>(v).color() : QColor();
+}
+
+// The tool tip a pause of the pointer over cell (col, row) shows.
+QString toolTipAt(TKRVGrid& g, int col, int row) {
+    QToolTip::hideText();
+    const QPoint p = cellPos(g, col, row);
+    QHelpEvent help(QEvent::ToolTip, p, g.viewport()->mapToGlobal(p));
+    QApplication::sendEvent(g.viewport(), &help);
+    return QToolTip::isVisible() ? QToolTip::text() : QString();
+}
+
+}  // namespace
+
+TEST(KRVGridRoles, RolesGoWithTheirRowWhereverItGoes) {
+    const QColor red(0x80, 0, 0);
+    auto g = makeGrid({row("d"), row("b"), row("c"), row("a")});
+    g->SetRowForeground(2, red);                                 // b
+    g->SetRowForeground(3, Qt::green);                           // c
+    g->SetCellData(1, 3, Qt::ForegroundRole, QBrush(Qt::blue));  // wins over c's row colour
+    g->SetCellToolTip(3, 3, "c's version");
+    EXPECT_EQ(colourOf(*g, 2, 3), red);
+    EXPECT_EQ(colourOf(*g, 3, 1), QColor(Qt::blue));
+    EXPECT_EQ(colourOf(*g, 3, 2), QColor(Qt::green));
+
+    clickHeader(*g, 0);     // a b c d
+    g->MoveRow(2, 4);       // a c d b
+    g->ExchangeRows(1, 2);  // c a d b
+    g->InsertRow(1);        // _ c a d b
+    g->DeleteRow(3);        // _ c d b
+    g->verticalHeader()->moveSection(3, 0);  // the user drags b's row handle: b _ c d
+    EXPECT_EQ(g->Cells(0, 1), "b");
+    EXPECT_EQ(colourOf(*g, 1, 3), red);
+    EXPECT_EQ(colourOf(*g, 3, 1), QColor(Qt::blue));
+    EXPECT_EQ(g->CellToolTip(3, 3), "c's version");
+    EXPECT_FALSE(colourOf(*g, 2).isValid());
+    EXPECT_FALSE(colourOf(*g, 4).isValid());
+
+    // Texts only are copied; a cleared or refilled row has no roles left.
+    g->CopyRow(3, 4);
+    EXPECT_FALSE(g->RowForeground(4).isValid());
+    g->ClearRow(3);
+    EXPECT_EQ(g->CellToolTip(3, 3), "");
+    g->Clear(4, 3);
+    EXPECT_FALSE(g->RowForeground(1).isValid());
+
+    EXPECT_THROW(g->SetRowForeground(3, red), EListError);
+    EXPECT_THROW(g->SetCellToolTip(4, 1, "x"), EListError);
+    EXPECT_THROW(g->SetCellData(0, 1, Qt::DisplayRole, "x"), std::invalid_argument);
+}
+
+TEST(KRVGridHints, ACutCellShowsItsWholeTextElseTheGridsHint) {
+    auto g = makeGrid({row("court", "un texte bien trop long pour sa colonne", "c", "1.0"), row("x", "y", "z", "2.0")});
+    g->setToolTip("Un clic sur les entêtes pour trier...");
+    g->SetColWidths(1, 40);
+    g->SetCellToolTip(3, 2, "version binaire 2.0.0.7");
+    EXPECT_EQ(toolTipAt(*g, 1, 1), "un texte bien trop long pour sa colonne");
+    EXPECT_EQ(toolTipAt(*g, 0, 1), "Un clic sur les entêtes pour trier...");
+    EXPECT_EQ(toolTipAt(*g, 3, 2), "version binaire 2.0.0.7");
+    g->SetColWidths(3, 12);  // cut, with a tip of its own: both
+    EXPECT_EQ(toolTipAt(*g, 3, 2), "2.0\nversion binaire 2.0.0.7");
+    g->SetColWidths(1, 400);
+    EXPECT_EQ(g->CellHint(1, 1), "");
+}
+
+TEST(KRVGridWidths, TheStretchingColumnTakesTheRoomLeftAndNeverLessThanItsOwn) {
+    auto g = makeGrid({row("a", "b", "c", "d")});
+    for (int c = 0; c < 4; ++c) g->SetColWidths(c, 100);
+    g->SetColResizing(true);
+    g->SetStretchCol(2);
+    g->resize(900, 300);
+    QCoreApplication::processEvents();
+    g->horizontalHeader()->resizeSection(1, 150);  // by hand: taken from the stretching column
+    EXPECT_EQ(g->ColWidths(2), g->viewport()->width() - 350);
+
+    g->resize(300, 300);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(g->ColWidths(2), 100);
+    g->horizontalHeader()->resizeSection(2, 500);  // widened by hand: its own width from then on
+    g->resize(700, 300);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(g->ColWidths(2), 500);
+    g->SetStretchCol(-1);
+    g->resize(1200, 300);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(g->ColWidths(2), 500);
 }

@@ -9,9 +9,15 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <mutex>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include "msglabel.h"
 #include "platform/platform.h"
@@ -267,7 +273,10 @@ TEST_F(MsgLabelTest, ResultCodesReachTheLabel) {
     sendAndWait(label, QStringLiteral("a@b"), QString(), QString());
     EXPECT_EQ(label.DernierResultat(), 30);
     EXPECT_EQ(get([](Fake& f) { return f.mails.size(); }), 2u);  // only the first two reached the client
-    EXPECT_TRUE(messages.empty());  // errors of the send itself are not shown
+    // The user's cancel says nothing; the failures say so.
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_TRUE(messages[0].endsWith("(code 26).")) << messages[0].toStdString();
+    EXPECT_TRUE(messages[1].endsWith("(code 30).")) << messages[1].toStdString();
 }
 
 TEST_F(MsgLabelTest, ResultIsInvalidWhileTheDialogIsOpen) {
@@ -370,7 +379,7 @@ TEST_F(MsgLabelTest, UnloadFailuresAreShownAndTheResultStillRecorded) {
     set([](Fake& f) { f.unloadFails = true; f.code = 3; });
     sendAndWait(label, QStringLiteral("a@b"), QString(), QString());
     EXPECT_EQ(label.DernierResultat(), 3);
-    EXPECT_THAT(messages, ElementsAre(QStringLiteral("Erreur de libération de MAPI")));
+    EXPECT_THAT(messages, ElementsAre(TBobine::MessageEchec(3), QStringLiteral("Erreur de libération de MAPI")));
 
     messages.clear();
     TMsgLabel::Liberer();
@@ -395,6 +404,50 @@ TEST_F(MsgLabelTest, ReportSwitchShowsTheResultsName) {
     EXPECT_THAT(messages, ElementsAre(QStringLiteral("MAPI: SUCCESS_SUCCESS"), QString::fromUtf8("MAPI: Mail annulé."),
                                       QStringLiteral("MAPI: USER_ABORT")));
 }
+
+// A mail that never reached the mail client is said so, with the reason;
+// a mail the user cancelled says nothing.
+TEST_F(MsgLabelTest, AMailTheClientDidNotTakeIsShownWithTheReason) {
+    TMsgLabel label;
+    for (std::uint32_t code : {std::uint32_t(MAPI_USER_ABORT), std::uint32_t(SUCCESS_SUCCESS), std::uint32_t(2)}) {
+        set([&](Fake& f) { f.code = code; f.sent = false; });
+        sendAndWait(label, QStringLiteral("a@b"), QString(), QString());
+    }
+    set([](Fake& f) { f.noEntry = true; });
+    sendAndWait(label, QStringLiteral("a@b"), QString(), QString());
+    EXPECT_EQ(label.DernierResultat(), 30);
+    EXPECT_THAT(messages, ElementsAre(QString::fromUtf8("Le courrier n'a pas pu être remis au logiciel de messagerie : "
+                                                        "le logiciel de messagerie a signalé un échec (code 2)."),
+                                      QString::fromUtf8("Le courrier n'a pas pu être remis au logiciel de messagerie : "
+                                                        "le logiciel de messagerie est introuvable (code 30).")));
+    // The worker cancelled before sending: its caller already said why.
+    EXPECT_EQ(TBobine::MessageEchec(29), QString());
+    EXPECT_TRUE(TBobine::MessageEchec(-4).contains("erreur MAPI inconnue (code -4)"));
+}
+
+#ifndef _WIN32
+// The same through the real Linux stand-in: xdg-email finding no mail client.
+TEST_F(MsgLabelTest, XdgEmailWithoutAMailClientIsShown) {
+    testutil::TempDir bin;
+    const std::string tool = bin.file("xdg-email");
+    std::ofstream(tool) << "#!/bin/sh\nexit 3\n";  // "no method available"
+    chmod(tool.c_str(), 0755);
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    setenv("PATH", (bin.path() + ":" + path).c_str(), 1);
+    platform::setMailSystem(nullptr);
+    {
+        TMsgLabel label;
+        sendAndWait(label, QStringLiteral("a@b"), QStringLiteral("corps"), QStringLiteral("sujet"));
+        EXPECT_EQ(label.DernierResultat(), MAPI_E_NOT_SUPPORTED);
+        TMsgLabel::Liberer();
+    }
+    setenv("PATH", path.c_str(), 1);
+    platform::setMailSystem(&kFake);
+    EXPECT_THAT(messages, ElementsAre(QString::fromUtf8("Le courrier n'a pas pu être remis au logiciel de messagerie : "
+                                                        "aucun logiciel de messagerie n'est installé ou configuré "
+                                                        "pour le recevoir (code 26).")));
+}
+#endif
 
 // The table's irregular spots: 0 by MAPI_SENT, the gap at 7, the ends.
 TEST(TBobineNames, IrregularCodes) {

@@ -123,10 +123,11 @@ TEST_F(FakeXdgEmail, EmptyMessageOpensABlankComposer) {
     EXPECT_THAT(arguments(), ElementsAre("--utf8"));
 }
 
+// 3: no mail client to open (none configured, none installed).
 TEST_F(FakeXdgEmail, ExitStatusesBecomeMapiCodes) {
     char subject[] = "s";
     const std::pair<const char*, std::uint32_t> cases[] = {
-        {"1", MAPI_E_FAILURE}, {"2", MAPI_E_ATTACHMENT_NOT_FOUND}, {"3", MAPI_E_FAILURE},
+        {"1", MAPI_E_FAILURE}, {"2", MAPI_E_ATTACHMENT_NOT_FOUND}, {"3", MAPI_E_NOT_SUPPORTED},
         {"4", MAPI_E_FAILURE}, {"5", MAPI_E_ATTACHMENT_OPEN_FAILURE}, {"77", MAPI_E_FAILURE},
     };
     for (const auto& [status, code] : cases) {
