@@ -404,11 +404,6 @@ constexpr Toolchain kToolchains[] = {
     {"i686-w64-mingw32-g++-win32", "i686-w64-mingw32", "x86", "libgcc_s_dw2-1.dll", "win32"},
 };
 
-// TIGHTEN: set once the search takes a program's runtime from the compiler
-// variant (thread model) that built it. Until then the search may answer
-// with the other variant's libstdc++, and only what holds for both is checked.
-constexpr bool kToolchainVariantFollowsTheProgram = false;
-
 // std::thread where the thread model has it, so a posix build needs
 // libwinpthread-1.dll through its libstdc++.
 const char kProgram[] =
@@ -442,19 +437,22 @@ TEST(MingwPrograms, ShipTheToolchainRuntimeAndBundleIt) {
         const Outcome ship = clirun::runSplit("--ship " + quote(prog), err);
         ASSERT_EQ(ship.status, 0) << ship.err;
         const std::vector<std::string> set = lines(ship.out);
-        std::vector<std::string> names;
+        std::vector<std::string> names, variants;
         for (const std::string& p : set) {
             names.push_back(platform::fileNamePart(p));
             EXPECT_TRUE(p.rfind(std::string("/usr/lib/gcc/") + t.triplet + "/", 0) == 0 ||
                         p.rfind(std::string("/usr/") + t.triplet + "/", 0) == 0)
                 << p;
-            if (kToolchainVariantFollowsTheProgram && p.rfind("/usr/lib/gcc/", 0) == 0) {
-                EXPECT_NE(p.find(std::string("-") + t.threads + "/"), std::string::npos) << p;
-            }
+            if (p.rfind("/usr/lib/gcc/", 0) == 0) variants.push_back(platform::directoryPart(p));
         }
+        // One runtime variant, never a mix; a posix program with threads
+        // needs the posix one, whose libstdc++ brings libwinpthread-1.dll.
+        EXPECT_EQ(std::count(variants.begin(), variants.end(), variants.at(0)), static_cast<long>(variants.size()))
+            << ship.out;
         EXPECT_NE(std::find(names.begin(), names.end(), "libstdc++-6.dll"), names.end()) << ship.out;
         EXPECT_NE(std::find(names.begin(), names.end(), t.libgcc), names.end()) << ship.out;
-        if (kToolchainVariantFollowsTheProgram && std::string(t.threads) == "posix") {
+        if (std::string(t.threads) == "posix") {
+            EXPECT_NE(variants.at(0).find("-posix"), std::string::npos) << ship.out;
             EXPECT_NE(std::find(names.begin(), names.end(), "libwinpthread-1.dll"), names.end()) << ship.out;
         }
         const Outcome json = clirun::runSplit("--ship --format json " + quote(prog), err);

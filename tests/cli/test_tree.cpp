@@ -45,7 +45,11 @@ protected:
 Closure syntheticClosure(std::size_t nodes) {
     Closure c;
     c.listed = "prog.exe";
-    for (std::size_t k = 1; k < nodes; ++k) c.inspection.found.push_back({"d" + std::to_string(k) + ".dll"});
+    for (std::size_t k = 1; k < nodes; ++k) {
+        FoundDll dll;
+        dll.path = "d" + std::to_string(k) + ".dll";
+        c.inspection.found.push_back(dll);
+    }
     c.inspection.imports.resize(nodes);
     return c;
 }
