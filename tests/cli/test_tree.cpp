@@ -100,6 +100,26 @@ TEST_F(Tree, WhyGivesTheChainsShortestFirst) {
     EXPECT_EQ(none.err, "tavelin-report: no listed file needs tvlabsent.dll\n");
 }
 
+// An API set name leads to its host: the tree shows both, --why knows
+// either name.
+TEST_F(Tree, ApiSetNamesShowTheirHost) {
+    pe::Image schema;
+    schema.dataSections.emplace_back(".apiset", pe::apiSetSchema(6, {{"api-ms-win-tvl-l1-1-0", {{"", "tvlcore.dll"}}}}));
+    // The Windows folder's schema: the one each backend reads.
+    const std::string win = dir.mkdir("win");
+    pe::writeFile(platform::joinPath(dir.mkdir(platform::joinPath("win", "System32")), "apisetschema.dll"),
+                  pe::build(schema));
+    options += "--windows " + quote(win) + " ";
+    pe::Image user;
+    user.import("api-ms-win-tvl-l1-1-2.dll");
+    pe::writeFile(dir.file("user.exe"), pe::build(user));
+    const std::string exe = quote(dir.file("user.exe"));
+    EXPECT_EQ(cli("--tree " + exe).out, "user.exe  V: ???  " + folder + "\n" +
+                                           "  api-ms-win-tvl-l1-1-2.dll -> tvlcore.dll  2.1  " + folder + "\n");
+    for (const char* name : {"tvlcore.dll", "api-ms-win-tvl-l1-1-2.dll"})
+        EXPECT_EQ(cli(std::string("--why ") + name + " " + exe).out, "user.exe -> tvlcore.dll\n") << name;
+}
+
 TEST(Why, WideGraphsStayBoundedAndShortestFirst) {
     // Eight layers of eight DLLs, each importing the whole next layer:
     // 8^8 chains to the last DLL.
