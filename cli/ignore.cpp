@@ -149,7 +149,11 @@ bool IgnoreList::ignores(const analysis::Row& row) const {
         case Problem::MissingAssembly: break;
         default: return false;
     }
-    const std::string name = platform::fileNamePart(row.dll);
+    return matches(row.dll);
+}
+
+bool IgnoreList::matches(const std::string& dll) const {
+    const std::string name = platform::fileNamePart(dll);
     for (const std::string& p : patterns_)
         if (wildcardMatch(p, name)) return true;
     return false;

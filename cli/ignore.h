@@ -27,6 +27,8 @@ public:
     // A problem row about a DLL (missing, a function of it missing, of
     // another machine, an assembly) whose name matches.
     bool ignores(const analysis::Row& row) const;
+    // A DLL name (or path: its file name counts) that some pattern matches.
+    bool matches(const std::string& dll) const;
 
 private:
     std::vector<std::string> patterns_;

@@ -9,7 +9,10 @@
 
 #include "cli/ignore.h"
 #include "cli/rowformats.h"
+#include "cli/ship.h"
+#include "cli/tree.h"
 #include "inspect/analysis.h"
+#include "platform/filecopy.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 
@@ -19,7 +22,9 @@ const char* const kUsage =
     "Usage: tavelin-report [-r|--recursive] [-f|--functions] [-d|--delay-load] [-u|--unique]\n"
     "                      [--missing] [--dll-path DIR[%cDIR...]] [--add-dll-path DIR[%cDIR...]]\n"
     "                      [--windows DIR] [--ignore PATTERN]... [--ignore-file FILE]\n"
-    "                      [--format text|csv|json] FILE|FOLDER...\n";
+    "                      [--format text|csv|json] FILE|FOLDER...\n"
+    "       tavelin-report (--ship [--format json] | --copy-to DIR | --tree | --why NAME)\n"
+    "                      [-d] [-f] [search and --ignore options] FILE|FOLDER...\n";
 
 const char* const kHelp =
     "Lists, for each FILE (EXE or DLL), the DLLs it imports, where they were found\n"
@@ -47,6 +52,21 @@ const char* const kHelp =
     "                      they no longer count in the exit status (repeatable)\n"
     "      --ignore-file FILE  the same, one pattern a line, # for comments\n"
     "      --format FMT    text (the report, default), csv or json (the rows)\n"
+    "\n"
+    "  Shipping (each follows the whole import closure):\n"
+    "      --ship          the DLLs to put beside the programs, one full path a line\n"
+    "                      (with --format json, objects): those of the program's\n"
+    "                      folder, the user's folders and the toolchain, never the\n"
+    "                      system's or Wine's; problems and redistributables to\n"
+    "                      install on standard error; status 1 when a DLL is found\n"
+    "                      nowhere or a debug runtime is imported\n"
+    "      --copy-to DIR   copy that set into DIR (created when missing): each file\n"
+    "                      whole, the same bytes left alone, nothing at all when\n"
+    "                      the set is incomplete\n"
+    "      --tree          each file's closure as a tree, with versions and folders\n"
+    "      --why NAME      the chains of imports that lead to the DLL NAME, shortest\n"
+    "                      first; status 1 when no file needs it\n"
+    "\n"
     "  -h, --help          show this help and exit\n"
     "  -V, --version       show the version and exit\n"
     "\n"
@@ -73,6 +93,8 @@ struct Options {
     bool missing = false;
     Format format = Format::Text;
     bool formatGiven = false;
+    bool ship = false, tree = false;
+    std::string copyTo, why;  // empty when not asked
     std::vector<std::string> files;
 };
 
@@ -88,6 +110,8 @@ const Switch kSwitches[] = {
     {'d', "--delay-load", [](Options& o) -> bool& { return o.run.delayLoad; }},
     {'u', "--unique", [](Options& o) -> bool& { return o.unique; }},
     {0, "--missing", [](Options& o) -> bool& { return o.missing; }},
+    {0, "--ship", [](Options& o) -> bool& { return o.ship; }},
+    {0, "--tree", [](Options& o) -> bool& { return o.tree; }},
 };
 
 struct UsageError {
@@ -124,8 +148,30 @@ bool setSwitch(Options& o, const std::string& arg) {
     return true;
 }
 
+// The answers that follow the closure instead of giving the rows.
+std::vector<std::string> graphAnswers(const Options& o) {
+    std::vector<std::string> asked;
+    if (!o.copyTo.empty()) asked.push_back("--copy-to");
+    else if (o.ship) asked.push_back("--ship");
+    if (o.tree) asked.push_back("--tree");
+    if (!o.why.empty()) asked.push_back("--why");
+    return asked;
+}
+
 // What cannot be asked together, in one line.
 std::string contradiction(const Options& o) {
+    if (const std::vector<std::string> asked = graphAnswers(o); !asked.empty()) {
+        const std::string& a = asked[0];
+        if (asked.size() > 1) return a + " and " + asked[1] + " are different answers; ask one at a time";
+        if (o.unique) return a + " prints no report lines for --unique to shorten";
+        if (o.missing) return a + " prints its problems on standard error; --missing is for the report";
+        if ((o.tree || !o.why.empty()) && o.format != Format::Text)
+            return a + " draws text; --format " + formatName(o.format) + " gives rows";
+        if (!o.copyTo.empty() && o.format != Format::Text)
+            return std::string("--copy-to prints what it copied; --format ") + formatName(o.format) +
+                   " is for --ship alone";
+        if (o.format == Format::Csv) return "--ship gives paths (text) or objects (json), not csv";
+    }
     if (o.unique && o.format != Format::Text)
         return std::string("--unique shapes the text report; --format ") + formatName(o.format) +
                " gives every row";
@@ -164,6 +210,18 @@ Action parse(const std::vector<std::string>& args, Options& o) {
         } else if (optionValue(args, i, "--ignore-file", "a file", value)) {
             std::string why;
             if (!o.ignore.addFile(value, why)) throw UsageError{why};
+        } else if (optionValue(args, i, "--copy-to", "a folder", value)) {
+            if (value.empty()) throw UsageError{"--copy-to needs a folder"};
+            if (!o.copyTo.empty() && o.copyTo != value)
+                throw UsageError{"--copy-to given twice (" + o.copyTo + ", then " + value + ")"};
+            if (platform::pathExists(value) && !platform::folderExists(value))
+                throw UsageError{"--copy-to: '" + value + "' is a file, not a folder"};
+            o.copyTo = value;
+        } else if (optionValue(args, i, "--why", "a DLL name", value)) {
+            if (value.empty()) throw UsageError{"--why needs a DLL name"};
+            if (!o.why.empty() && o.why != value)
+                throw UsageError{"--why given twice (" + o.why + ", then " + value + ")"};
+            o.why = value;
         } else if (optionValue(args, i, "--format", "text, csv or json", value)) {
             Format f;
             if (value == "text") f = Format::Text;
@@ -261,6 +319,20 @@ int main(int argc, char** argv) {
     }
     warnMissingFolders(o);
     const std::vector<std::string> files = listedFiles(o.files);
+
+    if (!graphAnswers(o).empty()) {
+        o.run.recursive = true;
+        AnalysisRun run(o.run);
+        cli::Answer a;
+        if (o.tree) a = cli::treeAnswer(files, run, o.ignore);
+        else if (!o.why.empty()) a = cli::whyAnswer(files, run, o.ignore, o.why);
+        else a = cli::shipAnswer(files, run, o.ignore, o.format == Format::Json, o.copyTo);
+        std::fwrite(a.out.data(), 1, a.out.size(), stdout);
+        std::fflush(stdout);
+        std::fwrite(a.err.data(), 1, a.err.size(), stderr);
+        std::fflush(stderr);
+        std::_Exit(a.status);
+    }
 
     AnalysisRun run(o.run);
     std::vector<analysis::Row> all = analysis::analyse(files, run);

@@ -8,46 +8,16 @@
 #include "inspect/analysis.h"
 #include "platform/platform.h"
 #include "platform/text.h"
+#include "tests/cli/clirun.h"
 #include "tests/support/inspection.h"
 #include "tests/support/pewriter.h"
 #include "tests/support/testutil.h"
 
-#ifndef _WIN32
-#include <sys/wait.h>
-#endif
-
 namespace {
 
-struct Outcome {
-    int status;
-    std::string out;
-};
-
-std::string quote(const std::string& s) { return "\"" + s + "\""; }
-
-Outcome run(const std::string& args) {
-    std::string line = quote(TAVELIN_REPORT_EXE) + " " + args + " 2>&1";
-#ifdef _WIN32
-    line = "\"" + line + "\"";  // cmd /c strips one outer pair of quotes
-    const std::u16string w = platform::utf8ToUtf16(line);
-    FILE* p = _wpopen(reinterpret_cast<const wchar_t*>(w.c_str()), L"rb");
-#else
-    FILE* p = popen(line.c_str(), "r");
-#endif
-    Outcome r{-1, {}};
-    if (!p) return r;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-#ifdef _WIN32
-    r.status = _pclose(p);
-    std::erase(r.out, '\r');  // the console's line ends
-#else
-    const int st = pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-#endif
-    return r;
-}
+using clirun::Outcome;
+using clirun::quote;
+using clirun::run;
 
 class Cli : public ::testing::Test {
 protected:

@@ -1,0 +1,38 @@
+// Filling a folder with copies so that a kill at any moment leaves every
+// file whole: each copy is written beside its final name under a temporary
+// one, flushed, then renamed into place. One backend per target.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// Something exists at `path` (a file, a folder, anything; links followed).
+bool pathExists(const std::string& path);
+
+// Creates `folder` and the parents it lacks; false, with the system's reason,
+// when it cannot or when a file stands where a folder should.
+bool createFolders(const std::string& folder, std::string& why);
+
+// The entry of `folder` named `name` ignoring case (a file, or whatever
+// else holds the name), the exact spelling first, as Windows would open it;
+// empty when there is none.
+std::string fileIgnoringCase(const std::string& folder, const std::string& name);
+
+enum class Comparison { Same, Different, Failed };
+// Whether the regular files at `a` and `b` hold the same bytes; Failed, with
+// the reason, when either cannot be read or is not a regular file.
+Comparison compareFiles(const std::string& a, const std::string& b, std::string& why);
+
+// A copy of `source` written in the folder of `target` under a temporary
+// name, its bytes flushed to the disk: the copy's path, or empty with the
+// reason (nothing is left behind then).
+std::string stageCopy(const std::string& source, const std::string& target, std::string& why);
+// Renames the staged copy to `target`, replacing the file there in one step.
+bool commitStaged(const std::string& staged, const std::string& target, std::string& why);
+// Removes a staged copy that will not be used.
+void discardStaged(const std::string& staged);
+// Makes the renames into `folder` durable (a no-op where the rename already is).
+void syncFolder(const std::string& folder);
+
+}  // namespace platform

@@ -1,0 +1,205 @@
+// Copies into a folder on Windows, through the wide functions: CREATE_NEW
+// beside the final name, FlushFileBuffers, MoveFileExW.
+#include <windows.h>
+
+#include <atomic>
+#include <cstring>
+#include <vector>
+
+#include "platform/filecopy.h"
+#include "platform/platform.h"
+#include "platform/win32/wide.h"
+
+namespace platform {
+
+namespace {
+
+constexpr DWORD kBlock = 1 << 16;
+
+std::string reason(DWORD code = GetLastError()) {
+    wchar_t* text = nullptr;
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                       FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string out = n && text ? narrow(text, n) : "error " + std::to_string(code);
+    if (text) LocalFree(text);
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ' || out.back() == '.'))
+        out.pop_back();
+    return out;
+}
+
+class Handle {
+public:
+    explicit Handle(HANDLE h = INVALID_HANDLE_VALUE) : h_(h) {}
+    ~Handle() {
+        if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    HANDLE get() const { return h_; }
+    void reset(HANDLE h) {
+        if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
+        h_ = h;
+    }
+    bool close() {
+        const HANDLE h = h_;
+        h_ = INVALID_HANDLE_VALUE;
+        return CloseHandle(h) != 0;
+    }
+
+private:
+    HANDLE h_;
+};
+
+HANDLE openRegular(const std::string& path, BY_HANDLE_FILE_INFORMATION& info, std::string& why) {
+    HANDLE h = CreateFileW(wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        why = path + ": " + reason();
+        return h;
+    }
+    if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        why = path + ": not a regular file";
+        CloseHandle(h);
+        return INVALID_HANDLE_VALUE;
+    }
+    return h;
+}
+
+// Reads up to `count` bytes; -1 on an error.
+long long readFull(HANDLE h, char* out, DWORD count) {
+    DWORD done = 0;
+    while (done < count) {
+        DWORD n = 0;
+        if (!ReadFile(h, out + done, count - done, &n, nullptr)) return -1;
+        if (n == 0) break;
+        done += n;
+    }
+    return done;
+}
+
+}  // namespace
+
+bool pathExists(const std::string& path) { return GetFileAttributesW(wide(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool createFolders(const std::string& folder, std::string& why) {
+    if (folder.empty()) {
+        why = "no folder named";
+        return false;
+    }
+    if (folderExists(folder)) return true;
+    const std::string parent = directoryPart(folder);
+    if (!parent.empty() && parent != folder && !folderExists(parent) && !createFolders(parent, why)) return false;
+    if (CreateDirectoryW(wide(folder).c_str(), nullptr)) return true;
+    const DWORD code = GetLastError();
+    if (code == ERROR_ALREADY_EXISTS && folderExists(folder)) return true;
+    why = folder + ": " +
+          (code == ERROR_ALREADY_EXISTS ? std::string("a file stands where the folder should be") : reason(code));
+    return false;
+}
+
+// The file system itself ignores case: the entry's own spelling is all
+// there is to find.
+std::string fileIgnoringCase(const std::string& folder, const std::string& name) {
+    const std::string path = joinPath(folder, name);
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(wide(path).c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return {};
+    FindClose(find);
+    return joinPath(folder, narrow(data.cFileName, wcslen(data.cFileName)));
+}
+
+Comparison compareFiles(const std::string& a, const std::string& b, std::string& why) {
+    BY_HANDLE_FILE_INFORMATION ia, ib;
+    Handle fa(openRegular(a, ia, why));
+    if (fa.get() == INVALID_HANDLE_VALUE) return Comparison::Failed;
+    Handle fb(openRegular(b, ib, why));
+    if (fb.get() == INVALID_HANDLE_VALUE) return Comparison::Failed;
+    if (ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber && ia.nFileIndexHigh == ib.nFileIndexHigh &&
+        ia.nFileIndexLow == ib.nFileIndexLow)
+        return Comparison::Same;
+    if (ia.nFileSizeHigh != ib.nFileSizeHigh || ia.nFileSizeLow != ib.nFileSizeLow) return Comparison::Different;
+    std::vector<char> ba(kBlock), bb(kBlock);
+    for (;;) {
+        const long long na = readFull(fa.get(), ba.data(), kBlock);
+        const long long nb = readFull(fb.get(), bb.data(), kBlock);
+        if (na < 0 || nb < 0) {
+            why = (na < 0 ? a : b) + ": " + reason();
+            return Comparison::Failed;
+        }
+        if (na != nb || std::memcmp(ba.data(), bb.data(), static_cast<std::size_t>(na)) != 0)
+            return Comparison::Different;
+        if (na == 0) return Comparison::Same;
+    }
+}
+
+std::string stageCopy(const std::string& source, const std::string& target, std::string& why) {
+    BY_HANDLE_FILE_INFORMATION info;
+    Handle in(openRegular(source, info, why));
+    if (in.get() == INVALID_HANDLE_VALUE) return {};
+    // Named after its file, so a copy a kill left behind says what it was;
+    // CREATE_NEW never takes over a file that is there.
+    static std::atomic<unsigned> counter{0};
+    std::string staged;
+    Handle out;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        staged = target + ".tavelin-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(counter++);
+        HANDLE h = CreateFileW(wide(staged).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                               nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            out.reset(h);
+            break;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS) {
+            why = directoryPart(target) + ": " + reason();
+            return {};
+        }
+    }
+    if (out.get() == INVALID_HANDLE_VALUE) {
+        why = directoryPart(target) + ": no free temporary name";
+        return {};
+    }
+    std::vector<char> buf(kBlock);
+    bool ok = true;
+    while (ok) {
+        const long long n = readFull(in.get(), buf.data(), kBlock);
+        if (n < 0) {
+            why = source + ": " + reason();
+            ok = false;
+            break;
+        }
+        if (n == 0) break;
+        DWORD written = 0;
+        if (!WriteFile(out.get(), buf.data(), static_cast<DWORD>(n), &written, nullptr) || static_cast<long long>(written) != n) {
+            why = staged + ": " + reason();
+            ok = false;
+        }
+    }
+    if (ok && !FlushFileBuffers(out.get())) {
+        why = staged + ": " + reason();
+        ok = false;
+    }
+    if (!out.close() && ok) {
+        why = staged + ": " + reason();
+        ok = false;
+    }
+    if (!ok) {
+        DeleteFileW(wide(staged).c_str());
+        return {};
+    }
+    return staged;
+}
+
+bool commitStaged(const std::string& staged, const std::string& target, std::string& why) {
+    if (MoveFileExW(wide(staged).c_str(), wide(target).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    why = target + ": " + reason();
+    return false;
+}
+
+void discardStaged(const std::string& staged) { DeleteFileW(wide(staged).c_str()); }
+
+void syncFolder(const std::string&) {}
+
+}  // namespace platform
