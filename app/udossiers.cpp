@@ -8,12 +8,14 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 #include "app/application.h"
+#include "platform/dllsearch.h"
 #include "platform/platform.h"
 
 namespace {
@@ -27,7 +29,8 @@ QPushButton* Bouton(QWidget* parent, const char* name, const QString& caption) {
 
 }  // namespace
 
-TFDossiers::TFDossiers(QWidget* parent, const QStringList& Dossiers, const QStringList& Suite, bool Remplace)
+TFDossiers::TFDossiers(QWidget* parent, const QStringList& Dossiers, const QStringList& Suite, bool Remplace,
+                       const QString& Windows)
     : QDialog(parent) {
     setObjectName(QStringLiteral("FDossiers"));
     // A window does not take its parent's font by itself: the window's own, for one look.
@@ -36,7 +39,7 @@ TFDossiers::TFDossiers(QWidget* parent, const QStringList& Dossiers, const QStri
     setModal(true);
 
     auto* intro = new QLabel(
-        QStringLiteral("Après le dossier du fichier qui les importe, les DLL sont cherchées dans ces dossiers, "
+        QStringLiteral("Après le dossier du programme, les DLL sont cherchées dans ces dossiers, "
                        "dans cet ordre :"),
         this);
     intro->setWordWrap(true);
@@ -88,6 +91,20 @@ TFDossiers::TFDossiers(QWidget* parent, const QStringList& Dossiers, const QStri
     const int rows = std::min(static_cast<int>(LBSuite->count()), 5);
     LBSuite->setFixedHeight(rows * LBSuite->sizeHintForRow(0) + 2 * LBSuite->frameWidth());
 
+    // The system checked against: a mounted Windows or a Wine prefix.
+    auto* windowsLabel = new QLabel(QStringLiteral("&Windows :"), this);
+    EWindows = new QLineEdit(Windows, this);
+    EWindows->setObjectName(QStringLiteral("EWindows"));
+    EWindows->setPlaceholderText(QStringLiteral("celui de Wine, ou d'un préfixe Wine (WINEPREFIX, ~/.wine)"));
+    EWindows->setToolTip(QStringLiteral("Dossier Windows à qui comparer : un Windows monté, ou le drive_c/windows "
+                                        "d'un préfixe Wine (System32, SysWOW64, WinSxS)"));
+    windowsLabel->setBuddy(EWindows);
+    BWindows = Bouton(this, "BWindows", QStringLiteral("&Choisir…"));
+    auto* windows = new QHBoxLayout;
+    windows->addWidget(windowsLabel);
+    windows->addWidget(EWindows, 1);
+    windows->addWidget(BWindows);
+
     BOK = Bouton(this, "BOK", QStringLiteral("OK"));
     BOK->setDefault(true);
     BAnnuler = Bouton(this, "BAnnuler", QStringLiteral("Annuler"));
@@ -103,7 +120,8 @@ TFDossiers::TFDossiers(QWidget* parent, const QStringList& Dossiers, const QStri
     grid->addWidget(LRemplace, 2, 0, 1, 2);
     grid->addWidget(puis, 3, 0, 1, 2);
     grid->addWidget(LBSuite, 4, 0);
-    grid->addLayout(bas, 5, 0, 1, 2);
+    grid->addLayout(windows, 5, 0, 1, 2);
+    grid->addLayout(bas, 6, 0, 1, 2);
     grid->setRowStretch(1, 1);
     resize(520, 340);
 
@@ -114,7 +132,8 @@ TFDossiers::TFDossiers(QWidget* parent, const QStringList& Dossiers, const QStri
     connect(BRetirer, &QPushButton::clicked, this, handler(&TFDossiers::BRetirerClick));
     connect(BMonter, &QPushButton::clicked, this, handler(&TFDossiers::BMonterClick));
     connect(BDescendre, &QPushButton::clicked, this, handler(&TFDossiers::BDescendreClick));
-    connect(BOK, &QPushButton::clicked, this, &QDialog::accept);
+    connect(BWindows, &QPushButton::clicked, this, handler(&TFDossiers::BWindowsClick));
+    connect(BOK, &QPushButton::clicked, this, handler(&TFDossiers::BOKClick));
     connect(BAnnuler, &QPushButton::clicked, this, &QDialog::reject);
     connect(LBDossiers, &QListWidget::currentRowChanged, this, [this] { MettreAJourBoutons(); });
     if (LBDossiers->count() > 0) LBDossiers->setCurrentRow(0);
@@ -133,6 +152,24 @@ QStringList TFDossiers::Dossiers() const {
     QStringList out;
     for (int i = 0; i < LBDossiers->count(); ++i) out << LBDossiers->item(i)->text();
     return out;
+}
+
+QString TFDossiers::Windows() const { return EWindows->text().trimmed(); }
+
+void TFDossiers::BWindowsClick() {
+    const QString chosen = ChoisirDossier(this, Windows());
+    if (!chosen.isEmpty()) EWindows->setText(QDir::toNativeSeparators(QDir::cleanPath(chosen)));
+}
+
+void TFDossiers::BOKClick() {
+    if (!Windows().isEmpty() && !platform::isWindowsFolder(Windows().toStdString())) {
+        Avertir(QStringLiteral("Le dossier « %1 » ne contient pas de dossier System32 : ce n'est pas un dossier "
+                               "Windows (un Windows monté, ou le drive_c/windows d'un préfixe Wine).")
+                    .arg(Windows()));
+        EWindows->setFocus();
+        return;
+    }
+    accept();
 }
 
 int TFDossiers::IndexDe(const QString& Dossier) const {

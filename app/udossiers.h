@@ -9,6 +9,7 @@
 #include <functional>
 
 class QLabel;
+class QLineEdit;
 class QListWidget;
 class QPushButton;
 
@@ -18,11 +19,15 @@ class TFDossiers : public QDialog {
 public:
     // `Dossiers`: the list to edit. `Suite`: the folders the search takes
     // after them (empty: the system's own order). `Remplace`: the search
-    // takes TAVELIN_DLL_PATH instead of the list for this run.
-    TFDossiers(QWidget* parent, const QStringList& Dossiers, const QStringList& Suite, bool Remplace);
+    // takes TAVELIN_DLL_PATH instead of the list for this run. `Windows`:
+    // the Windows folder checked against (empty: the default one).
+    TFDossiers(QWidget* parent, const QStringList& Dossiers, const QStringList& Suite, bool Remplace,
+               const QString& Windows = QString());
 
     // The list as edited.
     QStringList Dossiers() const;
+    // The Windows folder as edited, empty for the default one.
+    QString Windows() const;
 
     // The folder chooser; an empty answer adds nothing.
     std::function<QString(QWidget* Parent, const QString& Depart)> ChoisirDossier;
@@ -41,11 +46,16 @@ public:
     QPushButton* BAnnuler;
     QLabel* LRemplace;
     QListWidget* LBSuite;
+    QLineEdit* EWindows;
+    QPushButton* BWindows;
 
     void BAjouterClick();
     void BRetirerClick();
     void BMonterClick();
     void BDescendreClick();
+    void BWindowsClick();
+    // OK: a Windows folder that holds no System32 is refused with a word why.
+    void BOKClick();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

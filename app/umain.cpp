@@ -149,6 +149,10 @@ void TFMain::CreateControls() {
     CBDifferes = CheckBox(TSListe, "CBDifferes", QStringLiteral("Différés"),
                           QStringLiteral("Chercher aussi les DLL à chargement différé"));
     pageListe->add(CBDifferes, QRect(322, 292, 75, 17), akLeft | akBottom);
+    CBAssemblages = CheckBox(TSListe, "CBAssemblages", QStringLiteral("Assemblages"),
+                             QStringLiteral("Chercher aussi les assemblages .NET référencés (et, avec « Différés », "
+                                            "les DLL de leurs P/Invoke)"));
+    pageListe->add(CBAssemblages, QRect(402, 292, 95, 17), akLeft | akBottom);
     // Files and folders dragged from the file manager.
     LB->setAcceptDrops(true);
     LB->viewport()->setAcceptDrops(true);
@@ -302,7 +306,7 @@ void TFMain::CreateControls() {
     }
 
     // Keyboard order: the window, then the controls of the page showing.
-    QWidget* order[] = {BQuitter, PageControl1, BAjout,   BEffacer, BVider,   BDossiers, CBDifferes, LB,
+    QWidget* order[] = {BQuitter, PageControl1, BAjout,   BEffacer, BVider,   BDossiers, CBDifferes, CBAssemblages, LB,
                         SG2,      BImp,         BSauvegarde, BPresse, BMail,  RE,        EAdresse,   CBUnique,
                         BInfo,    CBNotSave,    CBRecursif,  CBFonctions};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
@@ -322,6 +326,7 @@ void TFMain::CreateControls() {
     connect(CBRecursif, &QCheckBox::toggled, this, Handler(&TFMain::CBRecursifClick));
     connect(CBFonctions, &QCheckBox::toggled, this, Handler(&TFMain::CBFonctionsClick));
     connect(CBDifferes, &QCheckBox::toggled, this, Handler(&TFMain::CBDifferesClick));
+    connect(CBAssemblages, &QCheckBox::toggled, this, Handler(&TFMain::CBAssemblagesClick));
     connect(PageControl1, &QTabWidget::currentChanged, this, [this] {
         TApplication::Run([this] {
             if (PageControl1->currentWidget() == TSListe2) TSListe2Show();
@@ -508,6 +513,7 @@ void TFMain::FormCreate() {
     // Nothing stored, or a store that cannot be read: no folders of the user's,
     // and the options as their boxes show them.
     FDossiers.clear();
+    FWindows.clear();
 
     platform::Settings reg;
     if (reg.OpenKey(Cle, false)) {
@@ -548,6 +554,8 @@ void TFMain::FormCreate() {
         // Stores written before these options lack them: unticked.
         if (reg.ValueExists("Fonctions")) CBFonctions->setChecked(reg.ReadBool("Fonctions"));
         if (reg.ValueExists("Differes")) CBDifferes->setChecked(reg.ReadBool("Differes"));
+        if (reg.ValueExists("Assemblages")) CBAssemblages->setChecked(reg.ReadBool("Assemblages"));
+        if (reg.ValueExists("Windows")) FWindows = reg.ReadString("Windows");
     }
 }
 
@@ -603,6 +611,8 @@ void TFMain::FormClose() {
         for (const std::string& f : FDossiers)
             folders += (folders.empty() ? "" : std::string(1, TFDossiers::Separateur)) + f;
         reg.WriteString("Dossiers", folders);
+        reg.WriteBool("Assemblages", CBAssemblages->isChecked());
+        reg.WriteString("Windows", FWindows);
         reg.CloseKey();
     }
 }
@@ -645,15 +655,18 @@ void TFMain::BDossiersClick() {
     QStringList before, after;
     for (const std::string& f : FDossiers) before << FromUtf8(f);
     for (const std::string& f : platform::systemDllFolders()) after << FromUtf8(f);
-    TFDossiers dialog(this, before, after, platform::SearchOptions::fromEnvironment().folders.has_value());
+    TFDossiers dialog(this, before, after, platform::SearchOptions::fromEnvironment().folders.has_value(),
+                      FromUtf8(FWindows));
     if (ChoisirDossier) dialog.ChoisirDossier = ChoisirDossier;
     dialog.Avertir = Avertir;
     if (dialog.exec() != QDialog::Accepted) return;
     const QStringList chosen = dialog.Dossiers();
-    if (chosen == before) return;
+    const std::string windows = ToUtf8(dialog.Windows());
+    if (chosen == before && windows == FWindows) return;
     std::vector<std::string> folders;
     for (const QString& f : chosen) folders.push_back(ToUtf8(f));
     SetDossiers(folders);
+    FWindows = windows;
     SetAJour(false);
 }
 
@@ -668,6 +681,8 @@ RunOptions TFMain::OptionsAnalyse() const {
     options.recursive = PEFile::Recursive;  // follows "Récursif" (CBRecursifClick)
     options.functions = CBFonctions->isChecked();
     options.delayLoad = CBDifferes->isChecked();
+    options.assemblies = CBAssemblages->isChecked();
+    options.search.windowsFolder = FWindows;
     options.search.userFolders = FDossiers;
     return options;
 }

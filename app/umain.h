@@ -70,6 +70,7 @@ public:
     QPushButton* BVider;
     QPushButton* BDossiers;
     QCheckBox* CBDifferes;
+    QCheckBox* CBAssemblages;
     QWidget* TSListe2;
     TKRVGrid* SG2;
     QWidget* TSTexte;
@@ -124,6 +125,8 @@ public:
     // importer's folder and before the system's.
     void BDossiersClick();
     const std::vector<std::string>& DossiersDLL() const { return FDossiers; }
+    // The Windows folder checked against, empty for the default one.
+    const std::string& DossierWindows() const { return FWindows; }
     void SetDossiers(const std::vector<std::string>& Folders);
     // What an analysis of the list reads and checks, and where it searches:
     // Recursive (which "Récursif" sets), the boxes "Fonctions" and
@@ -147,6 +150,8 @@ public:
     void CBFonctionsClick();
     // "Différés": the DLLs of the delay-load tables resolved as imports.
     void CBDifferesClick();
+    // "Assemblages": the references of .NET assemblies resolved too.
+    void CBAssemblagesClick();
     void SG2KeyPress(QChar& Key);
     void SG2MouseDown(Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y);
     void PopupPopup();
@@ -209,6 +214,7 @@ private:
     bool FAJour = false;
     // The user's DLL folders, absolute, in the order of the dialog.
     std::vector<std::string> FDossiers;
+    std::string FWindows;
     QPrintDialog* FPD = nullptr;
     // Frame margins the minimum size was last worked out with.
     QMargins FUsedMargins;

@@ -41,6 +41,7 @@ QString originText(const analysis::Row& r) {
         case platform::Origin::User: return QStringLiteral("dossier utilisateur");
         case platform::Origin::System: return QStringLiteral("dossier système");
         case platform::Origin::Toolchain: return QStringLiteral("dossier de la chaîne de compilation");
+        case platform::Origin::Gac: return QStringLiteral("cache global des assemblages .NET");
         case platform::Origin::None: break;
     }
     return QString();
@@ -131,6 +132,8 @@ void TFMain::CBRecursifClick() {
 void TFMain::CBFonctionsClick() { SetAJour(false); }
 
 void TFMain::CBDifferesClick() { SetAJour(false); }
+
+void TFMain::CBAssemblagesClick() { SetAJour(false); }
 
 void TFMain::SG2MouseDown(Qt::MouseButton Button, Qt::KeyboardModifiers, int X, int Y) {
     if (Button != Qt::RightButton) return;

@@ -146,7 +146,8 @@ bool IgnoreList::ignores(const analysis::Row& row) const {
         case Problem::MissingDll:
         case Problem::MissingFunction:
         case Problem::WrongMachine:
-        case Problem::MissingAssembly: break;
+        case Problem::MissingAssembly:
+        case Problem::OldAssembly: break;
         default: return false;
     }
     return matches(row.dll);

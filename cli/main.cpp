@@ -19,8 +19,8 @@
 namespace {
 
 const char* const kUsage =
-    "Usage: tavelin-report [-r|--recursive] [-f|--functions] [-d|--delay-load] [-u|--unique]\n"
-    "                      [--missing] [--dll-path DIR[%cDIR...]] [--add-dll-path DIR[%cDIR...]]\n"
+    "Usage: tavelin-report [-r|--recursive] [-f|--functions] [-d|--delay-load] [-a|--assemblies]\n"
+    "                      [-u|--unique] [--missing] [--dll-path DIR[%cDIR...]] [--add-dll-path DIR[%cDIR...]]\n"
     "                      [--windows DIR] [--ignore PATTERN]... [--ignore-file FILE]\n"
     "                      [--format text|csv|json] FILE|FOLDER...\n"
     "       tavelin-report (--ship [--format json] | --copy-to DIR | --tree | --why NAME)\n"
@@ -35,6 +35,9 @@ const char* const kHelp =
     "  -f, --functions     list the imported functions that the found DLL does not\n"
     "                      export (\"<function> absente de <dll> pour <importer>\")\n"
     "  -d, --delay-load    resolve the DLLs of the delay-load tables as imports\n"
+    "  -a, --assemblies    resolve the references of .NET assemblies as the runtime\n"
+    "                      probes for them (the program's folder, then the global\n"
+    "                      assembly cache); with -d also their P/Invoke DLLs\n"
     "  -u, --unique        short lines without the importer, each line once\n"
     "      --missing       only the problems (DLLs not found, functions missing, files\n"
     "                      not readable or not executables), each once\n"
@@ -108,6 +111,7 @@ const Switch kSwitches[] = {
     {'r', "--recursive", [](Options& o) -> bool& { return o.run.recursive; }},
     {'f', "--functions", [](Options& o) -> bool& { return o.run.functions; }},
     {'d', "--delay-load", [](Options& o) -> bool& { return o.run.delayLoad; }},
+    {'a', "--assemblies", [](Options& o) -> bool& { return o.run.assemblies; }},
     {'u', "--unique", [](Options& o) -> bool& { return o.unique; }},
     {0, "--missing", [](Options& o) -> bool& { return o.missing; }},
     {0, "--ship", [](Options& o) -> bool& { return o.ship; }},
@@ -345,8 +349,8 @@ int main(int argc, char** argv) {
     std::string out;
     switch (o.format) {
         case Format::Text: out = text(rows, o); break;
-        case Format::Csv: out = cli::csv(rows, {o.run.delayLoad}); break;
-        case Format::Json: out = cli::json(rows, {o.run.delayLoad}); break;
+        case Format::Csv: out = cli::csv(rows, {o.run.delayLoad, o.run.assemblies}); break;
+        case Format::Json: out = cli::json(rows, {o.run.delayLoad, o.run.assemblies}); break;
     }
     std::fwrite(out.data(), 1, out.size(), stdout);
     std::fflush(stdout);

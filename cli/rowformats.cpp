@@ -68,6 +68,9 @@ std::vector<Field> rowFields(const RowFormat& format) {
         {"via-path", FieldType::TextOrNull, [](const Row& r) { return r.viaPath; }},
     };
     fields.insert(fields.end(), std::begin(more), std::end(more));
+    // The .NET reference a row answers, with -a only.
+    if (format.assemblies)
+        fields.push_back({"assembly", FieldType::TextOrNull, [](const Row& r) { return r.assembly; }});
     return fields;
 }
 
@@ -94,6 +97,7 @@ const char* problemName(Problem p) {
         case Problem::NotReadable: return "not-readable";
         case Problem::NotPe: return "not-pe";
         case Problem::MissingAssembly: return "missing-assembly";
+        case Problem::OldAssembly: return "old-assembly";
         case Problem::None: break;
     }
     return nullptr;

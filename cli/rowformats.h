@@ -10,7 +10,8 @@
 namespace cli {
 
 struct RowFormat {
-    bool delayLoad = false;  // the delay-load column, with -d
+    bool delayLoad = false;   // the delay-load column, with -d
+    bool assemblies = false;  // the assembly column, with -a
 };
 
 std::string csv(const std::vector<analysis::Row>& rows, const RowFormat& format);

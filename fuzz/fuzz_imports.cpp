@@ -14,11 +14,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<std::uint8_t> bytes(data, data + size);
     const std::string folder = "/fuzz";
     // Twice: the plain walk (recursive or not, by the first byte), then with
-    // the closure, the function check and the delay-load table all on.
+    // the closure, the function check, the delay-load table and the .NET
+    // references all on.
     for (int pass = 0; pass < 2; ++pass) {
         RunOptions options;
         options.recursive = pass == 1 || (size > 0 && (data[0] & 1));
-        options.functions = options.delayLoad = pass == 1;
+        options.functions = options.delayLoad = options.assemblies = pass == 1;
         options.search.folders = std::vector<std::string>{};
         AnalysisRun run(options, [&](const RunOptions& o, platform::DllSearch&) {
             return std::make_unique<MemoryReads>(o, folder,

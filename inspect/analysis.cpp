@@ -34,6 +34,7 @@ Row importRow(const std::string& listed, const FoundDll& dll, Reads& reads) {
     r.delayLoad = dll.delayLoaded;
     r.origin = dll.origin;
     r.originDetail = dll.originDetail;
+    r.assembly = dll.assembly;
     return r;
 }
 
@@ -45,6 +46,7 @@ Row errorRow(const std::string& listed, const Finding& f) {
     r.delayLoad = f.delayLoaded;
     r.dll = f.dll;
     r.function = f.function;
+    r.assembly = f.assembly;
     r.importerPath = listed;
     return r;
 }

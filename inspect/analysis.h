@@ -44,6 +44,8 @@ struct Row {
     // Listed and import rows: the binary file version ("a.b.c.d"), empty
     // without a version resource.
     std::string fileVersion;
+    // A .NET reference the row answers (its display name).
+    std::string assembly;
     // Import rows: the image whose import table named the DLL first (the
     // listed file for its direct imports), its path.
     std::string viaPath;

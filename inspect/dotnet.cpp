@@ -7,6 +7,8 @@
 // heaps hold.
 #include "inspect/dotnet.h"
 
+#include <tuple>
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -481,6 +483,30 @@ std::string AssemblyName::versionText() const {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", major, minor, build, revision);
     return buf;
+}
+
+std::string displayName(const AssemblyName& n) {
+    return n.name + ", Version=" + n.versionText() + ", Culture=" + (n.culture.empty() ? "neutral" : n.culture) +
+           ", PublicKeyToken=" + (n.publicKeyToken.empty() ? "null" : n.publicKeyToken);
+}
+
+std::string pinvokeDllName(const std::string& module) {
+    const std::size_t slash = module.find_last_of("/\\");
+    const std::string file = slash == std::string::npos ? module : module.substr(slash + 1);
+    return file.find('.') == std::string::npos ? module + ".dll" : module;
+}
+
+bool frameworkToken(const std::string& token) {
+    static const char* const kTokens[] = {"b77a5c561934e089", "b03f5f7f11d50a3a", "31bf3856ad364e35",
+                                          "cc7b13ffcd2ddd51", "7cec85d7bea7798e", "adb9793829ddae60"};
+    for (const char* t : kTokens)
+        if (token == t) return true;
+    return false;
+}
+
+bool olderThan(const AssemblyName& found, const AssemblyName& asked) {
+    return std::tie(found.major, found.minor, found.build, found.revision) <
+           std::tie(asked.major, asked.minor, asked.build, asked.revision);
 }
 
 ManagedImage readManagedImage(const platform::ByteSource& image) { return readFrom(image); }

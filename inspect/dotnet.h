@@ -49,5 +49,16 @@ struct ManagedImage {
     std::vector<std::string> moduleRefs;
 };
 
+// "Name, Version=1.2.3.4, Culture=neutral, PublicKeyToken=0123456789abcdef",
+// as .NET writes an assembly's name.
+std::string displayName(const AssemblyName& name);
+// The DLL a P/Invoke module name stands for: ".dll" appended when the name
+// has no extension, as the runtime does.
+std::string pinvokeDllName(const std::string& module);
+// The framework's own assemblies (Microsoft's and ECMA's public key tokens).
+bool frameworkToken(const std::string& publicKeyToken);
+// Versions compared number by number.
+bool olderThan(const AssemblyName& found, const AssemblyName& asked);
+
 ManagedImage readManagedImage(const platform::ByteSource& image);
 ManagedImage readManagedImage(const std::string& path);

@@ -17,6 +17,7 @@ enum class Problem {
     NotReadable,      // "non ouvrable", "non mappable", "non visionnable"
     NotPe,            // " n'est pas un exécutable Win32"
     MissingAssembly,  // "<assembly> <version> invisible pour ..."
+    OldAssembly,      // "<assembly> <version> trop ancienne (<found>) pour ..."
 };
 
 struct Finding {
@@ -27,6 +28,7 @@ struct Finding {
     bool delayLoaded = false;
     std::string dll;       // the DLL (or file) the line is about, as imported or as named
     std::string function;  // a missing function: its name, or "#<ordinal>"
+    std::string assembly;  // a .NET reference: "Name, Version=..., Culture=..., PublicKeyToken=..."
 };
 
 // The images of a closure: node 0 is the listed file, node k + 1 the DLL
@@ -44,6 +46,8 @@ struct FoundDll {
     std::size_t via = 0;
     // Found in that toolchain variant's folder (12-win32, 12-posix, ...).
     int variant = platform::kAnyVariant;
+    // A .NET reference that led to it (its display name).
+    std::string assembly;
 };
 
 // One name of an image's import (or delay-load) table and the image it

@@ -11,7 +11,7 @@ const char* const kDelayed = " (chargement différé)";
 Finding missingDll(const std::string& dll, const std::string& importer, const std::string& otherPath,
                    std::uint16_t otherMachine, bool delayed) {
     Finding f{dll + " invisible pour " + importer, otherPath.empty() ? Problem::MissingDll : Problem::WrongMachine,
-              delayed, dll, {}};
+              delayed, dll, {}, {}};
     if (!otherPath.empty()) f.line += " (seule existe " + otherPath + ", " + platform::machineName(otherMachine) + ")";
     if (delayed) f.line += kDelayed;
     return f;
@@ -19,25 +19,30 @@ Finding missingDll(const std::string& dll, const std::string& importer, const st
 
 Finding missingFunction(const std::string& function, const std::string& dll, const std::string& dllName,
                         const std::string& importer, bool broken, const std::string& forward, bool delayed) {
-    Finding f{function + " absente de " + dll + " pour " + importer, Problem::MissingFunction, delayed, dllName, function};
+    Finding f{function + " absente de " + dll + " pour " + importer, Problem::MissingFunction, delayed, dllName, function, {}};
     if (broken) f.line += " (renvoi vers " + forward + ")";
     if (delayed) f.line += kDelayed;
     return f;
 }
 
 Finding missingAssembly(const std::string& name, const std::string& version, const std::string& importer) {
-    return {name + " " + version + " invisible pour " + importer, Problem::MissingAssembly, false, name, {}};
+    return {name + " " + version + " invisible pour " + importer, Problem::MissingAssembly, false, name, {}, {}};
+}
+
+Finding oldAssembly(const std::string& name, const std::string& asked, const std::string& found,
+                    const std::string& importer) {
+    return {name + " " + asked + " trop ancienne (" + found + ") pour " + importer, Problem::OldAssembly, false, name, {}, {}};
 }
 
 Finding notWin32(const std::string& name) {
-    return {name + " n'est pas un exécutable Win32", Problem::NotPe, false, platform::fileNamePart(name), {}};
+    return {name + " n'est pas un exécutable Win32", Problem::NotPe, false, platform::fileNamePart(name), {}, {}};
 }
 
 Finding unreadable(const std::string& name, Unreadable why) {
     const char* what = why == Unreadable::NotOpenable   ? " non ouvrable"
                        : why == Unreadable::NotMappable ? " non mappable"
                                                         : " non visionnable";
-    return {name + what, Problem::NotReadable, false, platform::fileNamePart(name), {}};
+    return {name + what, Problem::NotReadable, false, platform::fileNamePart(name), {}, {}};
 }
 
 }  // namespace lines

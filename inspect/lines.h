@@ -24,6 +24,11 @@ Finding missingFunction(const std::string& function, const std::string& dll, con
 // the importer's manifest asks for, found nowhere.
 Finding missingAssembly(const std::string& name, const std::string& version, const std::string& importer);
 
+// "<assembly> <asked> trop ancienne (<found>) pour <importer>": a .NET
+// reference whose assembly is older than the version it asks for.
+Finding oldAssembly(const std::string& name, const std::string& asked, const std::string& found,
+                    const std::string& importer);
+
 // "<name> n'est pas un exécutable Win32".
 Finding notWin32(const std::string& name);
 

@@ -8,5 +8,8 @@ struct RunOptions {
     bool recursive = false;  // the whole import closure of every listed file
     bool functions = false;  // the imported functions, checked against the found DLLs' exports
     bool delayLoad = false;  // the delay-load tables' DLLs, resolved as imports
+    // .NET assemblies: their references (and, with delayLoad, their
+    // P/Invoke DLLs) resolved as the runtime probes for them.
+    bool assemblies = false;
     platform::SearchOptions search = platform::SearchOptions::fromEnvironment();
 };

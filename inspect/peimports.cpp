@@ -335,7 +335,11 @@ bool walkImage(const platform::ByteSource& file, const RunOptions& options, Imag
 ImageImports readImageImports(const platform::ByteSource& image, const RunOptions& options) {
     ImageImports out;
     out.outcome = ImageImports::Outcome::Read;
-    walkImage(image, options, out);
+    if (!walkImage(image, options, out)) return out;
+    if (options.assemblies) {
+        auto managed = std::make_shared<ManagedImage>(readManagedImage(image));
+        if (managed->state != ManagedImage::State::NotManaged) out.managed = std::move(managed);
+    }
     return out;
 }
 
@@ -356,6 +360,10 @@ ImageImports readImageImports(const std::string& path, bool withVersion, const R
             out.names.clear();
             out.delayNames.clear();
             out.tablesDamaged = false;
+        }
+        if (options.assemblies) {
+            auto managed = std::make_shared<ManagedImage>(readManagedImage(file));
+            if (managed->state != ManagedImage::State::NotManaged) out.managed = std::move(managed);
         }
         std::vector<std::uint8_t> block;
         if (withVersion && platform::versionBlockOf(path, file, block)) {

@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "inspect/dotnet.h"
 #include "inspect/options.h"
 #include "platform/bytes.h"
 
@@ -71,6 +72,8 @@ struct ImageImports {
     bool versionRead = false;
     std::string version;
     std::string fixedVersion;  // its binary file version, "a.b.c.d", empty without one
+    // With RunOptions::assemblies: its .NET metadata (null when it has none).
+    std::shared_ptr<const ManagedImage> managed;
 };
 
 // The import names of the image at `path` and the tables `options` asks

@@ -36,6 +36,7 @@ struct Located {
     platform::Origin origin = platform::Origin::None;  // why it was taken
     int variant = platform::kAnyVariant;               // the toolchain variant whose folder holds it
     std::string originDetail;                          // a side-by-side assembly: its name and version
+    std::string assembly;                              // a .NET reference's display name
 };
 
 // Shared: a search's answer is handed out again for every importer of the folder.

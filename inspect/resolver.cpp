@@ -62,6 +62,57 @@ LocatedPtr Resolver::resolve(const std::string& name, const std::string& importe
     return resolveIn(name, platform::fileNamePart(importer), program, machine, ctx.get());
 }
 
+bool Resolver::hasGlobalAssemblyCache() {
+    if (!gacRoots_) {
+        gacRoots_.emplace();
+        const std::string windows = search_.windowsFolder();
+        const std::string net4 = platform::subfolderIgnoringCase(platform::subfolderIgnoringCase(windows, "Microsoft.NET"),
+                                                                 "assembly");
+        const std::string net2 = platform::subfolderIgnoringCase(windows, "assembly");
+        for (const std::string& root : {net4, net2})
+            for (const char* gac : {"GAC_MSIL", "GAC_32", "GAC_64"})
+                if (const std::string f = platform::subfolderIgnoringCase(root, gac); !f.empty()) gacRoots_->push_back(f);
+    }
+    return !gacRoots_->empty();
+}
+
+LocatedPtr Resolver::locateAssembly(const AssemblyName& ref, const Program& program, std::uint16_t machine) {
+    const auto found = [&](const std::string& path, platform::Origin origin) {
+        auto l = std::make_shared<Located>();
+        l->found = true;
+        l->path = platform::listPath(path);
+        l->key = platform::toLower(l->path);
+        l->origin = origin;
+        l->assembly = displayName(ref);
+        return l;
+    };
+    std::string path;
+    for (const char* extension : {".dll", ".exe"})
+        if (search_.findFile(program.folder, ref.name + extension, path)) return found(path, platform::Origin::App);
+    if (!ref.culture.empty() && ref.culture != "neutral") {
+        const std::string satellites = platform::subfolderIgnoringCase(program.folder, ref.culture);
+        if (!satellites.empty() && search_.findFile(satellites, ref.name + ".dll", path))
+            return found(path, platform::Origin::App);
+    }
+    if (hasGlobalAssemblyCache() && !ref.publicKeyToken.empty()) {
+        const std::string culture = ref.culture == "neutral" ? std::string() : ref.culture;
+        const std::string tail = ref.versionText() + "_" + culture + "_" + ref.publicKeyToken;
+        for (const std::string& root : *gacRoots_) {
+            // A 32-bit program sees the 32-bit cache, a 64-bit one the 64-bit cache.
+            const std::string bits = platform::fileNamePart(root);
+            if ((bits == "GAC_32" && machine == platform::kMachineAmd64) || (bits == "GAC_64" && machine == platform::kMachineI386))
+                continue;
+            const std::string named = platform::subfolderIgnoringCase(root, ref.name);
+            const bool net4 = platform::toLower(platform::directoryPart(platform::directoryPart(root))).ends_with("microsoft.net");
+            const std::string version = platform::subfolderIgnoringCase(named, (net4 ? "v4.0_" : "") + tail);
+            if (!version.empty() && search_.findFile(version, ref.name + ".dll", path)) return found(path, platform::Origin::Gac);
+        }
+    }
+    auto none = std::make_shared<Located>();
+    none->assembly = displayName(ref);
+    return none;
+}
+
 std::string Resolver::key(const std::string& importer, const Program& program) {
     std::string k(reinterpret_cast<const char*>(&program.variant), sizeof program.variant);
     // The program's own context is the program's: its path tells it apart.
@@ -83,6 +134,13 @@ std::shared_ptr<const std::vector<LocatedPtr>> Resolver::resolveAll(const std::s
     };
     add(image.names);
     if (options_.delayLoad) add(image.delayNames);
+    if (options_.assemblies && image.managed) {
+        for (const AssemblyName& ref : image.managed->references) all->push_back(locateAssembly(ref, program, machine));
+        // P/Invoke DLLs are loaded at their first call, as delay-loaded ones.
+        if (options_.delayLoad)
+            for (const std::string& module : image.managed->moduleRefs)
+                all->push_back(resolveIn(pinvokeDllName(module), name, program, machine, ctx.get()));
+    }
     resolved_.emplace(k, all);
     return all;
 }
@@ -126,7 +184,8 @@ std::shared_ptr<const std::vector<Resolver::FunctionCheck>> Resolver::checkFunct
     const std::string k = key(importer, program);
     if (const auto it = checked_.find(k); it != checked_.end()) return it->second;
     auto all = std::make_shared<std::vector<FunctionCheck>>(resolved.size());
-    for (std::size_t i = 0; i < resolved.size(); ++i) {
+    const std::size_t tables = std::min(resolved.size(), image.names.size() + image.delayNames.size());
+    for (std::size_t i = 0; i < tables; ++i) {
         const bool delayed = i >= image.names.size();
         const DllName& dll = delayed ? image.delayNames[i - image.names.size()] : image.names[i];
         const Located& r = *resolved[i];

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -27,6 +28,15 @@ public:
     // (the Windows folder's), where assemblies are not checked.
     std::shared_ptr<const sxs::ActivationContext> context(const std::string& module, const ImageImports& image,
                                                           const Program& program);
+    // Where the runtime finds the .NET reference `ref` of an assembly in the
+    // closure of `program` (of `machine`): the program's folder
+    // (<name>.dll, <name>.exe, <culture>/<name>.dll), then the Windows
+    // folder's global assembly cache (.NET 4, then 2 to 3.5).
+    LocatedPtr locateAssembly(const AssemblyName& ref, const Program& program, std::uint16_t machine);
+    // The Windows folder has a global assembly cache: without one, the
+    // framework's own assemblies are not looked for.
+    bool hasGlobalAssemblyCache();
+
     // The context of a module's own manifest; null when it has none.
     std::shared_ptr<const sxs::ActivationContext> ownContext(const std::string& module, const ImageImports& image,
                                                              const std::string& programFolder);
@@ -79,6 +89,7 @@ private:
     // By importer, program folder and variant.
     std::unordered_map<std::string, std::shared_ptr<const std::vector<LocatedPtr>>> resolved_;
     std::unordered_map<std::string, std::shared_ptr<const std::vector<FunctionCheck>>> checked_;
+    std::optional<std::vector<std::string>> gacRoots_;  // GAC_MSIL, GAC_32, GAC_64 of .NET 4, then 2
 };
 
 // The line that stands for an image whose tables cannot be read: its name

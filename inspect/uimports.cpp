@@ -123,7 +123,7 @@ private:
 
     // The function lines of name i, after the DLL's own lines.
     void checkFunctions(Module& m, std::size_t i) {
-        if (!run_.options().functions) return;
+        if (!run_.options().functions || i >= m.image->names.size() + m.image->delayNames.size()) return;
         if (!m.checked) m.checked = run_.resolver().checkFunctions(m.name, program_, *m.image, *m.resolved);
         const Resolver::FunctionCheck& check = (*m.checked)[i];
         const bool delayed = i >= m.image->names.size();
@@ -135,9 +135,42 @@ private:
         for (const Finding& f : check.missing) add(f, m.node, delayed);
     }
 
+    // What an image's tables name, in order: its imports, its delay-load
+    // DLLs, its .NET references, its P/Invoke DLLs (as the options ask).
+    struct Entries {
+        Entries(const ImageImports& image, const RunOptions& options)
+            : image(image),
+              imports(image.names.size()),
+              delays(options.delayLoad ? image.delayNames.size() : 0),
+              references(options.assemblies && image.managed ? image.managed->references.size() : 0),
+              pinvokes(options.assemblies && options.delayLoad && image.managed ? image.managed->moduleRefs.size() : 0),
+              total(imports + delays + references + pinvokes) {}
+        bool delayed(std::size_t i) const { return (i >= imports && i < imports + delays) || i >= imports + delays + references; }
+        const AssemblyName* reference(std::size_t i) const {
+            const std::size_t j = i - imports - delays;
+            return i >= imports + delays && j < references ? &image.managed->references[j] : nullptr;
+        }
+        std::string name(std::size_t i) const {
+            if (i < imports) return image.names[i].text;
+            if (i < imports + delays) return image.delayNames[i - imports].text;
+            if (const AssemblyName* ref = reference(i)) return ref->name;
+            return pinvokeDllName(image.managed->moduleRefs[i - imports - delays - references]);
+        }
+        const ImageImports& image;
+        std::size_t imports, delays, references, pinvokes, total;
+    };
+
+    // A found assembly older than the reference asks.
+    void olderAssembly(const AssemblyName& ref, const Located& r, const Module& importer) {
+        const auto found = run_.reads().imports(r.path);
+        if (!found->managed || !found->managed->hasAssembly || !olderThan(found->managed->assembly, ref)) return;
+        Finding f = lines::oldAssembly(ref.name, ref.versionText(), found->managed->assembly.versionText(), importer.name);
+        f.assembly = r.assembly;
+        add(std::move(f), importer.node, false);
+    }
+
     void walkFrom(Module& top) {
         std::vector<std::unique_ptr<Module>> stack;
-        const bool delayLoad = run_.options().delayLoad;
         const bool recursive = run_.options().recursive;
         Module* current = &top;
         for (;;) {
@@ -146,30 +179,38 @@ private:
                 checkFunctions(*current, current->pending);
                 current->pending = kNone;
             }
-            const std::vector<DllName>& names = current->image->names;
-            const std::size_t total = names.size() + (delayLoad ? current->image->delayNames.size() : 0);
-            while (current->next < total) {
+            const Entries entries(*current->image, run_.options());
+            while (current->next < entries.total) {
                 const std::size_t i = current->next++;
-                const bool delayed = i >= names.size();
-                const DllName& dll = delayed ? current->image->delayNames[i - names.size()] : names[i];
+                const bool delayed = entries.delayed(i);
+                const std::string name = entries.name(i);
                 if (!current->resolved)
                     current->resolved =
                         run_.resolver().resolveAll(current->name, program_, current->image->machine, *current->image);
                 const Located& r = *(*current->resolved)[i];
+                const AssemblyName* ref = entries.reference(i);
                 if (!r.found) {
-                    out_.imports[current->node].push_back({dll.text, kNoNode, delayed});
-                    add(lines::missingDll(dll.text, current->name, r.otherPath, r.otherMachine, delayed), current->node,
-                        delayed);
+                    out_.imports[current->node].push_back({name, kNoNode, delayed});
+                    if (!ref) {
+                        add(lines::missingDll(name, current->name, r.otherPath, r.otherMachine, delayed), current->node,
+                            delayed);
+                    } else if (!frameworkToken(ref->publicKeyToken) || run_.resolver().hasGlobalAssemblyCache()) {
+                        // Without a global assembly cache, no machine here has the framework to check against.
+                        Finding f = lines::missingAssembly(ref->name, ref->versionText(), current->name);
+                        f.assembly = r.assembly;
+                        add(std::move(f), current->node, false);
+                    }
                     continue;
                 }
+                if (ref) olderAssembly(*ref, r, *current);
                 const auto [at, added] = foundKeys_.emplace(r.key, out_.found.size());
-                out_.imports[current->node].push_back({dll.text, at->second == kNone ? kNoNode : at->second + 1, delayed});
+                out_.imports[current->node].push_back({name, at->second == kNone ? kNoNode : at->second + 1, delayed});
                 if (!delayed && at->second != kNone) edges_[current->node].push_back(at->second + 1);
                 if (!added) {
                     checkFunctions(*current, i);
                     continue;
                 }
-                out_.found.push_back({r.path, r.origin, r.originDetail, false, current->node, r.variant});
+                out_.found.push_back({r.path, r.origin, r.originDetail, false, current->node, r.variant, r.assembly});
                 edges_.emplace_back();
                 out_.imports.emplace_back();
                 // A file the loader cannot map stops there: its own line,

@@ -43,6 +43,7 @@ const char* originName(Origin origin) {
         case Origin::User: return "user";
         case Origin::System: return "system";
         case Origin::Toolchain: return "toolchain";
+        case Origin::Gac: return "gac";
         case Origin::None: break;
     }
     return "";
@@ -143,6 +144,10 @@ DllSearchResult DllSearch::find(const std::string& name, const std::string& prog
         }
     }
     return result;
+}
+
+bool DllSearch::findFile(const std::string& dir, const std::string& name, std::string& path) {
+    return detail::searchableName(name) && index_->find(dir, name, path);
 }
 
 const ApiSetSchema& DllSearch::apiSetSchema() {

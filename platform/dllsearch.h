@@ -49,6 +49,7 @@ enum class Origin {
     User,       // a folder of the user's (or of PATH on Windows)
     System,     // the system folders (of the Windows folder, or Wine's)
     Toolchain,  // the MinGW-w64 runtime folders Linux adds
+    Gac,        // a .NET assembly of the Windows folder's global assembly cache
 };
 // "sxs", "known", "app", "user", "system", "toolchain"; "" for None.
 const char* originName(Origin origin);
@@ -120,6 +121,10 @@ public:
 
     // The API set schema the loader would map names with, read on first need.
     const ApiSetSchema& apiSetSchema();
+
+    // The file `name` in `dir` as the search finds files (ignoring case, an
+    // exact spelling first, through this search's listings).
+    bool findFile(const std::string& dir, const std::string& name, std::string& path);
 
 private:
     struct Folders {

@@ -226,7 +226,7 @@ TEST_F(MainWindow, FirstStartShowsTheDesignedWindowAndClosingStoresEverything) {
     EXPECT_EQ(Text(TFMain::Cle, "0"), platform::listPath(Path("a.exe")));
     EXPECT_EQ(Text(TFMain::Cle, "1"), platform::listPath(Path("b.dll")));
     std::vector<std::string> params = {"State",  "Top",      "Left",      "Width",    "Height",  "Adresse",
-                                       "Unique", "Recursif", "Fonctions", "Differes", "Dossiers"};
+                                       "Unique", "Recursif", "Fonctions", "Differes", "Dossiers", "Assemblages", "Windows"};
 #ifdef _WIN32
     // Wine's registry enumerates a key's values by name, not in writing order.
     std::sort(params.begin(), params.end());
@@ -256,6 +256,7 @@ TEST_F(MainWindow, WhatOneRunStoresTheNextRestores) {
         w->CBRecursif->setChecked(true);
         w->CBFonctions->setChecked(true);
         w->CBDifferes->setChecked(true);
+        w->CBAssemblages->setChecked(true);
         w->CBNotSave->setChecked(false);
         ASSERT_TRUE(w->close());
     }
@@ -270,6 +271,7 @@ TEST_F(MainWindow, WhatOneRunStoresTheNextRestores) {
     EXPECT_TRUE(w->CBRecursif->isChecked());
     EXPECT_TRUE(w->CBFonctions->isChecked());
     EXPECT_TRUE(w->CBDifferes->isChecked());
+    EXPECT_TRUE(w->CBAssemblages->isChecked() && w->OptionsAnalyse().assemblies);
     EXPECT_TRUE(w->OptionsAnalyse().functions && w->OptionsAnalyse().delayLoad);
     EXPECT_FALSE(w->CBNotSave->isChecked());
 }
@@ -656,6 +658,33 @@ TEST_F(MainWindow, TheFoldersDialogEditsTheStoredSearchFolders) {
     auto again = Start();
     EXPECT_EQ(again->OptionsAnalyse().search.userFolders, Utf8({b, later, a}));
     EXPECT_TRUE(errors_.empty());
+}
+
+// The Windows folder to check against: a folder without System32 is refused,
+// a real one kept, stored as "Windows" and given back to the search.
+TEST_F(MainWindow, TheFoldersDialogKeepsTheWindowsFolderCheckedAgainst) {
+    testutil::TempDir trees;
+    const QString notWindows = q(trees.mkdir("data")), windows = q(trees.mkdir("win"));
+    trees.mkdir("win/system32");
+    auto w = Start();
+    w->SetAJour(true);
+    Dossiers(*w, [&](TFDossiers& d) {
+        d.EWindows->setText(notWindows);
+        QTest::mouseClick(d.BOK, Qt::LeftButton);
+        EXPECT_TRUE(d.isVisible());
+        ASSERT_EQ(notices_.size(), 1u);
+        EXPECT_NE(notices_[0].find("System32"), std::string::npos);
+        d.EWindows->setText(windows);
+        QTest::mouseClick(d.BOK, Qt::LeftButton);
+        EXPECT_FALSE(d.isVisible());
+    });
+    EXPECT_FALSE(w->AJour());
+    EXPECT_EQ(w->OptionsAnalyse().search.windowsFolder, windows.toStdString());
+    Add(*w, {QStringLiteral("/a.exe")});
+    ASSERT_TRUE(w->close());
+    EXPECT_EQ(Text(TFMain::CleParams, "Windows"), windows.toStdString());
+    auto again = Start();
+    EXPECT_EQ(again->DossierWindows(), windows.toStdString());
 }
 
 TEST_F(MainWindow, TheDialogSaysWhenTavelinDllPathReplacesTheList) {
