@@ -3,6 +3,8 @@
 // one, flushed, then renamed into place. One backend per target.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string>
 
 namespace platform {
@@ -23,6 +25,15 @@ enum class Comparison { Same, Different, Failed };
 // Whether the regular files at `a` and `b` hold the same bytes; Failed, with
 // the reason, when either cannot be read or is not a regular file.
 Comparison compareFiles(const std::string& a, const std::string& b, std::string& why);
+
+namespace detail {
+// The comparison of two open files, block by block: `read` fills a block of
+// file 0 or 1 and returns its length (0 at the end, -1 on an error, which
+// `reason` then words).
+using BlockReader = std::function<long long(int file, char* out, std::size_t count)>;
+Comparison compareContents(const BlockReader& read, const std::function<std::string()>& reason, const std::string& a,
+                           const std::string& b, std::string& why);
+}  // namespace detail
 
 // A copy of `source` written in the folder of `target` under a temporary
 // name, its bytes flushed to the disk: the copy's path, or empty with the

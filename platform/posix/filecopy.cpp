@@ -127,18 +127,9 @@ Comparison compareFiles(const std::string& a, const std::string& b, std::string&
     if (fb.get() < 0) return Comparison::Failed;
     if (sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino) return Comparison::Same;
     if (sa.st_size != sb.st_size) return Comparison::Different;
-    std::vector<char> ba(kBlock), bb(kBlock);
-    for (;;) {
-        const long long na = readFull(fa.get(), ba.data(), kBlock);
-        const long long nb = readFull(fb.get(), bb.data(), kBlock);
-        if (na < 0 || nb < 0) {
-            why = (na < 0 ? a : b) + ": " + reason();
-            return Comparison::Failed;
-        }
-        if (na != nb || std::memcmp(ba.data(), bb.data(), static_cast<std::size_t>(na)) != 0)
-            return Comparison::Different;
-        if (na == 0) return Comparison::Same;
-    }
+    const int fds[] = {fa.get(), fb.get()};
+    return detail::compareContents(
+        [&](int file, char* out, std::size_t count) { return readFull(fds[file], out, count); }, reason, a, b, why);
 }
 
 std::string stageCopy(const std::string& source, const std::string& target, std::string& why) {

@@ -120,18 +120,10 @@ Comparison compareFiles(const std::string& a, const std::string& b, std::string&
         ia.nFileIndexLow == ib.nFileIndexLow)
         return Comparison::Same;
     if (ia.nFileSizeHigh != ib.nFileSizeHigh || ia.nFileSizeLow != ib.nFileSizeLow) return Comparison::Different;
-    std::vector<char> ba(kBlock), bb(kBlock);
-    for (;;) {
-        const long long na = readFull(fa.get(), ba.data(), kBlock);
-        const long long nb = readFull(fb.get(), bb.data(), kBlock);
-        if (na < 0 || nb < 0) {
-            why = (na < 0 ? a : b) + ": " + reason();
-            return Comparison::Failed;
-        }
-        if (na != nb || std::memcmp(ba.data(), bb.data(), static_cast<std::size_t>(na)) != 0)
-            return Comparison::Different;
-        if (na == 0) return Comparison::Same;
-    }
+    const HANDLE handles[] = {fa.get(), fb.get()};
+    return detail::compareContents(
+        [&](int file, char* out, std::size_t count) { return readFull(handles[file], out, static_cast<DWORD>(count)); },
+        reason, a, b, why);
 }
 
 std::string stageCopy(const std::string& source, const std::string& target, std::string& why) {

@@ -15,20 +15,10 @@
 #include "tests/support/pewriter.h"
 #include "tests/support/testutil.h"
 
+using testutil::capture;
+using testutil::haveCommand;
+
 namespace {
-
-std::string capture(const std::string& command) {
-    std::string out;
-    FILE* p = popen(command.c_str(), "r");
-    if (!p) return out;
-    char buf[65536];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-    return out;
-}
-
-bool haveCommand(const std::string& name) { return !capture("command -v " + name + " 2>/dev/null").empty(); }
 
 std::string trim(const std::string& s) {
     const std::size_t a = s.find_first_not_of(" \t\r'"), b = s.find_last_not_of(" \t\r'");

@@ -16,19 +16,12 @@
 #include "tests/support/pewriter.h"
 #include "tests/support/testutil.h"
 
+using testutil::capture;
+using testutil::haveCommand;
+
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string capture(const std::string& command) {
-    std::string out;
-    FILE* p = popen(command.c_str(), "r");
-    if (!p) return out;
-    char buf[65536];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-    pclose(p);
-    return out;
-}
 
 const char* const kTriplet = "x86_64-w64-mingw32";
 

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <system_error>
 
@@ -53,6 +54,20 @@ ScopedEnv::~ScopedEnv() {
     unsetenv(name_.c_str());
 #endif
 }
+
+#ifndef _WIN32
+std::string capture(const std::string& command) {
+    std::string out;
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) return out;
+    char buf[65536];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    pclose(p);
+    return out;
+}
+
+bool haveCommand(const std::string& name) { return !capture("command -v " + name + " 2>/dev/null").empty(); }
+#endif
 
 std::string wineX64Folder() {
     std::error_code ec;

@@ -45,6 +45,13 @@ private:
     std::string name_;
 };
 
+#ifndef _WIN32
+// The standard output of a shell command (popen), whole.
+std::string capture(const std::string& command);
+// True when the shell finds the command.
+bool haveCommand(const std::string& name);
+#endif
+
 // Folder of the current test binary's real-world samples (Wine's PE DLLs),
 // empty when this machine has none.
 std::string wineX64Folder();
