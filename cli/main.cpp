@@ -325,7 +325,7 @@ int main(int argc, char** argv) {
     const std::vector<std::string> files = listedFiles(o.files);
 
     if (!graphAnswers(o).empty()) {
-        o.run.recursive = true;
+        o.run.recursive = o.run.importGraph = true;
         AnalysisRun run(o.run);
         cli::Answer a;
         if (o.tree) a = cli::treeAnswer(files, run, o.ignore);

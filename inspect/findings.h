@@ -63,7 +63,8 @@ struct Inspection {
     std::uint16_t machine = 0;  // of the listed file, 0 when not read
     std::vector<FoundDll> found;     // discovery order: depth first, pre-order
     std::vector<Finding> findings;   // in the order they were met
-    // Per node, the names of its tables in order; only the images walked
-    // have them (the listed file alone without the closure).
+    // With RunOptions::importGraph, per node, the names of its tables in
+    // order; only the images walked have them (the listed file alone
+    // without the closure).
     std::vector<std::vector<ImportEdge>> imports;
 };

@@ -11,5 +11,8 @@ struct RunOptions {
     // .NET assemblies: their references (and, with delayLoad, their
     // P/Invoke DLLs) resolved as the runtime probes for them.
     bool assemblies = false;
+    // Keep every walked image's table names and where each led
+    // (Inspection::imports): what a tree of the closure needs.
+    bool importGraph = false;
     platform::SearchOptions search = platform::SearchOptions::fromEnvironment();
 };

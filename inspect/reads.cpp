@@ -25,9 +25,13 @@ const LocatedPtr& notLocated() {
 }
 
 Memo::File& Memo::file(const std::string& path) {
+    // A row asks for a file's version, machine and binary version in turn.
+    if (last_ && lastPath_ == path) return *last_;
     File& f = files_[path];
     // One open of the file for its imports, its machine and its version.
     if (!f.image) f.image = std::make_shared<const ImageImports>(readImageImports(path, true, options_));
+    lastPath_ = path;
+    last_ = &f;
     return f;
 }
 
@@ -60,7 +64,7 @@ const std::string& Memo::fixedVersion(const std::string& path) {
 }
 
 std::shared_ptr<const ExportTable> Memo::exports(const std::string& path) {
-    File& f = files_[path];
+    File& f = file(path);
     if (!f.exports) f.exports = std::make_shared<const ExportTable>(readExportTable(path));
     return f.exports;
 }

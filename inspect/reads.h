@@ -21,6 +21,9 @@ struct Program {
     std::string path;
     std::string folder;
     int variant = platform::kAnyVariant;
+    // What tells its resolutions apart from another program's (folder,
+    // variant, and its path when it has a context of its own).
+    std::string key;
     // What its own manifest gives the imports of its closure's DLLs that
     // have none of their own; null without one (or without a store).
     std::shared_ptr<const sxs::ActivationContext> context;
@@ -84,6 +87,8 @@ private:
     const RunOptions& options_;
     platform::DllSearch& search_;
     std::unordered_map<std::string, File> files_;
+    std::string lastPath_;
+    File* last_ = nullptr;  // files_ keeps its entries where they are
     std::unordered_map<std::string, LocatedPtr> searches_;  // key: machine, variant, program folder, name
     std::string key_;
 };

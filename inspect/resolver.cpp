@@ -113,17 +113,11 @@ LocatedPtr Resolver::locateAssembly(const AssemblyName& ref, const Program& prog
     return none;
 }
 
-std::string Resolver::key(const std::string& importer, const Program& program) {
-    std::string k(reinterpret_cast<const char*>(&program.variant), sizeof program.variant);
-    // The program's own context is the program's: its path tells it apart.
-    k.append(program.context ? program.path : program.folder);
-    return k.append(1, '\0').append(importer);
-}
 
 std::shared_ptr<const std::vector<LocatedPtr>> Resolver::resolveAll(const std::string& importer, const Program& program,
                                                                     std::uint16_t machine, const ImageImports& image) {
-    const std::string k = key(importer, program);
-    if (const auto it = resolved_.find(k); it != resolved_.end()) return it->second;
+    auto& cache = resolved_[program.key];
+    if (const auto it = cache.find(importer); it != cache.end()) return it->second;
     auto all = std::make_shared<std::vector<LocatedPtr>>();
     all->reserve(image.names.size() + image.delayNames.size());
     const std::string name = platform::fileNamePart(importer);
@@ -141,7 +135,7 @@ std::shared_ptr<const std::vector<LocatedPtr>> Resolver::resolveAll(const std::s
             for (const std::string& module : image.managed->moduleRefs)
                 all->push_back(resolveIn(pinvokeDllName(module), name, program, machine, ctx.get()));
     }
-    resolved_.emplace(k, all);
+    cache.emplace(importer, all);
     return all;
 }
 
@@ -181,8 +175,8 @@ Resolver::Lookup Resolver::findExport(std::shared_ptr<const ExportTable> table, 
 std::shared_ptr<const std::vector<Resolver::FunctionCheck>> Resolver::checkFunctions(
     const std::string& importer, const Program& program, const ImageImports& image,
     const std::vector<LocatedPtr>& resolved) {
-    const std::string k = key(importer, program);
-    if (const auto it = checked_.find(k); it != checked_.end()) return it->second;
+    auto& cache = checked_[program.key];
+    if (const auto it = cache.find(importer); it != cache.end()) return it->second;
     auto all = std::make_shared<std::vector<FunctionCheck>>(resolved.size());
     const std::size_t tables = std::min(resolved.size(), image.names.size() + image.delayNames.size());
     for (std::size_t i = 0; i < tables; ++i) {
@@ -209,7 +203,7 @@ std::shared_ptr<const std::vector<Resolver::FunctionCheck>> Resolver::checkFunct
                                                            broken ? imageText(found.forward) : std::string(), delayed));
         }
     }
-    checked_.emplace(k, all);
+    cache.emplace(importer, all);
     return all;
 }
 

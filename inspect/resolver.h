@@ -80,15 +80,16 @@ private:
     };
     Lookup findExport(std::shared_ptr<const ExportTable> table, std::string dll, const Program& program,
                       std::string_view name, std::uint32_t ordinal, bool byOrdinal);
-    static std::string key(const std::string& importer, const Program& program);
+    // The resolutions of one program's closure, by importer.
+    template <class T>
+    using ByProgram = std::unordered_map<std::string, std::unordered_map<std::string, T>>;
 
     Reads& reads_;
     platform::DllSearch& search_;
     sxs::SxsStore& store_;
     const RunOptions& options_;
-    // By importer, program folder and variant.
-    std::unordered_map<std::string, std::shared_ptr<const std::vector<LocatedPtr>>> resolved_;
-    std::unordered_map<std::string, std::shared_ptr<const std::vector<FunctionCheck>>> checked_;
+    ByProgram<std::shared_ptr<const std::vector<LocatedPtr>>> resolved_;
+    ByProgram<std::shared_ptr<const std::vector<FunctionCheck>>> checked_;
     std::optional<std::vector<std::string>> gacRoots_;  // GAC_MSIL, GAC_32, GAC_64 of .NET 4, then 2
 };
 

@@ -50,12 +50,16 @@ public:
     // Returns the listed file's Done. `variant`: the toolchain variant the
     // closure's DLLs are held to.
     bool walk(const std::string& name, int variant) {
-        program_ = {name, platform::directoryPart(name), variant, nullptr};
+        program_ = {name, platform::directoryPart(name), variant, {}, nullptr};
         Module top(name, platform::toLower(name), 0);
         edges_.emplace_back();
-        out_.imports.emplace_back();
+        graph_ = run_.options().importGraph;
+        if (graph_) out_.imports.emplace_back();
         read(top);
         program_.context = run_.resolver().ownContext(name, *top.image, program_.folder);
+        program_.key.assign(reinterpret_cast<const char*>(&variant), sizeof variant);
+        // The program's own context is the program's: its path tells it apart.
+        program_.key.append(program_.context ? program_.path : program_.folder);
         missingAssemblies(top, program_.context.get());
         out_.machine = top.image->machine;
         walkFrom(top);
@@ -150,11 +154,12 @@ private:
             const std::size_t j = i - imports - delays;
             return i >= imports + delays && j < references ? &image.managed->references[j] : nullptr;
         }
-        std::string name(std::size_t i) const {
+        // The name as a line or an edge shows it; `scratch` holds one made here.
+        const std::string& name(std::size_t i, std::string& scratch) const {
             if (i < imports) return image.names[i].text;
             if (i < imports + delays) return image.delayNames[i - imports].text;
             if (const AssemblyName* ref = reference(i)) return ref->name;
-            return pinvokeDllName(image.managed->moduleRefs[i - imports - delays - references]);
+            return scratch = pinvokeDllName(image.managed->moduleRefs[i - imports - delays - references]);
         }
         const ImageImports& image;
         std::size_t imports, delays, references, pinvokes, total;
@@ -183,14 +188,15 @@ private:
             while (current->next < entries.total) {
                 const std::size_t i = current->next++;
                 const bool delayed = entries.delayed(i);
-                const std::string name = entries.name(i);
+                std::string scratch;
+                const std::string& name = entries.name(i, scratch);
                 if (!current->resolved)
                     current->resolved =
                         run_.resolver().resolveAll(current->name, program_, current->image->machine, *current->image);
                 const Located& r = *(*current->resolved)[i];
                 const AssemblyName* ref = entries.reference(i);
                 if (!r.found) {
-                    out_.imports[current->node].push_back({name, kNoNode, delayed});
+                    if (graph_) out_.imports[current->node].push_back({name, kNoNode, delayed});
                     if (!ref) {
                         add(lines::missingDll(name, current->name, r.otherPath, r.otherMachine, delayed), current->node,
                             delayed);
@@ -204,7 +210,8 @@ private:
                 }
                 if (ref) olderAssembly(*ref, r, *current);
                 const auto [at, added] = foundKeys_.emplace(r.key, out_.found.size());
-                out_.imports[current->node].push_back({name, at->second == kNone ? kNoNode : at->second + 1, delayed});
+                if (graph_)
+                    out_.imports[current->node].push_back({name, at->second == kNone ? kNoNode : at->second + 1, delayed});
                 if (!delayed && at->second != kNone) edges_[current->node].push_back(at->second + 1);
                 if (!added) {
                     checkFunctions(*current, i);
@@ -212,7 +219,7 @@ private:
                 }
                 out_.found.push_back({r.path, r.origin, r.originDetail, false, current->node, r.variant, r.assembly});
                 edges_.emplace_back();
-                out_.imports.emplace_back();
+                if (graph_) out_.imports.emplace_back();
                 // A file the loader cannot map stops there: its own line,
                 // with or without the closure, and nothing of it to walk.
                 if (const auto image = run_.reads().imports(r.path); !image->loadable) {
@@ -243,6 +250,7 @@ private:
     AnalysisRun& run_;
     Inspection& out_;
     Program program_;
+    bool graph_ = false;
     std::unordered_map<std::string, std::size_t> foundKeys_;  // found paths, lower-cased, to their index
     // The import-table edges between the closure's images (node 0 is the
     // listed file, node k + 1 found[k]), and the node and delay-load origin

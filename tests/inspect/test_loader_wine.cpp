@@ -163,7 +163,9 @@ TEST_F(LoaderOnWine, WinesLoaderMapsTheReportedClosure) {
         if (r.kind != analysis::RowKind::Import || r.cells[analysis::kFile] == "ntdll.dll") continue;
         reported.insert(platform::toLower(platform::fileNamePart(r.cells[analysis::kPath]) + "/" + r.cells[analysis::kFile]));
     }
-    AnalysisRun run(options());
+    RunOptions graph = options();
+    graph.importGraph = true;
+    AnalysisRun run(graph);
     const Inspection closure = analysis::inspect(exe, run);
     for (const auto& edges : closure.imports)
         for (const ImportEdge& e : edges) named.insert(platform::toLower(e.name));
