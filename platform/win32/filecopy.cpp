@@ -123,7 +123,7 @@ Comparison compareFiles(const std::string& a, const std::string& b, std::string&
     const HANDLE handles[] = {fa.get(), fb.get()};
     return detail::compareContents(
         [&](int file, char* out, std::size_t count) { return readFull(handles[file], out, static_cast<DWORD>(count)); },
-        reason, a, b, why);
+        [] { return reason(); }, a, b, why);
 }
 
 std::string stageCopy(const std::string& source, const std::string& target, std::string& why) {

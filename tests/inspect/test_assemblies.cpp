@@ -27,6 +27,9 @@ pe::Image assembly(const std::string& name, std::uint16_t major, std::uint16_t m
     return img;
 }
 
+// A file name as the rows show it (Windows lists paths lower-cased).
+std::string shown(const std::string& name) { return platform::listPath(name); }
+
 std::vector<std::string> lines(const std::vector<analysis::Row>& rows) {
     std::vector<std::string> out;
     for (const analysis::Row& r : rows)
@@ -55,12 +58,13 @@ TEST(Assemblies, ReferencesAreProbedAsTheRuntimeDoes) {
     const std::string listed = platform::listPath(exe);
     RunOptions o = testutil::only({});
     // Without the option, the rows of any native program.
-    EXPECT_EQ(lines(analysis::analyse({listed}, o)), (std::vector<std::string>{"Prog.exe", "mscoree.dll"}));
+    EXPECT_EQ(lines(analysis::analyse({listed}, o)), (std::vector<std::string>{shown("Prog.exe"), "mscoree.dll"}));
 
     o.assemblies = true;
     const auto rows = analysis::analyse({listed}, o);
     EXPECT_EQ(lines(rows), (std::vector<std::string>{
-                               "Prog.exe", "mscoree.dll", "Lib.dll", "Old.dll", "Prog.resources.dll",
+                               shown("Prog.exe"), "mscoree.dll", shown("Lib.dll"), shown("Old.dll"),
+                               shown("Prog.resources.dll"),
                                "Old 2.0.0.0 trop ancienne (1.5.0.0) pour " + listed,
                                "Gone 1.0.0.0 invisible pour " + listed}));  // no cache: the framework's unchecked
     EXPECT_EQ(rows[4].cells[analysis::kPath], platform::listPath(fr));
@@ -86,6 +90,6 @@ TEST(Assemblies, ReferencesAreProbedAsTheRuntimeDoes) {
     o.search.windowsFolder = platform::joinPath(dir.path(), "Windows");
     const auto withGac = analysis::analyse({listed}, o);
     ASSERT_EQ(withGac.size(), rows.size() + 1);
-    EXPECT_EQ(withGac[4].cells[analysis::kFile], "System.Xml.dll");
+    EXPECT_EQ(withGac[4].cells[analysis::kFile], shown("System.Xml.dll"));
     EXPECT_EQ(withGac[4].origin, platform::Origin::Gac);
 }
