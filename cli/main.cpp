@@ -273,10 +273,13 @@ std::string text(const std::vector<analysis::Row>& rows, const Options& o) {
 // The listed files, as the window's list holds them; a folder gives its PE
 // files, as a folder dropped on the window does.
 std::vector<std::string> listedFiles(const std::vector<std::string>& args) {
-    std::vector<std::string> out;
-    for (const std::string& a : args) {
-        const std::string path = platform::absolutePath(a);
-        if (!platform::folderExists(path)) {
+    std::vector<std::string> paths, out;
+    for (const std::string& a : args) paths.push_back(platform::absolutePath(a));
+    const std::vector<bool> folders = platform::foldersAmong(paths);
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        const std::string& path = paths[i];
+        if (!folders[i]) {
             out.push_back(platform::listPath(path));
             continue;
         }

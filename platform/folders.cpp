@@ -2,6 +2,7 @@
 // paths.
 #include <algorithm>
 #include <filesystem>
+#include <unordered_map>
 #include <system_error>
 
 #include "platform/platform.h"
@@ -19,6 +20,38 @@ std::string str(const std::filesystem::path& p) {
 bool folderExists(const std::string& path) {
     std::error_code ec;
     return !path.empty() && std::filesystem::is_directory(u8(path), ec);
+}
+
+std::vector<bool> foldersAmong(const std::vector<std::string>& paths) {
+    std::vector<bool> out(paths.size(), false);
+    std::unordered_map<std::string, std::vector<std::size_t>> byParent;
+    for (std::size_t i = 0; i < paths.size(); ++i) byParent[directoryPart(paths[i])].push_back(i);
+    for (const auto& [parent, members] : byParent) {
+        if (members.size() < 4) {
+            for (std::size_t i : members) out[i] = folderExists(paths[i]);
+            continue;
+        }
+        // One listing tells the type of every entry (only links, and
+        // entries the listing leaves untyped, are looked at on their own).
+        std::unordered_map<std::string, std::size_t> wanted;
+        for (std::size_t i : members) wanted.emplace(fileNamePart(paths[i]), i);
+        std::vector<bool> listed(paths.size(), false);
+        std::error_code ec;
+        for (std::filesystem::directory_iterator it(u8(parent), ec), end; !ec && it != end; it.increment(ec)) {
+            const auto w = wanted.find(str(it->path().filename()));
+            if (w == wanted.end()) continue;
+            std::error_code typeError;
+            listed[w->second] = true;
+            out[w->second] = it->is_directory(typeError);
+        }
+        // Duplicates of one name share its answer; a name the listing spells
+        // otherwise (case on Windows, ".", "..") is asked on its own.
+        for (std::size_t i : members) {
+            const std::size_t first = wanted[fileNamePart(paths[i])];
+            out[i] = listed[first] ? bool(out[first]) : folderExists(paths[i]);
+        }
+    }
+    return out;
 }
 
 std::string subfolderIgnoringCase(const std::string& folder, const std::string& name) {

@@ -117,6 +117,9 @@ std::string executablePath();
 
 // True when `path` names a folder (links followed).
 bool folderExists(const std::string& path);
+// The same for many paths at once: a folder holding several of them is
+// listed once rather than each asked for on its own.
+std::vector<bool> foldersAmong(const std::vector<std::string>& paths);
 // The subfolder of `folder` named `name` ignoring case ("System32",
 // "system32"); empty when there is none.
 std::string subfolderIgnoringCase(const std::string& folder, const std::string& name);

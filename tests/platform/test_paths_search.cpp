@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "platform/dllsearch.h"
 #include "platform/platform.h"
@@ -56,6 +57,23 @@ TEST(Paths, CurrentDirectoryRoundTrip) {
     EXPECT_EQ(toLower(currentDirectory()), toLower(dir.path()));
     EXPECT_FALSE(setCurrentDirectory(dir.file("missing")));
     ASSERT_TRUE(setCurrentDirectory(before));
+}
+
+// Many paths under one folder are told apart by one listing; the answers
+// must match asking each path alone, duplicates and odd spellings included.
+TEST(Paths, FoldersAmongMatchesAskingEachAlone) {
+    testutil::TempDir dir;
+    dir.mkdir("a");
+    dir.mkdir("b");
+    std::ofstream(dir.file("f.dll")) << "x";
+    const std::vector<std::string> paths{dir.file("a"),       dir.file("f.dll"), dir.file("missing"),
+                                         dir.file("b"),       dir.file("a"),     dir.file("."),
+                                         dir.file("f.dll"),   dir.path(),        dir.file("A")};
+    const std::vector<bool> got = foldersAmong(paths);
+    ASSERT_EQ(got.size(), paths.size());
+    for (std::size_t i = 0; i < paths.size(); ++i) EXPECT_EQ(got[i], folderExists(paths[i])) << paths[i];
+    EXPECT_TRUE(got[0]);
+    EXPECT_FALSE(got[1]);
 }
 
 TEST(MappedFileTest, FailurePointsAndContent) {
