@@ -45,7 +45,10 @@ protected:
     void SetUp() override {
         windows_ = std::string(TAVELIN_SXS_WINEPREFIX) + "/drive_c/windows";
         std::error_code ec;
-        if (!fs::is_directory(windows_ + "/winsxs/manifests", ec)) GTEST_SKIP() << "no Wine prefix (wineboot missing)";
+        if (!fs::is_directory(windows_ + "/winsxs/manifests", ec)) {
+            if (testutil::haveCommand("wineboot")) FAIL() << "wineboot is installed but no prefix was made";
+            GTEST_SKIP() << "no Wine prefix (wineboot missing)";
+        }
         if (capture(std::string("command -v ") + kTriplet + "-windres").empty()) GTEST_SKIP() << "no MinGW-w64 windres";
         app_ = dir_.mkdir("app");
         // A private assembly in the program's folder: its manifest lists the DLL.

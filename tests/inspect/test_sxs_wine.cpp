@@ -25,7 +25,11 @@ namespace fs = std::filesystem;
 std::string windowsFolder() {
     const std::string windows = std::string(TAVELIN_SXS_WINEPREFIX) + "/drive_c/windows";
     std::error_code ec;
-    return fs::is_directory(windows + "/winsxs/manifests", ec) ? windows : std::string();
+    if (fs::is_directory(windows + "/winsxs/manifests", ec)) return windows;
+    // With Wine here the fixture makes the prefix before these run: a
+    // missing one is a fault of the set-up, not a reason to skip.
+    if (testutil::haveCommand("wineboot")) ADD_FAILURE() << "wineboot is installed but no prefix was made";
+    return {};
 }
 
 AssemblyIdentity identity(const std::string& name, const std::string& version, const std::string& token) {
