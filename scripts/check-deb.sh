@@ -74,7 +74,9 @@ program=$1 shot=$2
 XDG_CONFIG_HOME=$3 QT_QPA_PLATFORM=xcb "$program" >"$3/window.log" 2>&1 &
 pid=$!
 for _ in $(seq 100); do
-  id=$(xwininfo -root -tree 2>/dev/null | grep -F '"Tavelin, un utilitaire' | awk '{print $1}' | head -n 1)
+  # xwininfo prints a title it cannot convert to the locale's charset as a
+  # failure: the accented title needs a UTF-8 locale, whatever the caller's.
+  id=$(LC_ALL=C.UTF-8 xwininfo -root -tree 2>/dev/null | grep -F '"Tavelin, un utilitaire' | awk '{print $1}' | head -n 1)
   if [ -n "$id" ] && xwininfo -id "$id" | grep -q 'Map State: IsViewable'; then
     sleep 1
     import -window root "$shot" 2>/dev/null || true
