@@ -15,16 +15,26 @@ scripts/deps.sh
 jobs=$(nproc)
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 status=0
+failed=()
 stage() { echo; echo "=== $* ==="; }
+# A failing step is named again at the end, where a short log still shows it.
+fail() {
+  local what=$1
+  # ctest keeps the names of the tests that failed: they go with the stage.
+  if [ -n "${2:-}" ] && [ -s "$2/Testing/Temporary/LastTestsFailed.log" ]; then
+    what+=": $(head -n 20 "$2/Testing/Temporary/LastTestsFailed.log" | tr '\n' ' ')"
+  fi
+  status=1; failed+=("$what")
+}
 
 stage "native build and tests"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVELIN_WERROR=ON >/dev/null
 cmake --build build -j "$jobs"
-ctest --test-dir build --output-on-failure -j "$jobs" || status=1
+ctest --test-dir build --output-on-failure -j "$jobs" || fail "native tests" build
 
 if [ "${SKIP_PACKAGE:-0}" != 1 ]; then
   stage "Debian package: lintian, install, installed programs"
-  scripts/check-deb.sh build || status=1
+  scripts/check-deb.sh build || fail "Debian package"
 fi
 
 if [ "${SKIP_ASAN:-0}" != 1 ]; then
@@ -33,12 +43,12 @@ if [ "${SKIP_ASAN:-0}" != 1 ]; then
         -DTAVELIN_BENCH=OFF >/dev/null
   cmake --build build-asan -j "$jobs"
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-    ctest --test-dir build-asan --output-on-failure -j "$jobs" || status=1
+    ctest --test-dir build-asan --output-on-failure -j "$jobs" || fail "ASan+UBSan tests" build-asan
 fi
 
 if [ "${SKIP_TSAN:-0}" != 1 ]; then
   stage "mail tests under ThreadSanitizer"
-  scripts/tsan-mail.sh build-tsan || status=1
+  scripts/tsan-mail.sh build-tsan || fail "TSan mail tests"
 fi
 
 if [ "${SKIP_WIN:-0}" != 1 ]; then
@@ -48,13 +58,13 @@ if [ "${SKIP_WIN:-0}" != 1 ]; then
         -DCMAKE_BUILD_TYPE=Release -DTAVELIN_WERROR=ON >/dev/null
   cmake --build build-win -j "$jobs"
   [ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1 || true
-  ctest --test-dir build-win --output-on-failure -j 1 || status=1
-  scripts/check-win-zip.sh build-win || status=1
+  ctest --test-dir build-win --output-on-failure -j 1 || fail "Windows tests under Wine" build-win
+  scripts/check-win-zip.sh build-win || fail "Windows zip"
   wineserver -k 2>/dev/null || true
 
   if [ "${TAVELIN_CROSS_QT:-0}" = 1 ] && ! scripts/cross-qt.sh --cached >/dev/null; then
     stage "Qt for MinGW-w64 (scripts/cross-qt.sh)"
-    scripts/cross-qt.sh || status=1
+    scripts/cross-qt.sh || fail "Qt for MinGW-w64"
   fi
   if qt_win=$(scripts/cross-qt.sh --cached); then
     stage "Windows window (Qt for MinGW-w64), its suites and the zip under Wine"
@@ -63,7 +73,7 @@ if [ "${SKIP_WIN:-0}" != 1 ]; then
           -DCMAKE_PREFIX_PATH="$qt_win" -DCMAKE_BUILD_TYPE=Release -DTAVELIN_WERROR=ON >/dev/null
     cmake --build build-winqt -j "$jobs"
     [ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1 || true
-    ctest --test-dir build-winqt --output-on-failure -j 1 -L window || status=1
+    ctest --test-dir build-winqt --output-on-failure -j 1 -L window || fail "Windows window tests under Wine" build-winqt
     wineserver -k 2>/dev/null || true
   else
     echo; echo "Windows window stage skipped: no Qt for MinGW-w64 in $qt_win (scripts/cross-qt.sh or TAVELIN_CROSS_QT=1 ./test.sh builds it)"
@@ -84,11 +94,13 @@ if [ "${SKIP_FUZZ:-0}" != 1 ]; then
         "$corpus" build-fuzz/seeds > "build-fuzz/$target.log" 2>&1; then
       grep -E 'stat::number_of_executed_units|stat::peak_rss' "build-fuzz/$target.log" | sed "s/^/$target: /"
     else
-      tail -n 40 "build-fuzz/$target.log"; status=1
+      tail -n 40 "build-fuzz/$target.log"; fail "$target"
     fi
   done
 fi
 
 echo
-if [ $status -eq 0 ]; then echo "ALL TEST STAGES PASSED"; else echo "SOME TEST STAGE FAILED"; fi
+if [ $status -eq 0 ]; then echo "ALL TEST STAGES PASSED"; else
+  echo "SOME TEST STAGE FAILED:"; printf '  %s\n' "${failed[@]}"
+fi
 exit $status
