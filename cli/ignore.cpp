@@ -13,6 +13,17 @@ namespace {
 // A listed file of patterns larger than this is not one.
 constexpr long kMaxIgnoreFile = 1 << 20;
 
+// A stream, not a mapping: a pipe (--ignore-file <(...)) is a list too.
+// UTF-8 names on Windows as everywhere else.
+std::FILE* openForReading(const std::string& path) {
+#ifdef _WIN32
+    const std::u16string wide = platform::utf8ToUtf16(path);
+    return _wfopen(reinterpret_cast<const wchar_t*>(wide.c_str()), L"rb");
+#else
+    return std::fopen(path.c_str(), "rb");
+#endif
+}
+
 std::u32string codePoints(std::string_view text) {
     const std::string lower = platform::toLower(text);
     std::u32string out;
@@ -104,7 +115,7 @@ bool IgnoreList::add(const std::string& pattern, std::string& why) {
 }
 
 bool IgnoreList::addFile(const std::string& path, std::string& why) {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(openForReading(path), std::fclose);
     if (!file) {
         why = "--ignore-file: cannot read '" + path + "'";
         return false;

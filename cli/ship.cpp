@@ -5,18 +5,12 @@
 #include "cli/bundle.h"
 #include "cli/redist.h"
 #include "cli/rowformats.h"
+#include "platform/apiset.h"
 #include "platform/platform.h"
 
 namespace cli {
 
 namespace {
-
-// The loader maps these names before any file search: a file of that name
-// is never what a program loads.
-bool isApiSetName(const std::string& name) {
-    const std::string lower = platform::toLower(name);
-    return lower.rfind("api-", 0) == 0 || lower.rfind("ext-", 0) == 0;
-}
 
 bool fromTheProgramsSide(platform::Origin origin) {
     return origin == platform::Origin::App || origin == platform::Origin::User ||
@@ -47,7 +41,7 @@ ShipSet shipSet(const std::vector<Closure>& closures, Reads& reads, const Ignore
         for (std::size_t k = 0; k < in.found.size(); ++k) {
             const FoundDll& dll = in.found[k];
             const auto [at, added] = fate.try_emplace(platform::toLower(dll.path), kNotShipped);
-            if (added && fromTheProgramsSide(dll.origin) && !isApiSetName(platform::fileNamePart(dll.path)) &&
+            if (added && fromTheProgramsSide(dll.origin) && !platform::isApiSetName(platform::fileNamePart(dll.path)) &&
                 !isWineStandIn(dll.path)) {
                 at->second = set.dlls.size();
                 ShipDll s;

@@ -76,24 +76,6 @@ bool bareFileName(const std::string& name) {
 
 }  // namespace
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
-
-std::string asciiLower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
 bool parseAssemblyVersion(std::string_view text, std::array<std::uint16_t, 4>& out) {
     out = {};
     if (text.empty()) return false;
@@ -205,26 +187,33 @@ bool readManifestFile(const std::string& path, Manifest& out) {
     return true;
 }
 
-ModuleManifest manifestOf(const std::string& path, bool isDll, const FileLookup& lookup) {
+ModuleResource moduleResource(const platform::ByteSource& image, bool isDll) {
+    ModuleResource r;
+    r.state = embeddedManifest(image, isDll ? kDllManifestId : kProgramManifestId, r.bytes);
+    return r;
+}
+
+ModuleManifest manifestOf(const std::string& path, bool isDll, const FileLookup& lookup,
+                          const ModuleResource* resource) {
     ModuleManifest result;
-    {
+    ModuleResource opened;
+    if (!resource) {
         platform::FileReader file;
-        if (file.open(path) == platform::MapStatus::Ok) {
-            std::vector<std::uint8_t> bytes;
-            switch (embeddedManifest(file, isDll ? kDllManifestId : kProgramManifestId, bytes)) {
-                case EmbeddedManifest::Found:
-                    result.source = ModuleManifest::Source::Embedded;
-                    result.path = path;
-                    result.manifest = parseManifest(bytes.data(), bytes.size());
-                    return result;
-                case EmbeddedManifest::TooLarge:
-                    result.source = ModuleManifest::Source::Embedded;
-                    result.path = path;
-                    result.manifest.status = ManifestStatus::TooLarge;
-                    return result;
-                case EmbeddedManifest::None: break;
-            }
-        }
+        if (file.open(path) == platform::MapStatus::Ok) opened = moduleResource(file, isDll);
+        resource = &opened;
+    }
+    switch (resource->state) {
+        case EmbeddedManifest::Found:
+            result.source = ModuleManifest::Source::Embedded;
+            result.path = path;
+            result.manifest = parseManifest(resource->bytes.data(), resource->bytes.size());
+            return result;
+        case EmbeddedManifest::TooLarge:
+            result.source = ModuleManifest::Source::Embedded;
+            result.path = path;
+            result.manifest.status = ManifestStatus::TooLarge;
+            return result;
+        case EmbeddedManifest::None: break;
     }
     const std::string folder = platform::directoryPart(path);
     const std::string name = platform::fileNamePart(path) + ".manifest";

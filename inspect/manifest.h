@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/bytes.h"
+#include "platform/text.h"
 
 namespace sxs {
 
@@ -89,6 +90,14 @@ enum class EmbeddedManifest { None, Found, TooLarge };
 // loader's choice when there are several); at most kMaxManifestSize.
 EmbeddedManifest embeddedManifest(const platform::ByteSource& image, std::uint32_t id, std::vector<std::uint8_t>& out);
 
+// The manifest resource the loader reads for a module's imports (ID 2 for a
+// DLL, else 1), taken while the module's file is open for its other tables.
+struct ModuleResource {
+    EmbeddedManifest state = EmbeddedManifest::None;
+    std::vector<std::uint8_t> bytes;
+};
+ModuleResource moduleResource(const platform::ByteSource& image, bool isDll);
+
 // Where a module's manifest came from.
 struct ModuleManifest {
     enum class Source { None, Embedded, File } source = Source::None;
@@ -103,15 +112,17 @@ using FileLookup = std::function<bool(const std::string& folder, const std::stri
 // The manifest the loader reads for the module at `path`: for a program its
 // resource ID 1, for a DLL its resource ID 2 (the loader reads no other ID
 // for a DLL's imports: a DLL's ID 1 only serves when the DLL is itself a
-// private assembly), else `<file name>.manifest` beside it.
-ModuleManifest manifestOf(const std::string& path, bool isDll, const FileLookup& lookup = {});
+// private assembly), else `<file name>.manifest` beside it. `resource`: that
+// resource as already read (moduleResource), so the file is not opened again.
+ModuleManifest manifestOf(const std::string& path, bool isDll, const FileLookup& lookup = {},
+                          const ModuleResource* resource = nullptr);
 
 // Reads and parses a manifest file, bounded by kMaxManifestSize; false when
 // the file cannot be opened.
 bool readManifestFile(const std::string& path, Manifest& out);
 
-// ASCII case-insensitive equality (assembly names, tokens, architectures).
-bool equalsIgnoringCase(std::string_view a, std::string_view b);
-std::string asciiLower(std::string_view text);
+// Assembly names, tokens and architectures compare ignoring ASCII case.
+using platform::asciiLower;
+using platform::equalsIgnoringCase;
 
 }  // namespace sxs

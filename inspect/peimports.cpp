@@ -315,6 +315,13 @@ std::string imageText(std::string_view bytes) {
 }
 
 namespace {
+// With -a, the image's .NET metadata when it has any.
+void readManaged(const platform::ByteSource& file, const RunOptions& options, ImageImports& out) {
+    if (!options.assemblies) return;
+    auto managed = std::make_shared<ManagedImage>(readManagedImage(file));
+    if (managed->state != ManagedImage::State::NotManaged) out.managed = std::move(managed);
+}
+
 // The walk over an open image; false when memory ran out.
 bool walkImage(const platform::ByteSource& file, const RunOptions& options, ImageImports& out) {
     try {
@@ -335,15 +342,12 @@ bool walkImage(const platform::ByteSource& file, const RunOptions& options, Imag
 ImageImports readImageImports(const platform::ByteSource& image, const RunOptions& options) {
     ImageImports out;
     out.outcome = ImageImports::Outcome::Read;
-    if (!walkImage(image, options, out)) return out;
-    if (options.assemblies) {
-        auto managed = std::make_shared<ManagedImage>(readManagedImage(image));
-        if (managed->state != ManagedImage::State::NotManaged) out.managed = std::move(managed);
-    }
+    if (walkImage(image, options, out)) readManaged(image, options, out);
     return out;
 }
 
-ImageImports readImageImports(const std::string& path, bool withVersion, const RunOptions& options) {
+ImageImports readImageImports(const std::string& path, bool withVersion, const RunOptions& options,
+                              bool withManifest) {
     ImageImports out;
     try {
         platform::FileReader file;
@@ -361,10 +365,8 @@ ImageImports readImageImports(const std::string& path, bool withVersion, const R
             out.delayNames.clear();
             out.tablesDamaged = false;
         }
-        if (options.assemblies) {
-            auto managed = std::make_shared<ManagedImage>(readManagedImage(file));
-            if (managed->state != ManagedImage::State::NotManaged) out.managed = std::move(managed);
-        }
+        readManaged(file, options, out);
+        if (withManifest) out.manifest = std::make_shared<const sxs::ModuleResource>(sxs::moduleResource(file, out.isDll));
         std::vector<std::uint8_t> block;
         if (withVersion && platform::versionBlockOf(path, file, block)) {
             out.versionRead = true;

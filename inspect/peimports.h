@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "inspect/dotnet.h"
+#include "inspect/manifest.h"
 #include "inspect/options.h"
 #include "platform/bytes.h"
 
@@ -74,11 +75,16 @@ struct ImageImports {
     std::string fixedVersion;  // its binary file version, "a.b.c.d", empty without one
     // With RunOptions::assemblies: its .NET metadata (null when it has none).
     std::shared_ptr<const ManagedImage> managed;
+    // When asked: the manifest resource the loader reads for its imports
+    // (null when not read).
+    std::shared_ptr<const sxs::ModuleResource> manifest;
 };
 
 // The import names of the image at `path` and the tables `options` asks
-// for (functions, delay-load) and, when `withVersion`, its version text.
-ImageImports readImageImports(const std::string& path, bool withVersion, const RunOptions& options);
+// for (functions, delay-load); when `withVersion`, its version text; when
+// `withManifest`, its manifest resource.
+ImageImports readImageImports(const std::string& path, bool withVersion, const RunOptions& options,
+                              bool withManifest = false);
 // The same from bytes (in memory, or a file already open).
 ImageImports readImageImports(const platform::ByteSource& image, const RunOptions& options);
 

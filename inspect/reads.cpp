@@ -3,15 +3,26 @@
 #include "inspect/fileversion.h"
 #include "platform/platform.h"
 
+namespace {
+void setPath(Located& r, const std::string& path) {
+    r.found = true;
+    r.path = platform::listPath(path);
+    r.key = platform::toLower(r.path);
+}
+}  // namespace
+
+std::shared_ptr<Located> locatedAt(const std::string& path, platform::Origin origin) {
+    auto r = std::make_shared<Located>();
+    setPath(*r, path);
+    r->origin = origin;
+    return r;
+}
+
 Located locate(const platform::DllSearchResult& s) {
     Located r;
-    r.found = s.found;
+    if (s.found) setPath(r, s.path);
     r.origin = s.origin;
     r.variant = s.variant;
-    if (s.found) {
-        r.path = platform::listPath(s.path);
-        r.key = platform::toLower(r.path);
-    }
     if (!s.otherPath.empty()) {
         r.otherPath = platform::listPath(s.otherPath);
         r.otherMachine = s.otherMachine;
@@ -29,7 +40,7 @@ Memo::File& Memo::file(const std::string& path) {
     if (last_ && lastPath_ == path) return *last_;
     File& f = files_[path];
     // One open of the file for its imports, its machine and its version.
-    if (!f.image) f.image = std::make_shared<const ImageImports>(readImageImports(path, true, options_));
+    if (!f.image) f.image = std::make_shared<const ImageImports>(readImageImports(path, true, options_, manifests_));
     lastPath_ = path;
     last_ = &f;
     return f;

@@ -64,7 +64,10 @@ public:
 // The reads of one run, each done once.
 class Memo final : public Reads {
 public:
-    Memo(const RunOptions& options, platform::DllSearch& search) : options_(options), search_(search) {}
+    // With a Windows folder to check against, each image's manifest resource
+    // is read through the same open as its tables.
+    Memo(const RunOptions& options, platform::DllSearch& search)
+        : options_(options), search_(search), manifests_(!search.windowsFolder().empty()) {}
 
     std::shared_ptr<const ImageImports> imports(const std::string& path) override;
     std::uint16_t machine(const std::string& path) override;
@@ -86,6 +89,7 @@ private:
 
     const RunOptions& options_;
     platform::DllSearch& search_;
+    bool manifests_;
     std::unordered_map<std::string, File> files_;
     std::string lastPath_;
     File* last_ = nullptr;  // files_ keeps its entries where they are
@@ -95,3 +99,5 @@ private:
 
 // A search's result as the found list holds it.
 Located locate(const platform::DllSearchResult& result);
+// The file at `path`, found, taken for `origin`.
+std::shared_ptr<Located> locatedAt(const std::string& path, platform::Origin origin);

@@ -7,12 +7,6 @@
 
 namespace {
 
-bool mayBeApiSet(const std::string& name) {
-    if (name.size() < 4 || name[3] != '-') return false;
-    const auto lower = [&](std::size_t i) { return static_cast<char>(name[i] | 0x20); };
-    return (lower(0) == 'a' && lower(1) == 'p' && lower(2) == 'i') || (lower(0) == 'e' && lower(1) == 'x' && lower(2) == 't');
-}
-
 // A loader follows a chain of forwarders; a cycle, or a chain longer than
 // any system builds, leads nowhere.
 constexpr int kMaxForwards = 16;
@@ -23,7 +17,7 @@ constexpr std::size_t kMaxDllName = 259;
 std::shared_ptr<const sxs::ActivationContext> Resolver::ownContext(const std::string& module, const ImageImports& image,
                                                                    const std::string& programFolder) {
     if (!store_.present()) return nullptr;
-    return store_.moduleContext(module, image.isDll, image.machine, programFolder);
+    return store_.moduleContext(module, image.isDll, image.machine, programFolder, image.manifest.get());
 }
 
 std::shared_ptr<const sxs::ActivationContext> Resolver::context(const std::string& module, const ImageImports& image,
@@ -37,17 +31,13 @@ LocatedPtr Resolver::resolveIn(const std::string& name, const std::string& impor
                                std::uint16_t machine, const sxs::ActivationContext* context) {
     // The loader maps a known API set name to its host before any search.
     std::string host;
-    const bool apiSet = mayBeApiSet(name) &&
+    const bool apiSet = platform::isApiSetName(name) &&
                         search_.apiSetSchema().resolve(name, importerName, host) == platform::ApiSetSchema::Lookup::Host;
     const std::string& wanted = apiSet ? host : name;
     // Then the files of the module's side-by-side assemblies.
     if (context) {
         if (const sxs::Redirection* r = context->find(wanted); r && r->present) {
-            auto l = std::make_shared<Located>();
-            l->found = true;
-            l->path = platform::listPath(r->path);
-            l->key = platform::toLower(l->path);
-            l->origin = platform::Origin::Sxs;
+            auto l = locatedAt(r->path, platform::Origin::Sxs);
             l->originDetail = r->assembly ? r->assembly->label() : platform::fileNamePart(context->manifestPath);
             return l;
         }
@@ -78,11 +68,7 @@ bool Resolver::hasGlobalAssemblyCache() {
 
 LocatedPtr Resolver::locateAssembly(const AssemblyName& ref, const Program& program, std::uint16_t machine) {
     const auto found = [&](const std::string& path, platform::Origin origin) {
-        auto l = std::make_shared<Located>();
-        l->found = true;
-        l->path = platform::listPath(path);
-        l->key = platform::toLower(l->path);
-        l->origin = origin;
+        auto l = locatedAt(path, origin);
         l->assembly = displayName(ref);
         return l;
     };

@@ -118,22 +118,26 @@ const Redirection* ActivationContext::find(std::string_view dllName) const {
 
 // ---------------------------------------------------------------------------
 
-// Folder listings of one run, read on the first miss of an exact spelling.
+// Folder listings of one run, read on the first miss of an exact spelling;
+// once a folder is listed, its listing answers (a module's "<name>.manifest"
+// is asked for in every folder of the closure, and is mostly absent).
 class SxsStore::Listings {
 public:
     // The entry `name` of `dir` that is a folder (or a file): the exact
     // spelling first, then the first spelling that matches ignoring case.
     bool find(const std::string& dir, const std::string& name, bool folder, std::string& out) {
         const auto kind = [folder](const std::string& p) { return folder ? isFolder(p) : isFile(p); };
+        auto it = listings_.find(dir);
+        const std::string lowered = asciiLower(name);
+        if (it != listings_.end() && it->second.complete && !it->second.names.count(lowered)) return false;
         const std::string exact = platform::joinPath(dir, name);
         if (kind(exact)) {
             out = exact;
             return true;
         }
-        auto it = listings_.find(dir);
         if (it == listings_.end()) it = listings_.emplace(dir, list(dir)).first;
-        const auto hit = it->second.find(asciiLower(name));
-        if (hit == it->second.end()) return false;
+        const auto hit = it->second.names.find(lowered);
+        if (hit == it->second.names.end()) return false;
         for (const std::string& spelling : hit->second) {
             const std::string path = platform::joinPath(dir, spelling);
             if (spelling != name && kind(path)) {
@@ -144,15 +148,18 @@ public:
         return false;
     }
 
-    using Listing = std::unordered_map<std::string, std::vector<std::string>>;
+    struct Listing {
+        std::unordered_map<std::string, std::vector<std::string>> names;  // sorted spellings per lower-case name
+        bool complete = false;  // every name of a listable folder, within kMaxStoreEntries
+    };
     static Listing list(const std::string& dir) {
         Listing listing;
         std::size_t count = 0;
-        platform::listFolder(dir, [&](std::string_view name) {
-            listing[asciiLower(name)].emplace_back(name);
+        listing.complete = platform::listFolder(dir, [&](std::string_view name) {
+            listing.names[asciiLower(name)].emplace_back(name);
             return ++count < kMaxStoreEntries;
-        });
-        for (auto& [key, spellings] : listing) std::sort(spellings.begin(), spellings.end());
+        }) && count < kMaxStoreEntries;
+        for (auto& [key, spellings] : listing.names) std::sort(spellings.begin(), spellings.end());
         return listing;
     }
 
@@ -383,13 +390,14 @@ ActivationContext SxsStore::context(const Manifest& manifest, std::uint16_t mach
 }
 
 std::shared_ptr<const ActivationContext> SxsStore::moduleContext(const std::string& path, bool isDll,
-                                                                 std::uint16_t machine, const std::string& appFolder) {
+                                                                 std::uint16_t machine, const std::string& appFolder,
+                                                                 const ModuleResource* resource) {
     const std::string key = (isDll ? "D|" : "P|") + std::to_string(machine) + '|' + appFolder + '|' + path;
     if (const auto hit = contexts_.find(key); hit != contexts_.end()) return hit->second;
     std::shared_ptr<const ActivationContext>& result = contexts_[key];
     const ModuleManifest mm = manifestOf(path, isDll, [this](const std::string& dir, const std::string& name, std::string& out) {
         return listings_->find(dir, name, false, out);
-    });
+    }, resource);
     if (mm.source == ModuleManifest::Source::None) return result;
     auto ctx = std::make_shared<ActivationContext>(context(mm.manifest, machine, platform::directoryPart(path), appFolder));
     ctx->source = mm.source;

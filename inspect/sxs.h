@@ -129,9 +129,11 @@ public:
     ActivationContext context(const Manifest& manifest, std::uint16_t machine, const std::string& ownFolder,
                               const std::string& appFolder);
     // The context the loader gives the imports of the module at `path` from
-    // its own manifest (manifestOf); null when it has none.
+    // its own manifest (manifestOf, with its resource when already read);
+    // null when it has none.
     std::shared_ptr<const ActivationContext> moduleContext(const std::string& path, bool isDll, std::uint16_t machine,
-                                                           const std::string& appFolder);
+                                                           const std::string& appFolder,
+                                                           const ModuleResource* resource = nullptr);
 
 private:
     struct Index;

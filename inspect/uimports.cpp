@@ -343,7 +343,12 @@ void PEFile::analyse(AnalysisRun& run, const std::vector<std::string>* found) {
             return f.variant != platform::kAnyVariant;
         });
         if (variants && run.search().variantCount(out.machine) > 1) {
-            if (const int v = chooseVariant(run, Name); v != platform::kAnyVariant) {
+            const int v = chooseVariant(run, Name);
+            // A walk that took every variant DLL from that variant already is the answer.
+            const bool same = std::all_of(out.found.begin(), out.found.end(), [v](const FoundDll& f) {
+                return f.variant == platform::kAnyVariant || f.variant == v;
+            });
+            if (v != platform::kAnyVariant && !same) {
                 out = Inspection{};
                 walk.emplace(run, out);
                 if (found) walk->alreadyFound(*found);

@@ -16,17 +16,6 @@ constexpr std::uint32_t kMaxNameUnits = 260;
 // Largest ".apiset" section read from a file (Windows 11's is about 100 KB).
 constexpr std::uint32_t kMaxSection = 16u << 20;
 
-std::string asciiLower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    return out;
-}
-
-bool hasApiSetPrefix(std::string_view lower) {
-    return lower.size() > 4 && (lower.compare(0, 4, "api-") == 0 || lower.compare(0, 4, "ext-") == 0);
-}
-
 // A UTF-16 name at `offset`, `length` bytes, as lower-case UTF-8.
 bool readName(const Bytes& b, std::uint32_t offset, std::uint32_t length, std::string& out) {
     if (length % 2 != 0 || length / 2 > kMaxNameUnits || !b.has(offset, length)) return false;
@@ -42,11 +31,15 @@ bool readName(const Bytes& b, std::uint32_t offset, std::uint32_t length, std::s
 
 }  // namespace
 
+bool isApiSetName(std::string_view name) {
+    return name.size() > 4 && (equalsIgnoringCase(name.substr(0, 4), "api-") || equalsIgnoringCase(name.substr(0, 4), "ext-"));
+}
+
 std::string ApiSetSchema::key(std::string_view name) const {
     std::string k = asciiLower(name);
     if (k.size() > 4 && k.compare(k.size() - 4, 4, ".dll") == 0) k.resize(k.size() - 4);
     // Before version 6 the schema names lack the "api-"/"ext-" prefix.
-    if (version_ < 6 && hasApiSetPrefix(k)) k.erase(0, 4);
+    if (version_ < 6 && isApiSetName(k)) k.erase(0, 4);
     const std::size_t hyphen = k.rfind('-');
     if (hyphen != std::string::npos) k.resize(hyphen);
     return k;
@@ -170,7 +163,7 @@ bool ApiSetSchema::readImage(const ByteSource& img) {
 ApiSetSchema::Lookup ApiSetSchema::resolve(std::string_view name, std::string_view importer, std::string& host) const {
     if (entries_.empty() || name.size() > 4 * kMaxNameUnits) return Lookup::NotApiSet;
     const std::string lower = asciiLower(name);
-    if (!hasApiSetPrefix(lower)) return Lookup::NotApiSet;
+    if (!isApiSetName(lower)) return Lookup::NotApiSet;
     const auto it = entries_.find(key(lower));
     if (it == entries_.end()) return Lookup::NotApiSet;
     const Entry& e = it->second;

@@ -18,6 +18,10 @@ namespace platform {
 
 class ByteSource;
 
+// A name of the API set form: "api-" or "ext-" (ignoring case) and more. The
+// loader maps such names before any file search.
+bool isApiSetName(std::string_view name);
+
 class ApiSetSchema {
 public:
     // Reads the schema held in `size` bytes (a ".apiset" section). False, and

@@ -51,7 +51,7 @@ enum class Origin {
     Toolchain,  // the MinGW-w64 runtime folders Linux adds
     Gac,        // a .NET assembly of the Windows folder's global assembly cache
 };
-// "sxs", "known", "app", "user", "system", "toolchain"; "" for None.
+// "sxs", "known", "app", "user", "system", "toolchain", "gac"; "" for None.
 const char* originName(Origin origin);
 
 // A candidate whose machine, as the probe tells it, differs from the

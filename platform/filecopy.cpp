@@ -1,8 +1,26 @@
-// What both backends' file copies share: comparing two open files.
+// What both backends' file copies share: folders with their parents, and
+// comparing two open files.
 #include <cstring>
 #include <vector>
 
 #include "platform/filecopy.h"
+#include "platform/platform.h"
+
+namespace platform {
+
+bool createFolders(const std::string& folder, std::string& why) {
+    if (folder.empty()) {
+        why = "no folder named";
+        return false;
+    }
+    if (folderExists(folder)) return true;
+    // Parents first, each created if it is missing.
+    const std::string parent = directoryPart(folder);
+    if (!parent.empty() && parent != folder && !folderExists(parent) && !createFolders(parent, why)) return false;
+    return detail::makeFolder(folder, why);
+}
+
+}  // namespace platform
 
 namespace platform::detail {
 

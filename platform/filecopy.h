@@ -33,6 +33,9 @@ namespace detail {
 using BlockReader = std::function<long long(int file, char* out, std::size_t count)>;
 Comparison compareContents(const BlockReader& read, const std::function<std::string()>& reason, const std::string& a,
                            const std::string& b, std::string& why);
+// Creates the one folder `folder`, whose parent exists; true when it exists
+// afterwards, else false with the reason.
+bool makeFolder(const std::string& folder, std::string& why);
 }  // namespace detail
 
 // A copy of `source` written in the folder of `target` under a temporary

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <system_error>
@@ -18,15 +19,6 @@ namespace fs = std::filesystem;
 
 constexpr std::size_t kMaxLine = 64u << 10;
 constexpr std::size_t kMaxValues = 4096;
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
-}
 
 int hexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -138,7 +130,8 @@ bool readWineKnownDlls(const std::string& systemReg, std::vector<std::string>& n
             return;
         }
         // Only plain strings name DLLs; DllDirectory names the folder they live in.
-        if (l[pos] != '"' || name.rfind("DllDirectory", 0) == 0 || values->size() >= kMaxValues) return;
+        if (pos >= l.size() || l[pos] != '"' || name.rfind("DllDirectory", 0) == 0 || values->size() >= kMaxValues)
+            return;
         ++pos;
         if (unescape(l, pos, '"', data) && !data.empty() && data.find('\0') == std::string::npos)
             values->push_back(data);
@@ -149,18 +142,20 @@ bool readWineKnownDlls(const std::string& systemReg, std::vector<std::string>& n
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof block, size - at));
         if (!file.read(at, block, n)) break;
         at += n;
-        for (std::size_t i = 0; i < n; ++i) {
-            const char c = block[i];
-            if (c == '\n') {
-                if (!line.empty() && line.back() == '\r') line.pop_back();
-                if (!overlong) take(line);
-                line.clear();
-                overlong = false;
-            } else if (line.size() < kMaxLine) {
-                line.push_back(c);
-            } else {
-                overlong = true;
-            }
+        // Line by line, a span at a time: a hive holds megabytes.
+        for (std::size_t i = 0; i < n;) {
+            const void* newline = std::memchr(block + i, '\n', n - i);
+            const std::size_t end = newline ? static_cast<std::size_t>(static_cast<const char*>(newline) - block) : n;
+            const std::size_t room = kMaxLine - std::min(kMaxLine, line.size());
+            if (end - i > room) overlong = true;
+            if (!overlong) line.append(block + i, end - i);
+            i = end;
+            if (!newline) break;
+            ++i;
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (!overlong) take(line);
+            line.clear();
+            overlong = false;
         }
         if (first && !line.empty() && line.size() >= 21 && line.rfind("WINE REGISTRY Version", 0) != 0) return false;
     }

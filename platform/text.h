@@ -33,6 +33,12 @@ void appendUtf8(std::string& out, char32_t cp);
 // The text with invalid UTF-8 sequences replaced by U+FFFD (for JSON output).
 std::string validUtf8(std::string_view text);
 
+// ASCII letters lowered, every other byte kept: for names Windows compares
+// that way (API sets, assembly names and tokens, registry keys).
+std::string asciiLower(std::string_view text);
+// Equal once ASCII letters are lowered.
+bool equalsIgnoringCase(std::string_view a, std::string_view b);
+
 // The non-empty items of a list separated by `separator` ("a::b:" gives a, b).
 std::vector<std::string> splitList(std::string_view list, char separator);
 

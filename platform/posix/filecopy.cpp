@@ -89,15 +89,7 @@ bool pathExists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0;
 }
 
-bool createFolders(const std::string& folder, std::string& why) {
-    if (folder.empty()) {
-        why = "no folder named";
-        return false;
-    }
-    if (folderExists(folder)) return true;
-    // Parents first, each created if it is missing.
-    const std::string parent = directoryPart(folder);
-    if (!parent.empty() && parent != folder && !folderExists(parent) && !createFolders(parent, why)) return false;
+bool detail::makeFolder(const std::string& folder, std::string& why) {
     if (::mkdir(folder.c_str(), 0777) == 0 || (errno == EEXIST && folderExists(folder))) return true;
     why = folder + ": " + (errno == EEXIST ? std::string("a file stands where the folder should be") : reason());
     return false;

@@ -109,27 +109,13 @@ std::vector<std::string> mingwVariantFolders(std::uint16_t machine) {
     return c;
 }
 
-std::vector<std::string> mingwFolders(std::uint16_t machine) {
-    std::vector<std::string> c = mingwSharedFolders(machine);
-    for (std::string& f : mingwVariantFolders(machine)) c.push_back(std::move(f));
-    return c;
+// The machines whose folders an importer of `machine` sees: unknown
+// machines see every folder, x64 first, and the skip rule chooses.
+std::vector<std::uint16_t> machinesSeenBy(std::uint16_t machine) {
+    if (machine == kMachineAmd64 || machine == kMachineI386) return {machine};
+    return {kMachineArm64, kMachineAmd64, kMachineI386};
 }
 
-// The folders of `of` for `machine` that exist; unknown machines see every
-// folder, x64 first, and the skip rule chooses.
-std::vector<std::string> existing(std::vector<std::string> (*of)(std::uint16_t), std::uint16_t machine) {
-    std::vector<std::string> candidates;
-    if (machine == kMachineAmd64 || machine == kMachineI386) {
-        candidates = of(machine);
-    } else {
-        for (std::uint16_t m : {kMachineArm64, kMachineAmd64, kMachineI386})
-            for (std::string& f : of(m)) candidates.push_back(std::move(f));
-    }
-    std::vector<std::string> out;
-    for (const std::string& c : candidates)
-        if (isDirectory(c) && std::find(out.begin(), out.end(), c) == out.end()) out.push_back(c);
-    return out;
-}
 
 Listing readListing(const std::string& dir) {
     Listing listing;
@@ -222,13 +208,26 @@ std::vector<std::string> systemDllFolders(std::uint16_t machine) {
     return out;
 }
 
-std::vector<std::string> detail::builtinSystemFolders(std::uint16_t machine) { return existing(wineFolders, machine); }
+std::vector<std::string> detail::builtinSystemFolders(std::uint16_t machine) {
+    std::vector<std::string> out;
+    for (std::uint16_t m : machinesSeenBy(machine))
+        for (std::string& f : wineFolders(m))
+            if (isDirectory(f) && std::find(out.begin(), out.end(), f) == out.end()) out.push_back(std::move(f));
+    return out;
+}
+
 std::vector<detail::ToolchainFolder> detail::toolchainFolders(std::uint16_t machine) {
-    const std::vector<std::string> variants = existing(mingwVariantFolders, machine);
     std::vector<ToolchainFolder> out;
-    for (std::string& f : existing(mingwFolders, machine)) {
-        const bool variant = std::find(variants.begin(), variants.end(), f) != variants.end();
-        out.push_back({std::move(f), variant});
+    const auto add = [&](std::vector<std::string> folders, bool variant) {
+        for (std::string& f : folders)
+            if (isDirectory(f) &&
+                std::none_of(out.begin(), out.end(), [&](const ToolchainFolder& t) { return t.path == f; }))
+                out.push_back({std::move(f), variant});
+    };
+    // Per machine, the folders every variant shares, then one per variant.
+    for (std::uint16_t m : machinesSeenBy(machine)) {
+        add(mingwSharedFolders(m), false);
+        add(mingwVariantFolders(m), true);
     }
     return out;
 }

@@ -83,14 +83,7 @@ long long readFull(HANDLE h, char* out, DWORD count) {
 
 bool pathExists(const std::string& path) { return GetFileAttributesW(wide(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-bool createFolders(const std::string& folder, std::string& why) {
-    if (folder.empty()) {
-        why = "no folder named";
-        return false;
-    }
-    if (folderExists(folder)) return true;
-    const std::string parent = directoryPart(folder);
-    if (!parent.empty() && parent != folder && !folderExists(parent) && !createFolders(parent, why)) return false;
+bool detail::makeFolder(const std::string& folder, std::string& why) {
     if (CreateDirectoryW(wide(folder).c_str(), nullptr)) return true;
     const DWORD code = GetLastError();
     if (code == ERROR_ALREADY_EXISTS && folderExists(folder)) return true;
@@ -103,6 +96,8 @@ bool createFolders(const std::string& folder, std::string& why) {
 // there is to find.
 std::string fileIgnoringCase(const std::string& folder, const std::string& name) {
     const std::string path = joinPath(folder, name);
+    // FindFirstFile would take them as wildcards; no file name holds them.
+    if (name.find_first_of("*?") != std::string::npos) return {};
     WIN32_FIND_DATAW data;
     HANDLE find = FindFirstFileW(wide(path).c_str(), &data);
     if (find == INVALID_HANDLE_VALUE) return {};

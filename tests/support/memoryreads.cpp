@@ -5,14 +5,9 @@
 #include "inspect/fileversion.h"
 #include "platform/peversion.h"
 #include "platform/platform.h"
+#include "platform/text.h"
 
-namespace {
-std::string asciiLower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    return s;
-}
-}  // namespace
+using platform::asciiLower;
 
 // Paths compare ignoring ASCII case: Windows lists found paths lower-cased.
 const std::vector<std::uint8_t>* MemoryReads::bytes(const std::string& path) const {
