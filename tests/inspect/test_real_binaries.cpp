@@ -103,11 +103,14 @@ TEST(RealBinaries, FileVersionsAgreeWithPefile) {
         "          if x is not None and v=='V: ?\?\?': v=x.decode('utf-8','replace')\n"
         "  except Exception: pass\n"
         "  print(f+'\\t'+v)\n";
-    std::FILE* s = std::fopen("/tmp/tavelin-pefile-versions.py", "w");
+    // A folder of this run's own: another user's or run's script is never run.
+    testutil::TempDir dir;
+    const std::string scriptFile = dir.file("pefile-versions.py");
+    std::FILE* s = std::fopen(scriptFile.c_str(), "w");
     ASSERT_NE(s, nullptr);
     std::fputs(script.c_str(), s);
     std::fclose(s);
-    std::string cmd = "/usr/bin/python3 /tmp/tavelin-pefile-versions.py";
+    std::string cmd = "/usr/bin/python3 '" + scriptFile + "'";
     for (const std::string& f : files) cmd += " '" + f + "'";
     const std::string text = capture(cmd);
     std::size_t compared = 0, withVersion = 0, pos = 0;
