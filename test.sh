@@ -54,6 +54,9 @@ fi
 if [ "${SKIP_WIN:-0}" != 1 ]; then
   stage "Windows build (MinGW-w64) and tests under Wine"
   export WINEPREFIX="$PWD/build-win/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  # Wine spells Windows names in the locale's charset: the suites' accented
+  # names need a UTF-8 one, whatever the caller's (a runner may have no LANG).
+  if [ "$(locale charmap 2>/dev/null)" != UTF-8 ]; then export LC_ALL=C.UTF-8; fi
   cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
         -DCMAKE_BUILD_TYPE=Release -DTAVELIN_WERROR=ON >/dev/null
   cmake --build build-win -j "$jobs"
