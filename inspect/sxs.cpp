@@ -129,7 +129,10 @@ public:
         const auto kind = [folder](const std::string& p) { return folder ? isFolder(p) : isFile(p); };
         auto it = listings_.find(dir);
         const std::string lowered = asciiLower(name);
-        if (it != listings_.end() && it->second.complete && !it->second.names.count(lowered)) return false;
+        // Only an ASCII name: the file system may fold other letters the
+        // listing's keys keep apart.
+        const bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+        if (ascii && it != listings_.end() && it->second.complete && !it->second.names.count(lowered)) return false;
         const std::string exact = platform::joinPath(dir, name);
         if (kind(exact)) {
             out = exact;
