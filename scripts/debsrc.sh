@@ -30,7 +30,7 @@ debsrc_setup() {
 # with Debian's patches into DEST. Needs debsrc_setup DIR first.
 debsrc_fetch() {
   local dir=$1 source=$2 version=$3 upstream=$4 dest=$5 dsc got
-  apt-get "${apt_opts[@]}" update -qq
+  apt-get "${apt_opts[@]}" update -qq || echo "debsrc: some source indexes could not be updated; going on with those apt has" >&2
   rm -rf "$dir/dl" "$dest"; mkdir -p "$dir/dl"
   ( cd "$dir/dl" && { apt-get "${apt_opts[@]}" source -qq --download-only "$source=$version" 2>/dev/null \
                      || apt-get "${apt_opts[@]}" source -qq --download-only "$source"; } )
