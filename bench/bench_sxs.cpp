@@ -53,7 +53,7 @@ const std::string& windowsWith(std::size_t count) {
         const std::string version = "10.0.22621." + std::to_string(1000 + i % 3);
         const std::string stem = std::string(arches[(i / 3) % 4]) + "_" + sxs::storeSpelling(name) +
                                  "_31bf3856ad364e35_" + version + "_none_" + std::to_string(1000000000000000ull + i);
-        pe::writeFile(platform::joinPath(tree.manifests(), stem + ".manifest"),
+        pew::writeFile(platform::joinPath(tree.manifests(), stem + ".manifest"),
                       testutil::assemblyManifest(name, version, arches[(i / 3) % 4], "31bf3856ad364e35", {"c.dll"}));
     }
     folders[count] = tree.windows();

@@ -11,68 +11,68 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string dir = argv[1];
-    pe::Image plain;
+    pew::Image plain;
     plain.import("a.dll").import("kernel32.dll");
-    pe::Image plus = plain;
+    pew::Image plus = plain;
     plus.pe32plus = true;
-    plus.version(pe::VersionInfo::simple("1.3.0.81"));
-    pe::Image many;
+    plus.version(pew::VersionInfo::simple("1.3.0.81"));
+    pew::Image many;
     many.import("a.dll")
-        .version(pe::VersionInfo::simple("1.0", 0x0409, 0x04B0), 0x0409)
-        .version(pe::VersionInfo::simple("2.0", 0x040C, 0x04E4), 0x040C);
+        .version(pew::VersionInfo::simple("1.0", 0x0409, 0x04B0), 0x0409)
+        .version(pew::VersionInfo::simple("2.0", 0x040C, 0x04E4), 0x040C);
     many.extraSectionsFirst.push_back({0x1000, 0, 0, 0});
-    pe::writeFile(dir + "/plain.exe", pe::build(plain));
-    pe::writeFile(dir + "/plus.exe", pe::build(plus));
-    pe::writeFile(dir + "/many.dll", pe::build(many));
+    pew::writeFile(dir + "/plain.exe", pew::build(plain));
+    pew::writeFile(dir + "/plus.exe", pew::build(plus));
+    pew::writeFile(dir + "/many.dll", pew::build(many));
     // Imports by name and ordinal of a.dll (the input itself), its own exports
     // with forwarders, and a delay-load table: the tables -f and -d read.
-    pe::Image checks;
+    pew::Image checks;
     checks.pe32plus = true;
-    checks.import("a.dll", {{"Open"}, pe::ordinal(2), {"Gone"}});
+    checks.import("a.dll", {{"Open"}, pew::ordinal(2), {"Gone"}});
     checks.exporting({"Open", "Close"});
     checks.exports.push_back({"Fwd", "a.Open", false});
     checks.exports.push_back({"Loop", "a.Loop", false});
-    checks.delayImport("a.dll", {{"Close"}}).delayImport("absent.dll", {pe::ordinal(9)});
-    pe::Image oldForm = checks;
+    checks.delayImport("a.dll", {{"Close"}}).delayImport("absent.dll", {pew::ordinal(9)});
+    pew::Image oldForm = checks;
     oldForm.pe32plus = false;
     oldForm.delayAddresses = true;
-    pe::writeFile(dir + "/checks.dll", pe::build(checks));
-    pe::writeFile(dir + "/checks-va.dll", pe::build(oldForm));
-    pe::writeFile(dir + "/block.bin", pe::versionBlock(pe::VersionInfo::simple("9.9.9.9")));
-    const std::vector<pe::ApiSet> sets = {{"api-ms-win-crt-heap-l1-1-0", {{"", "ucrtbase.dll"}}},
+    pew::writeFile(dir + "/checks.dll", pew::build(checks));
+    pew::writeFile(dir + "/checks-va.dll", pew::build(oldForm));
+    pew::writeFile(dir + "/block.bin", pew::versionBlock(pew::VersionInfo::simple("9.9.9.9")));
+    const std::vector<pew::ApiSet> sets = {{"api-ms-win-crt-heap-l1-1-0", {{"", "ucrtbase.dll"}}},
                                           {"api-ms-win-core-com-l1-1-0", {{"", "combase.dll"}, {"ole32.dll", "x.dll"}}},
                                           {"ext-ms-win-gone-l1-1-0", {}}};
     for (std::uint32_t version : {2u, 4u, 6u})
-        pe::writeFile(dir + "/apiset-v" + std::to_string(version) + ".bin", pe::apiSetSchema(version, sets));
-    pe::Image schema;
+        pew::writeFile(dir + "/apiset-v" + std::to_string(version) + ".bin", pew::apiSetSchema(version, sets));
+    pew::Image schema;
     schema.pe32plus = true;
-    schema.dataSections.emplace_back(".apiset", pe::apiSetSchema(6, sets));
-    pe::writeFile(dir + "/apisetschema.dll", pe::build(schema));
+    schema.dataSections.emplace_back(".apiset", pew::apiSetSchema(6, sets));
+    pew::writeFile(dir + "/apisetschema.dll", pew::build(schema));
 
     // .NET metadata: an assembly with a full key, references by token, by
     // key and with a culture, P/Invoke modules; then wide heaps in the
     // "#-" form, and a mixed-mode PE32+ image with native imports.
     const std::vector<std::uint8_t> ecmaKey = {0, 0, 0, 0, 0, 0, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0};
     const std::vector<std::uint8_t> token = {0xB7, 0x7A, 0x5C, 0x56, 0x19, 0x34, 0xE0, 0x89};
-    pe::Managed managed;
-    managed.assembly = pe::ManagedName{"Demo", 1, 2, 3, 4, "", ecmaKey, false};
+    pew::Managed managed;
+    managed.assembly = pew::ManagedName{"Demo", 1, 2, 3, 4, "", ecmaKey, false};
     managed.references = {{"mscorlib", 4, 0, 0, 0, "", token, false},
                           {"Demo.resources", 1, 2, 0, 0, "fr-FR", {}, false},
                           {"Keyed", 2, 0, 0, 0, "", ecmaKey, true}};
     managed.moduleRefs = {"kernel32", "user32.dll"};
-    pe::Image il;
+    pew::Image il;
     il.import("mscoree.dll", {{"_CorDllMain"}});
     il.managed = managed;
-    pe::writeFile(dir + "/managed.dll", pe::build(il));
-    pe::Image wide = il;
+    pew::writeFile(dir + "/managed.dll", pew::build(il));
+    pew::Image wide = il;
     wide.managed->wideStrings = wide.managed->wideBlobs = wide.managed->wideGuids = true;
     wide.managed->enc = wide.managed->extraData = true;
-    pe::writeFile(dir + "/managed-wide.dll", pe::build(wide));
-    pe::Image mixed = il;
+    pew::writeFile(dir + "/managed-wide.dll", pew::build(wide));
+    pew::Image mixed = il;
     mixed.pe32plus = true;
     mixed.import("kernel32.dll", {{"GetTickCount"}});
     mixed.managed->cliFlags = 0x10;
-    pe::writeFile(dir + "/mixed.dll", pe::build(mixed));
+    pew::writeFile(dir + "/mixed.dll", pew::build(mixed));
     // Manifests as real ones come: an application's with namespaces and
     // comments, in UTF-8 with a BOM and in UTF-16; an assembly's; and both
     // embedded as RT_MANIFEST resources of a program and of a DLL.
@@ -89,17 +89,17 @@ int main(int argc, char** argv) {
         "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\"><assemblyIdentity "
         "type=\"win32\" name=\"Microsoft.VC90.CRT\" version=\"9.0.30729.6161\" processorArchitecture=\"x86\" "
         "publicKeyToken=\"1fc8b3b9a1e18e3b\"/><file name=\"msvcr90.dll\"/><file name=\"msvcp90.dll\"/></assembly>";
-    pe::writeFile(dir + "/app.manifest", "\xEF\xBB\xBF" + app);
-    pe::writeFile(dir + "/crt.manifest", assembly);
+    pew::writeFile(dir + "/app.manifest", "\xEF\xBB\xBF" + app);
+    pew::writeFile(dir + "/crt.manifest", assembly);
     std::vector<std::uint8_t> wide16 = {0xFF, 0xFE};
     for (char16_t c : platform::utf8ToUtf16(app)) {
         wide16.push_back(static_cast<std::uint8_t>(c));
         wide16.push_back(static_cast<std::uint8_t>(c >> 8));
     }
-    pe::writeFile(dir + "/app16.manifest", wide16);
-    pe::Image withManifests;
+    pew::writeFile(dir + "/app16.manifest", wide16);
+    pew::Image withManifests;
     withManifests.pe32plus = true;
     withManifests.import("comctl32.dll").manifest(app, 1).manifest(assembly, 2);
-    pe::writeFile(dir + "/manifests.exe", pe::build(withManifests));
+    pew::writeFile(dir + "/manifests.exe", pew::build(withManifests));
     return 0;
 }

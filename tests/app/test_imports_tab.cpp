@@ -37,20 +37,20 @@ class ImportsTab : public ::testing::Test {
 protected:
     void SetUp() override {
         TApplication::ErrorBox = [this](const QString& text) { errors_.push_back(text.toStdString()); };
-        pe::Image one;
-        one.import("tvlthree.dll").version(pe::VersionInfo::simple("1.0.0.1"));
+        pew::Image one;
+        one.import("tvlthree.dll").version(pew::VersionInfo::simple("1.0.0.1"));
         write("tvlone.dll", one);
-        pe::Image two;
-        two.version(pe::VersionInfo::simple("2.0"));
+        pew::Image two;
+        two.version(pew::VersionInfo::simple("2.0"));
         write("tvltwo.dll", two);
-        pe::Image three;
+        pew::Image three;
         three.import("tvlfour.dll");
         write("tvlthree.dll", three);
-        write("tvlfour.dll", pe::Image{});
-        pe::Image exe;
-        exe.import("tvlone.dll").import("tvltwo.dll").version(pe::VersionInfo::simple("5.4.3.2"));
+        write("tvlfour.dll", pew::Image{});
+        pew::Image exe;
+        exe.import("tvlone.dll").import("tvltwo.dll").version(pew::VersionInfo::simple("5.4.3.2"));
         app_ = write("app.exe", exe);
-        pe::Image other;
+        pew::Image other;
         other.import("tvltwo.dll");
         other_ = write("other.exe", other);
 
@@ -75,9 +75,9 @@ protected:
         EXPECT_TRUE(errors_.empty()) << errors_.front();
     }
 
-    std::string write(const std::string& name, const pe::Image& img) {
+    std::string write(const std::string& name, const pew::Image& img) {
         const std::string path = dir_.file(name);
-        pe::writeFile(path, pe::build(img));
+        pew::writeFile(path, pew::build(img));
         return path;
     }
     void Add(const std::vector<std::string>& files) {
@@ -149,7 +149,7 @@ TEST_F(ImportsTab, RowsDirectThenWholeClosureWhenRecursifIsTicked) {
 }
 
 TEST_F(ImportsTab, ErrorRowsBelongToTheirFilesBlock) {
-    pe::writeFile(dir_.file("notes.exe"), std::string("plain text, not an image"));
+    pew::writeFile(dir_.file("notes.exe"), std::string("plain text, not an image"));
     Add({app_, dir_.file("notes.exe"), dir_.file("gone.exe"), other_});
     ShowImports();
     // 4 listed rows, app's 2 DLLs, the text file's error, the missing file's
@@ -191,10 +191,10 @@ TEST_F(ImportsTab, ShowingAgainWithoutChangeKeepsTheUsersSort) {
 // The window and the command line share one loop: for every list and
 // option, the grid holds exactly the rows that loop gives.
 TEST_F(ImportsTab, TheGridHoldsTheRowsOfTheSharedLoop) {
-    pe::Image checks;
+    pew::Image checks;
     checks.import("tvltwo.dll", {{"Absent"}}).delayImport("tvlone.dll").delayImport("tvlnowhere.dll");
     const std::string funcs = write("funcs.exe", checks);
-    pe::writeFile(dir_.file("notes.exe"), std::string("plain text"));
+    pew::writeFile(dir_.file("notes.exe"), std::string("plain text"));
     Add({app_, funcs, dir_.file("gone.exe"), dir_.file("notes.exe"), app_, other_, funcs});
     ShowImports();
     const auto tick = [&](QCheckBox* box, bool on) {
@@ -416,7 +416,7 @@ TEST_F(ImportsTab, RightClickOnTheTitleRowOpensThePopupWithBothItemsDisabled) {
 }
 
 TEST_F(ImportsTab, FollowingAnErrorRowOrAVanishedFileBeeps) {
-    pe::writeFile(dir_.file("notes.exe"), std::string("text"));
+    pew::writeFile(dir_.file("notes.exe"), std::string("text"));
     Add({dir_.file("notes.exe")});
     ShowImports();
     grid()->SetRow(2);  // the error row
@@ -429,7 +429,7 @@ TEST_F(ImportsTab, FollowingAnErrorRowOrAVanishedFileBeeps) {
 
 // Problems in dark red, whichever way the user orders the rows, in the grid only.
 TEST_F(ImportsTab, ProblemRowsAreDarkRedWhereverTheUserPutsThem) {
-    pe::writeFile(dir_.file("notes.exe"), std::string("plain text, not an image"));
+    pew::writeFile(dir_.file("notes.exe"), std::string("plain text, not an image"));
     Add({app_, dir_.file("notes.exe"), dir_.file("gone.exe"), other_});
     ShowImports();
     const auto check = [&](const char* when) {

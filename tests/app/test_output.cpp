@@ -331,7 +331,7 @@ TEST_F(Printing, PrinterThatCannotStartIsReportedAndStopsTheCommand) {
 TEST_F(Output, SavedFileHoldsTheReportExactlyWithCrLf) {
     SetReport({kLigneAccents, QString(), QStringLiteral("fin avec espaces   ")});
     const std::string path = dir_.file("rapport.txt");
-    pe::writeFile(path, std::string(5000, 'z'));  // longer than the report: nothing of it may stay
+    pew::writeFile(path, std::string(5000, 'z'));  // longer than the report: nothing of it may stay
     Save(path);
     EXPECT_EQ(Saved(path), kLigneAccents.toStdString() + "\r\n\r\nfin avec espaces   ");
 
@@ -367,7 +367,7 @@ TEST_F(Output, FileThatCannotBeCreatedIsReportedByName) {
 
 TEST_F(Output, FailedWriteKeepsThePreviousFileWhole) {
     const std::string path = dir_.file("Versions.TXT");
-    pe::writeFile(path, std::string("ancien rapport\r\n"));
+    pew::writeFile(path, std::string("ancien rapport\r\n"));
     QStringList big;
     for (int i = 0; i < 2000; ++i) big << QStringLiteral("ligne %1 ").arg(i) + QString(60, QLatin1Char('-'));
     SetReport(big);
@@ -404,7 +404,7 @@ TEST_F(Output, FailedWriteKeepsThePreviousFileWhole) {
 TEST_F(Output, ReadOnlyFolderKeepsThePreviousFileWhole) {
     const std::string folder = dir_.mkdir("lecture");
     const std::string path = platform::joinPath(folder, "Versions.TXT");
-    pe::writeFile(path, std::string("ancien"));
+    pew::writeFile(path, std::string("ancien"));
     SetReport({QStringLiteral("nouveau")});
 #ifdef _WIN32
     // Windows ignores the attribute on folders: the file itself is read-only.
@@ -555,10 +555,10 @@ TEST_F(Mailing, EmptyAddressStillSends) {
 // The commands take the view as it stands: a line added to it after the
 // report was made goes out with the rest, and nothing reruns the analysis.
 TEST_F(Mailing, CommandsNeverRebuildTheReport) {
-    pe::Image dll;
-    dll.version(pe::VersionInfo::simple("3.1"));
+    pew::Image dll;
+    dll.version(pew::VersionInfo::simple("3.1"));
     const std::string path = dir_.file("tvlseule.dll");
-    pe::writeFile(path, pe::build(dll));
+    pew::writeFile(path, pew::build(dll));
     chosen_ << q(path);
     w_->BAjout->click();
     ShowReport();

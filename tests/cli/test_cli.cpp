@@ -22,15 +22,15 @@ using clirun::run;
 class Cli : public ::testing::Test {
 protected:
     void SetUp() override {
-        pe::Image lib;
-        lib.version(pe::VersionInfo::simple("2.1"));
-        pe::writeFile(dir.file("tvlcore.dll"), pe::build(lib));
-        pe::Image exe;
-        exe.import("tvlcore.dll").version(pe::VersionInfo::simple("1.0"));
-        pe::writeFile(dir.file("app.exe"), pe::build(exe));
-        pe::Image broken;
+        pew::Image lib;
+        lib.version(pew::VersionInfo::simple("2.1"));
+        pew::writeFile(dir.file("tvlcore.dll"), pew::build(lib));
+        pew::Image exe;
+        exe.import("tvlcore.dll").version(pew::VersionInfo::simple("1.0"));
+        pew::writeFile(dir.file("app.exe"), pew::build(exe));
+        pew::Image broken;
         broken.import("tvlcore.dll").import("tvlnowhere.dll");
-        pe::writeFile(dir.file("broken.exe"), pe::build(broken));
+        pew::writeFile(dir.file("broken.exe"), pew::build(broken));
         empty = dir.mkdir("empty");
         dllPath = "--dll-path " + quote(empty);
     }
@@ -87,13 +87,13 @@ TEST_F(Cli, JsonRowsCarryTheirKind) {
 }
 
 TEST_F(Cli, MissingListsEachProblemOnceInReportOrder) {
-    pe::Image needy;
+    pew::Image needy;
     needy.import("tvlnowhere.dll");
-    pe::writeFile(dir.file("needy.dll"), pe::build(needy));
-    pe::Image user;
+    pew::writeFile(dir.file("needy.dll"), pew::build(needy));
+    pew::Image user;
     user.import("needy.dll");
-    pe::writeFile(dir.file("a.exe"), pe::build(user));
-    pe::writeFile(dir.file("b.exe"), pe::build(user));
+    pew::writeFile(dir.file("a.exe"), pew::build(user));
+    pew::writeFile(dir.file("b.exe"), pew::build(user));
     const std::string files = quote(dir.file("a.exe")) + " " + quote(dir.file("b.exe"));
 
     // Both closures meet the same missing DLL; the two absent files differ in case only.
@@ -112,9 +112,9 @@ TEST_F(Cli, MissingListsEachProblemOnceInReportOrder) {
 }
 
 TEST_F(Cli, CsvRowsCarryTheJsonKeysWithRfc4180Quoting) {
-    pe::Image odd;
+    pew::Image odd;
     odd.import("tvlcore.dll").import("tvl,\"odd\".dll");
-    pe::writeFile(dir.file("odd.exe"), pe::build(odd));
+    pew::writeFile(dir.file("odd.exe"), pew::build(odd));
     const std::string oddPath = platform::listPath(dir.file("odd.exe"));
     const std::string folder = platform::directoryPart(oddPath);
     const std::string header =
@@ -159,13 +159,13 @@ TEST_F(Cli, UsageErrorsHelpAndVersion) {
 // -f and -d: their lines in every format and in --missing, the problem kinds
 // and the delay-load flag in JSON; without them the output is the plain one.
 TEST_F(Cli, FunctionsAndDelayLoadOnDemand) {
-    pe::Image old;
+    pew::Image old;
     old.exporting({"Open"});
-    pe::writeFile(dir.file("tvlold.dll"), pe::build(old));
-    pe::Image prog;
+    pew::writeFile(dir.file("tvlold.dll"), pew::build(old));
+    pew::Image prog;
     prog.import("tvlold.dll", {{"Open"}, {"Save"}}).import("tvlcore.dll");
     prog.delayImport("tvlcore.dll").delayImport("tvlabsent.dll", {{"X"}});
-    pe::writeFile(dir.file("prog.exe"), pe::build(prog));
+    pew::writeFile(dir.file("prog.exe"), pew::build(prog));
     const std::string exe = quote(dir.file("prog.exe"));
     const std::string path = platform::listPath(dir.file("prog.exe"));
     const std::string oldPath = platform::listPath(dir.file("tvlold.dll"));
@@ -208,18 +208,18 @@ TEST_F(Cli, FunctionsAndDelayLoadOnDemand) {
 // DLL a line is about, the machine, the listed file's own path, the binary
 // version beside the free-form text, null for no version.
 TEST_F(Cli, RowsCarryWhatScriptsNeedWithoutReadingFrench) {
-    pe::Image amd64;
+    pew::Image amd64;
     amd64.pe32plus = true;
-    pe::VersionInfo commas = pe::VersionInfo::simple("6, 1, 0, 0");
+    pew::VersionInfo commas = pew::VersionInfo::simple("6, 1, 0, 0");
     commas.major = 6;
     commas.minor = 1;
     commas.release = 7600;
-    pe::Image plainDll;
+    pew::Image plainDll;
     plainDll.pe32plus = true;
     const std::string one = dir.mkdir("one"), two = dir.mkdir("two");
-    pe::writeFile(platform::joinPath(one, "tvlcore.dll"), pe::build(plainDll));
+    pew::writeFile(platform::joinPath(one, "tvlcore.dll"), pew::build(plainDll));
     amd64.import("tvlcore.dll").version(commas);
-    for (const std::string& d : {one, two}) pe::writeFile(platform::joinPath(d, "7z.exe"), pe::build(amd64));
+    for (const std::string& d : {one, two}) pew::writeFile(platform::joinPath(d, "7z.exe"), pew::build(amd64));
     const std::string gone = dir.file("gone.exe");
     const Outcome r = run(dllPath + " --format json " + quote(platform::joinPath(one, "7z.exe")) + " " +
                           quote(platform::joinPath(two, "7z.exe")) + " " + quote(gone));
@@ -252,10 +252,10 @@ TEST_F(Cli, IgnoredProblemsLeaveTheOutputAndTheStatus) {
     // Only problems about a DLL: an unreadable listed file still counts.
     EXPECT_EQ(run(dllPath + " --ignore \"*\" " + quote(dir.file("gone.exe"))).status, 1);
 
-    pe::writeFile(dir.file("ignore.txt"), std::string("# the host process\n\n  tvlnowhere.dll  \n"));
+    pew::writeFile(dir.file("ignore.txt"), std::string("# the host process\n\n  tvlnowhere.dll  \n"));
     EXPECT_EQ(run(dllPath + " --ignore-file " + quote(dir.file("ignore.txt")) + " " + broken).status, 0);
-    pe::writeFile(dir.file("binary.txt"), std::string("tvl\0x", 5));
-    pe::writeFile(dir.file("huge.txt"), std::string(2 << 20, 'x'));
+    pew::writeFile(dir.file("binary.txt"), std::string("tvl\0x", 5));
+    pew::writeFile(dir.file("huge.txt"), std::string(2 << 20, 'x'));
     for (const std::string& bad : {std::string("--ignore \"\""), "--ignore-file " + quote(dir.file("absent.txt")),
                                    "--ignore-file " + quote(dir.file("binary.txt")),
                                    "--ignore-file " + quote(dir.file("huge.txt"))}) {
@@ -287,7 +287,7 @@ TEST_F(Cli, FoldersAreExpandedAddedAndCheckedForExistence) {
     EXPECT_EQ(listed.out.find("non ouvrable"), std::string::npos);
 
     const std::string libs = dir.mkdir("libs");
-    pe::writeFile(platform::joinPath(libs, "tvlnowhere.dll"), pe::build(pe::Image{}));
+    pew::writeFile(platform::joinPath(libs, "tvlnowhere.dll"), pew::build(pew::Image{}));
     const Outcome added = run(dllPath + " --add-dll-path " + quote(libs) + " --format csv " + quote(dir.file("broken.exe")));
     EXPECT_EQ(added.status, 0) << added.out;
     EXPECT_NE(added.out.find("tvlnowhere.dll," + platform::listPath(libs) + ",,,user"), std::string::npos) << added.out;

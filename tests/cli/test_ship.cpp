@@ -61,23 +61,23 @@ protected:
         system32 = dir.mkdir(platform::joinPath("win", "System32"));
         write(platform::joinPath(system32, "kernel32.dll"), {});
         write(platform::joinPath(system32, "vcruntime140.dll"), {"KERNEL32.dll"});
-        pe::Image core;
+        pew::Image core;
         core.pe32plus = true;
-        core.import("KERNEL32.dll").version(pe::VersionInfo::simple("2.1"));
-        pe::writeFile(platform::joinPath(app, "tvlcore.dll"), pe::build(core));
+        core.import("KERNEL32.dll").version(pew::VersionInfo::simple("2.1"));
+        pew::writeFile(platform::joinPath(app, "tvlcore.dll"), pew::build(core));
         write(platform::joinPath(libs, "tvlextra.dll"), {"tvlcore.dll"});
         search = "--dll-path " + quote(dir.mkdir("empty")) + " --windows " + quote(win) + " --add-dll-path " +
                  quote(libs);
     }
     // A 64-bit image importing `names`.
     static void write(const std::string& path, const std::vector<std::string>& names, bool wine = false) {
-        pe::Image image;
+        pew::Image image;
         image.pe32plus = true;
         for (const std::string& n : names) image.import(n);
-        std::vector<std::uint8_t> bytes = pe::build(image);
+        std::vector<std::uint8_t> bytes = pew::build(image);
         // Where winebuild puts its mark, between the DOS and NT headers.
         if (wine) std::memcpy(bytes.data() + 0x40, "Wine builtin DLL", 16);
-        pe::writeFile(path, bytes);
+        pew::writeFile(path, bytes);
     }
     Outcome cli(const std::string& args) { return clirun::runSplit(search + " " + args, dir.file("stderr.txt")); }
 
@@ -116,7 +116,7 @@ TEST(Redistributables, NamedByPackageExceptWhatWindowsShips) {
 TEST_F(Ship, WineStandInsAreRecognisedByTheirMark) {
     write(dir.file("wine.dll"), {}, true);
     write(dir.file("plain.dll"), {});
-    pe::writeFile(dir.file("tiny.dll"), std::string("MZ"));
+    pew::writeFile(dir.file("tiny.dll"), std::string("MZ"));
     EXPECT_TRUE(cli::isWineStandIn(dir.file("wine.dll")));
     EXPECT_FALSE(cli::isWineStandIn(dir.file("plain.dll")));
     EXPECT_FALSE(cli::isWineStandIn(dir.file("tiny.dll")));
@@ -253,7 +253,7 @@ TEST_F(Ship, BundleIsWholeAndASecondRunCopiesNothing) {
     EXPECT_EQ(fs::last_write_time(testutil::u8(platform::joinPath(out, "tvlextra.dll"))), old[1]);
 
     fs::remove(testutil::u8(platform::joinPath(out, "tvlcore.dll")));
-    pe::writeFile(platform::joinPath(out, "TVLCORE.DLL"), std::string("an older build"));
+    pew::writeFile(platform::joinPath(out, "TVLCORE.DLL"), std::string("an older build"));
     const Outcome replaced = cli("--copy-to " + quote(out) + " " + prog);
     EXPECT_EQ(replaced.status, 0) << replaced.err;
     EXPECT_NE(replaced.err.find("tavelin-report: replaced " + platform::joinPath(out, "TVLCORE.DLL")), std::string::npos)
@@ -311,13 +311,13 @@ TEST_F(Ship, BundleRefusesCollisionsAndCyclesShipOnce) {
 // named as needing it.
 TEST_F(Ship, ThousandsOfProgramsShareOneBundle) {
     const std::string many = dir.mkdir("many");
-    pe::Image prog;
+    pew::Image prog;
     prog.pe32plus = true;
     prog.import("tvlalone.dll").import("KERNEL32.dll");
     write(platform::joinPath(libs, "tvlalone.dll"), {});
-    const std::vector<std::uint8_t> bytes = pe::build(prog);
+    const std::vector<std::uint8_t> bytes = pew::build(prog);
     constexpr int kPrograms = 1500;
-    for (int i = 0; i < kPrograms; ++i) pe::writeFile(platform::joinPath(many, "p" + std::to_string(i) + ".exe"), bytes);
+    for (int i = 0; i < kPrograms; ++i) pew::writeFile(platform::joinPath(many, "p" + std::to_string(i) + ".exe"), bytes);
     const Outcome json = cli("--ship --format json " + quote(many));
     EXPECT_EQ(json.status, 0) << json.err;
     std::size_t named = 0;
@@ -428,7 +428,7 @@ TEST(MingwPrograms, ShipTheToolchainRuntimeAndBundleIt) {
         SCOPED_TRACE(t.compiler);
         if (std::system((std::string("command -v ") + t.compiler + " >/dev/null").c_str()) != 0) continue;
         testutil::TempDir dir;
-        pe::writeFile(dir.file("p.cpp"), std::string(kProgram));
+        pew::writeFile(dir.file("p.cpp"), std::string(kProgram));
         const std::string dist = dir.mkdir("dist"), prog = platform::joinPath(dist, "p.exe");
         ASSERT_EQ(std::system((std::string(t.compiler) + " -O1 -o " + quote(prog) + " " + quote(dir.file("p.cpp"))).c_str()), 0);
         ++built;

@@ -20,11 +20,11 @@ class Tree : public ::testing::Test {
 protected:
     void SetUp() override {
         const auto write = [&](const std::string& name, const std::vector<std::string>& imports) {
-            pe::Image image;
+            pew::Image image;
             for (const std::string& n : imports) image.import(n);
-            if (name == "prog.exe") image.delayImport("tvllate.dll").version(pe::VersionInfo::simple("1.0"));
-            if (name == "tvlcore.dll") image.version(pe::VersionInfo::simple("2.1"));
-            pe::writeFile(dir.file(name), pe::build(image));
+            if (name == "prog.exe") image.delayImport("tvllate.dll").version(pew::VersionInfo::simple("1.0"));
+            if (name == "tvlcore.dll") image.version(pew::VersionInfo::simple("2.1"));
+            pew::writeFile(dir.file(name), pew::build(image));
         };
         write("prog.exe", {"tvlcore.dll", "TVLMID.dll", "tvlnowhere.dll"});
         write("tvlcore.dll", {});
@@ -103,16 +103,16 @@ TEST_F(Tree, WhyGivesTheChainsShortestFirst) {
 // An API set name leads to its host: the tree shows both, --why knows
 // either name.
 TEST_F(Tree, ApiSetNamesShowTheirHost) {
-    pe::Image schema;
-    schema.dataSections.emplace_back(".apiset", pe::apiSetSchema(6, {{"api-ms-win-tvl-l1-1-0", {{"", "tvlcore.dll"}}}}));
+    pew::Image schema;
+    schema.dataSections.emplace_back(".apiset", pew::apiSetSchema(6, {{"api-ms-win-tvl-l1-1-0", {{"", "tvlcore.dll"}}}}));
     // The Windows folder's schema: the one each backend reads.
     const std::string win = dir.mkdir("win");
-    pe::writeFile(platform::joinPath(dir.mkdir(platform::joinPath("win", "System32")), "apisetschema.dll"),
-                  pe::build(schema));
+    pew::writeFile(platform::joinPath(dir.mkdir(platform::joinPath("win", "System32")), "apisetschema.dll"),
+                  pew::build(schema));
     options += "--windows " + quote(win) + " ";
-    pe::Image user;
+    pew::Image user;
     user.import("api-ms-win-tvl-l1-1-2.dll");
-    pe::writeFile(dir.file("user.exe"), pe::build(user));
+    pew::writeFile(dir.file("user.exe"), pew::build(user));
     const std::string exe = quote(dir.file("user.exe"));
     EXPECT_EQ(cli("--tree " + exe).out, "user.exe  V: ???  " + folder + "\n" +
                                            "  api-ms-win-tvl-l1-1-2.dll -> tvlcore.dll  2.1  " + folder + "\n");

@@ -16,11 +16,11 @@
 
 namespace {
 
-std::string writeVersioned(const testutil::TempDir& dir, const std::string& name, const pe::VersionInfo& info) {
+std::string writeVersioned(const testutil::TempDir& dir, const std::string& name, const pew::VersionInfo& info) {
     const std::string path = dir.file(name);
-    pe::Image img;
+    pew::Image img;
     img.version(info);
-    pe::writeFile(path, pe::build(img));
+    pew::writeFile(path, pew::build(img));
     return path;
 }
 
@@ -32,27 +32,27 @@ TEST(Version, ShowsTheFirstTranslationsFileVersionWithItsPrefix) {
 #ifdef _WIN32
     TVersion v;  // the suite carries the program's own version resource
 #else
-    platform::setOwnVersionBlock(pe::versionBlock(pe::VersionInfo::simple("1.3.0.81")));
+    platform::setOwnVersionBlock(pew::versionBlock(pew::VersionInfo::simple("1.3.0.81")));
     TVersion v;
     platform::setOwnVersionBlock({});
 #endif
     EXPECT_EQ(v.text(), "V 1.3.0.81");
     EXPECT_TRUE(v.Clothed);
 
-    const auto a = QString::fromStdString(writeVersioned(dir, "a.dll", pe::VersionInfo::simple("1.3.0.81")));
+    const auto a = QString::fromStdString(writeVersioned(dir, "a.dll", pew::VersionInfo::simple("1.3.0.81")));
     v.SetFichier(a);
     EXPECT_EQ(v.Fichier(), a);
     EXPECT_EQ(v.text(), "V 1.3.0.81");
 
     // Stored as written, commas and spaces included; the key is built in
     // upper-case hex from the translation entry.
-    pe::VersionInfo info = pe::VersionInfo::simple("2, 0, 0, 7", 0x0409, 0x04B0);
+    pew::VersionInfo info = pew::VersionInfo::simple("2, 0, 0, 7", 0x0409, 0x04B0);
     const auto b = QString::fromStdString(writeVersioned(dir, "b.dll", info));
     v.SetFichier(b);
     EXPECT_EQ(v.text(), "V 2, 0, 0, 7");
 
     // Only the first translation counts.
-    pe::VersionInfo two = pe::VersionInfo::simple("3.0");
+    pew::VersionInfo two = pew::VersionInfo::simple("3.0");
     two.translations.insert(two.translations.begin(), 0x04B00409u);
     const auto c = QString::fromStdString(writeVersioned(dir, "c.dll", two));
     v.SetFichier(c);
@@ -67,20 +67,20 @@ TEST(Version, ShowsTheFirstTranslationsFileVersionWithItsPrefix) {
 TEST(Version, MissingOrUnversionedFilesShowQuestionMarks) {
     testutil::TempDir dir;
     TVersion v;
-    const auto a = QString::fromStdString(writeVersioned(dir, "a.dll", pe::VersionInfo::simple("1.0")));
+    const auto a = QString::fromStdString(writeVersioned(dir, "a.dll", pew::VersionInfo::simple("1.0")));
     v.SetFichier(a);
     v.SetFichier(QString());  // after another name: not the program's own version
     EXPECT_EQ(v.text(), "V: ???");
     v.SetFichier(QString::fromStdString(dir.file("absent.dll")));
     EXPECT_EQ(v.text(), "V: ???");
 
-    pe::Image bare;
+    pew::Image bare;
     const std::string plain = dir.file("plain.dll");
-    pe::writeFile(plain, pe::build(bare));
-    pe::VersionInfo noTranslation = pe::VersionInfo::simple("1.0");
+    pew::writeFile(plain, pew::build(bare));
+    pew::VersionInfo noTranslation = pew::VersionInfo::simple("1.0");
     noTranslation.withVarFileInfo = false;
     const auto nt = QString::fromStdString(writeVersioned(dir, "nt.dll", noTranslation));
-    pe::writeFile(dir.file("junk.dll"), std::string("MZ pas un exécutable"));
+    pew::writeFile(dir.file("junk.dll"), std::string("MZ pas un exécutable"));
     v.Clothed = false;
     for (const std::string& f : {plain, nt.toStdString(), dir.file("junk.dll")}) {
         v.SetFichier(QString::fromStdString(f));
@@ -91,12 +91,12 @@ TEST(Version, MissingOrUnversionedFilesShowQuestionMarks) {
 TEST(Version, SameNameDoesNotRereadButAnotherCaseDoes) {
     testutil::TempDir dir;
     TVersion v;
-    const std::string path = writeVersioned(dir, "a.dll", pe::VersionInfo::simple("1.0"));
+    const std::string path = writeVersioned(dir, "a.dll", pew::VersionInfo::simple("1.0"));
     v.SetFichier(QString::fromStdString(path));
-    writeVersioned(dir, "a.dll", pe::VersionInfo::simple("2.0"));
+    writeVersioned(dir, "a.dll", pew::VersionInfo::simple("2.0"));
     v.SetFichier(QString::fromStdString(path));
     EXPECT_EQ(v.text(), "V 1.0");
-    writeVersioned(dir, "A.dll", pe::VersionInfo::simple("3.0"));
+    writeVersioned(dir, "A.dll", pew::VersionInfo::simple("3.0"));
     v.SetFichier(QString::fromStdString(dir.file("A.dll")));
     EXPECT_EQ(v.text(), "V 3.0");
 }
@@ -173,7 +173,7 @@ TEST(URLLabel, ClickOpensCibleOrTheCaptionAsMailOrAddress) {
 
 TEST(URLLabel, RelativeFileNamesOpenFromTheCurrentFolder) {
     testutil::TempDir dir;
-    pe::writeFile(dir.file("notes.txt"), "x");
+    pew::writeFile(dir.file("notes.txt"), "x");
     const QString before = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(QString::fromStdString(dir.path())));
     UrlCatcher catcher;
@@ -189,7 +189,7 @@ TEST(URLLabel, RelativeFileNamesOpenFromTheCurrentFolder) {
 // Whatever a caption or a version string holds, it is shown as written.
 TEST(Labels, CaptionsArePlainText) {
     testutil::TempDir dir;
-    const auto tagged = QString::fromStdString(writeVersioned(dir, "t.dll", pe::VersionInfo::simple("<b>2.0</b>")));
+    const auto tagged = QString::fromStdString(writeVersioned(dir, "t.dll", pew::VersionInfo::simple("<b>2.0</b>")));
     TVersion v;
     v.SetFichier(tagged);
     EXPECT_EQ(v.text(), "V <b>2.0</b>");

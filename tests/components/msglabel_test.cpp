@@ -467,9 +467,9 @@ TEST_F(MsgLabelTest, ClickMailsTheVersionUnlessAHandlerIsConnected) {
     label.Adresse = QStringLiteral("moi@example.org");
     label.resize(60, 16);
 #ifndef _WIN32  // Windows: the suite carries the program's own version resource
-    pe::VersionInfo v = pe::VersionInfo::simple("1.3.0.81");
+    pew::VersionInfo v = pew::VersionInfo::simple("1.3.0.81");
     v.major = 1, v.minor = 3, v.release = 0, v.build = 81;
-    platform::setOwnVersionBlock(pe::versionBlock(v));
+    platform::setOwnVersionBlock(pew::versionBlock(v));
 #endif
 
     QTest::mouseClick(&label, Qt::LeftButton);
@@ -510,14 +510,14 @@ TEST_F(MsgLabelTest, LabelsShareOneLibraryUntilOneIsDestroyed) {
 
 TEST_F(MsgLabelTest, VersionTextsOfAFile) {
     testutil::TempDir dir;
-    pe::VersionInfo v = pe::VersionInfo::simple("1.3.0.81");
+    pew::VersionInfo v = pew::VersionInfo::simple("1.3.0.81");
     v.major = 1, v.minor = 3, v.release = 0, v.build = 81;
-    pe::Image image;
+    pew::Image image;
     image.version(v);
     const std::string withVersion = dir.file("avec.dll");
-    pe::writeFile(withVersion, pe::build(image));
+    pew::writeFile(withVersion, pew::build(image));
     const std::string without = dir.file("sans.dll");
-    pe::writeFile(without, pe::build(pe::Image{}));
+    pew::writeFile(without, pew::build(pew::Image{}));
 
     TMsgLabel label;
     const std::pair<std::pair<bool, bool>, const char*> table[] = {

@@ -19,21 +19,21 @@ namespace {
 class Analysis : public ::testing::Test {
 protected:
     void SetUp() override {
-        pe::Image one;
-        one.import("tvlthree.dll").version(pe::VersionInfo::simple("1.0.0.1"));
+        pew::Image one;
+        one.import("tvlthree.dll").version(pew::VersionInfo::simple("1.0.0.1"));
         write("tvlone.dll", one);
-        pe::Image two;
-        two.version(pe::VersionInfo::simple("2.0"));
+        pew::Image two;
+        two.version(pew::VersionInfo::simple("2.0"));
         write("tvltwo.dll", two);
-        write("tvlthree.dll", pe::Image{});
-        pe::Image exe;
-        exe.import("tvlone.dll").import("tvltwo.dll").version(pe::VersionInfo::simple("5.4.3.2"));
+        write("tvlthree.dll", pew::Image{});
+        pew::Image exe;
+        exe.import("tvlone.dll").import("tvltwo.dll").version(pew::VersionInfo::simple("5.4.3.2"));
         app = write("app.exe", exe);
     }
 
-    std::string write(const std::string& name, const pe::Image& img) {
+    std::string write(const std::string& name, const pew::Image& img) {
         const std::string path = dir.file(name);
-        pe::writeFile(path, pe::build(img));
+        pew::writeFile(path, pew::build(img));
         return path;
     }
     std::string folder() const { return platform::directoryPart(platform::listPath(dir.file("x"))); }
@@ -81,7 +81,7 @@ TEST_F(Analysis, OneExeTwoDllsDirectThenRecursive) {
 }
 
 TEST_F(Analysis, ErrorRowsFollowEachFilesBlock) {
-    pe::writeFile(dir.file("notes.exe"), std::string("plain text"));
+    pew::writeFile(dir.file("notes.exe"), std::string("plain text"));
     const std::string gone = dir.file("gone.exe");
     const std::vector<std::string> files = {app, dir.file("notes.exe"), gone, app};
     std::vector<std::string> statuses;
@@ -105,8 +105,8 @@ TEST_F(Analysis, ErrorRowsFollowEachFilesBlock) {
 TEST_F(Analysis, VersionsAreReadAnewForEveryRow) {
     std::vector<Row> rows = analysis::analyse({app}, testutil::only({}));
     EXPECT_EQ(rows[1].cells[analysis::kVersion], "1.0.0.1");
-    pe::Image newer;
-    newer.import("tvlthree.dll").version(pe::VersionInfo::simple("1.0.0.2"));
+    pew::Image newer;
+    newer.import("tvlthree.dll").version(pew::VersionInfo::simple("1.0.0.2"));
     write("tvlone.dll", newer);
     rows = analysis::analyse({app}, testutil::only({}));
     EXPECT_EQ(rows[1].cells[analysis::kVersion], "1.0.0.2");

@@ -15,13 +15,13 @@ namespace {
 const std::vector<std::uint8_t> kToken = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
 const std::vector<std::uint8_t> kFramework = {0xB7, 0x7A, 0x5C, 0x56, 0x19, 0x34, 0xE0, 0x89};
 
-pe::Image assembly(const std::string& name, std::uint16_t major, std::uint16_t minor, std::vector<pe::ManagedName> refs = {},
+pew::Image assembly(const std::string& name, std::uint16_t major, std::uint16_t minor, std::vector<pew::ManagedName> refs = {},
                    std::vector<std::string> modules = {}) {
-    pe::Managed m;
-    m.assembly = pe::ManagedName{name, major, minor, 0, 0, "", kToken, false};
+    pew::Managed m;
+    m.assembly = pew::ManagedName{name, major, minor, 0, 0, "", kToken, false};
     m.references = std::move(refs);
     m.moduleRefs = std::move(modules);
-    pe::Image img;
+    pew::Image img;
     img.import("mscoree.dll", {{"_CorExeMain"}});
     img.managed = m;
     return img;
@@ -42,13 +42,13 @@ std::vector<std::string> lines(const std::vector<analysis::Row>& rows) {
 TEST(Assemblies, ReferencesAreProbedAsTheRuntimeDoes) {
     testutil::TempDir dir;
     const std::string app = dir.mkdir("app"), fr = dir.mkdir("app/fr-FR");
-    pe::writeFile(platform::joinPath(app, "mscoree.dll"), pe::build(pe::Image{}));
-    pe::writeFile(platform::joinPath(app, "Lib.dll"), pe::build(assembly("Lib", 1, 0)));
-    pe::writeFile(platform::joinPath(app, "Old.dll"), pe::build(assembly("Old", 1, 5)));
-    pe::writeFile(platform::joinPath(fr, "Prog.resources.dll"), pe::build(assembly("Prog.resources", 1, 0)));
-    pe::writeFile(platform::joinPath(app, "tvlnative.dll"), pe::build(pe::Image{}));
+    pew::writeFile(platform::joinPath(app, "mscoree.dll"), pew::build(pew::Image{}));
+    pew::writeFile(platform::joinPath(app, "Lib.dll"), pew::build(assembly("Lib", 1, 0)));
+    pew::writeFile(platform::joinPath(app, "Old.dll"), pew::build(assembly("Old", 1, 5)));
+    pew::writeFile(platform::joinPath(fr, "Prog.resources.dll"), pew::build(assembly("Prog.resources", 1, 0)));
+    pew::writeFile(platform::joinPath(app, "tvlnative.dll"), pew::build(pew::Image{}));
     const std::string exe = platform::joinPath(app, "Prog.exe");
-    pe::writeFile(exe, pe::build(assembly("Prog", 1, 0,
+    pew::writeFile(exe, pew::build(assembly("Prog", 1, 0,
                                           {{"Lib", 1, 0, 0, 0, "", kToken, false},
                                            {"Old", 2, 0, 0, 0, "", kToken, false},
                                            {"Gone", 1, 0, 0, 0, "", kToken, false},
@@ -85,7 +85,7 @@ TEST(Assemblies, ReferencesAreProbedAsTheRuntimeDoes) {
     // looked for there, and found in the 4.0 layout.
     const std::string gac = dir.mkdir("Windows/Microsoft.NET/assembly/GAC_MSIL/System.Xml/v4.0_4.0.0.0__b77a5c561934e089");
     dir.mkdir("Windows/System32");
-    pe::writeFile(platform::joinPath(gac, "System.Xml.dll"), pe::build(assembly("System.Xml", 4, 0)));
+    pew::writeFile(platform::joinPath(gac, "System.Xml.dll"), pew::build(assembly("System.Xml", 4, 0)));
     o.delayLoad = false;
     o.search.windowsFolder = platform::joinPath(dir.path(), "Windows");
     const auto withGac = analysis::analyse({listed}, o);

@@ -34,16 +34,16 @@ std::vector<std::uint8_t> fromHex(const std::string& text) {
     return out;
 }
 
-pe::ManagedName name(std::string n, std::uint16_t major, std::uint16_t minor, std::string culture = {},
+pew::ManagedName name(std::string n, std::uint16_t major, std::uint16_t minor, std::string culture = {},
                      std::vector<std::uint8_t> key = {}, bool full = false) {
     return {std::move(n), major, minor, 0, 0, std::move(culture), std::move(key), full};
 }
 
 // An assembly with a full key, references by token, by full key, with a
 // culture or none, and three P/Invoke modules.
-pe::Managed sample() {
-    pe::Managed m;
-    m.assembly = pe::ManagedName{"Demo", 1, 2, 3, 4, "", fromHex(kMicrosoftKeyHex), false};
+pew::Managed sample() {
+    pew::Managed m;
+    m.assembly = pew::ManagedName{"Demo", 1, 2, 3, 4, "", fromHex(kMicrosoftKeyHex), false};
     m.references = {name("mscorlib", 4, 0, "", kToken), name("Demo.resources", 1, 2, "fr-FR"),
                     name("Keyed", 2, 5, "", kEcmaKey, true), name("System.Xml", 4, 0, "", kToken)};
     m.references[3].build = 30319;
@@ -65,11 +65,11 @@ const std::vector<std::string> kSampleReferences = {
     "System.Xml 4.0.30319.17 [] b77a5c561934e089"};
 const std::vector<std::string> kSampleModules = {"kernel32", "user32.dll", "libc.so.6"};
 
-std::vector<std::uint8_t> image(const pe::Managed& m, pe::Layout* layout = nullptr, bool plus = false) {
-    pe::Image img;
+std::vector<std::uint8_t> image(const pew::Managed& m, pew::Layout* layout = nullptr, bool plus = false) {
+    pew::Image img;
     img.pe32plus = plus;
     img.managed = m;
-    return pe::build(img, layout);
+    return pew::build(img, layout);
 }
 
 ManagedImage read(const std::vector<std::uint8_t>& bytes) {
@@ -93,7 +93,7 @@ std::uint32_t get32(const std::vector<std::uint8_t>& b, std::size_t at) {
 
 // The file offset of column `column` of row `row` (0-based) of `table`,
 // given the widths of the columns before it.
-std::size_t cell(const pe::Layout& l, unsigned table, std::uint32_t row, std::size_t before) {
+std::size_t cell(const pew::Layout& l, unsigned table, std::uint32_t row, std::size_t before) {
     return l.managed.table[table] + static_cast<std::size_t>(row) * l.managed.rowSize[table] + before;
 }
 // AssemblyRef columns with narrow heaps: 4 x U2, U4, then the key blob,
@@ -110,7 +110,7 @@ TEST(Dotnet, ReadsTheAssemblyItsReferencesAndModules) {
         EXPECT_EQ(m.runtimeVersion, "v4.0.30319");
     }
     // A module without an Assembly row (a .netmodule) and without references.
-    pe::Managed bare;
+    pew::Managed bare;
     bare.moduleRefs = {"gdi32"};
     const ManagedImage m = read(image(bare));
     EXPECT_EQ(m.state, State::Read);
@@ -127,8 +127,8 @@ TEST(Dotnet, TokensOfFullKeysAreTheEndOfTheirSha1Reversed) {
     const std::pair<std::vector<std::uint8_t>, const char*> keys[] = {
         {kEcmaKey, kEcmaToken}, {fromHex(kMicrosoftKeyHex), kMicrosoftToken}, {big, "162fa377ea4ddeda"}};
     for (const auto& [key, token] : keys) {
-        pe::Managed m;
-        m.assembly = pe::ManagedName{"A", 1, 0, 0, 0, "", key, false};
+        pew::Managed m;
+        m.assembly = pew::ManagedName{"A", 1, 0, 0, 0, "", key, false};
         m.references = {name("R", 1, 0, "", key, true), name("T", 1, 0, "", kToken)};
         const ManagedImage r = read(image(m));
         EXPECT_EQ(r.assembly.publicKeyToken, token) << key.size();
@@ -136,7 +136,7 @@ TEST(Dotnet, TokensOfFullKeysAreTheEndOfTheirSha1Reversed) {
         EXPECT_EQ(r.references[1].publicKeyToken, kEcmaToken);
     }
     // A token blob of another length than 8 is no token.
-    pe::Managed odd;
+    pew::Managed odd;
     odd.references = {name("Odd", 1, 0, "", {1, 2, 3, 4, 5})};
     const ManagedImage r = read(image(odd));
     EXPECT_EQ(r.state, State::Read);
@@ -145,7 +145,7 @@ TEST(Dotnet, TokensOfFullKeysAreTheEndOfTheirSha1Reversed) {
 
 TEST(Dotnet, HeapSizeFlagsAndBothTableStreamForms) {
     for (unsigned bits = 0; bits < 32; ++bits) {
-        pe::Managed m = sample();
+        pew::Managed m = sample();
         m.wideStrings = bits & 1;
         m.wideGuids = bits & 2;
         m.wideBlobs = bits & 4;
@@ -160,10 +160,10 @@ TEST(Dotnet, HeapSizeFlagsAndBothTableStreamForms) {
 // so that each index column exists before AssemblyRef: a width taken from the
 // wrong tables moves the rows read.
 TEST(Dotnet, IndexWidthsFollowEveryTablesRowCount) {
-    const pe::Managed base = sample();
+    const pew::Managed base = sample();
     for (unsigned t = 0; t <= 0x2C; ++t) {
         for (std::uint32_t n : {2047u, 2048u, 8191u, 8192u, 16383u, 16384u, 32767u, 32768u, 65535u, 65536u}) {
-            pe::Managed m = base;
+            pew::Managed m = base;
             for (unsigned other = 0; other <= 0x2C; ++other) m.extraRows[other] = 1;
             // The table's own rows count too (within the reader's 65,536).
             const std::uint32_t own = t == 0x00 || t == 0x02 || t == 0x20 ? 1
@@ -186,11 +186,11 @@ TEST(Dotnet, IndexWidthsFollowEveryTablesRowCount) {
 }
 
 TEST(Dotnet, MixedModeImagesHaveNativeImportsToo) {
-    pe::Image img;
+    pew::Image img;
     img.import("mscoree.dll", {{"_CorDllMain"}}).import("KERNEL32.dll").import("MSVCR120.dll");
     img.managed = sample();
     img.managed->cliFlags = 0x10;  // a native entry point, not IL only
-    const std::vector<std::uint8_t> bytes = pe::build(img);
+    const std::vector<std::uint8_t> bytes = pew::build(img);
     const platform::MemoryByteSource source(bytes.data(), bytes.size());
     const ManagedImage m = readManagedImage(source);
     expectSample(m, "mixed");
@@ -202,14 +202,14 @@ TEST(Dotnet, MixedModeImagesHaveNativeImportsToo) {
 }
 
 TEST(Dotnet, NativeAndForeignFilesAreNotManaged) {
-    pe::Image native;
+    pew::Image native;
     native.import("kernel32.dll");
-    std::vector<std::uint8_t> bytes = pe::build(native);
+    std::vector<std::uint8_t> bytes = pew::build(native);
     EXPECT_EQ(read(bytes).state, State::NotManaged);
     // A CLI directory left out by NumberOfRvaAndSizes does not count.
-    pe::Layout l;
+    pew::Layout l;
     bytes = image(sample(), &l);
-    pe::put32(bytes, l.optionalHeader + 92, 14);
+    pew::put32(bytes, l.optionalHeader + 92, 14);
     EXPECT_EQ(read(bytes).state, State::NotManaged);
     for (const std::vector<std::uint8_t>& junk :
          {std::vector<std::uint8_t>{}, std::vector<std::uint8_t>{'M', 'Z'}, std::vector<std::uint8_t>(4096, 0xFF)}) {
@@ -222,7 +222,7 @@ TEST(Dotnet, NativeAndForeignFilesAreNotManaged) {
 TEST(Dotnet, ReadsFiles) {
     testutil::TempDir dir;
     const std::string path = dir.file("Demo.dll");
-    pe::writeFile(path, image(sample()));
+    pew::writeFile(path, image(sample()));
     expectSample(readManagedImage(path), path);
     EXPECT_EQ(readManagedImage(dir.file("absent.dll")).state, State::NotManaged);
 }
@@ -231,7 +231,7 @@ TEST(Dotnet, ReadsFiles) {
 // Hostile metadata
 
 TEST(DotnetHostile, TruncatedFilesAndMetadataAreDamaged) {
-    pe::Layout l;
+    pew::Layout l;
     const std::vector<std::uint8_t> good = image(sample(), &l);
     const std::uint32_t mdSize = get32(good, l.managed.cliHeader + 12);
     // The file cut anywhere from the CLI header on.
@@ -242,39 +242,39 @@ TEST(DotnetHostile, TruncatedFilesAndMetadataAreDamaged) {
     // The metadata said to be shorter than its streams.
     for (std::uint32_t size = 0; size < mdSize; ++size) {
         std::vector<std::uint8_t> bytes = good;
-        pe::put32(bytes, l.managed.cliHeader + 12, size);
+        pew::put32(bytes, l.managed.cliHeader + 12, size);
         EXPECT_EQ(read(bytes).state, State::Damaged) << size;
     }
 }
 
 TEST(DotnetHostile, RowCountsInTheBillions) {
-    pe::Layout l;
+    pew::Layout l;
     const std::vector<std::uint8_t> good = image(sample(), &l);
     for (unsigned table : {0x00u, 0x02u, 0x1Au, 0x20u, 0x23u})
         for (std::uint32_t count : {0x7FFFFFFFu, 0xFFFFFFFFu, 0x01000000u}) {
             std::vector<std::uint8_t> bytes = good;
-            pe::put32(bytes, l.managed.rowCount[table], count);
+            pew::put32(bytes, l.managed.rowCount[table], count);
             const ManagedImage m = read(bytes);
             EXPECT_EQ(m.state, State::Damaged) << table << " " << count;
             EXPECT_TRUE(m.references.empty()) << table;
         }
     // More rows than any assembly has, all of them in the stream.
-    pe::Managed many = sample();
+    pew::Managed many = sample();
     many.extraRows[0x23] = 70000;
     EXPECT_EQ(read(image(many)).state, State::Damaged);
 }
 
 TEST(DotnetHostile, AStreamClaimingEveryTable) {
-    pe::Managed m = sample();
+    pew::Managed m = sample();
     m.extraRows[0x2C] = 200;  // room for 64 row counts
-    pe::Layout l;
+    pew::Layout l;
     const std::vector<std::uint8_t> good = image(m, &l);
     for (std::uint32_t count : {1u, 0x10000u, 0x00FFFFFFu, 0xFFFFFFFFu}) {
         std::vector<std::uint8_t> bytes = good;
         const std::size_t stream = l.managed.tablesStream;
-        pe::put32(bytes, stream + 8, 0xFFFFFFFFu);
-        pe::put32(bytes, stream + 12, 0xFFFFFFFFu);
-        for (std::size_t i = 0; i < 64; ++i) pe::put32(bytes, stream + 24 + 4 * i, count);
+        pew::put32(bytes, stream + 8, 0xFFFFFFFFu);
+        pew::put32(bytes, stream + 12, 0xFFFFFFFFu);
+        for (std::size_t i = 0; i < 64; ++i) pew::put32(bytes, stream + 24 + 4 * i, count);
         const ManagedImage r = read(bytes);
         if (count > 1) {
             EXPECT_EQ(r.state, State::Damaged) << count;
@@ -284,7 +284,7 @@ TEST(DotnetHostile, AStreamClaimingEveryTable) {
 }
 
 TEST(DotnetHostile, HeapIndexesPastTheirHeaps) {
-    pe::Layout l;
+    pew::Layout l;
     const std::vector<std::uint8_t> good = image(sample(), &l);
     const std::uint32_t stringsSize = get32(good, l.managed.streamHeaders[1] + 4);
     const std::uint32_t blobsSize = get32(good, l.managed.streamHeaders[4] + 4);
@@ -292,7 +292,7 @@ TEST(DotnetHostile, HeapIndexesPastTheirHeaps) {
     for (const auto& [column, index] :
          {std::pair{kRefName, stringsSize}, std::pair{kRefCulture, 0xFFFFu}, std::pair{kRefKey, blobsSize}}) {
         std::vector<std::uint8_t> bytes = good;
-        pe::put16(bytes, cell(l, 0x23, 1, column), static_cast<std::uint16_t>(index));
+        pew::put16(bytes, cell(l, 0x23, 1, column), static_cast<std::uint16_t>(index));
         const ManagedImage m = read(bytes);
         EXPECT_EQ(m.state, State::Damaged) << column;
         EXPECT_EQ(references(m), std::vector<std::string>{kSampleReferences[0]}) << column;
@@ -310,7 +310,7 @@ TEST(DotnetHostile, HeapIndexesPastTheirHeaps) {
 }
 
 TEST(DotnetHostile, NamesWithoutEndLongOrOdd) {
-    pe::Managed m;
+    pew::Managed m;
     m.moduleRefs = {std::string(3000, 'x'), "a\tb\x01" "c\x7F", "\xC3(\xC2\x85z", ""};
     for (int i = 0; i < 1000; ++i) m.moduleRefs[3] += "\xE2\x82\xAC";  // "€", 3 bytes each
     const ManagedImage r = read(image(m));
@@ -324,9 +324,9 @@ TEST(DotnetHostile, NamesWithoutEndLongOrOdd) {
     EXPECT_EQ(r.moduleRefs[3], euros + "…");  // cut between characters
 
     // The heap's last string running to its end without a zero.
-    pe::Managed tail;
+    pew::Managed tail;
     tail.moduleRefs = {"kernel32"};
-    pe::Layout l;
+    pew::Layout l;
     std::vector<std::uint8_t> bytes = image(tail, &l);
     const std::uint32_t size = get32(bytes, l.managed.streamHeaders[1] + 4);
     const std::uint16_t at = get16(bytes, cell(l, 0x1A, 0, 0));
@@ -335,26 +335,26 @@ TEST(DotnetHostile, NamesWithoutEndLongOrOdd) {
 }
 
 TEST(DotnetHostile, DamagedHeadersAndStreams) {
-    pe::Layout l;
+    pew::Layout l;
     const std::vector<std::uint8_t> good = image(sample(), &l);
     const auto& p = l.managed;
     const auto rename = [&](std::vector<std::uint8_t>& b, std::size_t header, const char* name) {
         std::memcpy(&b[header + 8], name, std::strlen(name) + 1);
     };
     const std::vector<std::pair<const char*, std::function<void(std::vector<std::uint8_t>&)>>> cases = {
-        {"CLI header in no section", [&](auto& b) { pe::put32(b, p.cliDirectory, 0x00F00000); }},
-        {"metadata at RVA 0", [&](auto& b) { pe::put32(b, p.cliHeader + 8, 0); }},
-        {"metadata past the file", [&](auto& b) { pe::put32(b, p.cliHeader + 12, 0x7FFFFFFF); }},
+        {"CLI header in no section", [&](auto& b) { pew::put32(b, p.cliDirectory, 0x00F00000); }},
+        {"metadata at RVA 0", [&](auto& b) { pew::put32(b, p.cliHeader + 8, 0); }},
+        {"metadata past the file", [&](auto& b) { pew::put32(b, p.cliHeader + 12, 0x7FFFFFFF); }},
         {"no BSJB", [&](auto& b) { b[p.metadata] = 'X'; }},
-        {"version text past the metadata", [&](auto& b) { pe::put32(b, p.metadata + 12, 0xFFFFFFF0); }},
-        {"65,535 stream headers", [&](auto& b) { pe::put16(b, p.streamHeaders[0] - 2, 0xFFFF); }},
+        {"version text past the metadata", [&](auto& b) { pew::put32(b, p.metadata + 12, 0xFFFFFFF0); }},
+        {"65,535 stream headers", [&](auto& b) { pew::put16(b, p.streamHeaders[0] - 2, 0xFFFF); }},
         {"stream name without its zero", [&](auto& b) { std::memset(&b[p.streamHeaders[4] + 8], 'A', 32); }},
-        {"stream past the metadata", [&](auto& b) { pe::put32(b, p.streamHeaders[1], 0x10000); }},
-        {"stream size past the metadata", [&](auto& b) { pe::put32(b, p.streamHeaders[4] + 4, 0xFFFFFFF0); }},
+        {"stream past the metadata", [&](auto& b) { pew::put32(b, p.streamHeaders[1], 0x10000); }},
+        {"stream size past the metadata", [&](auto& b) { pew::put32(b, p.streamHeaders[4] + 4, 0xFFFFFFF0); }},
         {"no tables stream", [&](auto& b) { rename(b, p.streamHeaders[0], "#X"); }},
         // Where a name comes twice the last one counts: here the 4 bytes of #US.
         {"a second tables stream", [&](auto& b) { rename(b, p.streamHeaders[2], "#~"); }},
-        {"tables header cut", [&](auto& b) { pe::put32(b, p.streamHeaders[0] + 4, 20); }},
+        {"tables header cut", [&](auto& b) { pew::put32(b, p.streamHeaders[0] + 4, 20); }},
     };
     for (const auto& [what, damage] : cases) {
         std::vector<std::uint8_t> bytes = good;
@@ -366,16 +366,16 @@ TEST(DotnetHostile, DamagedHeadersAndStreams) {
 // Rows sharing one long name, or one key, or keys overlapping in the heap:
 // the bytes scanned and hashed stay near what the heaps hold.
 TEST(DotnetHostile, SharedNamesAndKeysStayWithinBudget) {
-    pe::Managed shared;
+    pew::Managed shared;
     const std::string longName(1000, 'n');
     for (int i = 0; i < 20000; ++i) shared.references.push_back(name(longName, 1, 0));
     EXPECT_EQ(read(image(shared)).state, State::Damaged);
 
     // One key for all: hashed once.
-    pe::Managed oneKey;
+    pew::Managed oneKey;
     const std::vector<std::uint8_t> key(4096, 0x7F);
     for (int i = 0; i < 2000; ++i) oneKey.references.push_back(name("R", 1, 0, "", key, true));
-    pe::Layout l;
+    pew::Layout l;
     std::vector<std::uint8_t> bytes = image(oneKey, &l);
     ManagedImage r = read(bytes);
     EXPECT_EQ(r.state, State::Read);
@@ -384,7 +384,7 @@ TEST(DotnetHostile, SharedNamesAndKeysStayWithinBudget) {
     // Inside the key every byte 0x7F starts a blob of 127 bytes: two
     // thousand different keys to hash.
     for (std::uint32_t i = 0; i < 2000; ++i)
-        pe::put16(bytes, cell(l, 0x23, i, kRefKey), static_cast<std::uint16_t>(8 + i));
+        pew::put16(bytes, cell(l, 0x23, i, kRefKey), static_cast<std::uint16_t>(8 + i));
     r = read(bytes);
     EXPECT_EQ(r.state, State::Damaged);
     EXPECT_LT(r.references.size(), 2000u);

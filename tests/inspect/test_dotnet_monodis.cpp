@@ -154,12 +154,12 @@ protected:
 TEST_F(Monodis, ProgramsCompiledWithMcs) {
     if (!haveCommand("mcs")) GTEST_SKIP() << "no mcs (Debian mono-mcs)";
     testutil::TempDir dir;
-    pe::writeFile(dir.file("sat.cs"),
+    pew::writeFile(dir.file("sat.cs"),
                   "using System.Reflection;\n"
                   "[assembly: AssemblyCulture(\"fr-FR\")]\n"
                   "[assembly: AssemblyVersion(\"1.2.3.4\")]\n"
                   "public class Sat { public static int X() { return 1; } }\n");
-    pe::writeFile(dir.file("app.cs"),
+    pew::writeFile(dir.file("app.cs"),
                   "using System; using System.Reflection; using System.Runtime.InteropServices;\n"
                   "[assembly: AssemblyVersion(\"5.6.7.8\")]\n"
                   "class P {\n"
@@ -226,15 +226,15 @@ TEST_F(Monodis, MonosOwnAssemblies) {
 // row), so they stay empty here.
 TEST_F(Monodis, TheTestWriterIsReadAlikeByMono) {
     testutil::TempDir dir;
-    pe::Managed base;
-    base.assembly = pe::ManagedName{"Demo", 1, 2, 3, 4, "", {0, 0, 0, 0, 0, 0, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0}, false};
+    pew::Managed base;
+    base.assembly = pew::ManagedName{"Demo", 1, 2, 3, 4, "", {0, 0, 0, 0, 0, 0, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0}, false};
     base.references = {{"mscorlib", 4, 0, 0, 0, "", {0xB7, 0x7A, 0x5C, 0x56, 0x19, 0x34, 0xE0, 0x89}, false},
                        {"Sat", 1, 0, 0, 0, "fr-FR", {}, false},
                        {"Full", 2, 0, 0, 0, "", {0, 0, 0, 0, 0, 0, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0}, true}};
     base.moduleRefs = {"kernel32", "user32.dll"};
-    std::vector<std::pair<std::string, pe::Image>> images;
+    std::vector<std::pair<std::string, pew::Image>> images;
     for (unsigned bits = 0; bits < 16; ++bits) {
-        pe::Image img;
+        pew::Image img;
         img.pe32plus = bits & 8;
         img.managed = base;
         img.managed->wideStrings = bits & 1;
@@ -246,7 +246,7 @@ TEST_F(Monodis, TheTestWriterIsReadAlikeByMono) {
     for (unsigned t = 0; t <= 0x2C; ++t) {
         if (t == 0x1E || t == 0x1F) continue;
         for (std::uint32_t n : {2048u, 65536u}) {
-            pe::Image img;
+            pew::Image img;
             img.managed = base;
             for (unsigned other = 0; other <= 0x2C; ++other)
                 if (other != 0x1E && other != 0x1F) img.managed->extraRows[other] = 1;
@@ -257,7 +257,7 @@ TEST_F(Monodis, TheTestWriterIsReadAlikeByMono) {
     }
     for (const auto& [name, img] : images) {
         const std::string path = dir.file(name + ".dll");
-        pe::writeFile(path, pe::build(img));
+        pew::writeFile(path, pew::build(img));
         compareWithMonodis(path);
     }
 }

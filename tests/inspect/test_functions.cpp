@@ -21,13 +21,13 @@ protected:
     };
     // The importer's folder, then `folders` only.
     RunOptions run(Options o) const { return testutil::only(folders, o.recursive, o.functions, o.delayLoad); }
-    std::string write(const std::string& name, const pe::Image& img, const std::string& folder = {}) {
+    std::string write(const std::string& name, const pew::Image& img, const std::string& folder = {}) {
         const std::string path = platform::joinPath(folder.empty() ? dir.path() : folder, name);
-        pe::writeFile(path, pe::build(img));
+        pew::writeFile(path, pew::build(img));
         return platform::listPath(path);
     }
-    static pe::Image image(bool plus) {
-        pe::Image img;
+    static pew::Image image(bool plus) {
+        pew::Image img;
         img.pe32plus = plus;
         return img;
     }
@@ -46,10 +46,10 @@ std::vector<std::string> lines(const testutil::Flat& r) { return r.errors; }
 TEST_F(Functions, WhatAnOlderDllLacksByNameOrdinalAndForwarder) {
     for (bool plus : {false, true}) {
         const std::string sub = dir.mkdir(plus ? "plus" : "pe32");
-        pe::Image target = image(plus);
+        pew::Image target = image(plus);
         target.exporting({"Moved"});
         write("tvlnew.dll", target, sub);
-        pe::Image old = image(plus);
+        pew::Image old = image(plus);
         old.exporting({"Open", "Close"});
         old.exports.push_back({"Forwarded", "tvlnew.Moved", false});
         old.exports.push_back({"Lost", "tvlnew.Gone", false});
@@ -58,9 +58,9 @@ TEST_F(Functions, WhatAnOlderDllLacksByNameOrdinalAndForwarder) {
         old.exports.push_back({"Hole", {}, true});
         old.import("tvlgone.dll");
         const std::string oldPath = write("tvlold.dll", old, sub);
-        pe::Image prog = image(plus);
-        prog.import("TVLOLD.DLL", {{"Open"}, {"Save"}, pe::ordinal(2), pe::ordinal(6), pe::ordinal(99), {"Forwarded"},
-                                   {"Lost"}, {"ByNumber"}, {"Hole"}, pe::ordinal(7), {"open"}});
+        pew::Image prog = image(plus);
+        prog.import("TVLOLD.DLL", {{"Open"}, {"Save"}, pew::ordinal(2), pew::ordinal(6), pew::ordinal(99), {"Forwarded"},
+                                   {"Lost"}, {"ByNumber"}, {"Hole"}, pew::ordinal(7), {"open"}});
         prog.import("tvlnew.dll", {{"Moved"}});
         const std::string exe = write("prog.exe", prog, sub);
 
@@ -91,17 +91,17 @@ TEST_F(Functions, WhatAnOlderDllLacksByNameOrdinalAndForwarder) {
 // set goes through the schema too.
 TEST_F(Functions, ApiSetFunctionsAreCheckedAgainstTheirHost) {
     const std::string sys = dir.mkdir("sys");
-    pe::Image schema = image(true);
-    schema.dataSections.emplace_back(".apiset", pe::apiSetSchema(6, {{"api-ms-win-tvl-l1-1-0", {{"", "tvlhost.dll"}}}}));
+    pew::Image schema = image(true);
+    schema.dataSections.emplace_back(".apiset", pew::apiSetSchema(6, {{"api-ms-win-tvl-l1-1-0", {{"", "tvlhost.dll"}}}}));
     write("apisetschema.dll", schema, sys);
-    pe::Image host = image(true);
+    pew::Image host = image(true);
     host.exporting({"Here"});
     const std::string hostPath = write("tvlhost.dll", host, sys);
-    pe::Image shim = image(true);
+    pew::Image shim = image(true);
     shim.exports.push_back({"ViaSet", "api-ms-win-tvl-l1-1-0.Here", false});
     shim.exports.push_back({"ViaSetGone", "api-ms-win-tvl-l1-1-0.Nowhere", false});
     const std::string shimPath = write("tvlshim.dll", shim, sys);
-    pe::Image prog = image(true);
+    pew::Image prog = image(true);
     prog.import("api-ms-win-tvl-l1-1-0.dll", {{"Here"}, {"NotHere"}});
     prog.import("tvlshim.dll", {{"ViaSet"}, {"ViaSetGone"}});
     const std::string exe = write("prog.exe", prog);
@@ -120,13 +120,13 @@ TEST_F(Functions, ApiSetFunctionsAreCheckedAgainstTheirHost) {
 TEST_F(Functions, DelayLoadedDllsPresentAndMissing) {
     for (bool addresses : {false, true}) {
         const std::string sub = dir.mkdir(addresses ? "va" : "rva");
-        pe::Image late = image(false);
+        pew::Image late = image(false);
         late.exporting({"Hello"});
         late.import("tvldeep.dll");
         const std::string latePath = write("tvllate.dll", late, sub);
         const std::string deepPath = write("tvldeep.dll", image(false), sub);
         const std::string corePath = write("tvlcore.dll", image(false), sub);
-        pe::Image prog = image(false);
+        pew::Image prog = image(false);
         prog.delayAddresses = addresses;
         prog.import("tvlcore.dll");
         prog.delayImport("tvllate.dll", {{"Hello"}, {"Bye"}}).delayImport("tvlabsent.dll", {{"X"}});
@@ -159,11 +159,11 @@ TEST_F(Functions, WithTheOptionsOffTheNewTablesChangeNothing) {
     const std::string plain = dir.mkdir("plain"), full = dir.mkdir("full");
     for (const std::string& sub : {plain, full}) {
         const bool tables = sub == full;
-        pe::Image lib = image(true);
+        pew::Image lib = image(true);
         if (tables) lib.exporting({"A"}).delayImport("tvlother.dll", {{"B"}});
         write("tvllib.dll", lib, sub);
-        pe::Image prog = image(true);
-        prog.import("tvllib.dll", tables ? std::vector<pe::Function>{{"A"}, {"Z"}} : std::vector<pe::Function>{});
+        pew::Image prog = image(true);
+        prog.import("tvllib.dll", tables ? std::vector<pew::Function>{{"A"}, {"Z"}} : std::vector<pew::Function>{});
         prog.import("tvlgone.dll");
         if (tables) prog.delayImport("tvlabsent.dll", {{"C"}});
         write("prog.exe", prog, sub);
@@ -186,19 +186,19 @@ TEST_F(Functions, WithTheOptionsOffTheNewTablesChangeNothing) {
 
 // Hostile tables: every one a line, at the size of the file.
 TEST_F(Functions, HostileTablesGiveALineAndStaySmall) {
-    const auto damaged = [&](const std::string& name, const pe::Image& img, auto&& damage) {
-        pe::Layout layout;
-        std::vector<std::uint8_t> bytes = pe::build(img, &layout);
+    const auto damaged = [&](const std::string& name, const pew::Image& img, auto&& damage) {
+        pew::Layout layout;
+        std::vector<std::uint8_t> bytes = pew::build(img, &layout);
         damage(bytes, layout);
-        pe::writeFile(dir.file(name), bytes);
+        pew::writeFile(dir.file(name), bytes);
         return platform::listPath(dir.file(name));
     };
     const auto notPe = [](const std::string& path) { return path + " n'est pas un exécutable Win32"; };
 
     // A lookup table that runs off the end of the file.
-    pe::Image prog = image(false);
+    pew::Image prog = image(false);
     prog.import("tvllib.dll", {{"A"}, {"B"}});
-    const std::string runsOff = damaged("runsoff.exe", prog, [](auto& b, const pe::Layout& l) {
+    const std::string runsOff = damaged("runsoff.exe", prog, [](auto& b, const pew::Layout& l) {
         std::fill(b.begin() + l.thunkOffsets[0], b.end(), 0x41);
     });
     const testutil::Flat r1 = inspect(runsOff, {false, true, false});
@@ -209,29 +209,29 @@ TEST_F(Functions, HostileTablesGiveALineAndStaySmall) {
     // An export table claiming millions of names, and one whose names all
     // point at one long run of bytes (each read up to its end): the DLL's own
     // line stands for its functions, once.
-    pe::Image lib = image(false);
+    pew::Image lib = image(false);
     lib.exporting({"A", "B"});
-    const std::string millions = damaged("tvlmillions.dll", lib, [](auto& b, const pe::Layout& l) {
-        pe::put32(b, l.exportDirectory + 24, 50000000);
+    const std::string millions = damaged("tvlmillions.dll", lib, [](auto& b, const pew::Layout& l) {
+        pew::put32(b, l.exportDirectory + 24, 50000000);
     });
-    pe::Image longNames = image(false);
+    pew::Image longNames = image(false);
     for (int i = 0; i < 3000; ++i) longNames.exports.push_back({"n" + std::to_string(i), {}, false});
-    const std::string overlapping = damaged("tvloverlap.dll", longNames, [](auto& b, const pe::Layout& l) {
+    const std::string overlapping = damaged("tvloverlap.dll", longNames, [](auto& b, const pew::Layout& l) {
         std::uint32_t names = 0;
         for (int k = 0; k < 4; ++k) names |= static_cast<std::uint32_t>(b[l.exportDirectory + 32 + k]) << (8 * k);
         const std::uint32_t namesAt = names - l.importSectionRva + l.importSectionRaw;
-        for (int i = 0; i < 3000; ++i) pe::put32(b, namesAt + 4 * i, l.exportNamesRva);
+        for (int i = 0; i < 3000; ++i) pew::put32(b, namesAt + 4 * i, l.exportNamesRva);
         const std::uint32_t first = l.exportNamesRva - l.importSectionRva + l.importSectionRaw;
         std::fill(b.begin() + first, b.end() - 1, 'x');
     });
     // Forwarders: one that runs off the file, two that lead to each other.
-    pe::Image fwd = image(false);
+    pew::Image fwd = image(false);
     fwd.exports.push_back({"Loop", "tvlcycle.Loop", false});
     fwd.exports.push_back({"Endless", "tvlcycle.Endless", false});
     const std::string cycle = write("tvlcycle.dll", fwd);
-    pe::Image user = image(false);
+    pew::Image user = image(false);
     user.import("tvlmillions.dll", {{"A"}, {"B"}}).import("tvloverlap.dll", {{"n1"}});
-    user.import("tvlcycle.dll", {{"Loop"}, pe::ordinal(0), pe::ordinal(65535)});
+    user.import("tvlcycle.dll", {{"Loop"}, pew::ordinal(0), pew::ordinal(65535)});
     const std::string exe = write("user.exe", user);
     const testutil::Flat r2 = inspect(exe, {true, true, false});
     EXPECT_TRUE(r2.done);
@@ -240,12 +240,12 @@ TEST_F(Functions, HostileTablesGiveALineAndStaySmall) {
                              "Loop absente de " + cycle + " pour " + exe + " (renvoi vers tvlcycle.Loop)",
                              "#0 absente de " + cycle + " pour " + exe, "#65535 absente de " + cycle + " pour " + exe}));
 
-    const std::string endless = damaged("tvlendless.dll", fwd, [](auto& b, const pe::Layout&) {
+    const std::string endless = damaged("tvlendless.dll", fwd, [](auto& b, const pew::Layout&) {
         const std::string text = "tvlcycle.Endless";
         std::replace(std::search(b.begin(), b.end(), text.begin(), text.end()), b.end(), std::uint8_t(0),
                      std::uint8_t('y'));
     });
-    pe::Image user2 = image(false);
+    pew::Image user2 = image(false);
     user2.import("tvlendless.dll", {{"Loop"}});
     EXPECT_EQ(lines(inspect(write("user2.exe", user2), {false, true, false})),
               std::vector<std::string>{notPe(endless)});

@@ -16,7 +16,7 @@ namespace {
 const std::string kHead = "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n\n";
 
 std::vector<std::string> read(const testutil::TempDir& dir, const std::string& text, bool* ok = nullptr) {
-    pe::writeFile(dir.file("system.reg"), text);
+    pew::writeFile(dir.file("system.reg"), text);
     std::vector<std::string> names;
     const bool found = readWineKnownDlls(dir.file("system.reg"), names);
     if (ok) *ok = found;
@@ -92,7 +92,7 @@ TEST(KnownDlls, FromTheWindowsFoldersPrefixElseWindowsOwnList) {
     EXPECT_TRUE(k.contains("Kernel32.dll"));
     EXPECT_TRUE(k.contains("ntdll.dll"));
     EXPECT_FALSE(k.contains("comctl32.dll"));
-    pe::writeFile(dir.file("prefix/system.reg"),
+    pew::writeFile(dir.file("prefix/system.reg"),
                   kHead + "[System\\\\CurrentControlSet\\\\Control\\\\Session Manager\\\\KnownDLLs] 1\n"
                           "\"comctl32\"=\"COMCTL32.dll\"\n\"kernel32\"=\"kernel32.dll\"\n");
     k = knownDllsFor(windows, false);

@@ -19,13 +19,13 @@ class Loader : public ::testing::Test {
 protected:
     std::string write(const std::string& folder, const std::string& name, std::uint16_t machine,
                       std::vector<std::string> imports = {}) {
-        pe::Image img;
+        pew::Image img;
         img.machine = machine;
         img.pe32plus = machine != platform::kMachineI386;
         img.imports = std::move(imports);
         img.importFunctions.resize(img.imports.size());
         const std::string path = platform::joinPath(folder, name);
-        pe::writeFile(path, pe::build(img));
+        pew::writeFile(path, pew::build(img));
         return platform::listPath(path);
     }
     // A Windows folder: System32 (x64) and SysWOW64 (x86) each with
@@ -146,13 +146,13 @@ TEST_F(Loader, AWindowsFolderStandsForTheSystem) {
 TEST_F(Loader, AFileTheLoaderCannotMapStopsItsNamesSearch) {
     const std::string app = dir.mkdir("app"), mine = dir.mkdir("mine");
     const std::string exe = write(app, "prog.exe", platform::kMachineAmd64, {"tvllfs.dll", "tvlcut.dll", "tvlok.dll"});
-    pe::writeFile(platform::joinPath(app, "tvllfs.dll"), std::string("version https://git-lfs.github.com/spec/v1\noid sha256:0\nsize 9\n"));
-    pe::Layout layout;
-    pe::Image whole;
+    pew::writeFile(platform::joinPath(app, "tvllfs.dll"), std::string("version https://git-lfs.github.com/spec/v1\noid sha256:0\nsize 9\n"));
+    pew::Layout layout;
+    pew::Image whole;
     whole.pe32plus = true;
-    std::vector<std::uint8_t> cut = pe::build(whole, &layout);
+    std::vector<std::uint8_t> cut = pew::build(whole, &layout);
     cut.resize(layout.sectionTable + 10);
-    pe::writeFile(platform::joinPath(app, "tvlcut.dll"), cut);
+    pew::writeFile(platform::joinPath(app, "tvlcut.dll"), cut);
     write(app, "tvlok.dll", platform::kMachineAmd64);
     for (const char* name : {"tvllfs.dll", "tvlcut.dll"}) write(mine, name, platform::kMachineAmd64);
     RunOptions options = testutil::only({mine});
@@ -175,7 +175,7 @@ TEST_F(Loader, AFileTheLoaderCannotMapStopsItsNamesSearch) {
 // program asking for Common-Controls 6 gets the store's comctl32.dll.
 TEST_F(Loader, TheRunningSystemsStoreServesCommonControls) {
     const std::string app = dir.mkdir("app");
-    pe::Image prog;
+    pew::Image prog;
     prog.pe32plus = true;
     prog.import("comctl32.dll");
     prog.manifest("<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\"><dependency>"
@@ -184,7 +184,7 @@ TEST_F(Loader, TheRunningSystemsStoreServesCommonControls) {
                   "</dependentAssembly></dependency></assembly>",
                   1);
     const std::string exe = platform::joinPath(app, "prog.exe");
-    pe::writeFile(exe, pe::build(prog));
+    pew::writeFile(exe, pew::build(prog));
     const auto rows = analysis::analyse({platform::listPath(exe)}, RunOptions{});
     ASSERT_EQ(rows.size(), 2u);
     if (rows[1].origin != Origin::Sxs) GTEST_SKIP() << "no Common-Controls 6 in this system's store";

@@ -81,7 +81,7 @@ protected:
         return exe;
     }
 
-    static void write(const std::string& path, const std::string& text) { pe::writeFile(path, text); }
+    static void write(const std::string& path, const std::string& text) { pew::writeFile(path, text); }
     static void run(const std::string& command) { capture(command + " 2>&1"); }
 
     RunOptions options() const {

@@ -169,10 +169,10 @@ TEST(Manifest, EmbeddedResourceOfTheModuleRoleElseTheFileBeside) {
                                                            testutil::dependencyXml("Prog.Dep", "1.0.0.0"));
     const std::string dll = testutil::assemblyManifest("D", "1.0.0.0", "amd64", "", {},
                                                        testutil::dependencyXml("Dll.Dep", "1.0.0.0"));
-    pe::Image both;
+    pew::Image both;
     both.pe32plus = true;
-    both.import("kernel32.dll").manifest(program, 1).manifest(dll, 2).version(pe::VersionInfo::simple("1.0"));
-    pe::writeFile(dir.file("both.exe"), pe::build(both));
+    both.import("kernel32.dll").manifest(program, 1).manifest(dll, 2).version(pew::VersionInfo::simple("1.0"));
+    pew::writeFile(dir.file("both.exe"), pew::build(both));
 
     ModuleManifest m = manifestOf(dir.file("both.exe"), false);
     EXPECT_EQ(m.source, ModuleManifest::Source::Embedded);
@@ -183,35 +183,35 @@ TEST(Manifest, EmbeddedResourceOfTheModuleRoleElseTheFileBeside) {
     EXPECT_EQ(m.manifest.dependencies[0].identity.name, "Dll.Dep");
 
     // A DLL's ID 1 is not what the loader reads for its imports: the file beside is.
-    pe::Image onlyOne = both;
+    pew::Image onlyOne = both;
     onlyOne.resources.pop_back();
-    pe::writeFile(dir.file("one.dll"), pe::build(onlyOne));
+    pew::writeFile(dir.file("one.dll"), pew::build(onlyOne));
     EXPECT_EQ(manifestOf(dir.file("one.dll"), true).source, ModuleManifest::Source::None);
-    pe::writeFile(dir.file("one.dll.manifest"), "\xEF\xBB\xBF" + dll);
+    pew::writeFile(dir.file("one.dll.manifest"), "\xEF\xBB\xBF" + dll);
     m = manifestOf(dir.file("one.dll"), true);
     EXPECT_EQ(m.source, ModuleManifest::Source::File);
     EXPECT_EQ(m.path, dir.file("one.dll.manifest"));
     EXPECT_TRUE(m.manifest.ok());
 
     // Beside a file that is no image at all, and a .manifest that is garbage or huge.
-    pe::writeFile(dir.file("text.exe"), std::string("not an image"));
-    pe::writeFile(dir.file("text.exe.manifest"), std::string("<assembly"));
+    pew::writeFile(dir.file("text.exe"), std::string("not an image"));
+    pew::writeFile(dir.file("text.exe.manifest"), std::string("<assembly"));
     m = manifestOf(dir.file("text.exe"), false);
     EXPECT_EQ(m.source, ModuleManifest::Source::File);
     EXPECT_EQ(m.manifest.status, ManifestStatus::NotXml);
-    pe::writeFile(dir.file("text.exe.manifest"), std::string(kMaxManifestSize + 1, '<'));
+    pew::writeFile(dir.file("text.exe.manifest"), std::string(kMaxManifestSize + 1, '<'));
     EXPECT_EQ(manifestOf(dir.file("text.exe"), false).manifest.status, ManifestStatus::TooLarge);
 
     // An embedded manifest larger than the cap is not read.
-    pe::Image large;
+    pew::Image large;
     large.manifest(std::string(kMaxManifestSize + 1, ' '), 1);
-    const std::vector<std::uint8_t> bytes = pe::build(large);
+    const std::vector<std::uint8_t> bytes = pew::build(large);
     std::vector<std::uint8_t> out;
     const platform::MemoryByteSource source(bytes.data(), bytes.size());
     EXPECT_EQ(embeddedManifest(source, 1, out), EmbeddedManifest::TooLarge);
     EXPECT_TRUE(out.empty());
     // Cut short: the resource's bytes are bounded by the image.
-    const std::vector<std::uint8_t> image = pe::build(both);
+    const std::vector<std::uint8_t> image = pew::build(both);
     for (std::size_t cut = 0; cut < image.size(); cut += 61) {
         const platform::MemoryByteSource part(image.data(), cut);
         if (embeddedManifest(part, 1, out) == EmbeddedManifest::Found) parseManifest(out.data(), out.size());

@@ -23,13 +23,13 @@ namespace {
 
 class Resolving : public ::testing::Test {
 protected:
-    std::string write(const std::string& folder, const std::string& name, const pe::Image& img) {
+    std::string write(const std::string& folder, const std::string& name, const pew::Image& img) {
         const std::string path = platform::joinPath(folder, name);
-        pe::writeFile(path, pe::build(img));
+        pew::writeFile(path, pew::build(img));
         return path;
     }
-    static pe::Image image(std::uint16_t machine, std::vector<std::string> imports = {}) {
-        pe::Image img;
+    static pew::Image image(std::uint16_t machine, std::vector<std::string> imports = {}) {
+        pew::Image img;
         img.pe32plus = machine != platform::kMachineI386;
         img.machine = machine;
         img.imports = std::move(imports);
@@ -96,8 +96,8 @@ bool sameRows(const std::vector<analysis::Row>& a, const std::vector<analysis::R
 // (Windows always the system's).
 TEST_F(Resolving, ApiSetNamesResolveToTheirHostBeforeAnySearch) {
     const std::string sys = dir.mkdir("sys"), app = dir.mkdir("app");
-    pe::Image schema = image(platform::kMachineAmd64);
-    schema.dataSections.emplace_back(".apiset", pe::apiSetSchema(6, {
+    pew::Image schema = image(platform::kMachineAmd64);
+    schema.dataSections.emplace_back(".apiset", pew::apiSetSchema(6, {
         {"api-ms-win-crt-heap-l1-1-0", {{"", "ucrtbase.dll"}}},
         {"api-ms-win-crt-runtime-l1-1-0", {{"", "ucrtbase.dll"}}},
         {"api-ms-win-core-com-l1-1-0", {{"", "combase.dll"}, {"special.exe", "ole32.dll"}}},
@@ -166,17 +166,17 @@ TEST_F(Resolving, LongNamesAreCutAndANameBombStaysSmall) {
     // 20,000 descriptors whose names all start at the descriptor array, which
     // holds no zero byte until its last, empty descriptor.
     constexpr std::uint32_t kCount = 20000, kRva = 0x01010101;
-    pe::Image bomb = image(platform::kMachineI386, {"x.dll"});
-    const std::size_t at = pe::build(bomb).size();
+    pew::Image bomb = image(platform::kMachineI386, {"x.dll"});
+    const std::size_t at = pew::build(bomb).size();
     bomb.extraSectionsFirst.push_back({kRva, 0x00800000, static_cast<std::uint32_t>(at), 20 * (kCount + 1)});
-    pe::Layout layout;
-    std::vector<std::uint8_t> bytes = pe::build(bomb, &layout);
+    pew::Layout layout;
+    std::vector<std::uint8_t> bytes = pew::build(bomb, &layout);
     ASSERT_EQ(bytes.size(), at);
     bytes.resize(at + 20 * (kCount + 1), 0x41);
-    for (std::uint32_t i = 0; i < kCount; ++i) pe::put32(bytes, at + 20 * i + 12, kRva);
+    for (std::uint32_t i = 0; i < kCount; ++i) pew::put32(bytes, at + 20 * i + 12, kRva);
     std::fill(bytes.end() - 20, bytes.end(), 0);
-    pe::put32(bytes, layout.importDataDirectory, kRva);
-    pe::writeFile(dir.file("bomb.exe"), bytes);
+    pew::put32(bytes, layout.importDataDirectory, kRva);
+    pew::writeFile(dir.file("bomb.exe"), bytes);
     const testutil::Flat b = testutil::inspect(dir.file("bomb.exe"), testutil::only({}, true));
     EXPECT_TRUE(b.done);
     ASSERT_EQ(b.errors.size(), kCount);
@@ -199,12 +199,12 @@ TEST_F(Resolving, CachedAndUncachedRunsGiveTheSameRows) {
     if (files.size() > 80) files.resize(80);  // under Wine every read is slow
 #endif
     // Hostile and broken ones, some listed twice.
-    pe::writeFile(dir.file("text.exe"), std::string("MZ only text"));
-    pe::writeFile(dir.file("empty.dll"), std::string());
-    pe::Layout layout;
-    std::vector<std::uint8_t> bad = pe::build(image(platform::kMachineI386, {"kernel32.dll", "tvlgone.dll"}), &layout);
+    pew::writeFile(dir.file("text.exe"), std::string("MZ only text"));
+    pew::writeFile(dir.file("empty.dll"), std::string());
+    pew::Layout layout;
+    std::vector<std::uint8_t> bad = pew::build(image(platform::kMachineI386, {"kernel32.dll", "tvlgone.dll"}), &layout);
     bad.resize(layout.dllNameOffsets[1] + 3);
-    pe::writeFile(dir.file("cut.exe"), bad);
+    pew::writeFile(dir.file("cut.exe"), bad);
     write(dir.path(), "cycle-a.dll", image(platform::kMachineAmd64, {"cycle-b.dll", "kernel32.dll"}));
     write(dir.path(), "cycle-b.dll", image(platform::kMachineAmd64, {"cycle-a.dll", "msvcrt.dll"}));
     write(dir.path(), "wrong.exe", image(platform::kMachineI386, {"cycle-a.dll", std::string(280, 'q')}));
@@ -229,17 +229,17 @@ TEST_F(Resolving, CachedAndUncachedRunsGiveTheSameRows) {
 // The readers take bytes as well as files: a folder held in memory gives
 // the rows the same folder gives on disk, checks and closure on.
 TEST_F(Resolving, AFolderInMemoryGivesTheRowsOfTheFolderOnDisk) {
-    pe::Image lib = image(platform::kMachineAmd64, {"tvlgone.dll"});
-    lib.exporting({"Open"}).version(pe::VersionInfo::simple("3.1"));
+    pew::Image lib = image(platform::kMachineAmd64, {"tvlgone.dll"});
+    lib.exporting({"Open"}).version(pew::VersionInfo::simple("3.1"));
     lib.exports.push_back({"Moved", "tvlbase.Missing", false});
     write(dir.path(), "tvllib.dll", lib);
     write(dir.path(), "tvlbase.dll", image(platform::kMachineAmd64, {"tvllib.dll"}));
     write(dir.path(), "tvl32.dll", image(platform::kMachineI386));
-    pe::Image prog = image(platform::kMachineAmd64);
-    prog.import("TVLLIB.DLL", {{"Open"}, {"Close"}, {"Moved"}, pe::ordinal(9)}).import("tvl32.dll");
-    prog.delayImport("tvlbase.dll", {{"X"}}).version(pe::VersionInfo::simple("1.0"));
+    pew::Image prog = image(platform::kMachineAmd64);
+    prog.import("TVLLIB.DLL", {{"Open"}, {"Close"}, {"Moved"}, pew::ordinal(9)}).import("tvl32.dll");
+    prog.delayImport("tvlbase.dll", {{"X"}}).version(pew::VersionInfo::simple("1.0"));
     write(dir.path(), "prog.exe", prog);
-    pe::writeFile(dir.file("text.dll"), std::string("MZ but no more"));
+    pew::writeFile(dir.file("text.dll"), std::string("MZ but no more"));
     std::map<std::string, std::vector<std::uint8_t>> files;
     for (const auto& e : std::filesystem::directory_iterator(testutil::u8(dir.path()))) {
         std::ifstream in(e.path(), std::ios::binary);

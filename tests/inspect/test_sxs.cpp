@@ -161,10 +161,10 @@ TEST(SxsStore, DamagedStoresAnswerNothingForWhatIsDamaged) {
     // another assembly behind it.
     const std::string broken =
         tree.add({"amd64", "Microsoft.VC90.CRT", kCrtToken, "9.0.30729.9999", "none", false, true, {"msvcr90.dll"}, ""});
-    pe::writeFile(platform::joinPath(tree.manifests(), broken + ".manifest"), std::string("\x00\x01garbage", 9));
+    pew::writeFile(platform::joinPath(tree.manifests(), broken + ".manifest"), std::string("\x00\x01garbage", 9));
     // Oddly named entries, a folder named like a manifest, an unreadable file.
     for (const char* odd : {"readme.txt", "x86_.manifest", "a_b_c_d_e_f.manifest", "amd64_n_t_1.2.3.4_none_h.cat"})
-        pe::writeFile(platform::joinPath(tree.manifests(), odd), std::string("x"));
+        pew::writeFile(platform::joinPath(tree.manifests(), odd), std::string("x"));
     std::filesystem::create_directories(
         testutil::u8(platform::joinPath(tree.manifests(), "amd64_dir_6595b64144ccf1df_1.0.0.0_none_0.manifest")));
     SxsStore store(tree.windows());
@@ -196,7 +196,7 @@ TEST(SxsStore, AbbreviatedLongNamesAreCheckedAgainstTheirManifest) {
     for (const auto& [name, version] : {std::pair{longName, "10.0.1.1"}, std::pair{other, "10.0.1.2"}}) {
         const std::string stem = "amd64_" + storeSpelling(name) + "_31bf3856ad364e35_" + version + "_none_00000000000000" +
                                  std::string(version).substr(7);
-        pe::writeFile(platform::joinPath(tree.manifests(), stem + ".manifest"),
+        pew::writeFile(platform::joinPath(tree.manifests(), stem + ".manifest"),
                       testutil::assemblyManifest(name, version, "amd64", "31bf3856ad364e35", {"x.dll"}));
         std::filesystem::create_directories(testutil::u8(platform::joinPath(tree.winsxs(), stem)));
     }
@@ -218,8 +218,8 @@ TEST(SxsStore, PrivateAssembliesProbedInTheLoadersOrder) {
 
     // Each probe in turn, the last one first: every earlier one takes over.
     dir.mkdir("app/company.private");  // the subfolder, any case
-    pe::writeFile(dir.file("app/company.private/COMPANY.PRIVATE.MANIFEST"), manifest);
-    pe::writeFile(dir.file("app/company.private/priv.dll"), std::string("x"));
+    pew::writeFile(dir.file("app/company.private/COMPANY.PRIVATE.MANIFEST"), manifest);
+    pew::writeFile(dir.file("app/company.private/priv.dll"), std::string("x"));
     SxsStore s4("");
     AssemblyPtr a = s4.findPrivate(id, app);
     ASSERT_TRUE(a);
@@ -228,28 +228,28 @@ TEST(SxsStore, PrivateAssembliesProbedInTheLoadersOrder) {
     EXPECT_TRUE(equalsIgnoringCase(a->folder, dir.file("app/company.private"))) << a->folder;
     EXPECT_TRUE(a->files.at(0).present);
 
-    pe::Image carrier;
+    pew::Image carrier;
     carrier.pe32plus = true;
     carrier.manifest(manifest, 1);
-    pe::writeFile(dir.file("app/company.private/Company.Private.dll"), pe::build(carrier));
+    pew::writeFile(dir.file("app/company.private/Company.Private.dll"), pew::build(carrier));
     SxsStore s3("");
     EXPECT_TRUE(equalsIgnoringCase(s3.findPrivate(id, app)->manifestPath, dir.file("app/company.private/Company.Private.dll")));
 
-    pe::writeFile(dir.file("app/Company.Private.manifest"), manifest);
+    pew::writeFile(dir.file("app/Company.Private.manifest"), manifest);
     SxsStore s2("");
     a = s2.findPrivate(id, app);
     EXPECT_EQ(a->manifestPath, dir.file("app/Company.Private.manifest"));
     EXPECT_EQ(a->folder, app);
     EXPECT_FALSE(a->files.at(0).present);  // priv.dll is in the subfolder only
 
-    pe::writeFile(dir.file("app/Company.Private.dll"), pe::build(carrier));
+    pew::writeFile(dir.file("app/Company.Private.dll"), pew::build(carrier));
     SxsStore s1("");
     EXPECT_EQ(s1.findPrivate(id, app)->manifestPath, dir.file("app/Company.Private.dll"));
 
     // A probe of another identity or version, or no manifest, is passed over.
-    pe::Image plain;
-    pe::writeFile(dir.file("app/Company.Private.dll"), pe::build(plain));
-    pe::writeFile(dir.file("app/Company.Private.manifest"),
+    pew::Image plain;
+    pew::writeFile(dir.file("app/Company.Private.dll"), pew::build(plain));
+    pew::writeFile(dir.file("app/Company.Private.manifest"),
                   testutil::assemblyManifest(name, "2.0.0.0", "amd64", "", {"priv.dll"}));
     SxsStore s5("");
     EXPECT_TRUE(equalsIgnoringCase(s5.findPrivate(id, app)->manifestPath, dir.file("app/company.private/Company.Private.dll")));
@@ -323,22 +323,22 @@ TEST(SxsContext, ModuleContextsFromEachModulesOwnManifest) {
     testutil::WindowsTree tree(dir.path());
     tree.addServicedAssemblies();
     const std::string app = dir.mkdir("app");
-    pe::Image program;
+    pew::Image program;
     program.pe32plus = true;
     program.import("helper.dll").manifest(testutil::assemblyManifest("App", "1.0.0.0", "amd64", "", {},
                                                                     testutil::dependencyXml(kCC, "6.0.0.0")));
-    pe::writeFile(dir.file("app/app.exe"), pe::build(program));
+    pew::writeFile(dir.file("app/app.exe"), pew::build(program));
     // A DLL whose own manifest names the DLL itself, both as a file and as
     // a private assembly answered by the DLL.
-    pe::Image helper;
+    pew::Image helper;
     helper.pe32plus = true;
     const std::string self = testutil::assemblyManifest(
         "helper", "1.0.0.0", "amd64", "", {"helper.dll"},
         testutil::dependencyXml("helper", "1.0.0.0", "amd64", "") +
             testutil::dependencyXml("Microsoft.VC90.CRT", "9.0.21022.8", "amd64", kCrtToken));
     helper.import("msvcr90.dll").manifest(self, 1).manifest(self, 2);
-    pe::writeFile(dir.file("app/helper.dll"), pe::build(helper));
-    pe::writeFile(dir.file("app/plain.dll"), pe::build(pe::Image{}));
+    pew::writeFile(dir.file("app/helper.dll"), pew::build(helper));
+    pew::writeFile(dir.file("app/plain.dll"), pew::build(pew::Image{}));
 
     SxsStore store(tree.windows());
     const auto programCtx = store.moduleContext(dir.file("app/app.exe"), false, kMachineAmd64, app);

@@ -25,18 +25,18 @@ protected:
     void SetUp() override { PEFile::Recursive = false; }
     void TearDown() override { PEFile::Recursive = false; }
 
-    std::string write(const std::string& name, const pe::Image& img) {
+    std::string write(const std::string& name, const pew::Image& img) {
         const std::string path = dir.file(name);
-        pe::writeFile(path, pe::build(img));
+        pew::writeFile(path, pew::build(img));
         return path;
     }
     std::string write(const std::string& name, const std::vector<std::uint8_t>& bytes) {
         const std::string path = dir.file(name);
-        pe::writeFile(path, bytes);
+        pew::writeFile(path, bytes);
         return path;
     }
     std::string dll(const std::vector<std::string>& imports, const std::string& name, bool plus = false) {
-        pe::Image img;
+        pew::Image img;
         img.pe32plus = plus;
         img.imports = imports;
         return write(name, img);
@@ -104,7 +104,7 @@ TEST_F(Imports, MissingDllGivesOneLineAndTheWalkGoesOn) {
 }
 
 TEST_F(Imports, NestedErrorsNameTheNestedPath) {
-    pe::writeFile(dir.file("tvltext.dll"), std::string("this is text\r\n"));
+    pew::writeFile(dir.file("tvltext.dll"), std::string("this is text\r\n"));
     const std::string exe = dll({"tvltext.dll"}, "app.exe");
     const Result r = run(exe, true);
     EXPECT_TRUE(r.done);
@@ -113,8 +113,8 @@ TEST_F(Imports, NestedErrorsNameTheNestedPath) {
 }
 
 TEST_F(Imports, UnreadableFilesGiveTheirLine) {
-    pe::writeFile(dir.file("text.exe"), std::string("MZ but only text, no headers at all......"));
-    pe::writeFile(dir.file("empty.dll"), std::string());
+    pew::writeFile(dir.file("text.exe"), std::string("MZ but only text, no headers at all......"));
+    pew::writeFile(dir.file("empty.dll"), std::string());
     const struct {
         std::string path, line;
     } cases[] = {
@@ -142,9 +142,9 @@ TEST_F(Imports, NoImportDirectoryIsACompleteAnalysis) {
     EXPECT_TRUE(r.errors.empty());
 
     // An import directory whose RVA lies in no section.
-    pe::Layout layout;
-    std::vector<std::uint8_t> bytes = pe::build(pe::Image{}.import("tvlx.dll"), &layout);
-    pe::put32(bytes, layout.importDataDirectory, 0x7FFF0000);
+    pew::Layout layout;
+    std::vector<std::uint8_t> bytes = pew::build(pew::Image{}.import("tvlx.dll"), &layout);
+    pew::put32(bytes, layout.importDataDirectory, 0x7FFF0000);
     const Result nowhere = run(write("nowhere.dll", bytes));
     EXPECT_TRUE(nowhere.done);
     EXPECT_TRUE(nowhere.errors.empty());
@@ -170,12 +170,12 @@ TEST_F(Imports, ListsAndCurrentDirectoryAreRestored) {
 
 TEST_F(Imports, NonAsciiNamesAndFolders) {
     const std::string sub = dir.mkdir("répertoire été");
-    pe::Image dllImg;
-    pe::writeFile(platform::joinPath(sub, "café.dll"), pe::build(dllImg));
-    pe::Image exeImg;
+    pew::Image dllImg;
+    pew::writeFile(platform::joinPath(sub, "café.dll"), pew::build(dllImg));
+    pew::Image exeImg;
     exeImg.import("caf\xE9.dll").import("na\xEFve.dll");  // code page 1252 bytes in the table
     const std::string exe = platform::joinPath(sub, "programme.exe");
-    pe::writeFile(exe, pe::build(exeImg));
+    pew::writeFile(exe, pew::build(exeImg));
     const Result r = run(exe);
     EXPECT_EQ(r.found, std::vector<std::string>{platform::listPath(platform::joinPath(sub, "café.dll"))});
     EXPECT_EQ(r.errors, std::vector<std::string>{"naïve.dll invisible pour " + exe});
@@ -203,12 +203,12 @@ protected:
     void SetUp() override {
         Imports::SetUp();
         dll({}, "tvlok.dll");
-        image = pe::build(pe::Image{}.import("tvlok.dll").import("tvlok2.dll"), &layout);
+        image = pew::build(pew::Image{}.import("tvlok.dll").import("tvlok2.dll"), &layout);
     }
     Result runBytes(const std::vector<std::uint8_t>& bytes) { return run(write("hostile.exe", bytes)); }
     std::string wrong() const { return dir.file("hostile.exe") + kNotWin32; }
 
-    pe::Layout layout;
+    pew::Layout layout;
     std::vector<std::uint8_t> image;
 };
 
@@ -240,9 +240,9 @@ TEST_F(Hostile, AbsurdHeaderFields) {
     for (const Patch& p : patches) {
         std::vector<std::uint8_t> bytes = image;
         if (p.width == 2) {
-            pe::put16(bytes, p.at, static_cast<std::uint16_t>(p.value));
+            pew::put16(bytes, p.at, static_cast<std::uint16_t>(p.value));
         } else {
-            pe::put32(bytes, p.at, p.value);
+            pew::put32(bytes, p.at, p.value);
         }
         const Result r = runBytes(bytes);
         if (p.at == layout.importDataDirectory) {
@@ -258,7 +258,7 @@ TEST_F(Hostile, DescriptorsAndNamesRunningOffTheFile) {
     // Descriptors that never end: the array runs to the end of the file.
     std::vector<std::uint8_t> bytes = image;
     for (std::size_t at = layout.importDescriptors; at + 20 <= bytes.size(); at += 20)
-        pe::put32(bytes, at + 12, layout.importSectionRva + 0x10);
+        pew::put32(bytes, at + 12, layout.importSectionRva + 0x10);
     Result r = runBytes(bytes);
     EXPECT_FALSE(r.done);
     EXPECT_EQ(r.errors.back(), wrong());
@@ -272,7 +272,7 @@ TEST_F(Hostile, DescriptorsAndNamesRunningOffTheFile) {
 
     // A name whose RVA lies in no section: an empty name that is never found.
     bytes = image;
-    pe::put32(bytes, layout.importDescriptors + 12, 0x00F00000);
+    pew::put32(bytes, layout.importDescriptors + 12, 0x00F00000);
     r = runBytes(bytes);
     EXPECT_TRUE(r.done);
     EXPECT_EQ(r.found, std::vector<std::string>{});
@@ -291,22 +291,22 @@ TEST_F(Hostile, FoundEntriesBeforeAFailureAreKeptButDoneIsFalse) {
 }
 
 TEST_F(Hostile, WrappingZeroSizeAndOverlappingSections) {
-    pe::Image img;
+    pew::Image img;
     img.import("tvlok.dll");
     // A zero-size section claiming the import RVA holds nothing; a section
     // whose end wraps past 4 GiB must not hold low RVAs either.
     img.extraSectionsFirst.push_back({0x1000, 0, 0, 0});
     img.extraSectionsFirst.push_back({0xFFFFF000u, 0x00002000u, 0, 0x200});
-    Result r = run(write("wrap.exe", pe::build(img)));
+    Result r = run(write("wrap.exe", pew::build(img)));
     EXPECT_TRUE(r.done);
     EXPECT_EQ(r.found, std::vector<std::string>{listed("tvlok.dll")});
 
     // Overlapping sections: the first in table order wins, here one whose
     // raw data lies past the end of the file.
-    pe::Image overlap;
+    pew::Image overlap;
     overlap.import("tvlok.dll");
     overlap.extraSectionsFirst.push_back({0x1000, 0x1000, 0x7FFFFFF0u, 0x200});
-    r = run(write("overlap.exe", pe::build(overlap)));
+    r = run(write("overlap.exe", pew::build(overlap)));
     EXPECT_FALSE(r.done);
     EXPECT_EQ(r.errors, std::vector<std::string>{dir.file("overlap.exe") + kNotWin32});
 }

@@ -13,7 +13,7 @@ using platform::ApiSetSchema;
 
 namespace {
 
-const std::vector<pe::ApiSet> kSets = {
+const std::vector<pew::ApiSet> kSets = {
     {"api-ms-win-crt-heap-l1-1-0", {{"", "ucrtbase.dll"}}},
     {"api-ms-win-core-com-l1-1-0", {{"", "combase.dll"}, {"ole32.dll", "ole32impl.dll"}}},
     {"api-ms-win-core-gone-l1-1-0", {}},
@@ -34,7 +34,7 @@ std::string hostOf(const ApiSetSchema& s, const std::string& name, const std::st
 
 TEST(ApiSet, EveryVersionResolvesLikeTheLoader) {
     for (std::uint32_t version : {2u, 4u, 6u}) {
-        const std::vector<std::uint8_t> bytes = pe::apiSetSchema(version, kSets);
+        const std::vector<std::uint8_t> bytes = pew::apiSetSchema(version, kSets);
         ApiSetSchema s;
         ASSERT_TRUE(s.read(bytes.data(), bytes.size())) << version;
         EXPECT_EQ(s.version(), version);
@@ -54,7 +54,7 @@ TEST(ApiSet, EveryVersionResolvesLikeTheLoader) {
 }
 
 TEST(ApiSet, DamagedSchemasReadAsEmptyNeverCrash) {
-    const std::vector<std::uint8_t> good = pe::apiSetSchema(6, kSets);
+    const std::vector<std::uint8_t> good = pew::apiSetSchema(6, kSets);
     ApiSetSchema s;
     for (std::size_t cut = 0; cut < good.size(); ++cut) {
         std::vector<std::uint8_t> bytes(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(cut));
@@ -63,12 +63,12 @@ TEST(ApiSet, DamagedSchemasReadAsEmptyNeverCrash) {
         }
     }
     for (std::uint32_t version : {2u, 4u, 6u}) {
-        const std::vector<std::uint8_t> base = pe::apiSetSchema(version, kSets);
+        const std::vector<std::uint8_t> base = pew::apiSetSchema(version, kSets);
         // Every 32-bit field in turn set to absurd values.
         for (std::size_t at = 0; at + 4 <= base.size(); at += 4) {
             for (std::uint32_t v : {0xFFFFFFFFu, 0x7FFFFFFFu, 0xFFFFFFF0u}) {
                 std::vector<std::uint8_t> bytes = base;
-                pe::put32(bytes, at, v);
+                pew::put32(bytes, at, v);
                 s.read(bytes.data(), bytes.size());
                 std::string host;
                 s.resolve("api-ms-win-crt-heap-l1-1-0.dll", "app.exe", host);
@@ -76,34 +76,34 @@ TEST(ApiSet, DamagedSchemasReadAsEmptyNeverCrash) {
         }
     }
     std::vector<std::uint8_t> unknown = good;
-    pe::put32(unknown, 0, 5);
+    pew::put32(unknown, 0, 5);
     EXPECT_FALSE(s.read(unknown.data(), unknown.size()));
     EXPECT_TRUE(s.empty());
     EXPECT_EQ(hostOf(s, "api-ms-win-crt-heap-l1-1-0.dll"), "(file)");
 
     // Many entries sharing one huge value array: refused, not multiplied.
     std::vector<std::uint8_t> shared(28 + 24 * 2000 + 20 * 2000 + 64, 0);
-    pe::put32(shared, 0, 6);
-    pe::put32(shared, 12, 2000);
-    pe::put32(shared, 16, 28);
+    pew::put32(shared, 0, 6);
+    pew::put32(shared, 12, 2000);
+    pew::put32(shared, 16, 28);
     for (std::uint32_t i = 0; i < 2000; ++i) {
-        pe::put32(shared, 28 + 24 * i + 16, 28 + 24 * 2000);
-        pe::put32(shared, 28 + 24 * i + 20, 2000);
+        pew::put32(shared, 28 + 24 * i + 16, 28 + 24 * 2000);
+        pew::put32(shared, 28 + 24 * i + 20, 2000);
     }
     EXPECT_FALSE(s.read(shared.data(), shared.size()));
 }
 
 TEST(ApiSet, FromTheApisetSectionOfAnImage) {
-    pe::Image img;
+    pew::Image img;
     img.pe32plus = true;
-    img.dataSections.emplace_back(".apiset", pe::apiSetSchema(6, kSets));
-    const std::vector<std::uint8_t> bytes = pe::build(img);
+    img.dataSections.emplace_back(".apiset", pew::apiSetSchema(6, kSets));
+    const std::vector<std::uint8_t> bytes = pew::build(img);
     platform::MemoryByteSource source(bytes.data(), bytes.size());
     ApiSetSchema s;
     ASSERT_TRUE(s.readImage(source));
     EXPECT_EQ(hostOf(s, "api-ms-win-crt-heap-l1-1-0.dll"), "ucrtbase.dll");
-    pe::Image none;
-    const std::vector<std::uint8_t> plain = pe::build(none);
+    pew::Image none;
+    const std::vector<std::uint8_t> plain = pew::build(none);
     platform::MemoryByteSource noSection(plain.data(), plain.size());
     EXPECT_FALSE(s.readImage(noSection));
 }

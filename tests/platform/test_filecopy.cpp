@@ -17,7 +17,7 @@ TEST(FileCopy, FoldersAreCreatedWithTheirParentsButNotThroughAFile) {
     EXPECT_TRUE(createFolders(deep, why)) << why;
     EXPECT_TRUE(folderExists(deep));
     EXPECT_TRUE(createFolders(deep, why));  // already there
-    pe::writeFile(dir.file("file"), std::string("x"));
+    pew::writeFile(dir.file("file"), std::string("x"));
     EXPECT_FALSE(createFolders(joinPath(dir.file("file"), "sub"), why));
     EXPECT_FALSE(why.empty());
     EXPECT_FALSE(createFolders(dir.file("file"), why));
@@ -26,14 +26,14 @@ TEST(FileCopy, FoldersAreCreatedWithTheirParentsButNotThroughAFile) {
 TEST(FileCopy, ComparisonReadsTheBytes) {
     testutil::TempDir dir;
     std::string why;
-    pe::writeFile(dir.file("a"), std::string(200000, 'a'));
-    pe::writeFile(dir.file("same"), std::string(200000, 'a'));
+    pew::writeFile(dir.file("a"), std::string(200000, 'a'));
+    pew::writeFile(dir.file("same"), std::string(200000, 'a'));
     std::string late(200000, 'a');
     late[199999] = 'b';  // past the first blocks
-    pe::writeFile(dir.file("late"), late);
-    pe::writeFile(dir.file("short"), std::string(10, 'a'));
-    pe::writeFile(dir.file("empty"), std::string());
-    pe::writeFile(dir.file("empty2"), std::string());
+    pew::writeFile(dir.file("late"), late);
+    pew::writeFile(dir.file("short"), std::string(10, 'a'));
+    pew::writeFile(dir.file("empty"), std::string());
+    pew::writeFile(dir.file("empty2"), std::string());
     EXPECT_EQ(compareFiles(dir.file("a"), dir.file("same"), why), Comparison::Same);
     EXPECT_EQ(compareFiles(dir.file("a"), dir.file("a"), why), Comparison::Same);
     EXPECT_EQ(compareFiles(dir.file("a"), dir.file("late"), why), Comparison::Different);
@@ -47,9 +47,9 @@ TEST(FileCopy, ComparisonReadsTheBytes) {
 TEST(FileCopy, StagedCopiesReplaceInOneStepOrLeaveNothing) {
     testutil::TempDir dir;
     std::string why;
-    pe::writeFile(dir.file("new.dll"), std::string(100000, 'n'));
+    pew::writeFile(dir.file("new.dll"), std::string(100000, 'n'));
     const std::string out = dir.mkdir("out"), target = joinPath(out, "lib.dll");
-    pe::writeFile(target, std::string("old"));
+    pew::writeFile(target, std::string("old"));
     const std::string staged = stageCopy(dir.file("new.dll"), target, why);
     ASSERT_FALSE(staged.empty()) << why;
     EXPECT_EQ(directoryPart(staged), out);  // beside its name: the rename stays on one volume
@@ -77,7 +77,7 @@ TEST(FileCopy, StagedCopiesReplaceInOneStepOrLeaveNothing) {
 
 TEST(FileCopy, NamesAreFoundIgnoringCaseExactSpellingFirst) {
     testutil::TempDir dir;
-    pe::writeFile(dir.file("LibFoo.DLL"), std::string("x"));
+    pew::writeFile(dir.file("LibFoo.DLL"), std::string("x"));
     EXPECT_EQ(fileIgnoringCase(dir.path(), "libfoo.dll"), dir.file("LibFoo.DLL"));
     EXPECT_EQ(fileIgnoringCase(dir.path(), "LibFoo.DLL"), dir.file("LibFoo.DLL"));
     EXPECT_EQ(fileIgnoringCase(dir.path(), "libbar.dll"), "");

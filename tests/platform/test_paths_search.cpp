@@ -82,9 +82,9 @@ TEST(MappedFileTest, FailurePointsAndContent) {
     EXPECT_EQ(f.open(dir.file("missing.dll")), MapStatus::NotOpenable);
     EXPECT_EQ(f.open(""), MapStatus::NotOpenable);
     EXPECT_EQ(f.open(dir.path()), MapStatus::NotOpenable);  // a folder
-    pe::writeFile(dir.file("empty.dll"), std::string());
+    pew::writeFile(dir.file("empty.dll"), std::string());
     EXPECT_EQ(f.open(dir.file("empty.dll")), MapStatus::NotMappable);
-    pe::writeFile(dir.file("three.bin"), std::string("MZ!"));
+    pew::writeFile(dir.file("three.bin"), std::string("MZ!"));
     ASSERT_EQ(f.open(dir.file("three.bin")), MapStatus::Ok);
     EXPECT_EQ(f.size(), 3u);
     EXPECT_EQ(f.data()[2], '!');
@@ -107,9 +107,9 @@ TEST(SearchFolders, CurrentDirectoryFirstThenFoldersIgnoringCase) {
     testutil::TempDir dir;
     const std::string app = dir.mkdir("app");
     const std::string lib = dir.mkdir("lib");
-    pe::writeFile(joinPath(app, "tvlshared.dll"), std::string("x"));
-    pe::writeFile(joinPath(lib, "tvlshared.dll"), std::string("x"));
-    pe::writeFile(joinPath(lib, "TvlMixed.Dll"), std::string("x"));
+    pew::writeFile(joinPath(app, "tvlshared.dll"), std::string("x"));
+    pew::writeFile(joinPath(lib, "tvlshared.dll"), std::string("x"));
+    pew::writeFile(joinPath(lib, "TvlMixed.Dll"), std::string("x"));
     DllSearch search(only({lib}));
     const std::string before = currentDirectory();
     ASSERT_TRUE(setCurrentDirectory(app));
@@ -128,8 +128,8 @@ TEST(SearchFolders, CurrentDirectoryFirstThenFoldersIgnoringCase) {
 #ifndef _WIN32
 TEST(SearchFolders, ExactCaseWinsAndListingsLiveOneSearch) {
     testutil::TempDir dir, elsewhere;
-    pe::writeFile(dir.file("Dup.dll"), std::string("x"));
-    pe::writeFile(dir.file("dup.dll"), std::string("x"));
+    pew::writeFile(dir.file("Dup.dll"), std::string("x"));
+    pew::writeFile(dir.file("dup.dll"), std::string("x"));
     for (int fresh = 0; fresh < 2; ++fresh) {
         DllSearch search(only({dir.path()}));
         if (!fresh) search.find("dup.dll", elsewhere.path(), 0);  // the folder's listing read first
@@ -147,7 +147,7 @@ TEST(SearchFolders, ExactCaseWinsAndListingsLiveOneSearch) {
     {
         DllSearch search(only({dir.path()}));
         EXPECT_FALSE(search.find("late.dll", elsewhere.path(), 0).found);
-        pe::writeFile(dir.file("late.dll"), std::string("x"));
+        pew::writeFile(dir.file("late.dll"), std::string("x"));
         EXPECT_FALSE(search.find("late.dll", elsewhere.path(), 0).found);
     }
     EXPECT_TRUE(DllSearch(only({dir.path()})).find("late.dll", elsewhere.path(), 0).found);
@@ -155,7 +155,7 @@ TEST(SearchFolders, ExactCaseWinsAndListingsLiveOneSearch) {
 
 TEST(SearchPathVariable, TavelinDllPathIsReadWhenNoOverride) {
     testutil::TempDir dir;
-    pe::writeFile(dir.file("fromenv.dll"), std::string("x"));
+    pew::writeFile(dir.file("fromenv.dll"), std::string("x"));
     setenv("TAVELIN_DLL_PATH", ("/nonexistent:" + dir.path()).c_str(), 1);
     std::string found;
     EXPECT_TRUE(searchDll("FROMENV.DLL", found));
@@ -170,9 +170,9 @@ TEST(SearchPathVariable, TavelinDllPathIsReadWhenNoOverride) {
 // an override replaces them both.
 TEST(UserFolders, SearchedBeforeTheSystemUnlessOverridden) {
     testutil::TempDir importer, mine;
-    pe::writeFile(importer.file("both.dll"), std::string("x"));
-    pe::writeFile(mine.file("both.dll"), std::string("x"));
-    pe::writeFile(mine.file("mine.dll"), std::string("x"));
+    pew::writeFile(importer.file("both.dll"), std::string("x"));
+    pew::writeFile(mine.file("both.dll"), std::string("x"));
+    pew::writeFile(mine.file("mine.dll"), std::string("x"));
     SearchOptions options;
     options.userFolders = {mine.file("not-mounted-yet"), mine.path()};
     DllSearch search(options);
@@ -188,7 +188,7 @@ TEST(UserFolders, SearchedBeforeTheSystemUnlessOverridden) {
 TEST(FileReaderTest, ShrinkingFileReadsShortNeverASignal) {
     testutil::TempDir dir;
     const std::string path = dir.file("shrinks.dll");
-    pe::writeFile(path, std::vector<std::uint8_t>(64 * 1024, 'x'));
+    pew::writeFile(path, std::vector<std::uint8_t>(64 * 1024, 'x'));
     FileReader f;
     ASSERT_EQ(f.open(path), MapStatus::Ok);
     std::uint8_t buf[16];
@@ -199,7 +199,7 @@ TEST(FileReaderTest, ShrinkingFileReadsShortNeverASignal) {
     EXPECT_FALSE(f.failed());
 #endif
     EXPECT_EQ(imageMachine(f), 0);
-    pe::writeFile(dir.file("empty.dll"), std::string());
+    pew::writeFile(dir.file("empty.dll"), std::string());
     EXPECT_EQ(f.open(dir.file("empty.dll")), MapStatus::NotMappable);
     EXPECT_EQ(f.open(dir.file("absent.dll")), MapStatus::NotOpenable);
 }
@@ -210,12 +210,12 @@ TEST(Machines, NamesAndImageMachine) {
     EXPECT_EQ(machineName(kMachineArm64), "ARM64");
     EXPECT_EQ(machineName(0x01C4), "0x01c4");
     testutil::TempDir dir;
-    pe::Image arm;
+    pew::Image arm;
     arm.pe32plus = true;
     arm.machine = kMachineArm64;
-    pe::writeFile(dir.file("arm.dll"), pe::build(arm));
+    pew::writeFile(dir.file("arm.dll"), pew::build(arm));
     EXPECT_EQ(imageMachine(dir.file("arm.dll")), kMachineArm64);
-    pe::writeFile(dir.file("x86.dll"), pe::build(pe::Image{}));
+    pew::writeFile(dir.file("x86.dll"), pew::build(pew::Image{}));
     EXPECT_EQ(imageMachine(dir.file("x86.dll")), kMachineI386);
     EXPECT_EQ(imageMachine(dir.file("none.dll")), 0);
 }
@@ -225,11 +225,11 @@ TEST(Machines, NamesAndImageMachine) {
 TEST(SearchFolders, CandidatesOfAnotherMachineAreSkipped) {
     testutil::TempDir dir;
     const std::string d32 = dir.mkdir("x86"), d64 = dir.mkdir("x64"), app = dir.mkdir("app");
-    pe::writeFile(joinPath(d32, "tvlboth.dll"), pe::build(pe::Image{}));
-    pe::Image plus;
+    pew::writeFile(joinPath(d32, "tvlboth.dll"), pew::build(pew::Image{}));
+    pew::Image plus;
     plus.pe32plus = true;
-    pe::writeFile(joinPath(d64, "tvlboth.dll"), pe::build(plus));
-    pe::writeFile(joinPath(d64, "tvlonly64.dll"), pe::build(plus));
+    pew::writeFile(joinPath(d64, "tvlboth.dll"), pew::build(plus));
+    pew::writeFile(joinPath(d64, "tvlonly64.dll"), pew::build(plus));
     const MachineProbe probe = [](const std::string& p) { return imageMachine(p); };
     for (const auto& order : {std::vector<std::string>{d32, d64}, std::vector<std::string>{d64, d32}}) {
         DllSearch search(only(order));
@@ -275,8 +275,8 @@ TEST(SearchFolders, DanglingLinksAndFoldersAreNoDlls) {
     const std::string first = dir.mkdir("first"), second = dir.mkdir("second");
     ASSERT_EQ(symlink(joinPath(first, "gone-target.dll").c_str(), joinPath(first, "Dangle.dll").c_str()), 0);
     std::filesystem::create_directories(joinPath(first, "tvlfolder.dll"));
-    pe::writeFile(joinPath(second, "dangle.dll"), std::string("x"));
-    pe::writeFile(joinPath(second, "TvlFolder.dll"), std::string("x"));
+    pew::writeFile(joinPath(second, "dangle.dll"), std::string("x"));
+    pew::writeFile(joinPath(second, "TvlFolder.dll"), std::string("x"));
     for (int listed = 0; listed < 2; ++listed) {
         DllSearch search(only({first, second}));
         if (listed) search.find("tvlnone.dll", dir.path(), 0);  // both listings read first
@@ -292,7 +292,7 @@ TEST(SearchFolders, DanglingLinksAndFoldersAreNoDlls) {
 TEST(SearchFolders, UnlistableFolderKeepsWhatWasFound) {
     testutil::TempDir dir;
     const std::string locked = dir.mkdir("locked");
-    pe::writeFile(joinPath(locked, "tvlseen.dll"), std::string("x"));
+    pew::writeFile(joinPath(locked, "tvlseen.dll"), std::string("x"));
     ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
     ASSERT_EQ(chmod(locked.c_str(), 0311), 0);
     const passwd* nobody = getpwnam("nobody");
@@ -333,10 +333,10 @@ TEST(WindowsSearch, A32BitImporterSeesSysWow64) {
     if (imageMachine(joinPath(wow, name)) != kMachineI386) {
         if (!underWine) GTEST_SKIP() << "no 32-bit kernel32.dll in SysWOW64";
         name = "tvlwowcheck.dll";
-        pe::writeFile(joinPath(wow, name), pe::build(pe::Image{}));
-        pe::Image plus;
+        pew::writeFile(joinPath(wow, name), pew::build(pew::Image{}));
+        pew::Image plus;
         plus.pe32plus = true;
-        pe::writeFile(joinPath(sys, name), pe::build(plus));
+        pew::writeFile(joinPath(sys, name), pew::build(plus));
     }
     testutil::TempDir dir;
     const MachineProbe probe = [](const std::string& p) { return imageMachine(p); };

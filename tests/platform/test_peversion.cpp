@@ -43,9 +43,9 @@ std::string ourFileVersion(const std::string& path) {
 }  // namespace
 
 TEST(VersionBlock, LookupsAreCaseInsensitiveAndSkipEmptyComponents) {
-    pe::VersionInfo info = pe::VersionInfo::simple("2, 5, 0, 1", 0x0409, 0x04B0);
+    pew::VersionInfo info = pew::VersionInfo::simple("2, 5, 0, 1", 0x0409, 0x04B0);
     info.major = 2, info.minor = 5, info.release = 0, info.build = 1;
-    std::vector<std::uint8_t> block = pe::versionBlock(info);
+    std::vector<std::uint8_t> block = pew::versionBlock(info);
 
     const std::uint8_t* value = nullptr;
     std::uint32_t len = 0;
@@ -68,8 +68,8 @@ TEST(VersionBlock, LookupsAreCaseInsensitiveAndSkipEmptyComponents) {
 }
 
 TEST(VersionBlock, TruncatedOrDamagedBlocksNeverReadOutside) {
-    pe::VersionInfo info = pe::VersionInfo::simple("1.2.3.4");
-    const std::vector<std::uint8_t> good = pe::versionBlock(info);
+    pew::VersionInfo info = pew::VersionInfo::simple("1.2.3.4");
+    const std::vector<std::uint8_t> good = pew::versionBlock(info);
     std::mt19937 rng(1234);
     for (std::size_t cut = 6; cut <= good.size(); ++cut) {
         // An exact-size heap copy, so a read past it is caught by the sanitizers.
@@ -99,18 +99,18 @@ TEST(VersionBlock, TruncatedOrDamagedBlocksNeverReadOutside) {
 }
 
 TEST(VersionBlock, ZeroLengthChildEndsTheSearch) {
-    std::vector<std::uint8_t> block = pe::versionBlock(pe::VersionInfo::simple("9.9"));
+    std::vector<std::uint8_t> block = pew::versionBlock(pew::VersionInfo::simple("9.9"));
     // The first child of the root (StringFileInfo) starts after the fixed info.
     const std::size_t firstChild = 40 + 52;  // header and "VS_VERSION_INFO" padded to 40, fixed info
-    pe::put16(block, firstChild, 0);
+    pew::put16(block, firstChild, 0);
     std::string s;
     EXPECT_FALSE(queryVersionString(block.data(), "\\StringFileInfo\\040c04e4\\FileVersion", s));
 }
 
 TEST(VersionResource, LanguageChoiceFollowsTheLoader) {
     testutil::TempDir dir;
-    const auto versionOf = [&](const pe::Image& img, std::uint16_t user) {
-        const std::vector<std::uint8_t> bytes = pe::build(img);
+    const auto versionOf = [&](const pew::Image& img, std::uint16_t user) {
+        const std::vector<std::uint8_t> bytes = pew::build(img);
         std::size_t offset = 0, length = 0;
         if (!findVersionResource(bytes.data(), bytes.size(), user, offset, length)) return std::string("none");
         std::vector<std::uint8_t> block(bytes.begin() + static_cast<std::ptrdiff_t>(offset),
@@ -126,39 +126,39 @@ TEST(VersionResource, LanguageChoiceFollowsTheLoader) {
         queryVersionString(block.data(), key, s);
         return s;
     };
-    pe::Image three;
-    three.version(pe::VersionInfo::simple("german", 0x0407), 0x0407)
-        .version(pe::VersionInfo::simple("french", 0x040C), 0x040C)
-        .version(pe::VersionInfo::simple("english", 0x0409), 0x0409);
+    pew::Image three;
+    three.version(pew::VersionInfo::simple("german", 0x0407), 0x0407)
+        .version(pew::VersionInfo::simple("french", 0x040C), 0x040C)
+        .version(pew::VersionInfo::simple("english", 0x0409), 0x0409);
     EXPECT_EQ(versionOf(three, 0x040C), "french");
     EXPECT_EQ(versionOf(three, 0x0C0C), "french");  // same primary language
     EXPECT_EQ(versionOf(three, 0x0411), "english");
-    pe::Image neutral = three;
-    neutral.version(pe::VersionInfo::simple("neutral", 0x0000), 0x0000);
+    pew::Image neutral = three;
+    neutral.version(pew::VersionInfo::simple("neutral", 0x0000), 0x0000);
     EXPECT_EQ(versionOf(neutral, 0x040C), "neutral");
-    pe::Image noEnglish;
-    noEnglish.version(pe::VersionInfo::simple("german", 0x0407), 0x0407)
-        .version(pe::VersionInfo::simple("italian", 0x0410), 0x0410);
+    pew::Image noEnglish;
+    noEnglish.version(pew::VersionInfo::simple("german", 0x0407), 0x0407)
+        .version(pew::VersionInfo::simple("italian", 0x0410), 0x0410);
     EXPECT_EQ(versionOf(noEnglish, 0x0411), "german");
 }
 
 TEST(VersionResource, BackendsAgreeOnGeneratedAndRealFiles) {
     testutil::TempDir dir;
     std::vector<std::string> files;
-    pe::Image a;
-    a.version(pe::VersionInfo::simple("1.3.0.81"));
-    pe::Image b;
+    pew::Image a;
+    a.version(pew::VersionInfo::simple("1.3.0.81"));
+    pew::Image b;
     b.pe32plus = true;
-    b.import("tvlx.dll").version(pe::VersionInfo::simple("6.1.7601.17514 (win7sp1_rtm.101119-1850)", 0x0409, 0x04B0),
+    b.import("tvlx.dll").version(pew::VersionInfo::simple("6.1.7601.17514 (win7sp1_rtm.101119-1850)", 0x0409, 0x04B0),
                                  0x0409);
-    pe::Image c;  // a resource whose only table is not under the first translation
-    pe::VersionInfo odd = pe::VersionInfo::simple("4.0", 0x0409, 0x04E4);
+    pew::Image c;  // a resource whose only table is not under the first translation
+    pew::VersionInfo odd = pew::VersionInfo::simple("4.0", 0x0409, 0x04E4);
     odd.translations.insert(odd.translations.begin(), 0x04B00407u);
     c.version(odd, 0x0409);
     int i = 0;
-    for (const pe::Image* img : {&a, &b, &c}) {
+    for (const pew::Image* img : {&a, &b, &c}) {
         files.push_back(dir.file("gen" + std::to_string(i++) + ".dll"));
-        pe::writeFile(files.back(), pe::build(*img));
+        pew::writeFile(files.back(), pew::build(*img));
     }
     EXPECT_EQ(FileVersionString(files[0]), "1.3.0.81");
     EXPECT_EQ(FileVersionString(files[1]), "6.1.7601.17514 (win7sp1_rtm.101119-1850)");

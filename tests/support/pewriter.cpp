@@ -11,7 +11,7 @@
 
 #include "platform/text.h"
 
-namespace pe {
+namespace pew {
 
 namespace {
 
@@ -763,4 +763,4 @@ void writeFile(const std::string& path, const std::string& text) {
     writeFile(path, std::vector<std::uint8_t>(text.begin(), text.end()));
 }
 
-}  // namespace pe
+}  // namespace pew

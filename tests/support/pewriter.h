@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-namespace pe {
+namespace pew {
 
 struct StringTable {
     std::string key;  // eight hex digits, language then code page: "040c04e4"
@@ -193,4 +193,4 @@ void put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v);
 void writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
 void writeFile(const std::string& path, const std::string& text);
 
-}  // namespace pe
+}  // namespace pew

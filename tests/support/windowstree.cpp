@@ -67,16 +67,16 @@ WindowsTree::WindowsTree(const std::string& root, bool lowerCase) {
 std::string WindowsTree::add(const StoreAssembly& a) {
     const std::string head = a.arch + "_" + lower(a.name) + "_" + a.token + "_" + a.version + "_" + a.language;
     const std::string stem = head + "_" + (a.wine ? "deadbeef" : hashOf(head));
-    pe::writeFile(platform::joinPath(manifests_, stem + ".manifest"),
+    pew::writeFile(platform::joinPath(manifests_, stem + ".manifest"),
                   assemblyManifest(a.name, a.version, a.arch, a.token, a.files, a.body));
     if (a.folder) {
         const std::string dir = platform::joinPath(winsxs_, stem);
         std::filesystem::create_directories(u8(dir));
-        pe::Image image;
+        pew::Image image;
         image.machine = machineOfArchitecture(a.arch);
         image.pe32plus = image.machine == platform::kMachineAmd64 || image.machine == platform::kMachineArm64;
         image.exporting({"Export"});
-        for (const std::string& f : a.files) pe::writeFile(platform::joinPath(dir, f), pe::build(image));
+        for (const std::string& f : a.files) pew::writeFile(platform::joinPath(dir, f), pew::build(image));
     }
     return stem;
 }
