@@ -15,7 +15,7 @@
 #include <QVBoxLayout>
 
 #include "app/application.h"
-#include "platform/dllsearch.h"
+#include "platform/searchplaces.h"
 #include "platform/platform.h"
 
 namespace {

@@ -13,6 +13,7 @@
 #include "app/umain.h"
 #include "components/krvgrid.h"
 #include "inspect/analysis.h"
+#include "inspect/lines.h"
 #include "inspect/uimports.h"
 #include "platform/platform.h"
 
@@ -32,20 +33,7 @@ QStringList cellsOf(const analysis::Row& r) {
 const QColor kErrorText(0x80, 0, 0);
 
 // Why the loader takes a DLL from its folder, as the "Chemin" cell's tool tip says it.
-QString originText(const analysis::Row& r) {
-    switch (r.origin) {
-        case platform::Origin::Sxs:
-            return QStringLiteral("assemblage côte à côte ") + qs(r.originDetail);
-        case platform::Origin::Known: return QStringLiteral("DLL connue du système");
-        case platform::Origin::App: return QStringLiteral("dossier du programme");
-        case platform::Origin::User: return QStringLiteral("dossier utilisateur");
-        case platform::Origin::System: return QStringLiteral("dossier système");
-        case platform::Origin::Toolchain: return QStringLiteral("dossier de la chaîne de compilation");
-        case platform::Origin::Gac: return QStringLiteral("cache global des assemblages .NET");
-        case platform::Origin::None: break;
-    }
-    return QString();
-}
+QString originText(const analysis::Row& r) { return qs(lines::origin(r.origin(), r.originDetail())); }
 
 // What the grid shows beside the texts: problem rows in their colour, why
 // each DLL was taken, the binary version where the text says otherwise.
@@ -193,13 +181,13 @@ void TFMain::SG2KeyPress(QChar& Key) {
 void TFMain::Suivre(const QString& Path) {
     SetStatus(QStringLiteral("suivi: ") + Path);
     AnalysisRun run(OptionsAnalyse());
-    const Inspection result = analysis::inspect(ss(Path), run);
+    const Closure result = analysis::inspect(ss(Path), run);
     if (result.found.empty()) {
         Beep();
         return;
     }
     LBFloat->clear();
-    for (const FoundDll& dll : result.found) LBFloat->addItem(qs(dll.path));
+    for (const FoundDll& dll : result.found) LBFloat->addItem(qs(dll.path()));
     MontrerListe();
 }
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "inspect/analysis.h"
-#include "inspect/sxs.h"
+#include "inspect/loader/sxs.h"
 #include "platform/platform.h"
 #include "tests/support/pewriter.h"
 #include "tests/support/testutil.h"
@@ -80,7 +80,8 @@ void BM_IndexAndResolve(benchmark::State& state) {
     };
     std::size_t found = 0;
     for (auto _ : state) {
-        sxs::SxsStore store(windows);
+        platform::FolderIndex files;
+        sxs::SxsStore store(windows, files);
         for (const std::uint16_t machine : {platform::kMachineAmd64, platform::kMachineI386})
             for (const sxs::AssemblyIdentity& id : asked) found += store.findInStore(id, machine) ? 1 : 0;
         state.counters["indexed"] = static_cast<double>(store.size());
@@ -106,7 +107,8 @@ void BM_RecursivePass60Programs(benchmark::State& state) {
         options.search.folders = std::vector<std::string>{kWine};
         AnalysisRun run(options);
         const std::vector<analysis::Row> rows = analysis::analyse(programs, run);
-        sxs::SxsStore store(windows);
+        platform::FolderIndex files;
+        sxs::SxsStore store(windows, files);
         for (const analysis::Row& r : rows) {
             if (r.kind == analysis::RowKind::Error) continue;
             const std::string path = platform::joinPath(r.cells[analysis::kPath], r.cells[analysis::kFile]);

@@ -7,11 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "cli/ignore.h"
+#include "cli/answers.h"
 #include "cli/rowformats.h"
-#include "cli/ship.h"
-#include "cli/tree.h"
 #include "inspect/analysis.h"
+#include "inspect/ignore.h"
 #include "platform/filecopy.h"
 #include "platform/platform.h"
 #include "platform/text.h"
@@ -91,7 +90,7 @@ const char* formatName(Format f) {
 struct Options {
     RunOptions run;  // what the analysis reads, checks and where it searches
     bool dllPathGiven = false;
-    cli::IgnoreList ignore;
+    analysis::IgnoreList ignore;
     bool unique = false;
     bool missing = false;
     Format format = Format::Text;
@@ -328,7 +327,7 @@ int main(int argc, char** argv) {
     const std::vector<std::string> files = listedFiles(o.files);
 
     if (!graphAnswers(o).empty()) {
-        o.run.recursive = o.run.importGraph = true;
+        o.run.recursive = true;
         AnalysisRun run(o.run);
         cli::Answer a;
         if (o.tree) a = cli::treeAnswer(files, run, o.ignore);

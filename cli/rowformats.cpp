@@ -56,11 +56,11 @@ std::vector<Field> rowFields(const RowFormat& format) {
             {"delay-load", FieldType::Boolean, [](const Row& r) { return std::string(r.delayLoad ? "true" : "false"); }});
     const Field more[] = {
         // Why each DLL was taken from its folder.
-        {"origin", FieldType::TextOrNull, [](const Row& r) { return std::string(platform::originName(r.origin)); }},
+        {"origin", FieldType::TextOrNull, [](const Row& r) { return std::string(loader::originName(r.origin())); }},
         // What a problem row is about, so that scripts never read French.
         {"dll", FieldType::TextOrNull, [](const Row& r) { return r.dll; }},
         {"function", FieldType::TextOrNull, [](const Row& r) { return r.function; }},
-        {"machine", FieldType::TextOrNull, [](const Row& r) { return machineName(r.machine); }},
+        {"machine", FieldType::TextOrNull, [](const Row& r) { return machineKey(r.machine); }},
         {"importer-path", FieldType::Text, [](const Row& r) { return r.importerPath; }},
         {"file-version", FieldType::TextOrNull, [](const Row& r) { return r.fileVersion; }},
         // Why a DLL is there: the image whose import table named it first.
@@ -70,7 +70,7 @@ std::vector<Field> rowFields(const RowFormat& format) {
     fields.insert(fields.end(), std::begin(more), std::end(more));
     // The .NET reference a row answers, with -a only.
     if (format.assemblies)
-        fields.push_back({"assembly", FieldType::TextOrNull, [](const Row& r) { return r.assembly; }});
+        fields.push_back({"assembly", FieldType::TextOrNull, [](const Row& r) { return r.reference(); }});
     return fields;
 }
 
@@ -103,7 +103,7 @@ const char* problemName(Problem p) {
     return nullptr;
 }
 
-std::string machineName(std::uint16_t machine) {
+std::string machineKey(std::uint16_t machine) {
     switch (machine) {
         case 0: return {};
         case platform::kMachineI386: return "x86";

@@ -22,6 +22,6 @@ std::string jsonString(const std::string& text);
 // "missing-dll", ...; null for rows that tell no problem.
 const char* problemName(Problem problem);
 // "x86", "x64", "arm64", "arm", else the code as "0x01c4"; empty for 0.
-std::string machineName(std::uint16_t machine);
+std::string machineKey(std::uint16_t machine);
 
 }  // namespace cli

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/versioninfo.h"
 
 namespace {
 
@@ -68,25 +69,9 @@ void TMsgLabel::SetCaption(const QString& caption) {
 }
 
 QString TMsgLabel::VersionFichier(const QString& path) {
-    const std::string file = path.toStdString();
-    std::uint32_t handle = 0;
-    const std::uint32_t size = platform::fileVersionInfoSize(file, handle);
-    if (size == 0) return QStringLiteral("???");
-    std::vector<std::uint8_t> block(size);
-    const void* value = nullptr;
-    std::uint32_t length = 0;
-    // VS_FIXEDFILEINFO: signature, struct version, then the file version's
-    // most and least significant words.
-    if (!platform::fileVersionInfo(file, handle, size, block.data()) ||
-        !platform::verQueryValue(block.data(), "\\", value, length) || !value || length < 16)
-        return QStringLiteral("???");
-    std::uint32_t ms, ls;
-    std::memcpy(&ms, static_cast<const std::uint8_t*>(value) + 8, 4);
-    std::memcpy(&ls, static_cast<const std::uint8_t*>(value) + 12, 4);
-    version_[0] = static_cast<quint16>(ms >> 16);
-    version_[1] = static_cast<quint16>(ms & 0xFFFF);
-    version_[2] = static_cast<quint16>(ls >> 16);
-    version_[3] = static_cast<quint16>(ls & 0xFFFF);
+    platform::BinaryVersion v;
+    if (!platform::fixedFileVersion(platform::fileVersionBlock(path.toStdString()), v)) return QStringLiteral("???");
+    for (int i = 0; i < 4; ++i) version_[i] = v[i];
 
     QString text = QString::number(version_[0]) + QLatin1Char('.') + QString::number(version_[1]);
     if (Verbous) text.prepend(QLatin1Char('V'));

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "inspect/dotnet.h"
+#include "inspect/pe/clr.h"
 
 namespace {
 void checkName(const std::string& s) {
@@ -15,7 +15,7 @@ void checkName(const std::string& s) {
     for (unsigned char c : s)
         if (c < 0x20 || c == 0x7F) __builtin_trap();
 }
-void checkAssembly(const AssemblyName& a) {
+void checkAssembly(const pe::AssemblyName& a) {
     checkName(a.name);
     checkName(a.culture);
     if (!a.publicKeyToken.empty() && a.publicKeyToken.size() != 16) __builtin_trap();
@@ -27,14 +27,14 @@ void checkAssembly(const AssemblyName& a) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::unique_ptr<std::uint8_t[]> copy(new std::uint8_t[size ? size : 1]);
     if (size) std::memcpy(copy.get(), data, size);
-    const ManagedImage m = readManagedImage(platform::MemoryByteSource(copy.get(), size));
-    if (m.state == ManagedImage::State::NotManaged && (m.hasAssembly || !m.references.empty() || !m.moduleRefs.empty()))
+    const pe::ManagedImage m = pe::readManagedImage(platform::MemoryByteSource(copy.get(), size));
+    if (m.state == pe::ManagedImage::State::NotManaged && (m.hasAssembly || !m.references.empty() || !m.moduleRefs.empty()))
         __builtin_trap();
     // Each row takes bytes of the file: never more rows than bytes.
     if (m.references.size() + m.moduleRefs.size() > size) __builtin_trap();
     checkName(m.runtimeVersion);
     if (m.hasAssembly) checkAssembly(m.assembly);
-    for (const AssemblyName& a : m.references) checkAssembly(a);
+    for (const pe::AssemblyName& a : m.references) checkAssembly(a);
     for (const std::string& s : m.moduleRefs) checkName(s);
     return 0;
 }

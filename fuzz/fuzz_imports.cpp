@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         options.recursive = pass == 1 || (size > 0 && (data[0] & 1));
         options.functions = options.delayLoad = options.assemblies = pass == 1;
         options.search.folders = std::vector<std::string>{};
-        AnalysisRun run(options, [&](const RunOptions& o, platform::DllSearch&) {
+        AnalysisRun run(options, [&](const pe::ReadConfig& o, platform::SearchPlaces&) {
             return std::make_unique<MemoryReads>(o, folder,
                                                  std::map<std::string, std::vector<std::uint8_t>>{{"fuzz.exe", bytes},
                                                                                                   {"a.dll", bytes}});

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "inspect/manifest.h"
+#include "inspect/loader/manifest.h"
 #include "platform/bytes.h"
 
 namespace {
@@ -25,9 +25,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(sxs::parseManifest(data, size));
     const platform::MemoryByteSource image(data, size);
     std::vector<std::uint8_t> bytes;
-    for (const std::uint32_t id : {sxs::kProgramManifestId, sxs::kDllManifestId}) {
-        if (sxs::embeddedManifest(image, id, bytes) != sxs::EmbeddedManifest::Found) continue;
-        if (bytes.empty() || bytes.size() > sxs::kMaxManifestSize || bytes.size() > size) std::abort();
+    for (const std::uint32_t id : {pe::kProgramManifestId, pe::kDllManifestId}) {
+        if (pe::embeddedManifest(image, id, bytes) != pe::EmbeddedManifest::Found) continue;
+        if (bytes.empty() || bytes.size() > pe::kMaxManifestSize || bytes.size() > size) std::abort();
         check(sxs::parseManifest(bytes.data(), bytes.size()));
     }
     return 0;

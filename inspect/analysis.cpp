@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <unordered_map>
 
-#include "inspect/uimports.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 
@@ -30,12 +29,15 @@ Row fileRow(RowKind kind, const std::string& importer, const std::string& listed
 Row listedRow(const std::string& path, Reads& reads) { return fileRow(RowKind::Listed, "toi-même", path, path, reads); }
 
 Row importRow(const std::string& listed, const FoundDll& dll, Reads& reads) {
-    Row r = fileRow(RowKind::Import, platform::fileNamePart(listed), listed, dll.path, reads);
+    Row r = fileRow(RowKind::Import, platform::fileNamePart(listed), listed, dll.path(), reads);
     r.delayLoad = dll.delayLoaded;
-    r.origin = dll.origin;
-    r.originDetail = dll.originDetail;
-    r.assembly = dll.assembly;
+    r.location = dll.location;
     return r;
+}
+
+const std::string& Row::originDetail() const {
+    static const std::string none;
+    return location ? location->detail : none;
 }
 
 Row errorRow(const std::string& listed, const Finding& f) {
@@ -51,10 +53,7 @@ Row errorRow(const std::string& listed, const Finding& f) {
     return r;
 }
 
-Inspection inspect(const std::string& path, AnalysisRun& run) {
-    PEFile file(path, run);
-    return std::move(run.inspection());
-}
+Closure inspect(const std::string& path, AnalysisRun& run) { return walkClosure(path, run); }
 
 std::vector<Row> analyse(const std::vector<std::string>& files, const RunOptions& options, const StatusFn& status) {
     AnalysisRun run(options);
@@ -62,46 +61,56 @@ std::vector<Row> analyse(const std::vector<std::string>& files, const RunOptions
 }
 
 std::vector<Row> analyse(const std::vector<std::string>& files, AnalysisRun& run, const StatusFn& status) {
+    return analyseFiles(files, run, status).rows;
+}
+
+Analysis analyseFiles(const std::vector<std::string>& files, AnalysisRun& run, const StatusFn& status, bool withRows) {
     const auto say = [&](const std::string& text) {
         if (status) status(text);
     };
     Reads& reads = run.reads();
-    std::vector<Row> rows;
+    Analysis a;
+    std::vector<Row>& rows = a.rows;
     rows.reserve(files.size());
-    for (const std::string& path : files) {
-        say(path);
-        rows.push_back(listedRow(path, reads));
-    }
+    if (withRows)
+        for (const std::string& path : files) {
+            say(path);
+            rows.push_back(listedRow(path, reads));
+        }
     // A file listed again gets the block of rows its first listing got.
     struct Block {
-        std::size_t start, end;
-        std::vector<FoundDll> found;  // for the status texts
-        bool done;
+        std::size_t start, end, closure;
     };
     std::unordered_map<std::string, Block> blocks;
     for (const std::string& path : files) {
         say("inspection: " + path);
         const std::string importer = platform::fileNamePart(path);
         if (const auto it = blocks.find(path); it != blocks.end()) {
-            if (it->second.done)
-                for (const FoundDll& dll : it->second.found) say(importer + " -> " + dll.path);
+            const Closure& first = a.closures[it->second.closure];
+            if (first.done)
+                for (const FoundDll& dll : first.found) say(importer + " -> " + dll.path());
             for (std::size_t r = it->second.start; r < it->second.end; ++r) rows.push_back(rows[r]);
             continue;
         }
-        Inspection result = inspect(path, run);
+        a.closures.push_back(walkClosure(path, run));
+        const Closure& result = a.closures.back();
         const std::size_t start = rows.size();
+        if (!withRows) {
+            blocks.emplace(path, Block{start, start, a.closures.size() - 1});
+            continue;
+        }
         if (result.done) {
             for (const FoundDll& dll : result.found) {
-                say(importer + " -> " + dll.path);
+                say(importer + " -> " + dll.path());
                 rows.push_back(importRow(path, dll, reads));
-                rows.back().viaPath = dll.via == 0 || dll.via > result.found.size() ? path : result.found[dll.via - 1].path;
+                rows.back().viaPath = result.nodePath(dll.via);
             }
         }
         for (const Finding& f : result.findings) rows.push_back(errorRow(path, f));
-        blocks.emplace(path, Block{start, rows.size(), std::move(result.found), result.done});
+        blocks.emplace(path, Block{start, rows.size(), a.closures.size() - 1});
     }
     say("");
-    return rows;
+    return a;
 }
 
 bool hasErrors(const std::vector<Row>& rows) {

@@ -10,6 +10,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "inspect/closure.h"
 #include "inspect/findings.h"
 #include "inspect/options.h"
 #include "inspect/run.h"
@@ -35,20 +36,27 @@ struct Row {
     bool delayLoad = false;
     // Error rows: the DLL (or file) the line is about, and a missing function.
     std::string dll, function;
-    // Import rows: why the loader takes the DLL from its folder; for a
-    // side-by-side assembly's DLL, the assembly ("Name 6.0.22621.2506").
-    platform::Origin origin = platform::Origin::None;
-    std::string originDetail;
+    // Import rows: where the loader maps the DLL from and why (the loader's
+    // own record: origin, a side-by-side assembly's name and version, the
+    // .NET reference it answers).
+    loader::LocationPtr location;
     // The listed file's full path, whose block the row is in.
     std::string importerPath;
     // Listed and import rows: the binary file version ("a.b.c.d"), empty
     // without a version resource.
     std::string fileVersion;
-    // A .NET reference the row answers (its display name).
+    // Error rows: a .NET reference the line answers (its display name).
     std::string assembly;
     // Import rows: the image whose import table named the DLL first (the
     // listed file for its direct imports), its path.
     std::string viaPath;
+
+    loader::Origin origin() const { return location ? location->origin : loader::Origin::None; }
+    // "Microsoft.Windows.Common-Controls 6.0.22621.2506" for a side-by-side
+    // assembly's DLL; empty otherwise.
+    const std::string& originDetail() const;
+    // The .NET reference the row answers, whichever kind of row it is.
+    const std::string& reference() const { return location ? location->assembly : assembly; }
 };
 
 // Column titles of row 0.
@@ -63,14 +71,26 @@ Row errorRow(const std::string& listed, const Finding& finding);
 
 // The inspection of one file within `run` (its closure when the run is
 // recursive).
-Inspection inspect(const std::string& path, AnalysisRun& run);
+Closure inspect(const std::string& path, AnalysisRun& run);
 
 // Status texts shown while the analysis runs.
 using StatusFn = std::function<void(const std::string&)>;
 
-// Every row for `files`: the listed-file rows in list order, then per file
-// its import rows (only when its analysis completed) and its error rows.
-// One run: each image, search and version is read once.
+// What one analysis gives: the closure of every listed file (a file listed
+// twice, once), and the grid's rows.
+struct Analysis {
+    std::vector<Closure> closures;  // in list order
+    std::vector<Row> rows;
+};
+
+// The one loop over the listed files. The rows: the listed-file rows in list
+// order, then per file its import rows (only when its analysis completed)
+// and its error rows; a file listed again gets the block of its first
+// listing. One run: each image, search and version is read once.
+// `rows` false: the closures alone (for the answers that follow the graph).
+Analysis analyseFiles(const std::vector<std::string>& files, AnalysisRun& run, const StatusFn& status = {},
+                      bool rows = true);
+// Its rows alone.
 std::vector<Row> analyse(const std::vector<std::string>& files, AnalysisRun& run, const StatusFn& status = {});
 std::vector<Row> analyse(const std::vector<std::string>& files, const RunOptions& options,
                          const StatusFn& status = {});

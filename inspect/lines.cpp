@@ -5,7 +5,37 @@
 namespace lines {
 
 namespace {
-const char* const kDelayed = " (chargement différé)";
+const char* const kDelayedSuffix = " (chargement différé)";
+}
+
+const char* const kDrawnAbove = "  (voir plus haut)";
+const char* const kNowhere = "  (invisible)";
+const char* const kDelayed = "  (chargement différé)";
+
+std::string chainNowhere(const std::string& name) { return name + " (invisible)"; }
+std::string chainDelayed(const std::string& name) { return name + kDelayedSuffix; }
+
+std::string origin(loader::Origin origin, const std::string& detail) {
+    switch (origin) {
+        case loader::Origin::Sxs: return "assemblage côte à côte " + detail;
+        case loader::Origin::Known: return "DLL connue du système";
+        case loader::Origin::App: return "dossier du programme";
+        case loader::Origin::User: return "dossier utilisateur";
+        case loader::Origin::System: return "dossier système";
+        case loader::Origin::Toolchain: return "dossier de la chaîne de compilation";
+        case loader::Origin::Gac: return "cache global des assemblages .NET";
+        case loader::Origin::None: break;
+    }
+    return {};
+}
+
+std::string redistributable(const std::string& name, const char* package) {
+    return name + ": " + package +
+           " redistribuable — installez-le sur la cible ou livrez la copie de Microsoft à côté du programme";
+}
+
+std::string debugRuntime(const std::string& dll, const std::string& importer) {
+    return dll + ": bibliothèque de débogage, non redistribuable (pour " + importer + ")";
 }
 
 Finding missingDll(const std::string& dll, const std::string& importer, const std::string& otherPath,
@@ -13,7 +43,7 @@ Finding missingDll(const std::string& dll, const std::string& importer, const st
     Finding f{dll + " invisible pour " + importer, otherPath.empty() ? Problem::MissingDll : Problem::WrongMachine,
               delayed, dll, {}, {}};
     if (!otherPath.empty()) f.line += " (seule existe " + otherPath + ", " + platform::machineName(otherMachine) + ")";
-    if (delayed) f.line += kDelayed;
+    if (delayed) f.line += kDelayedSuffix;
     return f;
 }
 
@@ -21,7 +51,7 @@ Finding missingFunction(const std::string& function, const std::string& dll, con
                         const std::string& importer, bool broken, const std::string& forward, bool delayed) {
     Finding f{function + " absente de " + dll + " pour " + importer, Problem::MissingFunction, delayed, dllName, function, {}};
     if (broken) f.line += " (renvoi vers " + forward + ")";
-    if (delayed) f.line += kDelayed;
+    if (delayed) f.line += kDelayedSuffix;
     return f;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "inspect/findings.h"
+#include "inspect/loader/origin.h"
 
 namespace lines {
 
@@ -36,5 +37,26 @@ Finding notWin32(const std::string& name);
 enum class Unreadable { NotOpenable, NotMappable, NotViewable };
 // "<name> non ouvrable", "<name> non mappable", "<name> non visionnable".
 Finding unreadable(const std::string& name, Unreadable why);
+
+// Why the loader takes a DLL from its folder, in words: "dossier du
+// programme", "DLL connue du système", "assemblage côte à côte <detail>", ...;
+// empty for None.
+std::string origin(loader::Origin origin, const std::string& detail);
+
+// "<name>: <package> redistribuable — installez-le sur la cible ou livrez
+// la copie de Microsoft à côté du programme".
+std::string redistributable(const std::string& name, const char* package);
+// "<dll>: bibliothèque de débogage, non redistribuable (pour <importer>)".
+std::string debugRuntime(const std::string& dll, const std::string& importer);
+
+// What a tree of imports writes after a node: a DLL already drawn, a name
+// found nowhere, a delay-load table's name.
+extern const char* const kDrawnAbove;  // "  (voir plus haut)"
+extern const char* const kNowhere;     // "  (invisible)"
+extern const char* const kDelayed;     // "  (chargement différé)"
+// The same words inside a chain of --why: "<name> (invisible)",
+// "<name> (chargement différé)".
+std::string chainNowhere(const std::string& name);
+std::string chainDelayed(const std::string& name);
 
 }  // namespace lines

@@ -2,7 +2,8 @@
 // boxes and folders, or the command line's options.
 #pragma once
 
-#include "platform/dllsearch.h"
+#include "inspect/pe/read.h"
+#include "platform/searchplaces.h"
 
 struct RunOptions {
     bool recursive = false;  // the whole import closure of every listed file
@@ -11,8 +12,14 @@ struct RunOptions {
     // .NET assemblies: their references (and, with delayLoad, their
     // P/Invoke DLLs) resolved as the runtime probes for them.
     bool assemblies = false;
-    // Keep every walked image's table names and where each led
-    // (Inspection::imports): what a tree of the closure needs.
-    bool importGraph = false;
     platform::SearchOptions search = platform::SearchOptions::fromEnvironment();
+
+    // What the run reads of each image.
+    pe::ReadConfig readConfig() const {
+        pe::ReadConfig c;
+        c.functions = functions;
+        c.delayLoad = delayLoad;
+        c.assemblies = assemblies;
+        return c;
+    }
 };

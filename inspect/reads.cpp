@@ -1,56 +1,39 @@
 #include "inspect/reads.h"
 
 #include "inspect/fileversion.h"
-#include "platform/platform.h"
 
-namespace {
-void setPath(Located& r, const std::string& path) {
-    r.found = true;
-    r.path = platform::listPath(path);
-    r.key = platform::toLower(r.path);
-}
-}  // namespace
-
-std::shared_ptr<Located> locatedAt(const std::string& path, platform::Origin origin) {
-    auto r = std::make_shared<Located>();
-    setPath(*r, path);
-    r->origin = origin;
-    return r;
-}
-
-Located locate(const platform::DllSearchResult& s) {
-    Located r;
-    if (s.found) setPath(r, s.path);
-    r.origin = s.origin;
-    r.variant = s.variant;
-    if (!s.otherPath.empty()) {
-        r.otherPath = platform::listPath(s.otherPath);
-        r.otherMachine = s.otherMachine;
-    }
-    return r;
-}
-
-const LocatedPtr& notLocated() {
-    static const LocatedPtr none = std::make_shared<const Located>();
-    return none;
+Memo::Memo(const pe::ReadConfig& config, platform::SearchPlaces& places) : config_(config), places_(places) {
+    config_.version = true;
+    config_.manifest = !places.windowsFolder().empty();
+    // A run that checks functions looks up the exports of every DLL it finds.
+    config_.exports = config_.functions;
 }
 
 Memo::File& Memo::file(const std::string& path) {
     // A row asks for a file's version, machine and binary version in turn.
     if (last_ && lastPath_ == path) return *last_;
     File& f = files_[path];
-    // One open of the file for its imports, its machine and its version.
-    if (!f.image) f.image = std::make_shared<const ImageImports>(readImageImports(path, true, options_, manifests_));
+    // One open of the file for its tables, its machine and its version.
+    if (!f.image) f.image = std::make_shared<const pe::ImageRead>(pe::readImage(path, config_));
     lastPath_ = path;
     last_ = &f;
     return f;
 }
 
-std::shared_ptr<const ImageImports> Memo::imports(const std::string& path) { return file(path).image; }
+std::shared_ptr<const pe::ImageRead> Memo::image(const std::string& path) { return file(path).image; }
 
-// A candidate of the search is read whole at once: most are read later
-// anyway (listed, or walked), and one open serves both.
-std::uint16_t Memo::machine(const std::string& path) { return file(path).image->machine; }
+std::shared_ptr<const pe::ImageRead> Memo::imageWithFunctions(const std::string& path) {
+    File& f = file(path);
+    if (f.image->functionsRead) return f.image;
+    if (!f.withFunctions) {
+        pe::ReadConfig config = config_;
+        config.functions = true;
+        config.version = config.manifest = false;
+        config.exports = true;
+        f.withFunctions = std::make_shared<const pe::ImageRead>(pe::readImage(path, config));
+    }
+    return f.withFunctions;
+}
 
 const std::string& Memo::version(const std::string& path) {
     File& f = file(path);
@@ -74,18 +57,14 @@ const std::string& Memo::fixedVersion(const std::string& path) {
     return file(path).fixedVersion;
 }
 
-std::shared_ptr<const ExportTable> Memo::exports(const std::string& path) {
+std::shared_ptr<const pe::ExportTable> Memo::exports(const std::string& path) {
     File& f = file(path);
-    if (!f.exports) f.exports = std::make_shared<const ExportTable>(readExportTable(path));
+    if (f.image->exports) return f.image->exports;
+    if (f.withFunctions && f.withFunctions->exports) return f.withFunctions->exports;
+    if (!f.exports) f.exports = std::make_shared<const pe::ExportTable>(pe::readExports(path));
     return f.exports;
 }
 
-LocatedPtr Memo::search(const std::string& name, const Program& program, std::uint16_t machine) {
-    key_.assign(reinterpret_cast<const char*>(&machine), sizeof machine);
-    key_.append(reinterpret_cast<const char*>(&program.variant), sizeof program.variant);
-    key_.append(program.folder).append(1, '\0').append(name);
-    if (const auto it = searches_.find(key_); it != searches_.end()) return it->second;
-    auto r = std::make_shared<const Located>(locate(search_.find(
-        name, program.folder, machine, [this](const std::string& p) { return this->machine(p); }, program.variant)));
-    return searches_.emplace(key_, std::move(r)).first->second;
+bool Memo::findFile(const std::string& dir, const std::string& name, std::string& path) {
+    return places_.findFile(dir, name, path);
 }

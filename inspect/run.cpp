@@ -1,34 +1,17 @@
 #include "inspect/run.h"
 
 namespace {
-std::unique_ptr<Reads> memo(const RunOptions& o, platform::DllSearch& s) { return std::make_unique<Memo>(o, s); }
+std::unique_ptr<Reads> memo(const pe::ReadConfig& c, platform::SearchPlaces& p) { return std::make_unique<Memo>(c, p); }
 }  // namespace
 
 AnalysisRun::AnalysisRun(RunOptions options) : AnalysisRun(std::move(options), memo) {}
 
 AnalysisRun::AnalysisRun(RunOptions options, const ReadsFactory& makeReads)
     : options_(std::move(options)),
-      ownSearch_(std::make_unique<platform::DllSearch>(options_.search)),
-      search_(ownSearch_.get()),
-      ownStore_(std::make_unique<sxs::SxsStore>(search_->windowsFolder())),
-      store_(ownStore_.get()),
-      reads_(makeReads(options_, *search_)),
-      resolver_(*reads_, *search_, *store_, options_) {}
-
-AnalysisRun::AnalysisRun(RunOptions options, platform::DllSearch& search, sxs::SxsStore& store)
-    : options_(std::move(options)),
-      search_(&search),
-      store_(&store),
-      reads_(memo(options_, search)),
-      resolver_(*reads_, search, store, options_) {}
+      places_(options_.search),
+      store_(places_.windowsFolder(), places_.files()),
+      reads_(makeReads(options_.readConfig(), places_)),
+      loader_(places_, store_, *reads_),
+      linker_(loader_, *reads_, options_) {}
 
 AnalysisRun::~AnalysisRun() = default;
-
-AnalysisRun& AnalysisRun::closureChecks() {
-    if (!checks_) {
-        RunOptions o = options_;
-        o.recursive = o.functions = true;
-        checks_.reset(new AnalysisRun(std::move(o), *search_, *store_));
-    }
-    return *checks_;
-}

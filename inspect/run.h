@@ -1,52 +1,39 @@
 // One analysis run (one show of "Imports", one command-line call, one
-// "Suivre"): its options, its search, what it has read and what the last
-// inspection found. Nothing of it outlives the run.
+// "Suivre"): its options, the places it searches, what it has read, the
+// loader and what the loader resolved. Nothing of it outlives the run.
 #pragma once
 
 #include <functional>
 #include <memory>
 
-#include "inspect/findings.h"
+#include "inspect/links.h"
+#include "inspect/loader/loader.h"
+#include "inspect/loader/sxs.h"
 #include "inspect/options.h"
 #include "inspect/reads.h"
-#include "inspect/resolver.h"
-#include "platform/dllsearch.h"
+#include "platform/searchplaces.h"
 
 class AnalysisRun {
 public:
     explicit AnalysisRun(RunOptions options = {});
     // With other reads than the memo's (tests compare a plain reader's rows).
-    using ReadsFactory = std::function<std::unique_ptr<Reads>(const RunOptions&, platform::DllSearch&)>;
+    using ReadsFactory = std::function<std::unique_ptr<Reads>(const pe::ReadConfig&, platform::SearchPlaces&)>;
     AnalysisRun(RunOptions options, const ReadsFactory& makeReads);
     ~AnalysisRun();
     AnalysisRun(const AnalysisRun&) = delete;
     AnalysisRun& operator=(const AnalysisRun&) = delete;
 
     const RunOptions& options() const { return options_; }
-    platform::DllSearch& search() { return *search_; }
-    // The side-by-side store of the Windows folder checked against.
-    sxs::SxsStore& store() { return *store_; }
+    platform::SearchPlaces& places() { return places_; }
     Reads& reads() { return *reads_; }
-    Resolver& resolver() { return resolver_; }
-
-    // What the last PEFile constructed on this run found.
-    Inspection& inspection() { return inspection_; }
-
-    // A run beside this one that walks whole closures and reads every
-    // imported function, with the same search: what the choice of a
-    // program's toolchain variant needs, whatever this run shows.
-    AnalysisRun& closureChecks();
+    loader::Loader& loader() { return loader_; }
+    Linker& linker() { return linker_; }
 
 private:
-    AnalysisRun(RunOptions options, platform::DllSearch& search, sxs::SxsStore& store);
-
     RunOptions options_;
-    std::unique_ptr<platform::DllSearch> ownSearch_;
-    platform::DllSearch* search_;
-    std::unique_ptr<sxs::SxsStore> ownStore_;
-    sxs::SxsStore* store_;
+    platform::SearchPlaces places_;
+    sxs::SxsStore store_;
     std::unique_ptr<Reads> reads_;
-    Resolver resolver_;
-    Inspection inspection_;
-    std::unique_ptr<AnalysisRun> checks_;
+    loader::Loader loader_;
+    Linker linker_;
 };

@@ -1,27 +1,33 @@
 // Reading the import table of a PE image and resolving its DLLs, over the
-// whole import closure when Recursive is on.
+// whole import closure when Recursive is on: a thin adapter of the closure
+// walk (inspect/closure) to the lists every PEFile alive shares.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "inspect/peimports.h"
-#include "inspect/run.h"
+// The image is not a PE image, or a read fell outside the file. The walk
+// reports such images by their line and never throws; the type stays for
+// the callers that name it.
+class EWrongFormat {
+public:
+    explicit EWrongFormat(std::string message) : Message(std::move(message)) {}
+    std::string Message;
+};
+
+// The image has no import table.
+class ENoImport {};
 
 // One PEFile analyses one image when constructed.
 class PEFile {
 public:
-    // On its own: a run of its own, with Recursive and the search the
-    // environment gives. The results go to the lists shared by every PEFile
-    // alive at the same time: they start empty with the first object and
-    // are emptied when the last one is destroyed, so a caller reads them
-    // before destroying its object.
+    // A run of its own, with Recursive and the search the environment
+    // gives. The results go to the lists shared by every PEFile alive at
+    // the same time: they start empty with the first object and are
+    // emptied when the last one is destroyed, so a caller reads them before
+    // destroying its object.
     explicit PEFile(const std::string& name);
-    // Within `run`, with its options and what it has read: the results go
-    // to run.inspection(), which starts empty; the shared lists stay as
-    // they are.
-    PEFile(const std::string& name, AnalysisRun& run);
     ~PEFile();
     PEFile(const PEFile&) = delete;
     PEFile& operator=(const PEFile&) = delete;
@@ -43,8 +49,5 @@ public:
     void AddError(const std::string& message);
 
 private:
-    // `found`: DLLs already found by the analysis this one is nested in.
-    void analyse(AnalysisRun& run, const std::vector<std::string>* found);
-
     static int liveObjects_;
 };

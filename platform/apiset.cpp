@@ -17,7 +17,7 @@ constexpr std::uint32_t kMaxNameUnits = 260;
 constexpr std::uint32_t kMaxSection = 16u << 20;
 
 // A UTF-16 name at `offset`, `length` bytes, as lower-case UTF-8.
-bool readName(const Bytes& b, std::uint32_t offset, std::uint32_t length, std::string& out) {
+bool readName(const MemoryByteSource& b, std::uint32_t offset, std::uint32_t length, std::string& out) {
     if (length % 2 != 0 || length / 2 > kMaxNameUnits || !b.has(offset, length)) return false;
     std::u16string units(length / 2, u'\0');
     for (std::size_t i = 0; i < units.size(); ++i) {
@@ -57,7 +57,7 @@ bool ApiSetSchema::read(const std::uint8_t* data, std::size_t size) {
 }
 
 bool ApiSetSchema::readEntries(const std::uint8_t* data, std::size_t size) {
-    const Bytes b{data, size};
+    const MemoryByteSource b(data, size);
     std::uint32_t version = 0, count = 0, entriesAt = 0, entrySize = 0;
     b.u32(0, version);
     switch (version) {
@@ -144,8 +144,8 @@ bool ApiSetSchema::readEntries(const std::uint8_t* data, std::size_t size) {
 bool ApiSetSchema::readImage(const ByteSource& img) {
     entries_.clear();
     version_ = 0;
-    PeImage image(img);
-    if (image.readHeaders() < PeImage::Headers::FileHeader) return false;
+    const PeImage image(img);
+    if (image.headers() < PeImage::Headers::FileHeader) return false;
     // Header by header: a table cut short still yields the sections before the cut.
     for (std::uint32_t i = 0; i < image.sectionCount(); ++i) {
         PeSection s;

@@ -65,8 +65,8 @@ std::string machineName(std::uint16_t machine) {
 }
 
 std::uint16_t imageMachine(const ByteSource& img) {
-    PeImage image(img);
-    return image.readHeaders() >= PeImage::Headers::Machine ? image.machine() : 0;
+    const PeImage image(img);
+    return image.headers() >= PeImage::Headers::Machine ? image.machine() : 0;
 }
 
 std::uint16_t imageMachine(const std::string& path) {

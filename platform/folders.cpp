@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "platform/platform.h"
+#include "platform/text.h"
 
 namespace platform {
 
@@ -57,17 +58,17 @@ std::vector<bool> foldersAmong(const std::vector<std::string>& paths) {
 std::string subfolderIgnoringCase(const std::string& folder, const std::string& name) {
     if (folder.empty()) return {};
     if (folderExists(joinPath(folder, name))) return joinPath(folder, name);
-    const std::string wanted = toLower(name);
+    const std::string wanted = foldName(name);
     std::error_code ec;
     for (std::filesystem::directory_iterator it(u8(folder), ec), end; !ec && it != end; it.increment(ec)) {
         const std::string entry = str(it->path().filename());
-        if (toLower(entry) == wanted && it->is_directory(ec)) return joinPath(folder, entry);
+        if (foldName(entry) == wanted && it->is_directory(ec)) return joinPath(folder, entry);
     }
     return {};
 }
 
 std::vector<std::string> peFilesIn(const std::string& folder, bool& readable) {
-    static const char* const kExtensions[] = {".exe", ".dll", ".ocx", ".sys", ".cpl", ".drv", ".node", ".pyd"};
+    static const char* const kExtensions[] = {".EXE", ".DLL", ".OCX", ".SYS", ".CPL", ".DRV", ".NODE", ".PYD"};
     std::vector<std::string> names;
     std::error_code ec;
     std::filesystem::directory_iterator it(u8(folder), ec);
@@ -76,10 +77,10 @@ std::vector<std::string> peFilesIn(const std::string& folder, bool& readable) {
         std::error_code fileError;
         if (!it->is_regular_file(fileError)) continue;
         const std::string name = str(it->path().filename());
-        const std::string lower = toLower(name);
+        const std::string folded = foldName(name);
         for (const char* e : kExtensions) {
             const std::string ext(e);
-            if (lower.size() > ext.size() && lower.compare(lower.size() - ext.size(), ext.size(), ext) == 0) {
+            if (folded.size() > ext.size() && folded.compare(folded.size() - ext.size(), ext.size(), ext) == 0) {
                 names.push_back(name);
                 break;
             }

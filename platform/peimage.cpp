@@ -1,5 +1,6 @@
 #include "platform/peimage.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace platform {
@@ -60,61 +61,100 @@ std::string_view PeSection::nameView() const {
     return std::string_view(name, zero ? static_cast<const char*>(zero) - name : sizeof name);
 }
 
-PeImage::Headers PeImage::readHeaders() {
-    headers_ = Headers::None;
+PeImage::PeImage(const ByteSource& bytes) : bytes_(bytes) {
     std::uint16_t magic = 0;
     std::uint32_t lfanew = 0, signature = 0;
-    if (!bytes_.u16(0, magic) || magic != kMz || !bytes_.u32(0x3C, lfanew)) return headers_;
+    if (!bytes_.u16(0, magic) || magic != kMz || !bytes_.u32(0x3C, lfanew)) return;
     const std::uint64_t nt = lfanew;
-    if (!bytes_.u32(nt, signature) || signature != kPe || !bytes_.u16(nt + 4, machine_)) return headers_;
+    if (!bytes_.u32(nt, signature) || signature != kPe || !bytes_.u16(nt + 4, machine_)) return;
     headers_ = Headers::Machine;
-    if (!bytes_.u16(nt + 6, sectionCount_) || !bytes_.u16(nt + 20, optionalSize_)) return headers_;
+    if (!bytes_.u16(nt + 6, sectionCount_) || !bytes_.u16(nt + 20, optionalSize_)) return;
     bytes_.u16(nt + 22, characteristics_);
     optionalHeader_ = nt + 24;
     headers_ = Headers::FileHeader;
+    readSectionTable();
     std::uint16_t optionalMagic = 0;
-    if (!bytes_.u16(optionalHeader_, optionalMagic)) return headers_;
+    if (!bytes_.u16(optionalHeader_, optionalMagic)) return;
     plus_ = optionalMagic == kPe32PlusMagic;
-    return headers_ = Headers::OptionalHeader;
+    headers_ = Headers::OptionalHeader;
+    readOptionalFields();
 }
 
-void PeImage::directory(unsigned index, std::uint32_t& rva, std::uint32_t& size) const {
-    rva = size = 0;
-    std::uint32_t count = 0;
-    const std::uint64_t at = directories();
-    if (headers_ != Headers::OptionalHeader || !bytes_.u32(at - 4, count) || index >= count ||
-        !bytes_.u32(at + 8ull * index, rva) || !bytes_.u32(at + 8ull * index + 4, size))
-        rva = size = 0;
+void PeImage::readOptionalFields() {
+    // The fields up to the data directories, in one read of what the file holds.
+    const std::uint64_t at = optionalHeader_;
+    const std::uint64_t want = plus_ ? 0x70 + 8 * kDirectories : 0x60 + 8 * kDirectories;
+    const std::uint64_t have = bytes_.size() > at ? std::min<std::uint64_t>(want, bytes_.size() - at) : 0;
+    std::uint8_t raw[0x70 + 8 * kDirectories] = {};
+    if (have == 0 || !bytes_.read(at, raw, static_cast<std::size_t>(have))) return;
+    const MemoryByteSource h(raw, static_cast<std::size_t>(have));
+    std::uint32_t base32 = 0;
+    const bool base = plus_ ? h.has(24, 8) : h.u32(28, base32);
+    if (plus_ && base) {
+        std::uint32_t low = 0, high = 0;
+        h.u32(24, low);
+        h.u32(28, high);
+        imageBase_ = low | static_cast<std::uint64_t>(high) << 32;
+    } else {
+        imageBase_ = base32;
+    }
+    h.u32(32, sectionAlignment_);
+    h.u32(36, fileAlignment_);
+    rangeRead_ = h.u32(56, sizeOfImage_) && (plus_ ? base : h.has(28, 4));
+    h.u32(60, sizeOfHeaders_);
+    h.u16(70, dllCharacteristics_);
+    const std::uint64_t dirs = plus_ ? 0x70 : 0x60;
+    countRead_ = h.u32(dirs - 4, directoryCount_);
+    for (unsigned i = 0; i < kDirectories; ++i)
+        if (h.u32(dirs + 8 * i, directories_[i].rva) && h.u32(dirs + 8 * i + 4, directories_[i].size))
+            directoriesHeld_ |= 1u << i;
 }
 
-bool PeImage::directoryIgnoringCount(unsigned index, std::uint32_t& rva, std::uint32_t& size) const {
-    const std::uint64_t at = directories() + 8ull * index;
-    return headers_ == Headers::OptionalHeader && bytes_.u32(at, rva) && bytes_.u32(at + 4, size);
+PeImage::Directory PeImage::directory(unsigned index) const {
+    if (headers_ != Headers::OptionalHeader || !countRead_ || index >= directoryCount_ || index >= kDirectories ||
+        !(directoriesHeld_ & (1u << index)))
+        return {};
+    return directories_[index];
 }
 
-bool PeImage::section(std::uint32_t i, PeSection& out) const {
-    if (headers_ < Headers::FileHeader || i >= sectionCount_) return false;
-    const std::uint64_t h = optionalHeader_ + optionalSize_ + kSectionHeaderSize * i;
-    std::uint8_t raw[kSectionHeaderSize];
-    if (!bytes_.read(h, raw, sizeof raw)) return false;
-    const Bytes b{raw, sizeof raw};
-    std::memcpy(out.name, raw, sizeof out.name);
-    b.u32(8, out.virtualSize);
-    b.u32(12, out.virtualAddress);
-    b.u32(16, out.rawSize);
-    b.u32(20, out.rawPointer);
+bool PeImage::directoryIgnoringCount(unsigned index, Directory& out) const {
+    if (headers_ != Headers::OptionalHeader || index >= kDirectories || !(directoriesHeld_ & (1u << index)))
+        return false;
+    out = directories_[index];
     return true;
 }
 
-bool PeImage::readSections() {
-    if (sectionsRead_) return true;
-    if (headers_ < Headers::FileHeader ||
-        !bytes_.has(optionalHeader_ + optionalSize_, kSectionHeaderSize * sectionCount_))
-        return false;
+namespace {
+void decodeSection(const MemoryByteSource& b, std::uint64_t h, PeSection& out) {
+    std::memcpy(out.name, b.data() + h, sizeof out.name);
+    b.u32(h + 8, out.virtualSize);
+    b.u32(h + 12, out.virtualAddress);
+    b.u32(h + 16, out.rawSize);
+    b.u32(h + 20, out.rawPointer);
+    b.u32(h + 36, out.characteristics);
+}
+}  // namespace
+
+bool PeImage::section(std::uint32_t i, PeSection& out) const {
+    if (headers_ < Headers::FileHeader || i >= sectionCount_) return false;
+    std::uint8_t raw[kSectionHeaderSize];
+    if (!bytes_.read(sectionTable() + kSectionHeaderSize * i, raw, sizeof raw)) return false;
+    decodeSection(MemoryByteSource(raw, sizeof raw), 0, out);
+    return true;
+}
+
+void PeImage::readSectionTable() {
+    const std::uint64_t table = sectionTable();
+    const std::uint64_t bytes = kSectionHeaderSize * sectionCount_;
+    if (!bytes_.has(table, bytes)) return;
+    std::vector<std::uint8_t> raw(static_cast<std::size_t>(bytes));
+    if (!raw.empty() && !bytes_.read(table, raw.data(), raw.size())) return;
     sections_.resize(sectionCount_);
-    for (std::uint32_t i = 0; i < sectionCount_; ++i)
-        if (!section(i, sections_[i])) return false;
-    return sectionsRead_ = true;
+    const MemoryByteSource b(raw.data(), raw.size());
+    for (std::uint32_t i = 0; i < sectionCount_; ++i) {
+        decodeSection(b, kSectionHeaderSize * i, sections_[i]);
+    }
+    sectionsRead_ = true;
 }
 
 bool PeImage::rvaToOffset(std::uint64_t rva, std::uint64_t& offset, Extent extent) const {
@@ -130,10 +170,10 @@ bool PeImage::rvaToOffset(std::uint64_t rva, std::uint64_t& offset, Extent exten
 }
 
 bool PeImage::findResource(std::uint32_t type, std::uint32_t id, std::uint16_t userLanguage, std::uint64_t& offset,
-                           std::uint64_t& length) {
-    std::uint32_t resourceRva = 0, resourceSize = 0;
-    directory(kResourceEntry, resourceRva, resourceSize);
-    if (resourceRva == 0 || resourceSize == 0 || !readSections()) return false;
+                           std::uint64_t& length) const {
+    const Directory resources = directory(kResourceEntry);
+    const std::uint32_t resourceRva = resources.rva;
+    if (resourceRva == 0 || resources.size == 0 || !sectionsRead_) return false;
     std::uint64_t base = 0;
     if (!rvaToOffset(resourceRva, base, Extent::Raw)) return false;
     std::vector<DirEntry> entries;

@@ -1,5 +1,6 @@
 #include "platform/peversion.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -26,7 +27,7 @@ struct Node {
     std::uint64_t value = 0;      // start of the value, 4-aligned from the node's start
 };
 
-bool readNode(const Bytes& b, std::uint64_t start, std::uint64_t limit, Node& n) {
+bool readNode(const MemoryByteSource& b, std::uint64_t start, std::uint64_t limit, Node& n) {
     std::uint16_t length = 0;
     if (start + 6 > limit || !b.u16(start, length) || length < 6) return false;
     n.start = start;
@@ -43,7 +44,7 @@ bool readNode(const Bytes& b, std::uint64_t start, std::uint64_t limit, Node& n)
     return true;
 }
 
-bool keyEquals(const Bytes& b, const Node& n, std::u16string_view key) {
+bool keyEquals(const MemoryByteSource& b, const Node& n, std::u16string_view key) {
     if ((n.keyEnd - n.keyStart) / 2 != key.size()) return false;
     for (std::size_t i = 0; i < key.size(); ++i) {
         std::uint16_t ch = 0;
@@ -53,7 +54,7 @@ bool keyEquals(const Bytes& b, const Node& n, std::u16string_view key) {
     return true;
 }
 
-bool findChild(const Bytes& b, const Node& parent, std::u16string_view key, Node& out) {
+bool findChild(const MemoryByteSource& b, const Node& parent, std::u16string_view key, Node& out) {
     const std::uint64_t valueBytes = static_cast<std::uint64_t>(parent.valueLength) * (parent.type ? 2 : 1);
     std::uint64_t child = parent.value + ((valueBytes + 3) & ~std::uint64_t{3});
     while (child < parent.end) {
@@ -70,10 +71,10 @@ bool findChild(const Bytes& b, const Node& parent, std::u16string_view key, Node
     return false;
 }
 
-bool findNode(const std::uint8_t* block, std::string_view subBlock, Bytes& b, Node& node) {
+bool findNode(const std::uint8_t* block, std::string_view subBlock, MemoryByteSource& b, Node& node) {
     if (!block) return false;
     std::uint16_t rootLength = static_cast<std::uint16_t>(block[0] | (block[1] << 8));
-    b = Bytes{block, rootLength};
+    b = MemoryByteSource(block, rootLength);
     if (!readNode(b, 0, rootLength, node)) return false;
     std::size_t pos = 0;
     while (pos < subBlock.size()) {
@@ -104,9 +105,26 @@ bool findVersionResource(const std::uint8_t* image, std::size_t size, std::uint1
 
 bool findVersionResource(const ByteSource& img, std::uint16_t userLanguage, std::uint64_t& offset,
                          std::uint64_t& length) {
-    PeImage image(img);
-    return image.readHeaders() == PeImage::Headers::OptionalHeader &&
-           image.findResource(kRtVersion, kVsVersionInfo, userLanguage, offset, length);
+    return findVersionResource(PeImage(img), userLanguage, offset, length);
+}
+
+bool findVersionResource(const PeImage& image, std::uint16_t userLanguage, std::uint64_t& offset,
+                         std::uint64_t& length) {
+    return image.complete() && image.findResource(kRtVersion, kVsVersionInfo, userLanguage, offset, length);
+}
+
+bool readVersionBlock(const PeImage& image, std::uint16_t userLanguage, std::vector<std::uint8_t>& out) {
+    out.clear();
+    std::uint64_t offset = 0, length = 0;
+    if (!findVersionResource(image, userLanguage, offset, length) || length < 6) return false;
+    // A version block's own length is one WORD: nothing past 64 KB is ever read.
+    out.resize(static_cast<std::size_t>(std::min<std::uint64_t>(length, 0xFFFF)));
+    if (!image.bytes().read(offset, out.data(), out.size())) {
+        out.clear();
+        return false;
+    }
+    clampVersionBlock(out.data(), out.size());
+    return true;
 }
 
 void clampVersionBlock(std::uint8_t* block, std::size_t available) {
@@ -121,7 +139,7 @@ void clampVersionBlock(std::uint8_t* block, std::size_t available) {
 
 bool queryVersionBlock(const std::uint8_t* block, std::string_view subBlock, const std::uint8_t*& value,
                        std::uint32_t& valueLength, bool& isText) {
-    Bytes b;
+    MemoryByteSource b;
     Node node;
     if (!findNode(block, subBlock, b, node)) return false;
     isText = node.type != 0;
@@ -133,7 +151,7 @@ bool queryVersionBlock(const std::uint8_t* block, std::string_view subBlock, con
 }
 
 bool queryVersionString(const std::uint8_t* block, std::string_view subBlock, std::string& out) {
-    Bytes b;
+    MemoryByteSource b;
     Node node;
     if (!findNode(block, subBlock, b, node)) return false;
     out.clear();

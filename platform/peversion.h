@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/bytes.h"
 
@@ -21,6 +22,9 @@ bool findVersionResource(const std::uint8_t* image, std::size_t size, std::uint1
 
 bool findVersionResource(const ByteSource& image, std::uint16_t userLanguage, std::uint64_t& offset,
                          std::uint64_t& length);
+class PeImage;
+bool findVersionResource(const PeImage& image, std::uint16_t userLanguage, std::uint64_t& offset,
+                         std::uint64_t& length);
 
 // VerQueryValue over a version block (VS_VERSIONINFO tree). The block's first
 // WORD bounds the walk; callers that copy a resource into a smaller buffer cut
@@ -32,6 +36,11 @@ bool queryVersionBlock(const std::uint8_t* block, std::string_view subBlock, con
 // A string value of the block, as UTF-8, read up to its terminating zero and
 // never past its own entry.
 bool queryVersionString(const std::uint8_t* block, std::string_view subBlock, std::string& out);
+
+// The version resource's bytes as the version functions give them (at most
+// the 64 KB a block's length can say, its length cut to what is there), in
+// the language the loader picks; false when there is none.
+bool readVersionBlock(const PeImage& image, std::uint16_t userLanguage, std::vector<std::uint8_t>& out);
 
 // Cuts the block's own length to the bytes actually available.
 void clampVersionBlock(std::uint8_t* block, std::size_t available);

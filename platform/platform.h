@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -16,34 +17,13 @@
 namespace platform {
 
 // ---------------------------------------------------------------------------
-// Read-only mapped file (CreateFile / CreateFileMapping / MapViewOfFile).
+// Files opened for reading (CreateFile with share-read).
 
 enum class MapStatus {
     Ok,
     NotOpenable,  // missing, locked, no access, or not a regular file
     NotMappable,  // empty file, or the mapping could not be made
     NotViewable,  // the view could not be mapped
-};
-
-class MappedFile {
-public:
-    MappedFile() = default;
-    ~MappedFile();
-    MappedFile(const MappedFile&) = delete;
-    MappedFile& operator=(const MappedFile&) = delete;
-
-    // Opens `path` read-only (share-read, random access) and maps all of it.
-    MapStatus open(const std::string& path);
-    void close();
-
-    const std::uint8_t* data() const { return data_; }
-    std::size_t size() const { return size_; }
-
-private:
-    const std::uint8_t* data_ = nullptr;
-    std::size_t size_ = 0;
-    std::intptr_t file_ = -1;     // fd or HANDLE
-    std::intptr_t mapping_ = -1;  // HANDLE of the mapping (Windows only)
 };
 
 // Bounded reads of a file at given offsets (pread / ReadFile), through a few
@@ -56,8 +36,8 @@ public:
     FileReader(const FileReader&) = delete;
     FileReader& operator=(const FileReader&) = delete;
 
-    // Opens `path` read-only (share-read): NotOpenable as MappedFile::open,
-    // NotMappable for an empty file.
+    // Opens `path` read-only (share-read, random access): NotOpenable when
+    // missing, locked, refused or not a plain file, NotMappable when empty.
     MapStatus open(const std::string& path);
     void close();
 
@@ -95,10 +75,10 @@ std::uint16_t imageMachine(const ByteSource& image);
 std::uint16_t imageMachine(const std::string& path);
 
 // ---------------------------------------------------------------------------
-// Current directory (GetCurrentDirectory / SetCurrentDirectory).
+// Current directory (GetCurrentDirectory): what relative paths are taken
+// against; nothing of the engine changes it.
 
 std::string currentDirectory();
-bool setCurrentDirectory(const std::string& dir);
 
 // ---------------------------------------------------------------------------
 // Paths. The file-name part and directory part of a path, as the grid shows
@@ -140,6 +120,10 @@ bool listFolder(const std::string& dir, const std::function<bool(std::string_vie
 // name another file).
 std::string listPath(const std::string& path);
 
+// A C stream on the file at the UTF-8 `path` (fopen's modes); null when it
+// cannot be opened. Windows opens the wide name.
+std::FILE* openStream(const std::string& path, const char* mode);
+
 // The program's arguments as UTF-8 (Windows reads the wide command line;
 // argv there is in the ANSI code page).
 std::vector<std::string> commandLineArguments(int argc, char** argv);
@@ -164,11 +148,12 @@ bool verQueryValue(const void* block, const std::string& subBlock, const void*& 
 // String values under "\StringFileInfo\...", returned as UTF-8 up to their terminating zero.
 bool verQueryString(const void* block, const std::string& subBlock, std::string& value);
 
-// The version block of the file at `path`, read from `file` (that file,
-// already open) as fileVersionInfo would give it: an empty block when there
-// is none. False when this platform's version block can only come from
-// fileVersionInfo (Windows).
-bool versionBlockOf(const std::string& path, const ByteSource& file, std::vector<std::uint8_t>& block);
+// The version block of the file at `path`, read from `image` (that file,
+// already open and parsed) as fileVersionInfo would give it: an empty block
+// when there is none. False when this platform's version block can only
+// come from fileVersionInfo (Windows).
+class PeImage;
+bool versionBlockOf(const std::string& path, const PeImage& image, std::vector<std::uint8_t>& block);
 
 // Linux only: an ELF program has no version resource, so the program hands
 // its own VS_VERSIONINFO block here; the version functions above then serve

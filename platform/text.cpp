@@ -195,3 +195,60 @@ char32_t simpleLower(char32_t c) {
 }
 
 }  // namespace platform
+
+namespace platform {
+
+namespace {
+struct UpcaseRun {
+    std::uint16_t first, count, stride;
+    int delta;
+};
+constexpr UpcaseRun kUpcase[] = {
+#include "platform/upcase.inc"
+};
+}  // namespace
+
+char32_t simpleUpper(char32_t c) {
+    if (c < 0x80) return c >= 'a' && c <= 'z' ? c - 32 : c;
+    if (c >= 0x10000) return c;
+    // The runs are sorted by their first code point: the last one starting
+    // at or below `c` is the only one that may hold it.
+    std::size_t lo = 0, hi = sizeof kUpcase / sizeof kUpcase[0];
+    while (lo < hi) {
+        const std::size_t mid = (lo + hi) / 2;
+        if (kUpcase[mid].first <= c) lo = mid + 1;
+        else hi = mid;
+    }
+    if (lo == 0) return c;
+    const UpcaseRun& r = kUpcase[lo - 1];
+    const char32_t offset = c - r.first;
+    if (offset % r.stride != 0 || offset / r.stride >= r.count) return c;
+    return static_cast<char32_t>(static_cast<int>(c) + r.delta);
+}
+
+std::string foldName(std::string_view name) {
+    std::string out;
+    out.reserve(name.size());
+    for (std::size_t i = 0; i < name.size();) {
+        const unsigned char c = static_cast<unsigned char>(name[i]);
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c));
+            ++i;
+            continue;
+        }
+        char32_t cp = 0;
+        const std::size_t n = decodeUtf8(name, i, cp);
+        if (n == 0) {
+            out.push_back(static_cast<char>(c));
+            ++i;
+            continue;
+        }
+        appendUtf8(out, simpleUpper(cp));
+        i += n;
+    }
+    return out;
+}
+
+bool sameName(std::string_view a, std::string_view b) { return foldName(a) == foldName(b); }
+
+}  // namespace platform

@@ -47,4 +47,13 @@ std::vector<std::string> splitList(std::string_view list, char separator);
 // when the system offers nothing better.
 char32_t simpleLower(char32_t cp);
 
+// Names as the file system tells them apart: each character upper-cased by
+// Unicode's simple mapping, as NTFS's upcase table does, whatever the
+// locale (so "ß" stays apart from "SS", and the Kelvin sign from "K").
+// Bytes that are not UTF-8 are kept.
+char32_t simpleUpper(char32_t cp);
+std::string foldName(std::string_view name);
+// Equal names under foldName.
+bool sameName(std::string_view a, std::string_view b);
+
 }  // namespace platform

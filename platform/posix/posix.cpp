@@ -15,6 +15,7 @@
 #include <filesystem>
 
 #include "platform/fileio.h"
+#include "platform/peimage.h"
 #include "platform/peversion.h"
 #include "platform/platform.h"
 #include "platform/text.h"
@@ -22,17 +23,7 @@
 namespace platform {
 
 // ---------------------------------------------------------------------------
-// Mapped file
-
-MappedFile::~MappedFile() { close(); }
-
-void MappedFile::close() {
-    if (data_) munmap(const_cast<std::uint8_t*>(data_), size_);
-    if (file_ >= 0) ::close(static_cast<int>(file_));
-    data_ = nullptr;
-    size_ = 0;
-    file_ = -1;
-}
+// Files
 
 std::intptr_t detail::openFile(const std::string& path, MapStatus& status, std::uint64_t& size) {
     status = MapStatus::NotOpenable;
@@ -56,24 +47,6 @@ std::intptr_t detail::openFile(const std::string& path, MapStatus& status, std::
 
 void detail::closeFile(std::intptr_t file) { ::close(static_cast<int>(file)); }
 
-MapStatus MappedFile::open(const std::string& path) {
-    close();
-    MapStatus status;
-    std::uint64_t fileSize = 0;
-    file_ = detail::openFile(path, status, fileSize);
-    if (status != MapStatus::Ok) return status;
-    const std::size_t size = static_cast<std::size_t>(fileSize);
-    void* view = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, static_cast<int>(file_), 0);
-    if (view == MAP_FAILED) {
-        close();
-        return MapStatus::NotViewable;
-    }
-    madvise(view, size, MADV_RANDOM);
-    data_ = static_cast<const std::uint8_t*>(view);
-    size_ = size;
-    return MapStatus::Ok;
-}
-
 // ---------------------------------------------------------------------------
 // File reader
 
@@ -86,12 +59,6 @@ long long detail::readAt(std::intptr_t file, std::uint64_t offset, void* out, st
 
 // ---------------------------------------------------------------------------
 // Current directory and paths
-
-namespace {
-// The current directory as last set through this layer: the DLL search asks
-// for it once per import, and only this layer changes it.
-thread_local std::string t_knownDirectory;
-}  // namespace
 
 bool listFolder(const std::string& dir, const std::function<bool(std::string_view name)>& visit) {
     DIR* d = opendir(dir.c_str());
@@ -106,7 +73,6 @@ bool listFolder(const std::string& dir, const std::function<bool(std::string_vie
 }
 
 std::string currentDirectory() {
-    if (!t_knownDirectory.empty()) return t_knownDirectory;
     char stackBuf[PATH_MAX];
     if (getcwd(stackBuf, sizeof stackBuf)) return stackBuf;
     std::string buf(2 * PATH_MAX, '\0');
@@ -116,15 +82,6 @@ std::string currentDirectory() {
     }
     buf.resize(std::strlen(buf.c_str()));
     return buf;
-}
-
-bool setCurrentDirectory(const std::string& dir) {
-    if (!dir.empty() && dir == t_knownDirectory) return true;
-    t_knownDirectory.clear();
-    if (dir.empty() || chdir(dir.c_str()) != 0) return false;
-    // A relative or symlinked name is resolved once by the system.
-    if (dir[0] == '/' && dir.find("/.") == std::string::npos) t_knownDirectory = dir;
-    return true;
 }
 
 std::string fileNamePart(const std::string& path) {
@@ -168,6 +125,8 @@ std::string executablePath() {
 std::string listPath(const std::string& path) { return path; }
 
 std::vector<std::string> commandLineArguments(int argc, char** argv) { return {argv, argv + argc}; }
+
+std::FILE* openStream(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
 
 void useUtf8Console() {}
 
@@ -242,15 +201,15 @@ void setOwnVersionBlock(std::vector<std::uint8_t> block) { ownVersionBlock() = s
 
 namespace {
 
+// The user's language, as the environment gave it when the program started.
+std::uint16_t userLanguage() {
+    static const std::uint16_t language = localeLanguageId();
+    return language;
+}
+
 // The version resource of `path`, read whole into `out`.
 bool readVersionResource(const ByteSource& file, std::vector<std::uint8_t>& out) {
-    std::uint64_t offset = 0, length = 0;
-    // The user's language, as the environment gave it when the program started.
-    static const std::uint16_t language = localeLanguageId();
-    if (!findVersionResource(file, language, offset, length) || length < 6) return false;
-    // A version block's own length is one WORD: nothing past 64 KB is ever read.
-    out.resize(static_cast<std::size_t>(std::min<std::uint64_t>(length, 0xFFFF)));
-    return file.read(offset, out.data(), out.size());
+    return readVersionBlock(PeImage(file), userLanguage(), out);
 }
 
 bool readVersionResource(const std::string& path, std::vector<std::uint8_t>& out) {
@@ -260,14 +219,13 @@ bool readVersionResource(const std::string& path, std::vector<std::uint8_t>& out
 
 }  // namespace
 
-bool versionBlockOf(const std::string& path, const ByteSource& file, std::vector<std::uint8_t>& block) {
+bool versionBlockOf(const std::string& path, const PeImage& image, std::vector<std::uint8_t>& block) {
     block.clear();
     if (const auto* own = ownBlockFor(path)) {
         block = *own;
         return true;
     }
-    if (!readVersionResource(file, block)) block.clear();
-    if (block.size() >= 6) clampVersionBlock(block.data(), block.size());
+    if (!readVersionBlock(image, userLanguage(), block)) block.clear();
     return true;
 }
 

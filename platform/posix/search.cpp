@@ -13,7 +13,8 @@
 #include <unordered_map>
 
 #include "platform/apiset.h"
-#include "platform/dllsearch.h"
+#include "platform/searchplaces.h"
+#include "platform/folderindex.h"
 #include "platform/fileio.h"
 #include "platform/platform.h"
 #include "platform/posix/folders.h"
@@ -22,11 +23,6 @@
 namespace platform {
 
 namespace {
-
-struct Listing {
-    bool readable = false;  // a folder that can be entered but not listed
-    std::unordered_map<std::string, std::vector<std::string>> byLowerName;  // sorted names per key
-};
 
 bool isDirectory(const std::string& path) {
     struct stat st;
@@ -117,49 +113,31 @@ std::vector<std::uint16_t> machinesSeenBy(std::uint16_t machine) {
 }
 
 
-Listing readListing(const std::string& dir) {
-    Listing listing;
-    DIR* d = opendir(dir.c_str());
-    if (!d) return listing;
-    listing.readable = true;
-    while (dirent* e = readdir(d)) {
-        std::string name = e->d_name;
-        if (name == "." || name == "..") continue;
-        listing.byLowerName[toLower(name)].push_back(std::move(name));
-    }
-    closedir(d);
-    for (auto& [key, names] : listing.byLowerName) std::sort(names.begin(), names.end());
-    return listing;
-}
+}  // namespace
 
-// The listings of one search, read on the first miss in each folder.
-class ListingIndex : public detail::FolderIndex {
+// The listings of one run, read on the first miss in each folder.
+class FolderIndex::Impl {
 public:
-    bool find(const std::string& dir, const std::string& name, std::string& out) override {
-        const std::string exact = joinPath(dir, name);
+    bool find(const std::string& dir, const std::string& name, std::string& out, Kind kind) {
+        const auto is = [kind](const std::string& path) { return kind == Kind::Folder ? isDirectory(path) : isCandidate(path); };
         auto it = listings_.find(dir);
-        if (it == listings_.end()) {
-            // An exact-case hit wins anyway: only a miss needs the listing.
-            if (isCandidate(exact)) {
-                out = exact;
-                return true;
-            }
-            it = listings_.emplace(dir, readListing(dir)).first;
-        } else if (!it->second.readable && isCandidate(exact)) {
-            // Not listable: exact names are still found, as before the listing.
+        std::string key;
+        if (it != listings_.end() && it->second.complete) {
+            key = foldName(name);
+            if (!it->second.byKey.count(key)) return false;
+        }
+        const std::string exact = joinPath(dir, name);
+        if (is(exact)) {
             out = exact;
             return true;
         }
-        const auto hit = it->second.byLowerName.find(toLower(name));
-        if (hit == it->second.byLowerName.end()) return false;
-        const auto& names = hit->second;
-        if (std::find(names.begin(), names.end(), name) != names.end() && isCandidate(exact)) {
-            out = exact;
-            return true;
-        }
-        for (const std::string& spelling : names) {
+        if (it == listings_.end()) it = listings_.emplace(dir, list(dir)).first;
+        if (key.empty()) key = foldName(name);
+        const auto hit = it->second.byKey.find(key);
+        if (hit == it->second.byKey.end()) return false;
+        for (const std::string& spelling : hit->second) {
             const std::string path = joinPath(dir, spelling);
-            if (spelling != name && isCandidate(path)) {
+            if (spelling != name && is(path)) {
                 out = path;
                 return true;
             }
@@ -168,10 +146,28 @@ public:
     }
 
 private:
+    struct Listing {
+        std::unordered_map<std::string, std::vector<std::string>> byKey;  // sorted spellings per folded name
+        bool complete = false;  // every name of a listable folder, within kMaxListing
+    };
+    static Listing list(const std::string& dir) {
+        Listing listing;
+        std::size_t count = 0;
+        listing.complete = listFolder(dir, [&](std::string_view n) {
+            listing.byKey[foldName(n)].emplace_back(n);
+            return ++count < kMaxListing;
+        }) && count < kMaxListing;
+        for (auto& [key, spellings] : listing.byKey) std::sort(spellings.begin(), spellings.end());
+        return listing;
+    }
     std::unordered_map<std::string, Listing> listings_;
 };
 
-}  // namespace
+FolderIndex::FolderIndex() : impl_(std::make_unique<Impl>()) {}
+FolderIndex::~FolderIndex() = default;
+bool FolderIndex::find(const std::string& dir, const std::string& name, std::string& out, Kind kind) {
+    return impl_->find(dir, name, out, kind);
+}
 
 bool detail::searchableName(const std::string& name) {
     // A Windows DLL name is a bare file name; anything with a separator or an
@@ -204,7 +200,7 @@ SearchOptions SearchOptions::fromEnvironment() {
 
 std::vector<std::string> systemDllFolders(std::uint16_t machine) {
     std::vector<std::string> out = detail::builtinSystemFolders(machine);
-    for (detail::ToolchainFolder& f : detail::toolchainFolders(machine)) out.push_back(std::move(f.path));
+    for (detail::BackendToolchainFolder& f : detail::toolchainFolders(machine)) out.push_back(std::move(f.path));
     return out;
 }
 
@@ -216,12 +212,12 @@ std::vector<std::string> detail::builtinSystemFolders(std::uint16_t machine) {
     return out;
 }
 
-std::vector<detail::ToolchainFolder> detail::toolchainFolders(std::uint16_t machine) {
-    std::vector<ToolchainFolder> out;
+std::vector<detail::BackendToolchainFolder> detail::toolchainFolders(std::uint16_t machine) {
+    std::vector<BackendToolchainFolder> out;
     const auto add = [&](std::vector<std::string> folders, bool variant) {
         for (std::string& f : folders)
             if (isDirectory(f) &&
-                std::none_of(out.begin(), out.end(), [&](const ToolchainFolder& t) { return t.path == f; }))
+                std::none_of(out.begin(), out.end(), [&](const BackendToolchainFolder& t) { return t.path == f; }))
                 out.push_back({std::move(f), variant});
     };
     // Per machine, the folders every variant shares, then one per variant.
@@ -245,24 +241,25 @@ std::string detail::defaultWindowsFolder(const SearchOptions& options) {
     return isWindowsFolder(windows) ? windows : std::string();
 }
 
-std::unique_ptr<detail::FolderIndex> detail::makeFolderIndex() { return std::make_unique<ListingIndex>(); }
-
 bool detail::isRunningSystem(const std::string&) { return false; }
 
 // ---------------------------------------------------------------------------
 // API set schema: the first apisetschema.dll of the search folders (the
 // Windows folder's system folder among them), else of Wine's own folders.
 
-std::shared_ptr<const ApiSetSchema> detail::readApiSetSchema(DllSearch& search, FolderIndex& index) {
-    std::vector<std::string> folders;
-    for (const DllSearch::Step& step : search.order(0))
-        if (!step.folder.empty()) folders.push_back(step.folder);
+std::shared_ptr<const ApiSetSchema> detail::readApiSetSchema(SearchPlaces& places) {
+    // The folders an importer of no known machine searches after its own.
+    std::vector<std::string> folders = places.userFolders();
+    const SearchPlaces::Machine& any = places.forMachine(0);
+    folders.insert(folders.end(), any.system.begin(), any.system.end());
+    for (const ToolchainFolder& t : any.toolchain) folders.push_back(t.path);
+    for (const std::string& f : places.environmentFolders()) folders.push_back(f);
     for (std::uint16_t m : {kMachineAmd64, kMachineI386})
         for (std::string& f : wineFolders(m)) folders.push_back(std::move(f));
     auto schema = std::make_shared<ApiSetSchema>();
     std::string path;
     for (const std::string& dir : folders) {
-        if (!index.find(dir, "apisetschema.dll", path)) continue;
+        if (!places.files().find(dir, "apisetschema.dll", path)) continue;
         FileReader file;
         if (file.open(path) == MapStatus::Ok) schema->readImage(file);
         break;

@@ -6,7 +6,7 @@
 
 
 #include "platform/apiset.h"
-#include "platform/dllsearch.h"
+#include "platform/searchplaces.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "platform/win32/wide.h"
@@ -32,21 +32,35 @@ std::vector<std::string> pathFolders() {
     return splitList(narrow(path), ';');
 }
 
-class SearchPathIndex : public detail::FolderIndex {
+}  // namespace
+
+// The file system folds names itself: each lookup asks it directly.
+class FolderIndex::Impl {
 public:
-    bool find(const std::string& folder, const std::string& name, std::string& fullPath) override {
+    bool find(const std::string& folder, const std::string& name, std::string& out, Kind kind) {
+        if (kind == Kind::Folder) {
+            const std::string path = joinPath(folder, name);
+            const DWORD attributes = GetFileAttributesW(wide(path).c_str());
+            if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+            out = path;
+            return true;
+        }
         wchar_t buf[MAX_PATH];
         wchar_t* filePart = nullptr;
         const DWORD n = SearchPathW(wide(folder).c_str(), wide(name).c_str(), nullptr, MAX_PATH, buf, &filePart);
         if (n == 0 || n >= MAX_PATH) return false;
         const DWORD attributes = GetFileAttributesW(buf);
         if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
-        fullPath = narrow(buf, n);
+        out = narrow(buf, n);
         return true;
     }
 };
 
-}  // namespace
+FolderIndex::FolderIndex() : impl_(std::make_unique<Impl>()) {}
+FolderIndex::~FolderIndex() = default;
+bool FolderIndex::find(const std::string& dir, const std::string& name, std::string& out, Kind kind) {
+    return impl_->find(dir, name, out, kind);
+}
 
 SearchOptions SearchOptions::fromEnvironment() { return {}; }
 
@@ -56,10 +70,8 @@ bool detail::searchableName(const std::string& name) { return !name.empty() && n
 
 std::string detail::defaultWindowsFolder(const SearchOptions&) { return windowsDirectory(); }
 std::vector<std::string> detail::builtinSystemFolders(std::uint16_t) { return {}; }
-std::vector<detail::ToolchainFolder> detail::toolchainFolders(std::uint16_t) { return {}; }
+std::vector<detail::BackendToolchainFolder> detail::toolchainFolders(std::uint16_t) { return {}; }
 std::vector<std::string> detail::environmentFolders() { return pathFolders(); }
-
-std::unique_ptr<detail::FolderIndex> detail::makeFolderIndex() { return std::make_unique<SearchPathIndex>(); }
 
 bool detail::isRunningSystem(const std::string& windowsFolder) {
     return !windowsFolder.empty() && toLower(windowsFolder) == toLower(windowsDirectory());
@@ -70,10 +82,10 @@ bool detail::isRunningSystem(const std::string& windowsFolder) {
 // its system folder's apisetschema.dll (the bytes the loader maps for every
 // process).
 
-std::shared_ptr<const ApiSetSchema> detail::readApiSetSchema(DllSearch& search, FolderIndex&) {
+std::shared_ptr<const ApiSetSchema> detail::readApiSetSchema(SearchPlaces& places) {
     auto schema = std::make_shared<ApiSetSchema>();
     FileReader file;
-    const std::string system = subfolderIgnoringCase(search.windowsFolder(), "System32");
+    const std::string system = subfolderIgnoringCase(places.windowsFolder(), "System32");
     if (!system.empty() && file.open(joinPath(system, "apisetschema.dll")) == MapStatus::Ok) schema->readImage(file);
     return schema;
 }

@@ -28,19 +28,7 @@ std::size_t lastSeparator(const std::string& path) {
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// Mapped file
-
-MappedFile::~MappedFile() { close(); }
-
-void MappedFile::close() {
-    if (data_) UnmapViewOfFile(data_);
-    if (mapping_ != -1) CloseHandle(asHandle(mapping_));
-    if (file_ != -1) CloseHandle(asHandle(file_));
-    data_ = nullptr;
-    size_ = 0;
-    mapping_ = -1;
-    file_ = -1;
-}
+// Files
 
 std::intptr_t detail::openFile(const std::string& path, MapStatus& status, std::uint64_t& size) {
     status = MapStatus::NotOpenable;
@@ -65,29 +53,6 @@ std::intptr_t detail::openFile(const std::string& path, MapStatus& status, std::
 }
 
 void detail::closeFile(std::intptr_t file) { CloseHandle(asHandle(file)); }
-
-MapStatus MappedFile::open(const std::string& path) {
-    close();
-    MapStatus status;
-    std::uint64_t fileSize = 0;
-    file_ = detail::openFile(path, status, fileSize);
-    if (status != MapStatus::Ok) return status;
-    HANDLE file = asHandle(file_);
-    HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
-    if (!mapping) {
-        close();
-        return MapStatus::NotMappable;
-    }
-    mapping_ = reinterpret_cast<std::intptr_t>(mapping);
-    void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
-    if (!view) {
-        close();
-        return MapStatus::NotViewable;
-    }
-    data_ = static_cast<const std::uint8_t*>(view);
-    size_ = static_cast<std::size_t>(fileSize);
-    return MapStatus::Ok;
-}
 
 // ---------------------------------------------------------------------------
 // File reader
@@ -129,7 +94,6 @@ std::string currentDirectory() {
     return narrow(buf);
 }
 
-bool setCurrentDirectory(const std::string& dir) { return SetCurrentDirectoryW(wide(dir).c_str()) != 0; }
 
 std::string fileNamePart(const std::string& path) {
     const std::size_t p = lastSeparator(path);
@@ -177,6 +141,10 @@ std::string executablePath() {
 
 std::string listPath(const std::string& path) { return toLower(path); }
 
+std::FILE* openStream(const std::string& path, const char* mode) {
+    return _wfopen(wide(path).c_str(), wide(mode).c_str());
+}
+
 std::vector<std::string> commandLineArguments(int argc, char** argv) {
     int count = 0;
     LPWSTR* args = CommandLineToArgvW(GetCommandLineW(), &count);
@@ -201,7 +169,7 @@ std::string toLower(std::string_view text) {
 // ---------------------------------------------------------------------------
 // Version information
 
-bool versionBlockOf(const std::string&, const ByteSource&, std::vector<std::uint8_t>&) { return false; }
+bool versionBlockOf(const std::string&, const PeImage&, std::vector<std::uint8_t>&) { return false; }
 
 std::uint32_t fileVersionInfoSize(const std::string& path, std::uint32_t& handle) {
     DWORD h = 0;

@@ -737,9 +737,9 @@ TEST_F(MainWindow, FilesOnTheCommandLineComeAfterTheStoredList) {
     Touch(suite + "/Un.dll");
     Touch(suite + "/deux.exe");
     const std::string start = platform::currentDirectory();
-    ASSERT_TRUE(platform::setCurrentDirectory(dir.path()));  // relative names are the start folder's
+    ASSERT_TRUE(testutil::changeDirectory(dir.path()));  // relative names are the start folder's
     auto w = Start({QStringLiteral("prog.exe"), QStringLiteral("suite/../autre.dll"), QStringLiteral("suite")});
-    platform::setCurrentDirectory(start);
+    testutil::changeDirectory(start);
     EXPECT_TRUE(errors_.empty());
     EXPECT_EQ(Items(*w), QStringList{QStringLiteral("/gardé.exe")} + Listed({dir.file("prog.exe"), dir.file("autre.dll"),
                                                                              suite + "/deux.exe", suite + "/Un.dll"}));

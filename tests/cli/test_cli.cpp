@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "cli/ignore.h"
+#include "inspect/ignore.h"
 #include "inspect/analysis.h"
 #include "platform/platform.h"
 #include "platform/text.h"
@@ -70,9 +70,9 @@ TEST_F(Cli, ErrorRowsGiveStatusOneAndUniqueDropsRepeats) {
 
 TEST_F(Cli, RelativeFilesAreMadeAbsolute) {
     const std::string before = platform::currentDirectory();
-    ASSERT_TRUE(platform::setCurrentDirectory(dir.path()));
+    ASSERT_TRUE(testutil::changeDirectory(dir.path()));
     const Outcome r = run(dllPath + " app.exe");
-    platform::setCurrentDirectory(before);
+    testutil::changeDirectory(before);
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find(platform::listPath(dir.path())), std::string::npos) << r.out;
 }
@@ -266,15 +266,15 @@ TEST_F(Cli, IgnoredProblemsLeaveTheOutputAndTheStatus) {
 }
 
 TEST(Wildcards, ShellPatternsIgnoringCase) {
-    EXPECT_TRUE(cli::wildcardMatch("API-MS-WIN-*", "api-ms-win-core-synch-l1-2-0.dll"));
-    EXPECT_TRUE(cli::wildcardMatch("*.DLL", "Été.dll"));
-    EXPECT_TRUE(cli::wildcardMatch("?t?.dll", "été.dll"));  // one character, not one byte
-    EXPECT_TRUE(cli::wildcardMatch("msvc[pr]1[0-4]0.dll", "MSVCP140.dll"));
-    EXPECT_FALSE(cli::wildcardMatch("msvc[!p]140.dll", "msvcp140.dll"));
-    EXPECT_TRUE(cli::wildcardMatch("[]]x", "]x"));
-    EXPECT_FALSE(cli::wildcardMatch("node.exe", "node.exe.dll"));
+    EXPECT_TRUE(analysis::wildcardMatch("API-MS-WIN-*", "api-ms-win-core-synch-l1-2-0.dll"));
+    EXPECT_TRUE(analysis::wildcardMatch("*.DLL", "Été.dll"));
+    EXPECT_TRUE(analysis::wildcardMatch("?t?.dll", "été.dll"));  // one character, not one byte
+    EXPECT_TRUE(analysis::wildcardMatch("msvc[pr]1[0-4]0.dll", "MSVCP140.dll"));
+    EXPECT_FALSE(analysis::wildcardMatch("msvc[!p]140.dll", "msvcp140.dll"));
+    EXPECT_TRUE(analysis::wildcardMatch("[]]x", "]x"));
+    EXPECT_FALSE(analysis::wildcardMatch("node.exe", "node.exe.dll"));
     // Many stars against a long name stay linear in practice.
-    EXPECT_FALSE(cli::wildcardMatch(std::string(50, '*') + "b", std::string(4000, 'a')));
+    EXPECT_FALSE(analysis::wildcardMatch(std::string(50, '*') + "b", std::string(4000, 'a')));
 }
 
 // Folders: a folder argument stands for its PE files; --add-dll-path adds

@@ -10,7 +10,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "cli/redist.h"
+#include "inspect/redist.h"
 #include "platform/filecopy.h"
 #include "platform/platform.h"
 #include "tests/cli/clirun.h"
@@ -98,31 +98,31 @@ TEST(Redistributables, NamedByPackageExceptWhatWindowsShips) {
         {"xaudio2_7.dll", "DirectX End-User Runtime"}, {"X3DAudio1_7.dll", "DirectX End-User Runtime"},
     };
     for (const auto& [name, package] : named) {
-        ASSERT_NE(cli::redistributableOf(name), nullptr) << name;
-        EXPECT_STREQ(cli::redistributableOf(name), package) << name;
+        ASSERT_NE(shipping::redistributableOf(name), nullptr) << name;
+        EXPECT_STREQ(shipping::redistributableOf(name), package) << name;
     }
     for (const char* windows : {"msvcrt.dll", "msvcp60.dll", "msvcirt.dll", "mfc42u.dll", "atl.dll",
                                 "d3dcompiler_47.dll", "xinput1_4.dll", "xinput9_1_0.dll", "xaudio2_9.dll", "ucrtbase.dll"})
-        EXPECT_EQ(cli::redistributableOf(windows), nullptr) << windows;
+        EXPECT_EQ(shipping::redistributableOf(windows), nullptr) << windows;
     for (const char* debug : {"msvcp140d.dll", "MSVCR120D.DLL", "vcruntime140_1d.dll", "ucrtbased.dll", "concrt140d.dll",
                               "vccorlib140d.dll", "mfc140ud.dll", "msvcp140d_atomic_wait.dll"}) {
-        EXPECT_TRUE(cli::isDebugRuntime(debug)) << debug;
-        EXPECT_EQ(cli::redistributableOf(debug), nullptr) << debug;  // refused, not installed
+        EXPECT_TRUE(shipping::isDebugRuntime(debug)) << debug;
+        EXPECT_EQ(shipping::redistributableOf(debug), nullptr) << debug;  // refused, not installed
     }
     for (const char* release : {"msvcp140.dll", "vcruntime140.dll", "mfc140u.dll", "msvcrt.dll", "ucrtbase.dll"})
-        EXPECT_FALSE(cli::isDebugRuntime(release)) << release;
+        EXPECT_FALSE(shipping::isDebugRuntime(release)) << release;
 }
 
 TEST_F(Ship, WineStandInsAreRecognisedByTheirMark) {
     write(dir.file("wine.dll"), {}, true);
     write(dir.file("plain.dll"), {});
     pew::writeFile(dir.file("tiny.dll"), std::string("MZ"));
-    EXPECT_TRUE(cli::isWineStandIn(dir.file("wine.dll")));
-    EXPECT_FALSE(cli::isWineStandIn(dir.file("plain.dll")));
-    EXPECT_FALSE(cli::isWineStandIn(dir.file("tiny.dll")));
-    EXPECT_FALSE(cli::isWineStandIn(dir.file("absent.dll")));
+    EXPECT_TRUE(shipping::isWineStandIn(dir.file("wine.dll")));
+    EXPECT_FALSE(shipping::isWineStandIn(dir.file("plain.dll")));
+    EXPECT_FALSE(shipping::isWineStandIn(dir.file("tiny.dll")));
+    EXPECT_FALSE(shipping::isWineStandIn(dir.file("absent.dll")));
     if (const std::string wine = testutil::wineX64Folder(); !wine.empty()) {
-        EXPECT_TRUE(cli::isWineStandIn(platform::joinPath(wine, "vcruntime140.dll")));
+        EXPECT_TRUE(shipping::isWineStandIn(platform::joinPath(wine, "vcruntime140.dll")));
     }
 }
 

@@ -1,7 +1,7 @@
 // --tree and --why: why each DLL is there.
 #include <gtest/gtest.h>
 
-#include "cli/tree.h"
+#include "inspect/chains.h"
 #include "platform/platform.h"
 #include "tests/cli/clirun.h"
 #include "tests/support/inspection.h"
@@ -10,7 +10,6 @@
 
 namespace {
 
-using cli::Closure;
 using clirun::Outcome;
 using clirun::quote;
 
@@ -41,21 +40,24 @@ protected:
     std::string prog, folder, options;
 };
 
-// A closure held in memory: node k + 1 is found[k], named "d<k+1>.dll".
+// A closure held in memory: node k + 1 is found[k], named "d<k+1>.dll";
+// every edge to node k is one import of that name.
 Closure syntheticClosure(std::size_t nodes) {
     Closure c;
     c.listed = "prog.exe";
-    for (std::size_t k = 1; k < nodes; ++k) {
-        FoundDll dll;
-        dll.path = "d" + std::to_string(k) + ".dll";
-        c.inspection.found.push_back(dll);
+    auto links = std::make_shared<ModuleTables>();
+    for (std::size_t k = 0; k < nodes; ++k) {
+        auto where = std::make_shared<loader::Location>();
+        where->found = true;
+        where->path = "d" + std::to_string(k) + ".dll";
+        if (k > 0) c.found.push_back({where, false, 0});
+        links->links.push_back({{TableEntry::Kind::Import, where->path, k, nullptr}, where, nullptr});
     }
-    c.inspection.imports.resize(nodes);
+    c.tables.assign(1, links);
+    c.imports.resize(nodes);
     return c;
 }
-void edge(Closure& c, std::size_t from, std::size_t to) {
-    c.inspection.imports[from].push_back({"d" + std::to_string(to) + ".dll", to, false});
-}
+void edge(Closure& c, std::size_t from, std::size_t to) { c.imports[from].push_back({&c.tables[0]->links[to], to}); }
 
 }  // namespace
 
@@ -133,7 +135,7 @@ TEST(Why, WideGraphsStayBoundedAndShortestFirst) {
     for (std::size_t w = 0; w < kWidth; ++w) edge(c, 1 + (kLayers - 1) * kWidth + w, target);
     edge(c, 3, target);  // one short cut, which must come first
 
-    const cli::Chains chains = cli::why(c, "d" + std::to_string(target) + ".dll");
+    const chains::Chains chains = chains::why(c, "d" + std::to_string(target) + ".dll");
     ASSERT_EQ(chains.lines.size(), 20u);
     EXPECT_TRUE(chains.more);
     EXPECT_EQ(chains.lines[0], "prog.exe -> d3.dll -> d" + std::to_string(target) + ".dll");
@@ -144,7 +146,7 @@ TEST(Why, WideGraphsStayBoundedAndShortestFirst) {
         previous = arrows;
     }
     // A budget too small for any chain ends the search, saying so.
-    const cli::Chains starved = cli::why(c, "d" + std::to_string(target) + ".dll", 20, 3);
+    const chains::Chains starved = chains::why(c, "d" + std::to_string(target) + ".dll", 20, 3);
     EXPECT_TRUE(starved.more);
     EXPECT_TRUE(starved.lines.empty());
 }
@@ -155,10 +157,10 @@ TEST(Why, LongChainsAndCyclesNeitherOverflowNorLoop) {
     for (std::size_t k = 0; k < kLength; ++k) edge(c, k, k + 1);
     edge(c, kLength, 1);  // back to the start
     AnalysisRun run(testutil::only({}));
-    const std::string drawn = cli::tree(c, run.reads());
+    const std::string drawn = chains::tree(c, run.reads());
     EXPECT_EQ(static_cast<std::size_t>(std::count(drawn.begin(), drawn.end(), '\n')), kLength + 2);
     EXPECT_NE(drawn.find("d1.dll  (voir plus haut)\n"), std::string::npos);
-    const cli::Chains chains = cli::why(c, "d" + std::to_string(kLength) + ".dll");
+    const chains::Chains chains = chains::why(c, "d" + std::to_string(kLength) + ".dll");
     ASSERT_EQ(chains.lines.size(), 1u);
     EXPECT_FALSE(chains.more);
 }

@@ -68,8 +68,8 @@ TEST(Assemblies, ReferencesAreProbedAsTheRuntimeDoes) {
                                "Old 2.0.0.0 trop ancienne (1.5.0.0) pour " + listed,
                                "Gone 1.0.0.0 invisible pour " + listed}));  // no cache: the framework's unchecked
     EXPECT_EQ(rows[4].cells[analysis::kPath], platform::listPath(fr));
-    EXPECT_EQ(rows[2].origin, platform::Origin::App);
-    EXPECT_EQ(rows[2].assembly, "Lib, Version=1.0.0.0, Culture=neutral, PublicKeyToken=0123456789abcdef");
+    EXPECT_EQ(rows[2].origin(), loader::Origin::App);
+    EXPECT_EQ(rows[2].reference(), "Lib, Version=1.0.0.0, Culture=neutral, PublicKeyToken=0123456789abcdef");
     EXPECT_EQ(rows[5].problem, Problem::OldAssembly);
     EXPECT_EQ(rows[6].problem, Problem::MissingAssembly);
     EXPECT_EQ(rows[6].dll, "Gone");
@@ -91,5 +91,5 @@ TEST(Assemblies, ReferencesAreProbedAsTheRuntimeDoes) {
     const auto withGac = analysis::analyse({listed}, o);
     ASSERT_EQ(withGac.size(), rows.size() + 1);
     EXPECT_EQ(withGac[4].cells[analysis::kFile], shown("System.Xml.dll"));
-    EXPECT_EQ(withGac[4].origin, platform::Origin::Gac);
+    EXPECT_EQ(withGac[4].origin(), loader::Origin::Gac);
 }

@@ -7,14 +7,14 @@
 #include <cstring>
 #include <functional>
 
-#include "inspect/dotnet.h"
-#include "inspect/peimports.h"
+#include "inspect/pe/clr.h"
+#include "inspect/pe/read.h"
 #include "tests/support/pewriter.h"
 #include "tests/support/testutil.h"
 
 namespace {
 
-using State = ManagedImage::State;
+using State = pe::ManagedImage::State;
 
 // The key of the ECMA standard (16 bytes) and a 1024-bit RSA key, with the
 // tokens the framework's assemblies are known by.
@@ -52,12 +52,12 @@ pew::Managed sample() {
     return m;
 }
 
-std::string text(const AssemblyName& a) {
+std::string text(const pe::AssemblyName& a) {
     return a.name + " " + a.versionText() + " [" + a.culture + "] " + a.publicKeyToken;
 }
-std::vector<std::string> references(const ManagedImage& m) {
+std::vector<std::string> references(const pe::ManagedImage& m) {
     std::vector<std::string> out;
-    for (const AssemblyName& a : m.references) out.push_back(text(a));
+    for (const pe::AssemblyName& a : m.references) out.push_back(text(a));
     return out;
 }
 const std::vector<std::string> kSampleReferences = {
@@ -72,11 +72,11 @@ std::vector<std::uint8_t> image(const pew::Managed& m, pew::Layout* layout = nul
     return pew::build(img, layout);
 }
 
-ManagedImage read(const std::vector<std::uint8_t>& bytes) {
-    return readManagedImage(platform::MemoryByteSource(bytes.data(), bytes.size()));
+pe::ManagedImage read(const std::vector<std::uint8_t>& bytes) {
+    return pe::readManagedImage(platform::MemoryByteSource(bytes.data(), bytes.size()));
 }
 
-void expectSample(const ManagedImage& m, const std::string& what) {
+void expectSample(const pe::ManagedImage& m, const std::string& what) {
     EXPECT_EQ(m.state, State::Read) << what;
     EXPECT_TRUE(m.hasAssembly) << what;
     EXPECT_EQ(text(m.assembly), "Demo 1.2.3.4 [] b03f5f7f11d50a3a") << what;
@@ -104,7 +104,7 @@ constexpr std::size_t kRefKey = 12, kRefName = 14, kRefCulture = 16;
 
 TEST(Dotnet, ReadsTheAssemblyItsReferencesAndModules) {
     for (bool plus : {false, true}) {
-        const ManagedImage m = read(image(sample(), nullptr, plus));
+        const pe::ManagedImage m = read(image(sample(), nullptr, plus));
         expectSample(m, plus ? "PE32+" : "PE32");
         EXPECT_TRUE(m.ilOnly());
         EXPECT_EQ(m.runtimeVersion, "v4.0.30319");
@@ -112,7 +112,7 @@ TEST(Dotnet, ReadsTheAssemblyItsReferencesAndModules) {
     // A module without an Assembly row (a .netmodule) and without references.
     pew::Managed bare;
     bare.moduleRefs = {"gdi32"};
-    const ManagedImage m = read(image(bare));
+    const pe::ManagedImage m = read(image(bare));
     EXPECT_EQ(m.state, State::Read);
     EXPECT_FALSE(m.hasAssembly);
     EXPECT_TRUE(m.references.empty());
@@ -130,7 +130,7 @@ TEST(Dotnet, TokensOfFullKeysAreTheEndOfTheirSha1Reversed) {
         pew::Managed m;
         m.assembly = pew::ManagedName{"A", 1, 0, 0, 0, "", key, false};
         m.references = {name("R", 1, 0, "", key, true), name("T", 1, 0, "", kToken)};
-        const ManagedImage r = read(image(m));
+        const pe::ManagedImage r = read(image(m));
         EXPECT_EQ(r.assembly.publicKeyToken, token) << key.size();
         EXPECT_EQ(r.references[0].publicKeyToken, token) << key.size();
         EXPECT_EQ(r.references[1].publicKeyToken, kEcmaToken);
@@ -138,7 +138,7 @@ TEST(Dotnet, TokensOfFullKeysAreTheEndOfTheirSha1Reversed) {
     // A token blob of another length than 8 is no token.
     pew::Managed odd;
     odd.references = {name("Odd", 1, 0, "", {1, 2, 3, 4, 5})};
-    const ManagedImage r = read(image(odd));
+    const pe::ManagedImage r = read(image(odd));
     EXPECT_EQ(r.state, State::Read);
     EXPECT_EQ(r.references[0].publicKeyToken, "");
 }
@@ -171,7 +171,7 @@ TEST(Dotnet, IndexWidthsFollowEveryTablesRowCount) {
                                       : t == 0x23                        ? 4
                                                                          : 0;
             m.extraRows[t] = n - own;
-            const ManagedImage r = read(image(m));
+            const pe::ManagedImage r = read(image(m));
             const std::string what = "table " + std::to_string(t) + ", " + std::to_string(n) + " rows";
             ASSERT_EQ(r.state, State::Read) << what;
             ASSERT_EQ(text(r.assembly), "Demo 1.2.3.4 [] b03f5f7f11d50a3a") << what;
@@ -192,13 +192,13 @@ TEST(Dotnet, MixedModeImagesHaveNativeImportsToo) {
     img.managed->cliFlags = 0x10;  // a native entry point, not IL only
     const std::vector<std::uint8_t> bytes = pew::build(img);
     const platform::MemoryByteSource source(bytes.data(), bytes.size());
-    const ManagedImage m = readManagedImage(source);
+    const pe::ManagedImage m = pe::readManagedImage(source);
     expectSample(m, "mixed");
     EXPECT_FALSE(m.ilOnly());
-    const ImageImports native = readImageImports(source, RunOptions{});
-    ASSERT_EQ(native.outcome, ImageImports::Outcome::Read);
-    ASSERT_EQ(native.names.size(), 3u);
-    EXPECT_EQ(native.names[2].text, "MSVCR120.dll");
+    const pe::ImageRead native = pe::readImage(source, pe::ReadConfig{});
+    ASSERT_EQ(native.outcome, pe::ImageRead::Outcome::Read);
+    ASSERT_EQ(native.imports.dlls.size(), 3u);
+    EXPECT_EQ(native.imports.dlls[2].text, "MSVCR120.dll");
 }
 
 TEST(Dotnet, NativeAndForeignFilesAreNotManaged) {
@@ -213,7 +213,7 @@ TEST(Dotnet, NativeAndForeignFilesAreNotManaged) {
     EXPECT_EQ(read(bytes).state, State::NotManaged);
     for (const std::vector<std::uint8_t>& junk :
          {std::vector<std::uint8_t>{}, std::vector<std::uint8_t>{'M', 'Z'}, std::vector<std::uint8_t>(4096, 0xFF)}) {
-        const ManagedImage m = read(junk);
+        const pe::ManagedImage m = read(junk);
         EXPECT_EQ(m.state, State::NotManaged);
         EXPECT_TRUE(m.references.empty() && m.moduleRefs.empty() && !m.hasAssembly);
     }
@@ -223,8 +223,8 @@ TEST(Dotnet, ReadsFiles) {
     testutil::TempDir dir;
     const std::string path = dir.file("Demo.dll");
     pew::writeFile(path, image(sample()));
-    expectSample(readManagedImage(path), path);
-    EXPECT_EQ(readManagedImage(dir.file("absent.dll")).state, State::NotManaged);
+    expectSample(pe::readManagedImage(path), path);
+    EXPECT_EQ(pe::readManagedImage(dir.file("absent.dll")).state, State::NotManaged);
 }
 
 // ---------------------------------------------------------------------------
@@ -254,7 +254,7 @@ TEST(DotnetHostile, RowCountsInTheBillions) {
         for (std::uint32_t count : {0x7FFFFFFFu, 0xFFFFFFFFu, 0x01000000u}) {
             std::vector<std::uint8_t> bytes = good;
             pew::put32(bytes, l.managed.rowCount[table], count);
-            const ManagedImage m = read(bytes);
+            const pe::ManagedImage m = read(bytes);
             EXPECT_EQ(m.state, State::Damaged) << table << " " << count;
             EXPECT_TRUE(m.references.empty()) << table;
         }
@@ -275,7 +275,7 @@ TEST(DotnetHostile, AStreamClaimingEveryTable) {
         pew::put32(bytes, stream + 8, 0xFFFFFFFFu);
         pew::put32(bytes, stream + 12, 0xFFFFFFFFu);
         for (std::size_t i = 0; i < 64; ++i) pew::put32(bytes, stream + 24 + 4 * i, count);
-        const ManagedImage r = read(bytes);
+        const pe::ManagedImage r = read(bytes);
         if (count > 1) {
             EXPECT_EQ(r.state, State::Damaged) << count;
         }
@@ -293,7 +293,7 @@ TEST(DotnetHostile, HeapIndexesPastTheirHeaps) {
          {std::pair{kRefName, stringsSize}, std::pair{kRefCulture, 0xFFFFu}, std::pair{kRefKey, blobsSize}}) {
         std::vector<std::uint8_t> bytes = good;
         pew::put16(bytes, cell(l, 0x23, 1, column), static_cast<std::uint16_t>(index));
-        const ManagedImage m = read(bytes);
+        const pe::ManagedImage m = read(bytes);
         EXPECT_EQ(m.state, State::Damaged) << column;
         EXPECT_EQ(references(m), std::vector<std::string>{kSampleReferences[0]}) << column;
         EXPECT_EQ(m.moduleRefs, kSampleModules);
@@ -313,14 +313,14 @@ TEST(DotnetHostile, NamesWithoutEndLongOrOdd) {
     pew::Managed m;
     m.moduleRefs = {std::string(3000, 'x'), "a\tb\x01" "c\x7F", "\xC3(\xC2\x85z", ""};
     for (int i = 0; i < 1000; ++i) m.moduleRefs[3] += "\xE2\x82\xAC";  // "€", 3 bytes each
-    const ManagedImage r = read(image(m));
+    const pe::ManagedImage r = read(image(m));
     EXPECT_EQ(r.state, State::Read);
     ASSERT_EQ(r.moduleRefs.size(), 4u);
-    EXPECT_EQ(r.moduleRefs[0], std::string(kMaxMetadataName, 'x') + "…");
+    EXPECT_EQ(r.moduleRefs[0], std::string(pe::kMaxMetadataName, 'x') + "…");
     EXPECT_EQ(r.moduleRefs[1], "a?b?c?");
     EXPECT_EQ(r.moduleRefs[2], "\xEF\xBF\xBD(?z");  // an invalid byte, a C1 control character
     std::string euros;
-    for (std::size_t i = 0; i < kMaxMetadataName / 3; ++i) euros += "\xE2\x82\xAC";
+    for (std::size_t i = 0; i < pe::kMaxMetadataName / 3; ++i) euros += "\xE2\x82\xAC";
     EXPECT_EQ(r.moduleRefs[3], euros + "…");  // cut between characters
 
     // The heap's last string running to its end without a zero.
@@ -377,7 +377,7 @@ TEST(DotnetHostile, SharedNamesAndKeysStayWithinBudget) {
     for (int i = 0; i < 2000; ++i) oneKey.references.push_back(name("R", 1, 0, "", key, true));
     pew::Layout l;
     std::vector<std::uint8_t> bytes = image(oneKey, &l);
-    ManagedImage r = read(bytes);
+    pe::ManagedImage r = read(bytes);
     EXPECT_EQ(r.state, State::Read);
     ASSERT_EQ(r.references.size(), 2000u);
     EXPECT_EQ(r.references.back().publicKeyToken, r.references.front().publicKeyToken);

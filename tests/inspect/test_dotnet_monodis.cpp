@@ -10,7 +10,7 @@
 #include <set>
 #include <sstream>
 
-#include "inspect/dotnet.h"
+#include "inspect/pe/clr.h"
 #include "platform/sha1.h"
 #include "tests/support/pewriter.h"
 #include "tests/support/testutil.h"
@@ -119,14 +119,14 @@ std::string monodisAssembly(const std::string& path) {
     return name.empty() ? std::string() : name + " " + version + " [" + culture + "] " + token;
 }
 
-std::vector<std::string> ours(const ManagedImage& m) {
+std::vector<std::string> ours(const pe::ManagedImage& m) {
     std::vector<std::string> out;
-    for (const AssemblyName& a : m.references) out.push_back(a.name + " " + a.versionText() + " " + a.publicKeyToken);
+    for (const pe::AssemblyName& a : m.references) out.push_back(a.name + " " + a.versionText() + " " + a.publicKeyToken);
     return out;
 }
-std::string ourAssembly(const ManagedImage& m) {
+std::string ourAssembly(const pe::ManagedImage& m) {
     if (!m.hasAssembly) return {};
-    const AssemblyName& a = m.assembly;
+    const pe::AssemblyName& a = m.assembly;
     return a.name + " " + a.versionText() + " [" + a.culture + "] " + a.publicKeyToken;
 }
 
@@ -134,8 +134,8 @@ std::string ourAssembly(const ManagedImage& m) {
 // number of rows compared.
 std::size_t compareWithMonodis(const std::string& path) {
     SCOPED_TRACE(path);
-    const ManagedImage m = readManagedImage(path);
-    EXPECT_EQ(m.state, ManagedImage::State::Read);
+    const pe::ManagedImage m = pe::readManagedImage(path);
+    EXPECT_EQ(m.state, pe::ManagedImage::State::Read);
     EXPECT_EQ(ours(m), monodisReferences(path));
     EXPECT_EQ(m.moduleRefs, monodisModules(path));
     EXPECT_EQ(ourAssembly(m), monodisAssembly(path));
@@ -184,11 +184,11 @@ TEST_F(Monodis, ProgramsCompiledWithMcs) {
         compareWithMonodis(path);
     }
     // What the programs hold (monodis --assemblyref shows no culture).
-    const ManagedImage app = readManagedImage(dir.file("app-x64.exe"));
+    const pe::ManagedImage app = pe::readManagedImage(dir.file("app-x64.exe"));
     EXPECT_EQ(app.assembly.versionText(), "5.6.7.8");
     EXPECT_EQ(app.moduleRefs, (std::vector<std::string>{"kernel32", "user32.dll"}));
     bool satellite = false, xml = false;
-    for (const AssemblyName& a : app.references) {
+    for (const pe::AssemblyName& a : app.references) {
         satellite |= a.name == "sat" && a.culture == "fr-FR" && a.versionText() == "1.2.3.4";
         xml |= a.name == "System.Xml" && a.publicKeyToken == "b77a5c561934e089";
     }
@@ -212,7 +212,7 @@ TEST_F(Monodis, MonosOwnAssemblies) {
         rows += compareWithMonodis(path);
         const std::string folder = std::filesystem::path(path).parent_path().filename().string();
         if (path.find("/gac/") == std::string::npos || folder.find("__") == std::string::npos) continue;
-        const ManagedImage m = readManagedImage(path);
+        const pe::ManagedImage m = pe::readManagedImage(path);
         EXPECT_EQ(m.assembly.versionText() + "__" + m.assembly.publicKeyToken, folder) << path;
         ++gac;
     }

@@ -11,7 +11,7 @@
 #include "tests/support/pewriter.h"
 #include "tests/support/testutil.h"
 
-using platform::Origin;
+using loader::Origin;
 
 namespace {
 
@@ -44,7 +44,7 @@ protected:
     static std::vector<Origin> origins(const std::vector<analysis::Row>& rows) {
         std::vector<Origin> out;
         for (const analysis::Row& r : rows)
-            if (r.kind == analysis::RowKind::Import) out.push_back(r.origin);
+            if (r.kind == analysis::RowKind::Import) out.push_back(r.origin());
         return out;
     }
     testutil::TempDir dir;
@@ -115,15 +115,15 @@ TEST_F(Loader, AWindowsFolderStandsForTheSystem) {
     options.search.windowsFolder = win;
     EXPECT_EQ(testutil::inspect(exe, options).found, std::vector<std::string>{platform::listPath(platform::joinPath(platform::joinPath(win, "SysWOW64"), "tvlsys.dll"))});
 
-    platform::DllSearch search(options.search);
+    platform::SearchPlaces search(options.search);
     EXPECT_EQ(search.windowsFolder(), win);
-    EXPECT_EQ(search.systemFolder(platform::kMachineAmd64), platform::joinPath(win, "System32"));
+    EXPECT_EQ(search.forMachine(platform::kMachineAmd64).systemFolder, platform::joinPath(win, "System32"));
 #ifndef _WIN32
     std::filesystem::remove(testutil::u8(win + "/SysWOW64/kernel32.dll"));
-    platform::DllSearch emptyWow(options.search);
+    platform::SearchPlaces emptyWow(options.search);
     const auto wine32 = platform::systemDllFolders(platform::kMachineI386);
     if (!wine32.empty()) {
-        EXPECT_EQ(emptyWow.systemFolder(platform::kMachineI386), wine32.front());
+        EXPECT_EQ(emptyWow.forMachine(platform::kMachineI386).systemFolder, wine32.front());
     }
 
     // The environment's prefix, unless the defaults are replaced; a folder
@@ -131,12 +131,12 @@ TEST_F(Loader, AWindowsFolderStandsForTheSystem) {
     const std::string prefix = dir.mkdir("prefix");
     std::filesystem::create_directories(testutil::u8(prefix + "/drive_c/windows/system32"));
     testutil::ScopedEnv wineprefix("WINEPREFIX", prefix);
-    EXPECT_EQ(platform::DllSearch(platform::SearchOptions{}).windowsFolder(), prefix + "/drive_c/windows");
+    EXPECT_EQ(platform::SearchPlaces(platform::SearchOptions{}).windowsFolder(), prefix + "/drive_c/windows");
     platform::SearchOptions replaced;
     replaced.folders = std::vector<std::string>{};
-    EXPECT_EQ(platform::DllSearch(replaced).windowsFolder(), "");
+    EXPECT_EQ(platform::SearchPlaces(replaced).windowsFolder(), "");
     replaced.windowsFolder = win;
-    EXPECT_EQ(platform::DllSearch(replaced).windowsFolder(), win);
+    EXPECT_EQ(platform::SearchPlaces(replaced).windowsFolder(), win);
 #endif
 }
 
@@ -187,8 +187,8 @@ TEST_F(Loader, TheRunningSystemsStoreServesCommonControls) {
     pew::writeFile(exe, pew::build(prog));
     const auto rows = analysis::analyse({platform::listPath(exe)}, RunOptions{});
     ASSERT_EQ(rows.size(), 2u);
-    if (rows[1].origin != Origin::Sxs) GTEST_SKIP() << "no Common-Controls 6 in this system's store";
+    if (rows[1].origin() != Origin::Sxs) GTEST_SKIP() << "no Common-Controls 6 in this system's store";
     EXPECT_NE(rows[1].cells[analysis::kPath].find("winsxs"), std::string::npos) << rows[1].cells[analysis::kPath];
-    EXPECT_EQ(rows[1].originDetail.rfind("Microsoft.Windows.Common-Controls 6.", 0), 0u);
+    EXPECT_EQ(rows[1].originDetail().rfind("Microsoft.Windows.Common-Controls 6.", 0), 0u);
 }
 #endif

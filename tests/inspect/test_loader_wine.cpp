@@ -97,7 +97,7 @@ protected:
 
 // Where each DLL comes from, and why.
 std::string where(const analysis::Row& r) {
-    return r.cells[analysis::kFile] + " " + platform::originName(r.origin) + " " +
+    return r.cells[analysis::kFile] + " " + loader::originName(r.origin()) + " " +
            platform::fileNamePart(r.cells[analysis::kPath]);
 }
 
@@ -114,7 +114,7 @@ TEST_F(LoaderOnWine, AssembliesComeFromTheStoreAndThePrivateFolder) {
         if (r.kind == analysis::RowKind::Import) got.insert(where(r));
         if (r.kind == analysis::RowKind::Error) errors.push_back(r.cells[analysis::kPath]);
         if (r.cells[analysis::kFile] == "comctl32.dll") {
-            EXPECT_EQ(r.originDetail.rfind("Microsoft.Windows.Common-Controls 6.0.", 0), 0u);
+            EXPECT_EQ(r.originDetail().rfind("Microsoft.Windows.Common-Controls 6.0.", 0), 0u);
         }
     }
     EXPECT_TRUE(got.count("comctl32.dll sxs amd64_microsoft.windows.common-controls_6595b64144ccf1df_6.0.2600.2982_none_deadbeef"))
@@ -166,12 +166,10 @@ TEST_F(LoaderOnWine, WinesLoaderMapsTheReportedClosure) {
         if (r.kind != analysis::RowKind::Import || r.cells[analysis::kFile] == "ntdll.dll") continue;
         reported.insert(platform::toLower(platform::fileNamePart(r.cells[analysis::kPath]) + "/" + r.cells[analysis::kFile]));
     }
-    RunOptions graph = options();
-    graph.importGraph = true;
-    AnalysisRun run(graph);
-    const Inspection closure = analysis::inspect(exe, run);
+    AnalysisRun run(options());
+    const Closure closure = analysis::inspect(exe, run);
     for (const auto& edges : closure.imports)
-        for (const ImportEdge& e : edges) named.insert(platform::toLower(e.name));
+        for (const ImportEdge& e : edges) named.insert(platform::toLower(e.name()));
     for (const std::string& r : reported) EXPECT_TRUE(mapped.count(r)) << r << " reported, not mapped by Wine";
     for (const std::string& m : mapped)
         if (!reported.count(m)) {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "inspect/manifest.h"
+#include "inspect/loader/manifest.h"
 #include "platform/bytes.h"
 #include "platform/text.h"
 #include "tests/support/pewriter.h"
@@ -208,12 +208,13 @@ TEST(Manifest, EmbeddedResourceOfTheModuleRoleElseTheFileBeside) {
     const std::vector<std::uint8_t> bytes = pew::build(large);
     std::vector<std::uint8_t> out;
     const platform::MemoryByteSource source(bytes.data(), bytes.size());
-    EXPECT_EQ(embeddedManifest(source, 1, out), EmbeddedManifest::TooLarge);
+    EXPECT_EQ(pe::embeddedManifest(platform::PeImage(source), 1, out), pe::EmbeddedManifest::TooLarge);
     EXPECT_TRUE(out.empty());
     // Cut short: the resource's bytes are bounded by the image.
     const std::vector<std::uint8_t> image = pew::build(both);
     for (std::size_t cut = 0; cut < image.size(); cut += 61) {
         const platform::MemoryByteSource part(image.data(), cut);
-        if (embeddedManifest(part, 1, out) == EmbeddedManifest::Found) parseManifest(out.data(), out.size());
+        if (pe::embeddedManifest(platform::PeImage(part), 1, out) == pe::EmbeddedManifest::Found)
+            parseManifest(out.data(), out.size());
     }
 }

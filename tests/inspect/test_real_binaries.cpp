@@ -260,7 +260,7 @@ TEST(RealBinaries, MingwProgramsGetTheirOwnThreadModelsRuntime) {
                     std::set<std::string> variants;
                     for (const analysis::Row& r : analysis::analyse({exe}, options)) {
                         EXPECT_NE(r.kind, analysis::RowKind::Error) << exe << ": " << r.cells[analysis::kPath];
-                        if (r.origin == platform::Origin::Toolchain && r.cells[analysis::kPath].find("/usr/lib/gcc/") == 0)
+                        if (r.origin() == loader::Origin::Toolchain && r.cells[analysis::kPath].find("/usr/lib/gcc/") == 0)
                             variants.insert(r.cells[analysis::kPath]);
                     }
                     EXPECT_EQ(variants.size(), 1u) << exe;

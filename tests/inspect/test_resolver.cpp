@@ -44,32 +44,34 @@ std::string listed(const std::string& p) { return platform::listPath(p); }
 // memo, to check that both give the same rows.
 class PlainReads final : public Reads {
 public:
-    PlainReads(const RunOptions& options, platform::DllSearch& search) : options_(options), search_(search) {}
-    std::shared_ptr<const ImageImports> imports(const std::string& path) override {
-        return std::make_shared<const ImageImports>(readImageImports(path, false, options_));
+    PlainReads(const pe::ReadConfig& config, platform::SearchPlaces&) : config_(config) {}
+    std::shared_ptr<const pe::ImageRead> image(const std::string& path) override {
+        return std::make_shared<const pe::ImageRead>(pe::readImage(path, config_));
     }
-    std::uint16_t machine(const std::string& path) override { return platform::imageMachine(path); }
+    std::shared_ptr<const pe::ImageRead> imageWithFunctions(const std::string& path) override {
+        pe::ReadConfig c = config_;
+        c.functions = true;
+        return std::make_shared<const pe::ImageRead>(pe::readImage(path, c));
+    }
     const std::string& version(const std::string& path) override { return version_ = FileVersionString(path); }
     const std::string& fixedVersion(const std::string& path) override {
         return version_ = FixedFileVersion(FileVersionBlock(path));
     }
-    std::shared_ptr<const ExportTable> exports(const std::string& path) override {
-        return std::make_shared<const ExportTable>(readExportTable(path));
+    std::shared_ptr<const pe::ExportTable> exports(const std::string& path) override {
+        return std::make_shared<const pe::ExportTable>(pe::readExports(path));
     }
-    LocatedPtr search(const std::string& name, const Program& program, std::uint16_t machine) override {
-        return std::make_shared<const Located>(
-            locate(search_.find(name, program.folder, machine, [](const std::string& p) { return platform::imageMachine(p); },
-                                program.variant)));
+    bool findFile(const std::string& dir, const std::string& name, std::string& path) override {
+        platform::FolderIndex fresh;  // no listing kept between two lookups
+        return platform::detail::searchableName(name) && fresh.find(dir, name, path);
     }
 
 private:
-    const RunOptions& options_;
-    platform::DllSearch& search_;
+    pe::ReadConfig config_;
     std::string version_;
 };
 
 std::vector<analysis::Row> plainRows(const std::vector<std::string>& files, const RunOptions& options) {
-    AnalysisRun run(options, [](const RunOptions& o, platform::DllSearch& s) { return std::make_unique<PlainReads>(o, s); });
+    AnalysisRun run(options, [](const pe::ReadConfig& c, platform::SearchPlaces& s) { return std::make_unique<PlainReads>(c, s); });
     return analysis::analyse(files, run);
 }
 
@@ -248,7 +250,7 @@ TEST_F(Resolving, AFolderInMemoryGivesTheRowsOfTheFolderOnDisk) {
     const std::vector<std::string> listed = {dir.file("prog.exe"), dir.file("text.dll"), dir.file("tvlbase.dll")};
     for (bool recursive : {false, true}) {
         const RunOptions options = testutil::only({}, recursive, true, true);
-        AnalysisRun inMemory(options, [&](const RunOptions& o, platform::DllSearch&) {
+        AnalysisRun inMemory(options, [&](const pe::ReadConfig& o, platform::SearchPlaces&) {
             return std::make_unique<MemoryReads>(o, dir.path(), files);
         });
         const auto rows = analysis::analyse(listed, inMemory);
@@ -261,7 +263,7 @@ TEST_F(Resolving, AFolderInMemoryGivesTheRowsOfTheFolderOnDisk) {
 // The running system's schema: an import of the C runtime's API set lands
 // on ucrtbase.dll in the system folder.
 TEST_F(Resolving, TheSystemsSchemaResolvesTheCRuntime) {
-    platform::DllSearch search;
+    platform::SearchPlaces search;
     const platform::ApiSetSchema& schema = search.apiSetSchema();
     ASSERT_FALSE(schema.empty());
     std::string host;

@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "inspect/sxs.h"
+#include "inspect/loader/sxs.h"
 #include "platform/platform.h"
 #include "tests/support/pewriter.h"
 #include "tests/support/testutil.h"

@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "platform/knowndlls.h"
-#include "inspect/sxs.h"
+#include "inspect/loader/sxs.h"
 #include "platform/platform.h"
 #include "tests/support/testutil.h"
 

@@ -1,10 +1,11 @@
-// Paths, the current directory, the mapped file and the DLL search.
+// Paths, the current directory, the file reader and the DLL search.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 
-#include "platform/dllsearch.h"
+#include "inspect/run.h"
+#include "platform/searchplaces.h"
 #include "platform/platform.h"
 #include "tests/support/pewriter.h"
 #include "tests/support/testutil.h"
@@ -14,6 +15,36 @@
 #endif
 
 using namespace platform;
+
+namespace {
+
+// The loader's file search for a name a program in `folder` imports.
+class DllSearch {
+public:
+    explicit DllSearch(SearchOptions options = SearchOptions::fromEnvironment()) : run_(withSearch(std::move(options))) {}
+    const SearchOptions& options() { return run_.places().options(); }
+    loader::Location find(const std::string& name, const std::string& folder, std::uint16_t machine) {
+        const std::string importer = joinPath(folder, "tvlimporter.exe");
+        const loader::Program program{importer, folder, kAnyVariant, folder, nullptr};
+        return *run_.loader().find(name, loader::Importer{importer, machine, nullptr}, program);
+    }
+
+private:
+    static RunOptions withSearch(SearchOptions o) {
+        RunOptions r;
+        r.search = std::move(o);
+        return r;
+    }
+    AnalysisRun run_;
+};
+
+bool searchDll(const std::string& name, std::string& fullPath) {
+    const loader::Location r = DllSearch().find(name, std::string(), 0);
+    if (r.found) fullPath = r.path;
+    return r.found;
+}
+
+}  // namespace
 
 namespace {
 
@@ -50,13 +81,13 @@ TEST(Paths, FileAndDirectoryParts) {
     EXPECT_FALSE(executablePath().empty());
 }
 
-TEST(Paths, CurrentDirectoryRoundTrip) {
+TEST(Paths, CurrentDirectoryFollowsTheProcess) {
     testutil::TempDir dir;
     const std::string before = currentDirectory();
-    ASSERT_TRUE(setCurrentDirectory(dir.path()));
+    ASSERT_TRUE(testutil::changeDirectory(dir.path()));
     EXPECT_EQ(toLower(currentDirectory()), toLower(dir.path()));
-    EXPECT_FALSE(setCurrentDirectory(dir.file("missing")));
-    ASSERT_TRUE(setCurrentDirectory(before));
+    EXPECT_EQ(absolutePath("x.dll"), joinPath(currentDirectory(), "x.dll"));
+    ASSERT_TRUE(testutil::changeDirectory(before));
 }
 
 // Many paths under one folder are told apart by one listing; the answers
@@ -76,9 +107,9 @@ TEST(Paths, FoldersAmongMatchesAskingEachAlone) {
     EXPECT_FALSE(got[1]);
 }
 
-TEST(MappedFileTest, FailurePointsAndContent) {
+TEST(FileReaderTest, FailurePointsAndContent) {
     testutil::TempDir dir;
-    MappedFile f;
+    FileReader f;
     EXPECT_EQ(f.open(dir.file("missing.dll")), MapStatus::NotOpenable);
     EXPECT_EQ(f.open(""), MapStatus::NotOpenable);
     EXPECT_EQ(f.open(dir.path()), MapStatus::NotOpenable);  // a folder
@@ -87,17 +118,20 @@ TEST(MappedFileTest, FailurePointsAndContent) {
     pew::writeFile(dir.file("three.bin"), std::string("MZ!"));
     ASSERT_EQ(f.open(dir.file("three.bin")), MapStatus::Ok);
     EXPECT_EQ(f.size(), 3u);
-    EXPECT_EQ(f.data()[2], '!');
+    char c = 0;
+    EXPECT_TRUE(f.read(2, &c, 1));
+    EXPECT_EQ(c, '!');
+    EXPECT_FALSE(f.read(2, &c, 2));
     f.close();
-    EXPECT_EQ(f.data(), nullptr);
+    EXPECT_EQ(f.size(), 0u);
 }
 
 #ifndef _WIN32
-TEST(MappedFileTest, FifoAndDeviceAreNotOpenableAndNeverBlock) {
+TEST(FileReaderTest, FifoAndDeviceAreNotOpenableAndNeverBlock) {
     testutil::TempDir dir;
     const std::string fifo = dir.file("pipe.dll");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    MappedFile f;
+    FileReader f;
     EXPECT_EQ(f.open(fifo), MapStatus::NotOpenable);
     EXPECT_EQ(f.open("/dev/zero"), MapStatus::NotOpenable);
 }
@@ -112,7 +146,7 @@ TEST(SearchFolders, CurrentDirectoryFirstThenFoldersIgnoringCase) {
     pew::writeFile(joinPath(lib, "TvlMixed.Dll"), std::string("x"));
     DllSearch search(only({lib}));
     const std::string before = currentDirectory();
-    ASSERT_TRUE(setCurrentDirectory(app));
+    ASSERT_TRUE(testutil::changeDirectory(app));
 
     const auto find = [&](const std::string& name) { return search.find(name, std::string(), 0).path; };
     EXPECT_EQ(toLower(find("tvlshared.dll")), toLower(joinPath(app, "tvlshared.dll")));
@@ -122,7 +156,7 @@ TEST(SearchFolders, CurrentDirectoryFirstThenFoldersIgnoringCase) {
 #endif
     EXPECT_FALSE(search.find("tvlabsent.dll", std::string(), 0).found);
     EXPECT_FALSE(search.find("", std::string(), 0).found);
-    ASSERT_TRUE(setCurrentDirectory(before));
+    ASSERT_TRUE(testutil::changeDirectory(before));
 }
 
 #ifndef _WIN32
@@ -230,17 +264,16 @@ TEST(SearchFolders, CandidatesOfAnotherMachineAreSkipped) {
     plus.pe32plus = true;
     pew::writeFile(joinPath(d64, "tvlboth.dll"), pew::build(plus));
     pew::writeFile(joinPath(d64, "tvlonly64.dll"), pew::build(plus));
-    const MachineProbe probe = [](const std::string& p) { return imageMachine(p); };
     for (const auto& order : {std::vector<std::string>{d32, d64}, std::vector<std::string>{d64, d32}}) {
         DllSearch search(only(order));
-        EXPECT_EQ(toLower(search.find("tvlboth.dll", app, kMachineI386, probe).path), toLower(joinPath(d32, "tvlboth.dll")));
-        EXPECT_EQ(toLower(search.find("TVLBOTH.DLL", app, kMachineAmd64, probe).path), toLower(joinPath(d64, "tvlboth.dll")));
-        const DllSearchResult sixtyFour = search.find("tvlonly64.dll", app, kMachineI386, probe);
+        EXPECT_EQ(toLower(search.find("tvlboth.dll", app, kMachineI386).path), toLower(joinPath(d32, "tvlboth.dll")));
+        EXPECT_EQ(toLower(search.find("TVLBOTH.DLL", app, kMachineAmd64).path), toLower(joinPath(d64, "tvlboth.dll")));
+        const loader::Location sixtyFour = search.find("tvlonly64.dll", app, kMachineI386);
         EXPECT_FALSE(sixtyFour.found);
         EXPECT_EQ(toLower(sixtyFour.otherPath), toLower(joinPath(d64, "tvlonly64.dll")));
         EXPECT_EQ(sixtyFour.otherMachine, kMachineAmd64);
         // An unknown machine on either side skips nothing.
-        EXPECT_TRUE(search.find("tvlonly64.dll", app, 0, probe).found);
+        EXPECT_TRUE(search.find("tvlonly64.dll", app, 0).found);
     }
 }
 
@@ -339,10 +372,9 @@ TEST(WindowsSearch, A32BitImporterSeesSysWow64) {
         pew::writeFile(joinPath(sys, name), pew::build(plus));
     }
     testutil::TempDir dir;
-    const MachineProbe probe = [](const std::string& p) { return imageMachine(p); };
     DllSearch search;
-    const DllSearchResult r32 = search.find(name, dir.path(), kMachineI386, probe);
-    const DllSearchResult r64 = search.find(name, dir.path(), kMachineAmd64, probe);
+    const loader::Location r32 = search.find(name, dir.path(), kMachineI386);
+    const loader::Location r64 = search.find(name, dir.path(), kMachineAmd64);
     if (name != "kernel32.dll") {
         std::filesystem::remove(testutil::u8(joinPath(wow, name)));
         std::filesystem::remove(testutil::u8(joinPath(sys, name)));

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "inspect/fileversion.h"
+#include "platform/peimage.h"
 #include "platform/peversion.h"
 #include "platform/platform.h"
 #include "tests/support/pewriter.h"
@@ -22,13 +23,10 @@ std::uint32_t u32at(const std::uint8_t* p) {
 
 // FileVersionString computed with our own reader only, whatever the backend.
 std::string ourFileVersion(const std::string& path) {
-    MappedFile file;
-    std::size_t offset = 0, length = 0;
-    if (file.open(path) != MapStatus::Ok ||
-        !findVersionResource(file.data(), file.size(), localeLanguageId(), offset, length) || length < 6)
+    FileReader file;
+    std::vector<std::uint8_t> block;
+    if (file.open(path) != MapStatus::Ok || !readVersionBlock(PeImage(file), localeLanguageId(), block))
         return "V: ???";
-    std::vector<std::uint8_t> block(file.data() + offset, file.data() + offset + length);
-    clampVersionBlock(block.data(), block.size());
     const std::uint8_t* value = nullptr;
     std::uint32_t len = 0;
     bool text = false;

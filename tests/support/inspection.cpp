@@ -2,12 +2,12 @@
 
 namespace testutil {
 
-Flat flatten(const Inspection& in) {
+Flat flatten(const Closure& in) {
     Flat out;
     out.done = in.done;
     out.machine = in.machine;
     for (const FoundDll& f : in.found) {
-        out.found.push_back(f.path);
+        out.found.push_back(f.path());
         out.foundDelayLoaded.push_back(f.delayLoaded);
     }
     for (const Finding& f : in.findings) {

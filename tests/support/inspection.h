@@ -18,7 +18,7 @@ struct Flat {
     std::vector<bool> foundDelayLoaded, errorsDelayLoaded;
 };
 
-Flat flatten(const Inspection& inspection);
+Flat flatten(const Closure& inspection);
 
 // Options whose search looks in the importer's folder, then in `folders` only.
 RunOptions only(std::vector<std::string> folders, bool recursive = false, bool functions = false,

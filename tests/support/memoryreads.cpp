@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "inspect/fileversion.h"
+#include "platform/peimage.h"
 #include "platform/peversion.h"
 #include "platform/platform.h"
 #include "platform/text.h"
@@ -18,28 +19,29 @@ const std::vector<std::uint8_t>* MemoryReads::bytes(const std::string& path) con
     return nullptr;
 }
 
-std::shared_ptr<const ImageImports> MemoryReads::imports(const std::string& path) {
+std::shared_ptr<const pe::ImageRead> MemoryReads::read(const std::string& path, const pe::ReadConfig& config) {
     const std::vector<std::uint8_t>* b = bytes(path);
-    if (!b) return std::make_shared<ImageImports>();  // not openable
+    if (!b) return std::make_shared<pe::ImageRead>();  // not openable
     if (b->empty()) {
-        auto out = std::make_shared<ImageImports>();
-        out->outcome = ImageImports::Outcome::NotMappable;
+        auto out = std::make_shared<pe::ImageRead>();
+        out->outcome = pe::ImageRead::Outcome::NotMappable;
         return out;
     }
-    return std::make_shared<const ImageImports>(readImageImports(platform::MemoryByteSource(b->data(), b->size()), options_));
+    return std::make_shared<const pe::ImageRead>(pe::readImage(platform::MemoryByteSource(b->data(), b->size()), config));
 }
 
-std::uint16_t MemoryReads::machine(const std::string& path) { return imports(path)->machine; }
+std::shared_ptr<const pe::ImageRead> MemoryReads::image(const std::string& path) { return read(path, config_); }
+
+std::shared_ptr<const pe::ImageRead> MemoryReads::imageWithFunctions(const std::string& path) {
+    pe::ReadConfig config = config_;
+    config.functions = true;
+    return read(path, config);
+}
 
 std::vector<std::uint8_t> MemoryReads::versionBlock(const std::string& path) const {
     std::vector<std::uint8_t> block;
     const std::vector<std::uint8_t>* b = bytes(path);
-    std::uint64_t at = 0, length = 0;
-    if (b && platform::findVersionResource(platform::MemoryByteSource(b->data(), b->size()), 0x0409, at, length)) {
-        block.assign(b->begin() + static_cast<std::ptrdiff_t>(at),
-                     b->begin() + static_cast<std::ptrdiff_t>(at + std::min<std::uint64_t>(length, 0xFFFF)));
-        if (block.size() >= 6) platform::clampVersionBlock(block.data(), block.size());
-    }
+    if (b) platform::readVersionBlock(platform::PeImage(platform::MemoryByteSource(b->data(), b->size())), 0x0409, block);
     return block;
 }
 
@@ -49,28 +51,20 @@ const std::string& MemoryReads::fixedVersion(const std::string& path) {
     return version_ = FixedFileVersion(versionBlock(path));
 }
 
-std::shared_ptr<const ExportTable> MemoryReads::exports(const std::string& path) {
+std::shared_ptr<const pe::ExportTable> MemoryReads::exports(const std::string& path) {
     const std::vector<std::uint8_t>* b = bytes(path);
-    if (!b) return std::make_shared<ExportTable>();
-    return std::make_shared<const ExportTable>(readExportTable(platform::MemoryByteSource(b->data(), b->size())));
+    if (!b) return std::make_shared<pe::ExportTable>();
+    const platform::MemoryByteSource source(b->data(), b->size());
+    return std::make_shared<const pe::ExportTable>(pe::readExports(platform::PeImage(source)));
 }
 
-LocatedPtr MemoryReads::search(const std::string& name, const Program&, std::uint16_t machine) {
-    platform::DllSearchResult r;
+bool MemoryReads::findFile(const std::string& dir, const std::string& name, std::string& path) {
+    if (asciiLower(dir) != asciiLower(folder_)) return false;
     const std::string wanted = asciiLower(name);
     for (const auto& [file, content] : files_) {
         if (asciiLower(file) != wanted) continue;
-        const std::string path = platform::joinPath(folder_, file);
-        const std::uint16_t m = machine ? this->machine(path) : 0;
-        if (m == 0 || m == machine) {
-            r.found = true;
-            r.path = path;
-            break;
-        }
-        if (r.otherPath.empty()) {
-            r.otherPath = path;
-            r.otherMachine = m;
-        }
+        path = platform::joinPath(folder_, file);
+        return true;
     }
-    return std::make_shared<const Located>(locate(r));
+    return false;
 }

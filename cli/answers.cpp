@@ -1,0 +1,107 @@
+#include "cli/answers.h"
+
+#include "cli/rowformats.h"
+#include "inspect/bundle.h"
+#include "inspect/chains.h"
+#include "platform/platform.h"
+
+namespace cli {
+
+namespace {
+
+std::string jsonOrNull(const std::string& text) { return text.empty() ? "null" : jsonString(text); }
+
+std::vector<Closure> closuresOf(const std::vector<std::string>& files, AnalysisRun& run) {
+    return analysis::analyseFiles(files, run, {}, false).closures;
+}
+
+std::string problemText(const std::vector<Closure>& all, const analysis::IgnoreList& ignore) {
+    std::string err;
+    for (const std::string& line : analysis::problemLines(all, ignore)) err += line + "\n";
+    return err;
+}
+
+}  // namespace
+
+std::string shipPaths(const shipping::ShipSet& set) {
+    std::string out;
+    for (const shipping::ShipDll& d : set.dlls) out.append(d.path()).append(1, '\n');
+    return out;
+}
+
+std::string shipJson(const shipping::ShipSet& set) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < set.dlls.size(); ++i) {
+        const shipping::ShipDll& d = set.dlls[i];
+        out += i ? ",\n {" : "\n {";
+        out += "\"file\": " + jsonString(platform::fileNamePart(d.path()));
+        out += ", \"path\": " + jsonString(platform::directoryPart(d.path()));
+        out += ", \"version\": " + jsonOrNull(d.version);
+        out += ", \"file-version\": " + jsonOrNull(d.fileVersion);
+        out += ", \"machine\": " + jsonOrNull(machineKey(d.machine));
+        out += ", \"origin\": " + jsonOrNull(loader::originName(d.location->origin));
+        out += ", \"needed-by\": [";
+        for (std::size_t n = 0; n < d.neededBy.size(); ++n) out += (n ? ", " : "") + jsonString(d.neededBy[n]);
+        out += "]}";
+    }
+    out += set.dlls.empty() ? "]\n" : "\n]\n";
+    return out;
+}
+
+Answer shipAnswer(const std::vector<std::string>& files, AnalysisRun& run, const analysis::IgnoreList& ignore, bool json,
+                  const std::string& copyTo) {
+    Answer a;
+    const shipping::ShipSet set = shipping::shipSet(closuresOf(files, run), run.reads(), ignore);
+    for (const auto* lines : {&set.problems, &set.refusals, &set.notices})
+        for (const std::string& line : *lines) a.err += line + "\n";
+    a.status = set.refused() ? 1 : 0;
+    if (copyTo.empty()) {
+        a.out = json ? shipJson(set) : shipPaths(set);
+        return a;
+    }
+    const shipping::BundleResult copy = shipping::copyBundle(set, copyTo, files);
+    for (const std::string& line : copy.copied) a.out += line + "\n";
+    for (const std::string& m : copy.messages) a.err += "tavelin-report: " + m + "\n";
+    if (copy.ok)
+        a.err += "tavelin-report: " + std::to_string(copy.copied.size()) + " copied to " +
+                 platform::absolutePath(copyTo) + ", " + std::to_string(copy.unchanged) + " already there\n";
+    else
+        a.status = 1;
+    return a;
+}
+
+Answer treeAnswer(const std::vector<std::string>& files, AnalysisRun& run, const analysis::IgnoreList& ignore) {
+    Answer a;
+    const std::vector<Closure> all = closuresOf(files, run);
+    for (std::size_t i = 0; i < all.size(); ++i) a.out += (i ? "\n" : "") + chains::tree(all[i], run.reads());
+    a.err = problemText(all, ignore);
+    a.status = a.err.empty() ? 0 : 1;
+    return a;
+}
+
+Answer whyAnswer(const std::vector<std::string>& files, AnalysisRun& run, const analysis::IgnoreList& ignore,
+                 const std::string& pattern) {
+    Answer a;
+    const std::vector<Closure> all = closuresOf(files, run);
+    // A DLL given with its folder is asked about by its name.
+    const std::string name = platform::fileNamePart(pattern);
+    bool needed = false, gaveUp = false;
+    for (const Closure& c : all) {
+        const chains::Chains chains = chains::why(c, name);
+        for (const std::string& line : chains.lines) a.out += line + "\n";
+        needed = needed || !chains.lines.empty();
+        if (chains.more && chains.lines.empty()) {
+            gaveUp = true;
+            a.err += "tavelin-report: --why: the search from " + c.listed + " stopped at its bounds\n";
+        } else if (chains.more) {
+            a.err += "tavelin-report: --why: only the " + std::to_string(chains.lines.size()) +
+                     " shortest chains from " + c.listed + " are shown\n";
+        }
+    }
+    a.err += problemText(all, ignore);
+    if (!needed && !gaveUp) a.err += "tavelin-report: no listed file needs " + pattern + "\n";
+    a.status = needed ? 0 : 1;
+    return a;
+}
+
+}  // namespace cli
