@@ -41,9 +41,7 @@ std::vector<Field> rowFields(const RowFormat& format) {
         // grid writes for it.
         {"version", FieldType::TextOrNull,
          [](const Row& r) {
-             return r.kind != analysis::RowKind::Error && r.cells[analysis::kVersion] == "V: ???"
-                        ? std::string()
-                        : r.cells[analysis::kVersion];
+             return r.kind != analysis::RowKind::Error && !r.hasVersion ? std::string() : r.cells[analysis::kVersion];
          }},
         {"problem", FieldType::TextOrNull,
          [](const Row& r) {

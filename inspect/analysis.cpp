@@ -20,6 +20,7 @@ Row fileRow(RowKind kind, const std::string& importer, const std::string& listed
     r.kind = kind;
     r.cells = {importer, platform::fileNamePart(path), platform::directoryPart(path), reads.version(path)};
     r.machine = reads.machine(path);
+    r.hasVersion = reads.hasVersion(path);
     r.importerPath = listed;
     r.fileVersion = reads.fixedVersion(path);
     return r;

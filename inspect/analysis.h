@@ -29,6 +29,9 @@ struct Row {
     Cells cells;
     // Error rows: what the line tells; the other rows: None.
     Problem problem = Problem::None;
+    // Listed and import rows: the file has a FileVersion (else the Version
+    // cell reads "V: ???").
+    bool hasVersion = false;
     // Listed and import rows: the machine of the file (0 when not a PE image).
     std::uint16_t machine = 0;
     // Import rows: a DLL the program loads only through a delay-load table;

@@ -2,10 +2,6 @@
 
 #include "platform/versioninfo.h"
 
-namespace {
-const char* const kNoVersion = "V: ???";
-}
-
 std::string FileVersionString(const std::string& fileName) { return FileVersionFromBlock(FileVersionBlock(fileName)); }
 
 std::vector<std::uint8_t> FileVersionBlock(const std::string& fileName) { return platform::fileVersionBlock(fileName); }

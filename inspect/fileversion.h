@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+// What the version column shows for a file without a readable version.
+inline constexpr const char* kNoVersion = "V: ???";
+
 // The value of "FileVersion" under the first translation of the file's
 // version resource, exactly as stored; "V: ???" when there is none to read.
 std::string FileVersionString(const std::string& fileName);

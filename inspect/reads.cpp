@@ -1,6 +1,7 @@
 #include "inspect/reads.h"
 
 #include "inspect/fileversion.h"
+#include "platform/versioninfo.h"
 
 Memo::Memo(const pe::ReadConfig& config, platform::SearchPlaces& places) : config_(config), places_(places) {
     config_.version = true;
@@ -41,15 +42,22 @@ const std::string& Memo::version(const std::string& path) {
         if (f.image->versionRead) {
             f.version = f.image->version;
             f.fixedVersion = f.image->fixedVersion;
+            f.hasVersion = f.image->hasVersion;
         } else {
             // The platform's own version functions (Windows).
             const std::vector<std::uint8_t> block = FileVersionBlock(path);
-            f.version = FileVersionFromBlock(block);
+            f.hasVersion = platform::versionString(block, "FileVersion", f.version);
+            if (!f.hasVersion) f.version = kNoVersion;
             f.fixedVersion = FixedFileVersion(block);
         }
         f.versionKnown = true;
     }
     return f.version;
+}
+
+bool Memo::hasVersion(const std::string& path) {
+    version(path);
+    return file(path).hasVersion;
 }
 
 const std::string& Memo::fixedVersion(const std::string& path) {

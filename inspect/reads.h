@@ -20,7 +20,10 @@ public:
     // The same with its imported functions, whatever the run shows: what the
     // choice of a program's toolchain variant checks.
     virtual std::shared_ptr<const pe::ImageRead> imageWithFunctions(const std::string& path) = 0;
+    // The FileVersion text, kNoVersion without one.
     virtual const std::string& version(const std::string& path) = 0;
+    // The file has a FileVersion to show.
+    virtual bool hasVersion(const std::string& path) = 0;
     // The binary file version ("a.b.c.d"), empty without a version resource.
     virtual const std::string& fixedVersion(const std::string& path) = 0;
     virtual std::shared_ptr<const pe::ExportTable> exports(const std::string& path) = 0;
@@ -40,6 +43,7 @@ public:
     std::shared_ptr<const pe::ImageRead> image(const std::string& path) override;
     std::shared_ptr<const pe::ImageRead> imageWithFunctions(const std::string& path) override;
     const std::string& version(const std::string& path) override;
+    bool hasVersion(const std::string& path) override;
     const std::string& fixedVersion(const std::string& path) override;
     // Read on first need: most images are never imported from.
     std::shared_ptr<const pe::ExportTable> exports(const std::string& path) override;
@@ -50,7 +54,7 @@ private:
     struct File {
         std::shared_ptr<const pe::ImageRead> image, withFunctions;
         std::shared_ptr<const pe::ExportTable> exports;
-        bool versionKnown = false;
+        bool versionKnown = false, hasVersion = false;
         std::string version, fixedVersion;
     };
     File& file(const std::string& path);

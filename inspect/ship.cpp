@@ -42,8 +42,7 @@ ShipSet shipSet(const std::vector<Closure>& closures, Reads& reads, const analys
                 at->second = set.dlls.size();
                 ShipDll s;
                 s.location = dll.location;
-                s.version = reads.version(path);
-                if (s.version == "V: ???") s.version.clear();
+                if (reads.hasVersion(path)) s.version = reads.version(path);
                 s.fileVersion = reads.fixedVersion(path);
                 s.machine = reads.machine(path);
                 set.dlls.push_back(std::move(s));

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "inspect/fileversion.h"
+#include "platform/versioninfo.h"
 #include "platform/peimage.h"
 #include "platform/platform.h"
 
@@ -88,7 +89,8 @@ ImageRead readImage(const std::string& path, const ReadConfig& config) {
         std::vector<std::uint8_t> block;
         if (config.version && platform::versionBlockOf(path, image, block)) {
             out.versionRead = true;
-            out.version = FileVersionFromBlock(block);
+            out.hasVersion = platform::versionString(block, "FileVersion", out.version);
+            if (!out.hasVersion) out.version = kNoVersion;
             out.fixedVersion = FixedFileVersion(block);
         }
         return out;

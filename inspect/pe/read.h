@@ -51,6 +51,7 @@ struct ImageRead {
     // The file's version, read through the same open file where the platform
     // allows it (see platform::versionBlockOf).
     bool versionRead = false;
+    bool hasVersion = false;   // a FileVersion to show
     std::string version;       // the FileVersion text, "V: ???" without one
     std::string fixedVersion;  // its binary file version, "a.b.c.d", empty without one
     // With ReadConfig::assemblies: its .NET metadata (null when it has none).

@@ -13,6 +13,7 @@
 #include "inspect/fileversion.h"
 #include "inspect/uimports.h"
 #include "platform/apiset.h"
+#include "platform/versioninfo.h"
 #include "platform/platform.h"
 #include "tests/support/inspection.h"
 #include "tests/support/memoryreads.h"
@@ -54,6 +55,10 @@ public:
         return std::make_shared<const pe::ImageRead>(pe::readImage(path, c));
     }
     const std::string& version(const std::string& path) override { return version_ = FileVersionString(path); }
+    bool hasVersion(const std::string& path) override {
+        std::string text;
+        return platform::versionString(FileVersionBlock(path), "FileVersion", text);
+    }
     const std::string& fixedVersion(const std::string& path) override {
         return version_ = FixedFileVersion(FileVersionBlock(path));
     }

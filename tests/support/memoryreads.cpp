@@ -7,6 +7,7 @@
 #include "platform/peversion.h"
 #include "platform/platform.h"
 #include "platform/text.h"
+#include "platform/versioninfo.h"
 
 using platform::asciiLower;
 
@@ -46,6 +47,11 @@ std::vector<std::uint8_t> MemoryReads::versionBlock(const std::string& path) con
 }
 
 const std::string& MemoryReads::version(const std::string& path) { return version_ = FileVersionFromBlock(versionBlock(path)); }
+
+bool MemoryReads::hasVersion(const std::string& path) {
+    std::string text;
+    return platform::versionString(versionBlock(path), "FileVersion", text);
+}
 
 const std::string& MemoryReads::fixedVersion(const std::string& path) {
     return version_ = FixedFileVersion(versionBlock(path));

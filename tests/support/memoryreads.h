@@ -22,6 +22,7 @@ public:
     std::shared_ptr<const pe::ImageRead> imageWithFunctions(const std::string& path) override;
     const std::string& version(const std::string& path) override;
     const std::string& fixedVersion(const std::string& path) override;
+    bool hasVersion(const std::string& path) override;
     std::shared_ptr<const pe::ExportTable> exports(const std::string& path) override;
     bool findFile(const std::string& dir, const std::string& name, std::string& path) override;
 
