@@ -77,25 +77,21 @@ bool textRole(int role) { return role == Qt::DisplayRole || role == Qt::EditRole
 
 // Every row of the grid, fixed ones included. The view sees the rows below
 // the fixed rows as its rows; the fixed rows become its horizontal header.
+// The model alone writes its rows and tells its views: the grid asks it.
 class TKRVGridModel : public QAbstractTableModel {
 public:
     using QAbstractTableModel::QAbstractTableModel;
 
-    std::vector<GridRow> rows = std::vector<GridRow>(5, blankRow(5));
-    int cols = 5;
-    int fixedRows = 1;
-    int fixedCols = 1;
-
     int rowCount(const QModelIndex& parent = {}) const override {
-        return parent.isValid() ? 0 : int(rows.size()) - fixedRows;
+        return parent.isValid() ? 0 : int(rows_.size()) - fixedRows_;
     }
-    int columnCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : cols; }
+    int columnCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : cols_; }
 
     QVariant data(const QModelIndex& index, int role) const override {
         if (!index.isValid())
             return {};
-        const bool fixed = index.column() < fixedCols;
-        const GridRow& row = rows[std::size_t(index.row() + fixedRows)];
+        const bool fixed = index.column() < fixedCols_;
+        const GridRow& row = rows_[std::size_t(index.row() + fixedRows_)];
         switch (role) {
         case Qt::DisplayRole:
         case Qt::EditRole:
@@ -112,56 +108,178 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override {
         if (!index.isValid())
             return Qt::NoItemFlags;
-        if (index.column() < fixedCols)
+        if (index.column() < fixedCols_)
             return Qt::ItemIsEnabled;
         return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDropEnabled;
     }
 
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
-        if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= cols)
+        if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= cols_)
             return {};
         QStringList lines;
-        for (int r = 0; r < fixedRows; ++r)
-            lines << rows[std::size_t(r)][section];
+        for (int r = 0; r < fixedRows_; ++r)
+            lines << rows_[std::size_t(r)][section];
         return lines.join(QLatin1Char('\n'));
     }
 
-    // Tells the views that grid rows from..to (inclusive) changed.
-    void rowsChanged(int from, int to) {
-        if (from > to)
-            std::swap(from, to);
-        if (from < fixedRows)
-            emit headerDataChanged(Qt::Horizontal, 0, cols - 1);
-        const int first = std::max(from, fixedRows) - fixedRows;
-        const int last = std::min(to, int(rows.size()) - 1) - fixedRows;
-        if (first <= last)
-            emit dataChanged(index(first, 0), index(last, cols - 1));
+    // --- what the grid reads (grid rows count the fixed ones) -------------
+    int gridRows() const { return int(rows_.size()); }
+    int cols() const { return cols_; }
+    int fixedRows() const { return fixedRows_; }
+    int fixedCols() const { return fixedCols_; }
+    const QString& text(int row, int col) const { return rows_[std::size_t(row)][col]; }
+    const QStringList& texts(int row) const { return rows_[std::size_t(row)].texts; }
+    QVariant rowRole(int row, int role) const { return rows_[std::size_t(row)].roles.value(role); }
+    QVariant cellRole(int row, int col, int role) const {
+        return rows_[std::size_t(row)].cellRoles.value(col).value(role);
+    }
+    // The view's index of a grid cell below the fixed rows.
+    QModelIndex cell(int row, int col) const { return index(row - fixedRows_, col); }
+
+    // --- what the grid asks it to change ------------------------------------
+    void setText(int row, int col, const QString& text) {
+        QString& cell = rows_[std::size_t(row)][col];
+        if (cell == text)
+            return;
+        cell = text;
+        if (row < fixedRows_) {
+            emit headerDataChanged(Qt::Horizontal, col, col);
+        } else {
+            const QModelIndex i = this->cell(row, col);
+            emit dataChanged(i, i, {Qt::DisplayRole, Qt::EditRole});
+        }
+    }
+    void setTexts(int row, QStringList texts) {
+        texts.resize(cols_);
+        rows_[std::size_t(row)].texts = std::move(texts);
+        rowsChanged(row, row);
+    }
+    // Every row below the fixed ones replaced by `rows` (at least one, blank).
+    void setDataRows(const std::vector<QStringList>& rows) {
+        resizeRows(fixedRows_ + std::max<int>(int(rows.size()), 1));
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            QStringList texts = rows[i];
+            texts.resize(cols_);
+            rows_[std::size_t(fixedRows_) + i] = GridRow{std::move(texts), {}, {}};
+        }
+        if (rows.empty())
+            rows_[std::size_t(fixedRows_)] = blankRow(cols_);
+        rowsChanged(fixedRows_, gridRows() - 1);
+    }
+    // False when nothing changed.
+    bool setRowRole(int row, int role, const QVariant& value) {
+        auto& roles = rows_[std::size_t(row)].roles;
+        if (value.isValid())
+            roles.insert(role, value);
+        else if (roles.remove(role) == 0)
+            return false;
+        if (row >= fixedRows_)
+            emit dataChanged(cell(row, 0), cell(row, cols_ - 1), {role});
+        return true;
+    }
+    void setCellRole(int row, int col, int role, const QVariant& value) {
+        auto& cells = rows_[std::size_t(row)].cellRoles;
+        if (value.isValid()) {
+            cells[col].insert(role, value);
+        } else {
+            const auto c = cells.find(col);
+            if (c == cells.end() || c->remove(role) == 0)
+                return;
+            if (c->isEmpty())
+                cells.erase(c);
+        }
+        if (row >= fixedRows_) {
+            const QModelIndex i = cell(row, col);
+            emit dataChanged(i, i, {role});
+        }
+    }
+    void copyTexts(int src, int dst) {
+        rows_[std::size_t(dst)].texts = rows_[std::size_t(src)].texts;
+        rowsChanged(dst, dst);
+    }
+    void clearRow(int row) {
+        rows_[std::size_t(row)] = blankRow(cols_);
+        rowsChanged(row, row);
+    }
+    // Every row below the fixed ones blanked.
+    void clearData() {
+        for (int r = fixedRows_; r < gridRows(); ++r)
+            rows_[std::size_t(r)] = blankRow(cols_);
+        rowsChanged(fixedRows_, gridRows() - 1);
+    }
+    void insertRow(int row) {
+        // The new row appears at the end and the texts shift down to it, so the
+        // view's row indices (current cell included) keep their positions.
+        resizeRows(gridRows() + 1);
+        std::rotate(rows_.begin() + row, rows_.end() - 1, rows_.end());
+        rows_[std::size_t(row)] = blankRow(cols_);
+        rowsChanged(row, gridRows() - 1);
+    }
+    // Removes the row, or blanks the only row below the fixed ones; true when
+    // it was removed.
+    bool deleteRow(int row) {
+        std::rotate(rows_.begin() + row, rows_.begin() + row + 1, rows_.end());
+        if (gridRows() > fixedRows_ + 1) {
+            resizeRows(gridRows() - 1);
+            rowsChanged(row, gridRows() - 1);
+            return true;
+        }
+        rows_[std::size_t(fixedRows_)] = blankRow(cols_);
+        rowsChanged(row, gridRows() - 1);
+        return false;
+    }
+    void moveRow(int from, int to) {
+        if (to < from)
+            std::rotate(rows_.begin() + to, rows_.begin() + from, rows_.begin() + from + 1);
+        else
+            std::rotate(rows_.begin() + from, rows_.begin() + from + 1, rows_.begin() + to + 1);
+        rowsChanged(from, to);
+    }
+    void exchangeRows(int a, int b) {
+        std::swap(rows_[std::size_t(a)], rows_[std::size_t(b)]);
+        rowsChanged(a, a);
+        rowsChanged(b, b);
+    }
+    // The rows below the fixed ones in the order `order` gives (a permutation
+    // of them, by their place below the fixed rows).
+    void reorderData(const std::vector<std::size_t>& order) {
+        const std::size_t n = order.size();
+        std::size_t first = 0;
+        while (first < n && order[first] == first)
+            ++first;
+        if (first == n)
+            return;
+        std::vector<GridRow> sorted(n);
+        for (std::size_t i = 0; i < n; ++i)
+            sorted[i] = std::move(rows_[std::size_t(fixedRows_) + order[i]]);
+        std::move(sorted.begin(), sorted.end(), rows_.begin() + fixedRows_);
+        rowsChanged(fixedRows_ + int(first), gridRows() - 1);
     }
 
     void resizeRows(int count) {
-        const int old = int(rows.size());
+        const int old = gridRows();
         if (count > old) {
-            beginInsertRows({}, old - fixedRows, count - fixedRows - 1);
-            rows.resize(std::size_t(count), blankRow(cols));
+            beginInsertRows({}, old - fixedRows_, count - fixedRows_ - 1);
+            rows_.resize(std::size_t(count), blankRow(cols_));
             endInsertRows();
         } else if (count < old) {
-            beginRemoveRows({}, count - fixedRows, old - fixedRows - 1);
-            rows.resize(std::size_t(count));
+            beginRemoveRows({}, count - fixedRows_, old - fixedRows_ - 1);
+            rows_.resize(std::size_t(count));
             endRemoveRows();
         }
     }
 
     void resizeCols(int count) {
-        if (count > cols) {
-            beginInsertColumns({}, cols, count - 1);
-            cols = count;
-            for (auto& row : rows)
+        if (count > cols_) {
+            beginInsertColumns({}, cols_, count - 1);
+            cols_ = count;
+            for (auto& row : rows_)
                 row.resize(count);
             endInsertColumns();
-        } else if (count < cols) {
-            beginRemoveColumns({}, count, cols - 1);
-            cols = count;
-            for (auto& row : rows)
+        } else if (count < cols_) {
+            beginRemoveColumns({}, count, cols_ - 1);
+            cols_ = count;
+            for (auto& row : rows_)
                 row.resize(count);
             endRemoveColumns();
         }
@@ -169,14 +287,32 @@ public:
 
     void setFixedRows(int count) {
         beginResetModel();
-        fixedRows = count;
+        fixedRows_ = count;
         endResetModel();
     }
 
     void setFixedCols(int count) {
-        fixedCols = count;
-        rowsChanged(0, int(rows.size()) - 1);
+        fixedCols_ = count;
+        rowsChanged(0, gridRows() - 1);
     }
+
+private:
+    // Tells the views that grid rows from..to (inclusive) changed.
+    void rowsChanged(int from, int to) {
+        if (from > to)
+            std::swap(from, to);
+        if (from < fixedRows_)
+            emit headerDataChanged(Qt::Horizontal, 0, cols_ - 1);
+        const int first = std::max(from, fixedRows_) - fixedRows_;
+        const int last = std::min(to, gridRows() - 1) - fixedRows_;
+        if (first <= last)
+            emit dataChanged(index(first, 0), index(last, cols_ - 1));
+    }
+
+    std::vector<GridRow> rows_ = std::vector<GridRow>(5, blankRow(5));
+    int cols_ = 5;
+    int fixedRows_ = 1;
+    int fixedCols_ = 1;
 };
 
 TKRVGrid::TKRVGrid(QWidget* parent) : QTableView(parent), model_(new TKRVGridModel(this)) {
@@ -212,8 +348,8 @@ TKRVGrid::TKRVGrid(QWidget* parent) : QTableView(parent), model_(new TKRVGridMod
     setAcceptDrops(true);
     viewport()->setAcceptDrops(true);
 
-    col_ = model_->fixedCols;
-    row_ = model_->fixedRows;
+    col_ = model_->fixedCols();
+    row_ = model_->fixedRows();
     syncView();
 
     DeadKeyAction = tmDeplace;
@@ -226,16 +362,16 @@ TKRVGrid::~TKRVGrid() = default;
 
 // --- size -------------------------------------------------------------------
 
-int TKRVGrid::ColCount() const { return model_->cols; }
-int TKRVGrid::RowCount() const { return int(model_->rows.size()); }
-int TKRVGrid::FixedCols() const { return model_->fixedCols; }
-int TKRVGrid::FixedRows() const { return model_->fixedRows; }
+int TKRVGrid::ColCount() const { return model_->cols(); }
+int TKRVGrid::RowCount() const { return model_->gridRows(); }
+int TKRVGrid::FixedCols() const { return model_->fixedCols(); }
+int TKRVGrid::FixedRows() const { return model_->fixedRows(); }
 
 void TKRVGrid::SetColCount(int count) {
     count = std::max(count, 1);
     if (count == ColCount())
         return;
-    if (model_->fixedCols >= count)
+    if (model_->fixedCols() >= count)
         model_->setFixedCols(count - 1);
     model_->resizeCols(count);
     col_ = std::min(col_, count - 1);
@@ -247,7 +383,7 @@ void TKRVGrid::SetRowCount(int count) {
     count = std::max(count, 1);
     if (count == RowCount())
         return;
-    if (model_->fixedRows >= count)
+    if (model_->fixedRows() >= count)
         SetFixedRows(count - 1);
     model_->resizeRows(count);
     row_ = std::min(row_, count - 1);
@@ -256,13 +392,13 @@ void TKRVGrid::SetRowCount(int count) {
 
 void TKRVGrid::SetFixedCols(int count) {
     count = std::clamp(count, 0, ColCount() - 1);
-    if (count != model_->fixedCols)
+    if (count != model_->fixedCols())
         model_->setFixedCols(count);
 }
 
 void TKRVGrid::SetFixedRows(int count) {
     count = std::clamp(count, 0, RowCount() - 1);
-    if (count == model_->fixedRows)
+    if (count == model_->fixedRows())
         return;
     // A reset forgets the column widths; keep them.
     std::vector<int> widths;
@@ -282,51 +418,30 @@ void TKRVGrid::SetFixedRows(int count) {
 QString TKRVGrid::Cells(int col, int row) const {
     if (row < 0 || row >= RowCount() || col < 0 || col >= ColCount())
         return {};
-    return model_->rows[std::size_t(row)][col];
+    return model_->text(row, col);
 }
 
 void TKRVGrid::SetCells(int col, int row, const QString& text) {
     checkRow(row, RowCount());
     if (col < 0 || col >= ColCount())
         throw EListError();
-    QString& cell = model_->rows[std::size_t(row)][col];
-    if (cell == text)
-        return;
-    cell = text;
-    if (row < model_->fixedRows) {
-        emit model_->headerDataChanged(Qt::Horizontal, col, col);
-    } else {
-        const QModelIndex i = model_->index(row - model_->fixedRows, col);
-        emit model_->dataChanged(i, i, {Qt::DisplayRole, Qt::EditRole});
-    }
+    model_->setText(row, col, text);
 }
 
 QStringList TKRVGrid::Rows(int row) const {
     if (row < 0 || row >= RowCount())
         return blankTexts(ColCount());
-    return model_->rows[std::size_t(row)].texts;
+    return model_->texts(row);
 }
 
 void TKRVGrid::SetRows(int row, const QStringList& texts) {
     checkRow(row, RowCount());
-    QStringList copy = texts;
-    copy.resize(ColCount());
-    model_->rows[std::size_t(row)].texts = copy;
-    model_->rowsChanged(row, row);
+    model_->setTexts(row, texts);
 }
 
 void TKRVGrid::SetDataRows(const std::vector<QStringList>& rows) {
-    const int fixed = model_->fixedRows;
-    SetRowCount(fixed + std::max<int>(int(rows.size()), 1));
-    auto& all = model_->rows;
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        QStringList texts = rows[i];
-        texts.resize(ColCount());
-        all[std::size_t(fixed) + i] = GridRow{std::move(texts), {}, {}};
-    }
-    if (rows.empty())
-        all[std::size_t(fixed)] = blankRow(ColCount());
-    model_->rowsChanged(fixed, RowCount() - 1);
+    SetRowCount(model_->fixedRows() + std::max<int>(int(rows.size()), 1));
+    model_->setDataRows(rows);
 }
 
 // --- roles ------------------------------------------------------------------
@@ -340,47 +455,27 @@ void TKRVGrid::checkCell(int col, int row) const {
 QVariant TKRVGrid::RowData(int row, int role) const {
     if (row < 0 || row >= RowCount() || textRole(role))
         return {};
-    return model_->rows[std::size_t(row)].roles.value(role);
+    return model_->rowRole(row, role);
 }
 
 void TKRVGrid::SetRowData(int row, int role, const QVariant& value) {
     if (textRole(role))
         throw std::invalid_argument("TKRVGrid: cell texts are set with SetCells");
     checkRow(row, RowCount());
-    auto& roles = model_->rows[std::size_t(row)].roles;
-    if (value.isValid())
-        roles.insert(role, value);
-    else if (roles.remove(role) == 0)
-        return;
-    if (row >= model_->fixedRows)
-        emit model_->dataChanged(model_->index(row - model_->fixedRows, 0),
-                                 model_->index(row - model_->fixedRows, ColCount() - 1), {role});
+    model_->setRowRole(row, role, value);
 }
 
 QVariant TKRVGrid::CellData(int col, int row, int role) const {
     if (row < 0 || row >= RowCount() || col < 0 || col >= ColCount() || textRole(role))
         return {};
-    return model_->rows[std::size_t(row)].cellRoles.value(col).value(role);
+    return model_->cellRole(row, col, role);
 }
 
 void TKRVGrid::SetCellData(int col, int row, int role, const QVariant& value) {
     if (textRole(role))
         throw std::invalid_argument("TKRVGrid: cell texts are set with SetCells");
     checkCell(col, row);
-    auto& cells = model_->rows[std::size_t(row)].cellRoles;
-    if (value.isValid()) {
-        cells[col].insert(role, value);
-    } else {
-        const auto cell = cells.find(col);
-        if (cell == cells.end() || cell->remove(role) == 0)
-            return;
-        if (cell->isEmpty())
-            cells.erase(cell);
-    }
-    if (row >= model_->fixedRows) {
-        const QModelIndex i = model_->index(row - model_->fixedRows, col);
-        emit model_->dataChanged(i, i, {role});
-    }
+    model_->setCellRole(row, col, role, value);
 }
 
 QColor TKRVGrid::RowForeground(int row) const {
@@ -419,7 +514,7 @@ bool TKRVGrid::textIsCut(const QModelIndex& index) const {
 }
 
 QString TKRVGrid::CellHint(int col, int row) const {
-    const int fixed = model_->fixedRows;
+    const int fixed = model_->fixedRows();
     if (row < fixed || row >= RowCount() || col < 0 || col >= ColCount())
         return {};
     const QModelIndex i = model_->index(row - fixed, col);
@@ -434,7 +529,7 @@ bool TKRVGrid::viewportEvent(QEvent* event) {
         return QTableView::viewportEvent(event);
     auto* help = static_cast<QHelpEvent*>(event);
     const QModelIndex i = indexAt(help->pos());
-    const QString hint = i.isValid() ? CellHint(i.column(), i.row() + model_->fixedRows) : QString();
+    const QString hint = i.isValid() ? CellHint(i.column(), i.row() + model_->fixedRows()) : QString();
     if (hint.isEmpty())
         return false;  // the event goes on to the grid, which shows its own tool tip
     QToolTip::showText(help->globalPos(), hint, viewport(), visualRect(i));
@@ -460,8 +555,8 @@ void TKRVGrid::syncView() {
     if (!selectionModel())
         return;
     syncing_ = true;
-    if (row_ >= model_->fixedRows && col_ >= 0 && col_ < ColCount()) {
-        const QModelIndex i = model_->index(row_ - model_->fixedRows, col_);
+    if (row_ >= model_->fixedRows() && col_ >= 0 && col_ < ColCount()) {
+        const QModelIndex i = model_->index(row_ - model_->fixedRows(), col_);
         const QItemSelectionModel::SelectionFlags flags =
             QItemSelectionModel::ClearAndSelect | (RowSelect() ? QItemSelectionModel::Rows : QItemSelectionModel::NoUpdate);
         if (currentIndex() != i)
@@ -478,7 +573,7 @@ void TKRVGrid::currentChanged(const QModelIndex& current, const QModelIndex& pre
     QTableView::currentChanged(current, previous);
     if (!syncing_ && current.isValid()) {
         col_ = current.column();
-        row_ = current.row() + model_->fixedRows;
+        row_ = current.row() + model_->fixedRows();
     }
 }
 
@@ -492,7 +587,7 @@ void TKRVGrid::MouseToCell(int x, int y, int& col, int& row) const {
         if (h->viewport()->rect().contains(hp)) {
             col = h->logicalIndexAt(hp.x());
             const int height = std::max(h->viewport()->height(), 1);
-            row = std::clamp(hp.y() * model_->fixedRows / height, 0, model_->fixedRows - 1);
+            row = std::clamp(hp.y() * model_->fixedRows() / height, 0, model_->fixedRows() - 1);
             return;
         }
     }
@@ -500,7 +595,7 @@ void TKRVGrid::MouseToCell(int x, int y, int& col, int& row) const {
     if (viewport()->rect().contains(vp)) {
         col = columnAt(vp.x());
         const int r = rowAt(vp.y());
-        row = r < 0 ? -1 : r + model_->fixedRows;
+        row = r < 0 ? -1 : r + model_->fixedRows();
         return;
     }
     QHeaderView* v = verticalHeader();
@@ -508,7 +603,7 @@ void TKRVGrid::MouseToCell(int x, int y, int& col, int& row) const {
         const QPoint rp = v->viewport()->mapFrom(this, p);
         if (v->viewport()->rect().contains(rp)) {
             const int r = v->logicalIndexAt(rp.y());
-            row = r < 0 ? -1 : r + model_->fixedRows;
+            row = r < 0 ? -1 : r + model_->fixedRows();
         }
     }
 }
@@ -608,7 +703,7 @@ void TKRVGrid::onRowSectionMoved(int, int oldVisual, int newVisual) {
         const QSignalBlocker block(v);
         v->moveSection(newVisual, oldVisual);
     }
-    MoveRow(oldVisual + model_->fixedRows, newVisual + model_->fixedRows);
+    MoveRow(oldVisual + model_->fixedRows(), newVisual + model_->fixedRows());
 }
 
 bool TKRVGrid::SelectCell(int col, int row) {
@@ -628,39 +723,25 @@ void TKRVGrid::checkRow(int row, int limit) const {
 void TKRVGrid::CopyRow(int src, int dst) {
     checkRow(src, RowCount());
     checkRow(dst, RowCount());
-    model_->rows[std::size_t(dst)].texts = model_->rows[std::size_t(src)].texts;
-    model_->rowsChanged(dst, dst);
+    model_->copyTexts(src, dst);
 }
 
 void TKRVGrid::ClearRow(int row) {
     checkRow(row, RowCount());
-    model_->rows[std::size_t(row)] = blankRow(ColCount());
-    model_->rowsChanged(row, row);
+    model_->clearRow(row);
 }
 
 void TKRVGrid::InsertRow(int row) {
     checkRow(row, RowCount() + 1);
-    // The new row appears at the end and the texts shift down to it, so the
-    // view's row indices (current cell included) keep their positions.
-    model_->resizeRows(RowCount() + 1);
-    auto& rows = model_->rows;
-    std::rotate(rows.begin() + row, rows.end() - 1, rows.end());
-    rows[std::size_t(row)] = blankRow(ColCount());
-    model_->rowsChanged(row, RowCount() - 1);
+    model_->insertRow(row);
 }
 
 void TKRVGrid::DeleteRow(int row) {
     checkRow(row, RowCount());
-    auto& rows = model_->rows;
-    std::rotate(rows.begin() + row, rows.begin() + row + 1, rows.end());
-    if (RowCount() > model_->fixedRows + 1) {
-        model_->resizeRows(RowCount() - 1);
+    if (model_->deleteRow(row)) {
         row_ = std::min(row_, RowCount() - 1);
-        model_->rowsChanged(row, RowCount() - 1);
         syncView();
     } else {
-        rows[std::size_t(model_->fixedRows)] = blankRow(ColCount());
-        model_->rowsChanged(row, RowCount() - 1);
         Empty = true;
     }
 }
@@ -670,29 +751,20 @@ void TKRVGrid::MoveRow(int from, int to) {
     checkRow(to, RowCount());
     if (from == to)
         return;
-    auto& rows = model_->rows;
-    if (to < from)
-        std::rotate(rows.begin() + to, rows.begin() + from, rows.begin() + from + 1);
-    else
-        std::rotate(rows.begin() + from, rows.begin() + from + 1, rows.begin() + to + 1);
-    model_->rowsChanged(from, to);
+    model_->moveRow(from, to);
 }
 
 void TKRVGrid::ExchangeRows(int a, int b) {
-    const int fixed = model_->fixedRows;
+    const int fixed = model_->fixedRows();
     if (a < fixed || a >= RowCount() || b < fixed || b >= RowCount())
         throw EListError();
-    std::swap(model_->rows[std::size_t(a)], model_->rows[std::size_t(b)]);
-    model_->rowsChanged(a, a);
-    model_->rowsChanged(b, b);
+    model_->exchangeRows(a, b);
 }
 
 void TKRVGrid::Clear(int cols, int rows) {
     SetColCount(cols);
     SetRowCount(rows);
-    for (int r = model_->fixedRows; r < RowCount(); ++r)
-        model_->rows[std::size_t(r)] = blankRow(ColCount());
-    model_->rowsChanged(model_->fixedRows, RowCount() - 1);
+    model_->clearData();
     Empty = true;
 }
 
@@ -721,29 +793,19 @@ bool TKRVGrid::DropOnCell(int col, int row) {
 void TKRVGrid::SortByColumn(int col) {
     if (col < 0 || col >= ColCount())
         return;
-    const int fixed = model_->fixedRows;
-    auto& rows = model_->rows;
-    const std::size_t n = rows.size() - std::size_t(fixed);
+    const int fixed = model_->fixedRows();
+    const std::size_t n = std::size_t(RowCount() - fixed);
     if (n < 2)
         return;
     // Same result as the straight insertion sort on lowered keys compared
     // bytewise (std::string compares as unsigned char): ascending and stable.
     std::vector<std::string> keys(n);
     for (std::size_t i = 0; i < n; ++i)
-        keys[i] = platform::toLower(rows[std::size_t(fixed) + i][col].toStdString());
+        keys[i] = platform::toLower(model_->text(fixed + int(i), col).toStdString());
     std::vector<std::size_t> order(n);
     std::iota(order.begin(), order.end(), std::size_t(0));
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
-    std::size_t first = 0;
-    while (first < n && order[first] == first)
-        ++first;
-    if (first == n)
-        return;
-    std::vector<GridRow> sorted(n);
-    for (std::size_t i = 0; i < n; ++i)
-        sorted[i] = std::move(rows[std::size_t(fixed) + order[i]]);
-    std::move(sorted.begin(), sorted.end(), rows.begin() + fixed);
-    model_->rowsChanged(fixed + int(first), RowCount() - 1);
+    model_->reorderData(order);
 }
 
 // --- mouse and keys ---------------------------------------------------------
@@ -751,7 +813,7 @@ void TKRVGrid::SortByColumn(int col) {
 void TKRVGrid::headerPressed(const QPoint& gridPos) {
     int c, r;
     MouseToCell(gridPos.x(), gridPos.y(), c, r);
-    if (model_->fixedRows != 0 && HeadClickSort && r >= 0 && r < model_->fixedRows && c >= model_->fixedCols)
+    if (model_->fixedRows() != 0 && HeadClickSort && r >= 0 && r < model_->fixedRows() && c >= model_->fixedCols())
         SortByColumn(c);
 }
 
@@ -773,7 +835,7 @@ bool TKRVGrid::eventFilter(QObject* watched, QEvent* event) {
 bool TKRVGrid::mayBecomeCurrent(const QModelIndex& index) {
     if (!index.isValid() || index == currentIndex())
         return true;
-    return index.column() >= model_->fixedCols && SelectCell(index.column(), index.row() + model_->fixedRows);
+    return index.column() >= model_->fixedCols() && SelectCell(index.column(), index.row() + model_->fixedRows());
 }
 
 void TKRVGrid::emitMouseDown(QMouseEvent* event) {
@@ -807,8 +869,8 @@ void TKRVGrid::mouseDoubleClickEvent(QMouseEvent* event) {
 QModelIndex TKRVGrid::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) {
     QModelIndex target = QTableView::moveCursor(action, modifiers);
     // Keys stop at the first column that is not fixed.
-    if (target.isValid() && target.column() < model_->fixedCols)
-        target = model_->index(target.row(), model_->fixedCols);
+    if (target.isValid() && target.column() < model_->fixedCols())
+        target = model_->index(target.row(), model_->fixedCols());
     return mayBecomeCurrent(target) ? target : currentIndex();
 }
 
@@ -855,7 +917,7 @@ bool TKRVGrid::dragOver(const QPoint& gridPos, Qt::KeyboardModifiers modifiers, 
     const QString srcText = GetCell();
     const QString dstOld = Cells(c, r);
     const int srcCol = col_, srcRow = row_;
-    const int fixedCols = model_->fixedCols, fixedRows = model_->fixedRows;
+    const int fixedCols = model_->fixedCols(), fixedRows = model_->fixedRows();
 
     switch (state) {
     case DragState::Enter:
