@@ -689,11 +689,6 @@ RunOptions TFMain::OptionsAnalyse() const {
 
 namespace {
 
-// What a dropped folder gives: its files of the extensions PE images carry.
-const QStringList kPeFilters = {QStringLiteral("*.exe"), QStringLiteral("*.dll"), QStringLiteral("*.ocx"),
-                                QStringLiteral("*.sys"), QStringLiteral("*.cpl"), QStringLiteral("*.drv"),
-                                QStringLiteral("*.node"), QStringLiteral("*.pyd")};
-
 QString ListedPath(const QString& path) {
     return FromUtf8(platform::listPath(platform::absolutePath(ToUtf8(QDir::toNativeSeparators(path)))));
 }
@@ -709,20 +704,15 @@ void TFMain::AjouterFichiers(const QStringList& Chemins, bool SansDoublon) {
             items << ListedPath(chemin);
             continue;
         }
-        const QDir dir(info.absoluteFilePath());
-        if (!dir.isReadable()) {
-            unreadable << QDir::toNativeSeparators(dir.path());
+        // The PE files of a folder as the command line takes them.
+        const std::string folder = ToUtf8(QDir::toNativeSeparators(info.absoluteFilePath()));
+        bool readable = false;
+        const std::vector<std::string> names = platform::peFilesIn(folder, readable);
+        if (!readable) {
+            unreadable << FromUtf8(folder);
             continue;
         }
-        // Filters ignore case unless told otherwise; the order is the
-        // names' ignoring case, then exact, whatever the locale.
-        QStringList names = dir.entryList(kPeFilters, QDir::Files | QDir::Hidden);
-        std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
-            const int c = a.compare(b, Qt::CaseInsensitive);
-            return c != 0 ? c < 0 : a < b;
-        });
-        const std::string folder = ToUtf8(QDir::toNativeSeparators(dir.path()));
-        for (const QString& n : names) items << ListedPath(FromUtf8(platform::joinPath(folder, ToUtf8(n))));
+        for (const std::string& n : names) items << ListedPath(FromUtf8(platform::joinPath(folder, n)));
     }
     if (SansDoublon) {
         // As DansLaListe compares, with one pass over the list.
