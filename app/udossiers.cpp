@@ -44,6 +44,34 @@ TFDossiers::TFDossiers(QWidget* parent, const QStringList& Dossiers, const QStri
         this);
     intro->setWordWrap(true);
 
+    QLayout* actions = CreateListeDossiers(Dossiers);
+    CreateSuite(Suite, Remplace);
+    QLayout* windows = CreateWindows(Windows);
+    QLayout* bas = CreateBoutons();
+
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(intro, 0, 0, 1, 2);
+    grid->addWidget(LBDossiers, 1, 0);
+    grid->addLayout(actions, 1, 1);
+    grid->addWidget(LRemplace, 2, 0, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Puis :"), this), 3, 0, 1, 2);
+    grid->addWidget(LBSuite, 4, 0);
+    grid->addLayout(windows, 5, 0, 1, 2);
+    grid->addLayout(bas, 6, 0, 1, 2);
+    grid->setRowStretch(1, 1);
+    resize(520, 340);
+
+    ConnectHandlers();
+    ChoisirDossier = [](QWidget* parent, const QString& depart) {
+        return QFileDialog::getExistingDirectory(parent, QStringLiteral("Dossier de DLL"), depart);
+    };
+    Avertir = [this](const QString& text) {
+        QMessageBox::information(this, TApplication::Title(), text, QMessageBox::Ok);
+    };
+}
+
+// The user's folders, and the buttons that edit them.
+QLayout* TFDossiers::CreateListeDossiers(const QStringList& Dossiers) {
     LBDossiers = new QListWidget(this);
     LBDossiers->setObjectName(QStringLiteral("LBDossiers"));
     LBDossiers->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -58,6 +86,12 @@ TFDossiers::TFDossiers(QWidget* parent, const QStringList& Dossiers, const QStri
     for (QPushButton* b : {BAjouter, BRetirer, BMonter, BDescendre}) actions->addWidget(b);
     actions->addStretch();
 
+    return actions;
+}
+
+// What is searched after them: the defaults, or the note that the
+// environment replaces them.
+void TFDossiers::CreateSuite(const QStringList& Suite, bool Remplace) {
     LRemplace = new QLabel(
         QStringLiteral("TAVELIN_DLL_PATH est défini : pour cette session, la recherche prend ses dossiers à la "
                        "place de cette liste et des dossiers ci-dessous. La liste reste gardée pour les sessions "
@@ -72,7 +106,6 @@ TFDossiers::TFDossiers(QWidget* parent, const QStringList& Dossiers, const QStri
         LRemplace->setFont(f);
     }
 
-    auto* puis = new QLabel(QStringLiteral("Puis :"), this);
     LBSuite = new QListWidget(this);
     LBSuite->setObjectName(QStringLiteral("LBSuite"));
     LBSuite->setSelectionMode(QAbstractItemView::NoSelection);
@@ -91,7 +124,10 @@ TFDossiers::TFDossiers(QWidget* parent, const QStringList& Dossiers, const QStri
     const int rows = std::min(static_cast<int>(LBSuite->count()), 5);
     LBSuite->setFixedHeight(rows * LBSuite->sizeHintForRow(0) + 2 * LBSuite->frameWidth());
 
-    // The system checked against: a mounted Windows or a Wine prefix.
+}
+
+// The system checked against: a mounted Windows or a Wine prefix.
+QLayout* TFDossiers::CreateWindows(const QString& Windows) {
     auto* windowsLabel = new QLabel(QStringLiteral("&Windows :"), this);
     EWindows = new QLineEdit(Windows, this);
     EWindows->setObjectName(QStringLiteral("EWindows"));
@@ -105,6 +141,10 @@ TFDossiers::TFDossiers(QWidget* parent, const QStringList& Dossiers, const QStri
     windows->addWidget(EWindows, 1);
     windows->addWidget(BWindows);
 
+    return windows;
+}
+
+QLayout* TFDossiers::CreateBoutons() {
     BOK = Bouton(this, "BOK", QStringLiteral("OK"));
     BOK->setDefault(true);
     BAnnuler = Bouton(this, "BAnnuler", QStringLiteral("Annuler"));
@@ -113,18 +153,10 @@ TFDossiers::TFDossiers(QWidget* parent, const QStringList& Dossiers, const QStri
     bas->addWidget(BOK);
     bas->addWidget(BAnnuler);
 
-    auto* grid = new QGridLayout(this);
-    grid->addWidget(intro, 0, 0, 1, 2);
-    grid->addWidget(LBDossiers, 1, 0);
-    grid->addLayout(actions, 1, 1);
-    grid->addWidget(LRemplace, 2, 0, 1, 2);
-    grid->addWidget(puis, 3, 0, 1, 2);
-    grid->addWidget(LBSuite, 4, 0);
-    grid->addLayout(windows, 5, 0, 1, 2);
-    grid->addLayout(bas, 6, 0, 1, 2);
-    grid->setRowStretch(1, 1);
-    resize(520, 340);
+    return bas;
+}
 
+void TFDossiers::ConnectHandlers() {
     const auto handler = [this](void (TFDossiers::*h)()) {
         return [this, h] { TApplication::Run([&] { (this->*h)(); }); };
     };
@@ -140,12 +172,6 @@ TFDossiers::TFDossiers(QWidget* parent, const QStringList& Dossiers, const QStri
     MettreAJourBoutons();
     LBDossiers->setFocus();
 
-    ChoisirDossier = [](QWidget* parent, const QString& depart) {
-        return QFileDialog::getExistingDirectory(parent, QStringLiteral("Dossier de DLL"), depart);
-    };
-    Avertir = [this](const QString& text) {
-        QMessageBox::information(this, TApplication::Title(), text, QMessageBox::Ok);
-    };
 }
 
 QStringList TFDossiers::Dossiers() const {

@@ -9,6 +9,7 @@
 #include <functional>
 
 class QLabel;
+class QLayout;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
@@ -61,6 +62,11 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    QLayout* CreateListeDossiers(const QStringList& Dossiers);
+    void CreateSuite(const QStringList& Suite, bool Remplace);
+    QLayout* CreateWindows(const QString& Windows);
+    QLayout* CreateBoutons();
+    void ConnectHandlers();
     void Deplacer(int Sens);
     void MettreAJourBoutons();
     int IndexDe(const QString& Dossier) const;

@@ -128,7 +128,33 @@ void TFMain::CreateControls() {
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
     layout->add(PageControl1, QRect(0, 0, 610, 341), akAll);
 
-    // "Exécutables"
+    CreatePageListe();
+    CreatePageImports();
+    CreatePageTexte();
+    CreateBottom(client, layout);
+    SB = new QStatusBar(this);
+    SB->setObjectName(QStringLiteral("SB"));
+    SB->setFixedHeight(19);
+    setStatusBar(SB);
+
+    CreateFloatingList(client);
+    CreateDialogs();
+    SetTabOrder();
+    ConnectHandlers();
+    CreateSeams();
+    // The designed geometry, used when nothing is stored.
+    PageControl1->setCurrentWidget(TSListe);
+    // The native window exists from here on, so that its frame is known (where
+    // the platform knows it before showing) for the outer bounds of the store.
+    winId();
+    windowHandle()->installEventFilter(this);
+    ApplyMinimumSize();
+    FClientMargins = FrameMargins();
+    setGeometry(QRect(QPoint(DefaultLeft + FClientMargins.left(), DefaultTop + FClientMargins.top()),
+                      QSize(DefaultClientWidth, DefaultClientHeight)));
+}
+
+void TFMain::CreatePageListe() {
     TSListe = Page(PageControl1, "TSListe", QStringLiteral("Exécutables"));
     auto* pageListe = new TAnchorLayout(TSListe, QSize(602, 313));
     LB = new QListWidget(TSListe);
@@ -157,7 +183,9 @@ void TFMain::CreateControls() {
     LB->setAcceptDrops(true);
     LB->viewport()->setAcceptDrops(true);
 
-    // "Imports"
+}
+
+void TFMain::CreatePageImports() {
     TSListe2 = Page(PageControl1, "TSListe2", QStringLiteral("Imports"));
     auto* pageImports = new TAnchorLayout(TSListe2, QSize(602, 313));
     SG2 = new TKRVGrid(TSListe2);
@@ -177,7 +205,9 @@ void TFMain::CreateControls() {
     SG2->setToolTip(QStringLiteral("Un clic sur les entêtes pour trier..."));
     pageImports->add(SG2, QRect(0, 0, 602, 313), akAll);
 
-    // "Mise en forme"
+}
+
+void TFMain::CreatePageTexte() {
     TSTexte = Page(PageControl1, "TSTexte", QStringLiteral("Mise en forme"));
     auto* pageTexte = new TAnchorLayout(TSTexte, QSize(602, 313));
     RE = new QPlainTextEdit(TSTexte);
@@ -209,7 +239,10 @@ void TFMain::CreateControls() {
                         QStringLiteral("ne montrer qu'une fois chaque fichier"));
     pageTexte->add(CBUnique, QRect(515, 293, 85, 17), akRight | akBottom);
 
-    // Bottom of the window.
+}
+
+// The bottom of the window, below the tabs.
+void TFMain::CreateBottom(QWidget* client, TAnchorLayout* layout) {
     BQuitter = Button(client, "BQuitter", QStringLiteral("&Quitter"));
     layout->add(BQuitter, QRect(4, 344, 75, 25), akLeft | akBottom);
     BInfo = Button(client, "BInfo", QStringLiteral("&Infos"));
@@ -252,12 +285,10 @@ void TFMain::CreateControls() {
     VLab->setObjectName(QStringLiteral("VLab"));
     layout->add(VLab, QRect(538, 350, 55, 13), akRight | akBottom);
 
-    SB = new QStatusBar(this);
-    SB->setObjectName(QStringLiteral("SB"));
-    SB->setFixedHeight(19);
-    setStatusBar(SB);
+}
 
-    // Floating list: placed by MontrerListe, so outside the layout.
+// Placed by MontrerListe, so outside the layout.
+void TFMain::CreateFloatingList(QWidget* client) {
     LBFloat = new QListWidget(client);
     LBFloat->setObjectName(QStringLiteral("LBFloat"));
     LBFloat->setSortingEnabled(true);
@@ -274,7 +305,10 @@ void TFMain::CreateControls() {
     LBFloat->setGeometry(40, 64, 321, 129);
     LBFloat->hide();
 
-    // Non-visual components.
+}
+
+// The non-visual components: the file dialogs and the grid's pop-up menu.
+void TFMain::CreateDialogs() {
     OD = new QFileDialog(this);
     OD->setObjectName(QStringLiteral("OD"));
     OD->setFileMode(QFileDialog::ExistingFiles);
@@ -305,13 +339,18 @@ void TFMain::CreateControls() {
         a->setShortcutVisibleInContextMenu(true);
     }
 
-    // Keyboard order: the window, then the controls of the page showing.
+}
+
+// Keyboard order: the window, then the controls of the page showing.
+void TFMain::SetTabOrder() {
     QWidget* order[] = {BQuitter, PageControl1, BAjout,   BEffacer, BVider,   BDossiers, CBDifferes, CBAssemblages, LB,
                         SG2,      BImp,         BSauvegarde, BPresse, BMail,  RE,        EAdresse,   CBUnique,
                         BInfo,    CBNotSave,    CBRecursif,  CBFonctions};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 
-    // Handlers.
+}
+
+void TFMain::ConnectHandlers() {
     connect(BAjout, &QPushButton::clicked, this, Handler(&TFMain::BAjoutClick));
     connect(BEffacer, &QPushButton::clicked, this, Handler(&TFMain::BEffacerClick));
     connect(BVider, &QPushButton::clicked, this, Handler(&TFMain::BViderClick));
@@ -353,6 +392,10 @@ void TFMain::CreateControls() {
     connect(Ajouter1, &QAction::triggered, this, Handler(&TFMain::Ajouter1Click));
     connect(Suivre1, &QAction::triggered, this, Handler(&TFMain::Suivre1Click));
 
+}
+
+// What the suites replace: the dialogs and the beep.
+void TFMain::CreateSeams() {
     ExecuteOD = [this](QStringList& files) {
         if (OD->exec() != QDialog::Accepted) return false;
         files = OD->selectedFiles();
@@ -373,16 +416,6 @@ void TFMain::CreateControls() {
     Beep = [] { QApplication::beep(); };
     CreateOutputDialogs();
 
-    // The designed geometry, used when nothing is stored.
-    PageControl1->setCurrentWidget(TSListe);
-    // The native window exists from here on, so that its frame is known (where
-    // the platform knows it before showing) for the outer bounds of the store.
-    winId();
-    windowHandle()->installEventFilter(this);
-    ApplyMinimumSize();
-    FClientMargins = FrameMargins();
-    setGeometry(QRect(QPoint(DefaultLeft + FClientMargins.left(), DefaultTop + FClientMargins.top()),
-                      QSize(DefaultClientWidth, DefaultClientHeight)));
 }
 
 QPrintDialog* TFMain::PD() {

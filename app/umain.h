@@ -15,6 +15,7 @@
 #include "inspect/options.h"
 
 class QAction;
+class TAnchorLayout;
 class QCheckBox;
 class QCloseEvent;
 class QDropEvent;
@@ -200,6 +201,15 @@ protected:
 
 private:
     void CreateControls();
+    void CreatePageListe();
+    void CreatePageImports();
+    void CreatePageTexte();
+    void CreateBottom(QWidget* client, TAnchorLayout* layout);
+    void CreateFloatingList(QWidget* client);
+    void CreateDialogs();
+    void SetTabOrder();
+    void ConnectHandlers();
+    void CreateSeams();
     void CreateOutputDialogs();
     void SetStatus(const QString& Text);
     bool DansLaListe(const QString& Path) const;
