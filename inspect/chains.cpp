@@ -57,45 +57,56 @@ std::string tree(const Closure& c, Reads& reads) {
     return out;
 }
 
-Chains why(const Closure& c, const std::string& pattern, std::size_t limit, std::size_t budget) {
-    Chains result;
-    const Closure& in = c;
-    const std::size_t nodes = in.found.size() + 1;
-    const auto nodeName = [&](std::size_t node) { return platform::fileNamePart(c.nodePath(node)); };
+namespace {
 
-    // Per image, the imports that end a chain (a match, found or not) and
-    // those that lead on, one per image reached, a plain import before a
-    // delay-load one.
-    struct Step {
-        std::size_t to;    // kNoNode: found nowhere
-        std::string name;  // as imported
-        bool delayed;
-    };
-    std::vector<std::vector<Step>> ends(nodes), onward(nodes);
-    for (std::size_t node = 0; node < nodes && node < in.imports.size(); ++node) {
+// One import of a chain: the image it leads to (kNoNode: found nowhere),
+// the name as imported, and whether a delay-load table holds it.
+struct Step {
+    std::size_t to;
+    std::string name;
+    bool delayed;
+};
+
+// Per image, the imports that end a chain (a match, found or not) and
+// those that lead on, one per image reached, a plain import before a
+// delay-load one.
+struct StepGraph {
+    std::vector<std::vector<Step>> ends, onward;
+};
+
+StepGraph stepGraph(const Closure& c, const std::string& pattern) {
+    const std::size_t nodes = c.found.size() + 1;
+    const auto nodeName = [&](std::size_t node) { return platform::fileNamePart(c.nodePath(node)); };
+    StepGraph g{std::vector<std::vector<Step>>(nodes), std::vector<std::vector<Step>>(nodes)};
+    for (std::size_t node = 0; node < nodes && node < c.imports.size(); ++node) {
         std::unordered_set<std::string> endSeen;
         std::unordered_set<std::size_t> onwardSeen;
-        for (const ImportEdge& e : in.imports[node]) {
+        for (const ImportEdge& e : c.imports[node]) {
             const bool found = e.to != kNoNode && e.to < nodes;
             if (analysis::wildcardMatch(pattern, e.name()) || (found && analysis::wildcardMatch(pattern, nodeName(e.to)))) {
                 if (endSeen.insert(found ? std::to_string(e.to) : "?" + platform::toLower(e.name())).second)
-                    ends[node].push_back({found ? e.to : kNoNode, e.name(), e.delayed()});
+                    g.ends[node].push_back({found ? e.to : kNoNode, e.name(), e.delayed()});
             } else if (found && e.to != 0 && onwardSeen.insert(e.to).second) {
-                onward[node].push_back({e.to, e.name(), e.delayed()});
+                g.onward[node].push_back({e.to, e.name(), e.delayed()});
             }
         }
     }
+    return g;
+}
 
-    // The fewest imports from each image to a match, ignoring the
-    // once-per-image rule: a lower bound that orders the search below and
-    // prunes the images that lead to no match.
-    constexpr std::size_t kFar = static_cast<std::size_t>(-1);
+constexpr std::size_t kFar = static_cast<std::size_t>(-1);
+
+// The fewest imports from each image to a match, ignoring the once-per-image
+// rule: a lower bound that orders the search and prunes the images that lead
+// to no match.
+std::vector<std::size_t> distancesToMatch(const StepGraph& g) {
+    const std::size_t nodes = g.ends.size();
     std::vector<std::size_t> distance(nodes, kFar);
     std::vector<std::vector<std::size_t>> importers(nodes);
     std::deque<std::size_t> todo;
     for (std::size_t node = 0; node < nodes; ++node) {
-        for (const Step& s : onward[node]) importers[s.to].push_back(node);
-        if (!ends[node].empty()) {
+        for (const Step& s : g.onward[node]) importers[s.to].push_back(node);
+        if (!g.ends[node].empty()) {
             distance[node] = 1;
             todo.push_back(node);
         }
@@ -109,6 +120,17 @@ Chains why(const Closure& c, const std::string& pattern, std::size_t limit, std:
                 todo.push_back(from);
             }
     }
+    return distance;
+}
+
+}  // namespace
+
+Chains why(const Closure& c, const std::string& pattern, std::size_t limit, std::size_t budget) {
+    Chains result;
+    const std::size_t nodes = c.found.size() + 1;
+    const auto nodeName = [&](std::size_t node) { return platform::fileNamePart(c.nodePath(node)); };
+    const StepGraph g = stepGraph(c, pattern);
+    const std::vector<std::size_t> distance = distancesToMatch(g);
     if (distance[0] == kFar) return result;
 
     // Best first over partial chains, ordered by their length plus the
@@ -141,17 +163,17 @@ Chains why(const Closure& c, const std::string& pattern, std::size_t limit, std:
         const std::size_t at = std::get<2>(queue.top());
         queue.pop();
         const Partial p = partials[at];
-        for (const Step& end : ends[p.node]) {
+        for (const Step& end : g.ends[p.node]) {
             if (result.lines.size() == limit) {
                 result.more = true;
                 return result;
             }
             result.lines.push_back(render(at, end));
         }
-        if (onward[p.node].empty()) continue;
+        if (g.onward[p.node].empty()) continue;
         steps += p.length + 1;
         for (std::size_t q = at; q != kFar; q = partials[q].parent) stamp[partials[q].node] = at;
-        for (const Step& s : onward[p.node]) {
+        for (const Step& s : g.onward[p.node]) {
             if (distance[s.to] == kFar || stamp[s.to] == at) continue;
             if (++steps > budget) {
                 result.more = true;

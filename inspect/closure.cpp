@@ -143,11 +143,52 @@ private:
         }
     }
 
+    // Follows entry i of `m`: its line when it leads nowhere, its DLL added
+    // to the closure when new. Returns the DLL's module when it is to be
+    // walked next (the whole closure), else null.
+    std::unique_ptr<Module> follow(Module& m, std::size_t i) {
+        const Link& link = m.tables->links[i];
+        const loader::Location& r = *link.location;
+        std::vector<ImportEdge>& edges = out_.imports[m.node];
+        if (!r.found) {
+            edges.push_back({&link, kNoNode});
+            missing(m, link);
+            return nullptr;
+        }
+        if (link.entry.reference) olderAssembly(*link.entry.reference, r, m);
+        const auto [at, added] = foundKeys_.emplace(r.key, out_.found.size());
+        edges.push_back({&link, at->second == kNone ? kNoNode : at->second + 1});
+        if (!added) {
+            checkFunctions(m, i);
+            return nullptr;
+        }
+        out_.found.push_back({link.location, false, m.node});
+        out_.imports.emplace_back();
+        out_.tables.emplace_back();
+        // A file the loader cannot map stops there: its own line, with or
+        // without the closure, and nothing of it to walk.
+        if (!r.mappable) {
+            if (reported_.insert(r.key).second)
+                add(imageFinding(r.path, *run_.reads().image(r.path)), out_.found.size(), link.entry.delayed());
+            checkFunctions(m, i);
+            return nullptr;
+        }
+        if (!kind_.recursive) {
+            checkFunctions(m, i);
+            return nullptr;
+        }
+        // Its function lines wait until the DLL's own are in.
+        m.pending = i;
+        auto next = std::make_unique<Module>(r.path, r.key, out_.found.size());
+        read(*next);
+        missingAssemblies(*next, loader().ownContext(next->name, *next->image, program_.folder).get());
+        return next;
+    }
+
     void walkFrom(Module& top) {
         std::vector<std::unique_ptr<Module>> stack;
         Module* current = &top;
         for (;;) {
-            bool descended = false;
             if (current->pending != kNone) {
                 checkFunctions(*current, current->pending);
                 current->pending = kNone;
@@ -156,47 +197,13 @@ private:
                 current->tables = run_.linker().resolve(current->name, current->image, program_);
                 out_.tables[current->node] = current->tables;
             }
-            const std::vector<Link>& links = current->tables->links;
-            while (current->next < links.size()) {
-                const std::size_t i = current->next++;
-                const Link& link = links[i];
-                const loader::Location& r = *link.location;
-                std::vector<ImportEdge>& edges = out_.imports[current->node];
-                if (!r.found) {
-                    edges.push_back({&link, kNoNode});
-                    missing(*current, link);
-                    continue;
-                }
-                if (link.entry.reference) olderAssembly(*link.entry.reference, r, *current);
-                const auto [at, added] = foundKeys_.emplace(r.key, out_.found.size());
-                edges.push_back({&link, at->second == kNone ? kNoNode : at->second + 1});
-                if (!added) {
-                    checkFunctions(*current, i);
-                    continue;
-                }
-                out_.found.push_back({link.location, false, current->node});
-                out_.imports.emplace_back();
-                out_.tables.emplace_back();
-                // A file the loader cannot map stops there: its own line,
-                // with or without the closure, and nothing of it to walk.
-                if (!r.mappable) {
-                    if (reported_.insert(r.key).second)
-                        add(imageFinding(r.path, *run_.reads().image(r.path)), out_.found.size(), link.entry.delayed());
-                    checkFunctions(*current, i);
-                    continue;
-                }
-                if (kind_.recursive) {
-                    current->pending = i;
-                    stack.push_back(std::make_unique<Module>(r.path, r.key, out_.found.size()));
-                    current = stack.back().get();
-                    read(*current);
-                    missingAssemblies(*current, loader().ownContext(current->name, *current->image, program_.folder).get());
-                    descended = true;
-                    break;
-                }
-                checkFunctions(*current, i);
+            std::unique_ptr<Module> next;
+            while (!next && current->next < current->tables->links.size()) next = follow(*current, current->next++);
+            if (next) {
+                stack.push_back(std::move(next));
+                current = stack.back().get();
+                continue;
             }
-            if (descended) continue;
             finish(*current);
             if (stack.empty()) break;
             stack.pop_back();
