@@ -22,26 +22,31 @@ ModuleTablesPtr Linker::resolve(const std::string& importer, const std::shared_p
     const auto context = loader_.context(importer, read, program);
     const loader::Importer who{importer, read.machine, context.get()};
     std::vector<Link>& links = tables->links;
+    const auto link = [&](TableEntry::Kind kind, const std::string& name, std::size_t index,
+                          const pe::AssemblyName* reference, loader::LocationPtr where) {
+        Link& l = links.emplace_back();
+        l.entry.kind = kind;
+        l.entry.name = name;
+        l.entry.index = index;
+        l.entry.reference = reference;
+        l.location = std::move(where);
+    };
     const auto add = [&](TableEntry::Kind kind, const std::vector<pe::DllName>& names) {
         for (std::size_t i = 0; i < names.size(); ++i) {
             const pe::DllName& dll = names[i];
-            links.push_back({{kind, dll.text, i, nullptr},
-                             dll.searchable ? loader_.find(dll.text, who, program) : loader::nowhere(),
-                             nullptr});
+            link(kind, dll.text, i, nullptr, dll.searchable ? loader_.find(dll.text, who, program) : loader::nowhere());
         }
     };
     add(TableEntry::Kind::Import, read.imports.dlls);
     if (options_.delayLoad) add(TableEntry::Kind::DelayImport, read.delayImports.dlls);
     if (options_.assemblies && read.managed) {
         for (const pe::AssemblyName& ref : read.managed->references)
-            links.push_back({{TableEntry::Kind::Reference, ref.name, 0, &ref},
-                             loader_.findAssembly(ref, program, read.machine),
-                             nullptr});
+            link(TableEntry::Kind::Reference, ref.name, 0, &ref, loader_.findAssembly(ref, program, read.machine));
         // P/Invoke DLLs are loaded at their first call, as delay-loaded ones.
         if (options_.delayLoad)
             for (const std::string& module : read.managed->moduleRefs) {
                 const std::string dll = pe::pinvokeDllName(module);
-                links.push_back({{TableEntry::Kind::PInvoke, dll, 0, nullptr}, loader_.find(dll, who, program), nullptr});
+                link(TableEntry::Kind::PInvoke, dll, 0, nullptr, loader_.find(dll, who, program));
             }
     }
     cache.emplace(importer, tables);

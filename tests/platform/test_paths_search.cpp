@@ -38,7 +38,7 @@ private:
     AnalysisRun run_;
 };
 
-bool searchDll(const std::string& name, std::string& fullPath) {
+[[maybe_unused]] bool searchDll(const std::string& name, std::string& fullPath) {
     const loader::Location r = DllSearch().find(name, std::string(), 0);
     if (r.found) fullPath = r.path;
     return r.found;

@@ -45,16 +45,17 @@ private:
     std::string name_;
 };
 
-#ifndef _WIN32
-// The standard output of a shell command (popen), whole.
-std::string capture(const std::string& command);
-
 // Changes the process's current directory (the engine never does).
 inline bool changeDirectory(const std::string& dir) {
     std::error_code ec;
     std::filesystem::current_path(u8(dir), ec);
     return !ec;
 }
+
+#ifndef _WIN32
+// The standard output of a shell command (popen), whole.
+std::string capture(const std::string& command);
+
 // True when the shell finds the command.
 bool haveCommand(const std::string& name);
 #endif
