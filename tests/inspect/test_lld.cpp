@@ -1,7 +1,8 @@
-// The ARM64X view of a hybrid DLL that LLVM's linker makes (native ARM64
-// and ARM64EC halves, each with imports of its own), against llvm-readobj's
-// reading of the same file: the EC view's machine, data directories and
-// import descriptors after the ARM64X fixups. Native only, with LLVM 22.
+// DLLs that LLVM's linker makes, against llvm-readobj's reading of the same
+// files: DependentLoadFlags as the linker sets them in both layouts, and the
+// ARM64X view of a hybrid DLL (native ARM64 and ARM64EC halves, each with
+// imports of its own): the EC view's machine, data directories and import
+// descriptors after the ARM64X fixups. Native only, with LLVM 22.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -53,13 +54,48 @@ std::vector<Descriptor> descriptors(const std::string& text) {
     return out;
 }
 
+bool haveLlvm() {
+    for (const char* tool : {"clang", "lld-link", "llvm-mc", "llvm-lib", "llvm-readobj"})
+        if (!testutil::haveCommand(kLlvm + tool)) return false;
+    return true;
+}
+
+std::vector<std::uint8_t> load(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)), {});
+}
+
 }  // namespace
 
-TEST(Arm64xLld, TheEcViewIsTheOneLlvmReads) {
-    for (const char* tool : {"clang", "lld-link", "llvm-mc", "llvm-lib", "llvm-readobj"})
-        if (!testutil::haveCommand(kLlvm + tool)) GTEST_SKIP() << "no LLVM 22 (" << tool << ")";
+TEST(Lld, DependentLoadFlagsAsTheLinkerSetsThem) {
+    if (!haveLlvm()) GTEST_SKIP() << "no LLVM 22";
     testutil::TempDir dir;
-    const std::string src = ARM64X_SOURCES;
+    const std::string src = LLD_SOURCES;
+    for (const bool plus : {false, true})
+        for (const unsigned flags : {0x100u, 0x800u, 0x1000u | 0x200u}) {
+            const std::string cmd = "cd '" + dir.path() + "' && L=" + kLlvm + " && " + "$L/llvm-mc -triple=" +
+                (plus ? "x86_64" : "i686") + "-pc-windows-msvc -filetype=obj '" + src + (plus ? "/config64.s" : "/config32.s") +
+                "' -o c.obj && $L/lld-link /machine:" + (plus ? "x64" : "x86 /safeseh:no") +
+                " /dll /noentry /nodefaultlib /dependentloadflag:" + std::to_string(flags) +
+                " /out:d.dll c.obj && $L/llvm-readobj --coff-load-config d.dll";
+            const auto theirs = fields(testutil::capture(cmd + " 2>&1"));
+            ASSERT_TRUE(theirs.count("DependentLoadFlags")) << cmd;
+            const std::vector<std::uint8_t> bytes = load(dir.file("d.dll"));
+            const platform::MemoryByteSource source(bytes.data(), bytes.size());
+            platform::PeImage image(source);
+            image.readHeaders();
+            const pe::LoadConfig config = pe::readLoadConfig(image);
+            EXPECT_EQ(config.plus, plus);
+            EXPECT_EQ(config.size, number(theirs.at("Size")));
+            EXPECT_EQ(config.dependentLoadFlags, number(theirs.at("DependentLoadFlags")));
+            EXPECT_EQ(config.dependentLoadFlags, flags);
+        }
+}
+
+TEST(Lld, TheArm64xEcViewIsTheOneLlvmReads) {
+    if (!haveLlvm()) GTEST_SKIP() << "no LLVM 22";
+    testutil::TempDir dir;
+    const std::string src = LLD_SOURCES;
     const std::string build = "cd '" + dir.path() + "' && L=" + kLlvm + " && S='" + src + "' && " +
         "$L/clang --target=aarch64-pc-windows-msvc -O1 -c $S/native.c -o native.obj && "
         "$L/clang --target=arm64ec-pc-windows-msvc -O1 -c $S/ec.c -o ec.obj && "
@@ -74,11 +110,7 @@ TEST(Arm64xLld, TheEcViewIsTheOneLlvmReads) {
         "econly.lib && echo built";
     ASSERT_NE(testutil::capture(build + " 2>&1").find("built"), std::string::npos);
 
-    const auto load = [&](const std::string& name) {
-        std::ifstream in(dir.file(name), std::ios::binary);
-        return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)), {});
-    };
-    const std::vector<std::uint8_t> bytes = load("hybrid.dll");
+    const std::vector<std::uint8_t> bytes = load(dir.file("hybrid.dll"));
     const platform::MemoryByteSource source(bytes.data(), bytes.size());
     platform::PeImage image(source);
     image.readHeaders();
@@ -121,7 +153,7 @@ TEST(Arm64xLld, TheEcViewIsTheOneLlvmReads) {
         EXPECT_EQ(addresses, expected[i].addresses) << expected[i].name;
     }
 
-    const std::vector<std::uint8_t> pure = load("ec.dll");
+    const std::vector<std::uint8_t> pure = load(dir.file("ec.dll"));
     const platform::MemoryByteSource pureSource(pure.data(), pure.size());
     platform::PeImage pureImage(pureSource);
     pureImage.readHeaders();
