@@ -198,15 +198,31 @@ CodeView read(const platform::PeImage& image, const LoadConfig& config) {
         });
     }
     readDirectories(header, base, h, view);
+    view.byRva.resize(view.fixups.size());
+    for (std::uint32_t i = 0; i < view.byRva.size(); ++i) view.byRva[i] = i;
+    std::stable_sort(view.byRva.begin(), view.byRva.end(),
+                     [&](std::uint32_t a, std::uint32_t b) { return view.fixups[a].rva < view.fixups[b].rva; });
     return view;
 }
 
 }  // namespace
 
 bool CodeView::patch(std::uint64_t rva, std::uint8_t* bytes, std::size_t count) const {
-    bool whole = true;
-    for (const Arm64xFixup& f : fixups) whole = applyTo(f, rva, bytes, count) && whole;
-    return whole;
+    // The fixups that can reach these bytes (none is longer than 8), applied
+    // in table order as the loader applies them.
+    const std::uint64_t from = rva < 8 ? 0 : rva - 7;
+    auto it = std::lower_bound(byRva.begin(), byRva.end(), from,
+                               [&](std::uint32_t i, std::uint64_t r) { return fixups[i].rva < r; });
+    try {
+        std::vector<std::uint32_t> hits;
+        for (; it != byRva.end() && fixups[*it].rva < rva + count; ++it) hits.push_back(*it);
+        std::sort(hits.begin(), hits.end());
+        bool whole = true;
+        for (std::uint32_t i : hits) whole = applyTo(fixups[i], rva, bytes, count) && whole;
+        return whole;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
 }
 
 CodeView readCodeView(const platform::PeImage& image, const LoadConfig& config) {

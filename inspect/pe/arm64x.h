@@ -63,11 +63,13 @@ struct CodeView {
     // `fixupsCut` when there were more than this reader keeps.
     std::vector<Arm64xFixup> fixups;
     bool fixupsCut = false;
+    // Indexes into `fixups` by RVA, for patch().
+    std::vector<std::uint32_t> byRva;
 
     // Applies the fixups to `count` bytes read from the image at `rva`,
     // making them what the EC view holds there. False when a delta's target
-    // starts before the bytes given (its carry cannot be known): those bytes
-    // are left as they were.
+    // starts before the bytes given (its carry cannot be known: those bytes
+    // are left as they were), or when memory runs out.
     bool patch(std::uint64_t rva, std::uint8_t* bytes, std::size_t count) const;
 };
 

@@ -211,17 +211,18 @@ TEST(CodeView, Arm64xFixupsOutsideTheHeaders) {
     const std::uint32_t target = 0x1000;  // the native import descriptors
     img.arm64x->extra = {{target, 2, 4, static_cast<std::uint64_t>(-16)},  // delta
                          {target + 12, 1, 4, 0x11223344},                   // value
-                         {target + 16, 0, 4, 0}};                           // zero fill
+                         {target + 16, 0, 4, 0},                            // zero fill
+                         {target + 8, 1, 8, 0x5555555566666666}};           // over the value: table order wins
     const Loaded x(pew::build(img));
     const pe::CodeView v = pe::readCodeView(x.image, x.config);
-    ASSERT_EQ(v.fixups.size(), 3u);
+    ASSERT_EQ(v.fixups.size(), 4u);
     std::uint8_t d[20] = {0x40, 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
     EXPECT_TRUE(v.patch(target, d, sizeof d));
     std::uint32_t first = 0, name = 0, last = 1;
     const platform::Bytes b{d, sizeof d};
     b.u32(0, first), b.u32(12, name), b.u32(16, last);
     EXPECT_EQ(first, 0x1030u);
-    EXPECT_EQ(name, 0x11223344u);
+    EXPECT_EQ(name, 0x55555555u);
     EXPECT_EQ(last, 0u);
     // A delta whose low bytes were not given cannot be applied.
     EXPECT_FALSE(v.patch(target + 2, d, 4));
