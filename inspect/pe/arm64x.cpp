@@ -27,7 +27,8 @@ bool applyTo(const Arm64xFixup& f, std::uint64_t base, std::uint8_t* bytes, std:
         return true;
     }
     for (std::uint64_t r = std::max(start, base); r < std::min(end, base + count); ++r)
-        bytes[r - base] = f.type == Arm64xFixup::Type::Value ? static_cast<std::uint8_t>(f.value >> (8 * (r - start))) : 0;
+        bytes[r - base] =
+            f.type == Arm64xFixup::Type::Value ? static_cast<std::uint8_t>(f.value >> (8 * (r - start))) : 0;
     return true;
 }
 
@@ -57,7 +58,8 @@ public:
         range_.backed = s.rawPointer < fileSize ? std::min<std::uint64_t>(range_.raw, fileSize - s.rawPointer) : 0;
         const std::uint64_t table = std::uint64_t{s.virtualAddress} + offset;
         std::uint32_t version = 0, size = 0;
-        if (!u32(table, version) || !u32(table + 4, size)) return damaged("the dynamic relocation table runs past its section");
+        if (!u32(table, version) || !u32(table + 4, size))
+            return damaged("the dynamic relocation table runs past its section");
         // Zeros past the file's bytes hold no ARM64X entry: the walk stops there.
         const std::uint64_t begin = table + 8, end = begin + size;
         const std::uint64_t backedEnd = range_.rva + range_.backed;
@@ -66,7 +68,8 @@ public:
             std::uint32_t length = 0;
             if (version == 1) {
                 std::uint32_t lo = 0, hi = 0;
-                if (!u32(p, lo) || !u32(p + 4, hi) || !u32(p + 8, length)) return damaged("a dynamic relocation runs past its section");
+                if (!u32(p, lo) || !u32(p + 4, hi) || !u32(p + 8, length))
+                    return damaged("a dynamic relocation runs past its section");
                 symbol = (std::uint64_t{hi} << 32) | lo;
                 fixupsAt = p + 12;
             } else if (version == 2) {
@@ -132,7 +135,8 @@ private:
                     f.size = static_cast<std::uint8_t>(1u << arg);
                     if (r + f.size > blockEnd) return damaged("an ARM64X value runs past its block");
                     std::uint8_t v[8] = {};
-                    if (readIn(image_, range_, r, v, f.size) != f.size) return damaged("an ARM64X value runs past its section");
+                    if (readIn(image_, range_, r, v, f.size) != f.size)
+                        return damaged("an ARM64X value runs past its section");
                     for (unsigned i = 0; i < f.size; ++i) f.value |= std::uint64_t{v[i]} << (8 * i);
                     // Whole words: a one-byte value takes none of its own, as Wine reads it.
                     r += f.size & ~1u;
@@ -193,8 +197,10 @@ CodeView read(const platform::PeImage& image, const LoadConfig& config) {
         RelocationReader(image, h, view).run(config, [&](const Arm64xFixup& f) {
             applyTo(f, base, header.data(), header.size());
             if (f.rva >= base && f.rva + f.size <= base + header.size()) return;
-            if (view.fixups.size() < kMaxArm64xFixups) view.fixups.push_back(f);
-            else view.fixupsCut = true;
+            if (view.fixups.size() < kMaxArm64xFixups)
+                view.fixups.push_back(f);
+            else
+                view.fixupsCut = true;
         });
     }
     readDirectories(header, base, h, view);

@@ -21,8 +21,8 @@ void assess(const platform::PeImage& image, const LoadConfig& config, Hardening&
     const bool plus = image.plus();
     // A stripped image cannot be moved: the loader keeps it at its base.
     out.aslr = state((dc & kDynamicBase) && !(h.characteristics & kRelocsStripped));
-    out.highEntropyVa = plus ? state(out.aslr == Hardening::State::On && (dc & kHighEntropyVa))
-                             : Hardening::State::NotApplicable;
+    out.highEntropyVa =
+        plus ? state(out.aslr == Hardening::State::On && (dc & kHighEntropyVa)) : Hardening::State::NotApplicable;
     out.dep = state(plus || (dc & kNxCompat));
     // The flag alone is what a linker sets for any /guard:cf object; the
     // loader checks calls only through the image's own table.
@@ -39,10 +39,10 @@ Hardening readHardening(const platform::PeImage& image, const LoadConfig& config
     try {
         assess(image, config, out);
         const std::pair<Hardening::State, const char*> all[] = {{out.aslr, "ASLR"},
-                                                                 {out.highEntropyVa, "HIGH_ENTROPY_VA"},
-                                                                 {out.dep, "DEP"},
-                                                                 {out.cfg, "CFG"},
-                                                                 {out.safeSeh, "SafeSEH"}};
+                                                                {out.highEntropyVa, "HIGH_ENTROPY_VA"},
+                                                                {out.dep, "DEP"},
+                                                                {out.cfg, "CFG"},
+                                                                {out.safeSeh, "SafeSEH"}};
         for (const auto& [s, name] : all)
             if (out.read && s == Hardening::State::Off) out.missing.emplace_back(name);
     } catch (const std::bad_alloc&) {

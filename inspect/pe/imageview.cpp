@@ -83,7 +83,8 @@ std::size_t readIn(const platform::PeImage& image, const MappedRange& range, std
     const std::uint64_t end = range.backed < range.raw ? range.backed : range.size;
     if (at >= end) return 0;
     const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(count, end - at));
-    const std::size_t fromFile = at < range.backed ? static_cast<std::size_t>(std::min<std::uint64_t>(n, range.backed - at)) : 0;
+    const std::size_t fromFile =
+        at < range.backed ? static_cast<std::size_t>(std::min<std::uint64_t>(n, range.backed - at)) : 0;
     if (fromFile && !image.bytes().read(range.fileOffset + at, out, fromFile)) return 0;
     std::memset(out + fromFile, 0, n - fromFile);
     return n;

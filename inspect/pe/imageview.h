@@ -20,8 +20,7 @@ struct DirectoryEntry {
 constexpr std::uint64_t kSectionAlignment = 32, kFileAlignment = 36, kSizeOfImage = 56, kSizeOfHeaders = 60,
                         kDllCharacteristics = 70;
 
-constexpr std::uint16_t kMachineI386 = 0x014C, kMachineArmNt = 0x01C4, kMachineAmd64 = 0x8664,
-                        kMachineArm64 = 0xAA64;
+constexpr std::uint16_t kMachineI386 = 0x014C, kMachineArmNt = 0x01C4, kMachineAmd64 = 0x8664, kMachineArm64 = 0xAA64;
 
 struct SectionHeader {
     char name[8] = {};
@@ -31,7 +30,7 @@ struct SectionHeader {
 // What the file header and optional header say, read once from the image's
 // bytes at the places PeImage found.
 struct HeaderFields {
-    bool valid = false;  // the optional header's magic is PE32 or PE32+ and its fixed part is in the file
+    bool valid = false;           // the optional header's magic is PE32 or PE32+ and its fixed part is in the file
     std::uint64_t ntHeaders = 0;  // file offset of the PE signature
     std::uint16_t sectionCount = 0, optionalSize = 0, characteristics = 0, dllCharacteristics = 0, magic = 0;
     std::uint32_t sectionAlignment = 0, fileAlignment = 0, sizeOfImage = 0, sizeOfHeaders = 0;

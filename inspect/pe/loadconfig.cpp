@@ -66,7 +66,7 @@ LoadConfig read(const platform::PeImage& image) {
     std::array<std::uint8_t, kReadLimit> bytes{};
     const std::size_t got = readMapped(image, h, c.rva, bytes.data(), bytes.size());
     if (got < 4) {
-        c.reason = "the structure's size lies outside the image's sections";
+        c.reason = "the structure lies in no section the file holds";
         return c;
     }
     platform::Bytes{bytes.data(), got}.u32(0, c.size);
@@ -94,7 +94,7 @@ LoadConfig read(const platform::PeImage& image) {
         return c;
     }
     if (got < wanted) {
-        c.reason = "the structure runs past its section";
+        c.reason = "the structure runs past its section or the end of the file";
         return c;
     }
     c.outcome = LoadConfig::Outcome::Read;

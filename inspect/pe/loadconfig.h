@@ -31,11 +31,11 @@ struct LoadConfig {
     Outcome outcome = Outcome::NotImage;
     std::string reason;  // why, when not Read
 
-    bool plus = false;                // the 64-bit layout
-    std::uint32_t rva = 0;            // data directory 10
+    bool plus = false;      // the 64-bit layout
+    std::uint32_t rva = 0;  // data directory 10
     std::uint32_t directorySize = 0;
-    std::uint32_t size = 0;           // the structure's Size field
-    std::uint32_t covered = 0;        // bytes of the structure whose fields count
+    std::uint32_t size = 0;     // the structure's Size field
+    std::uint32_t covered = 0;  // bytes of the structure whose fields count
 
     std::optional<std::uint16_t> dependentLoadFlags;
     std::optional<std::uint64_t> securityCookie;

@@ -81,7 +81,8 @@ void check(const platform::PeImage& image, Mapping& m) {
         if (!(h.dllCharacteristics & kNxCompat))
             return void(c.refuse(P::ArmWithoutNx, kStatusInvalidImageFormat, "an ARM image without NX_COMPAT"));
         if (!(h.dllCharacteristics & kDynamicBase))
-            return void(c.refuse(P::ArmWithoutDynamicBase, kStatusInvalidImageFormat, "an ARM image without DYNAMIC_BASE"));
+            return void(
+                c.refuse(P::ArmWithoutDynamicBase, kStatusInvalidImageFormat, "an ARM image without DYNAMIC_BASE"));
     }
     if (h.sectionAlignment == 0)
         return void(c.refuse(P::ZeroSectionAlignment, kStatusInvalidImageFormat, "zero section alignment"));
@@ -96,9 +97,11 @@ void check(const platform::PeImage& image, Mapping& m) {
         return void(c.refuse(P::SectionTableCut, kStatusInvalidFileForSection, "the section table runs past the file"));
     // The headers the loader maps: SizeOfHeaders, stretched over the section
     // table, as far as the file goes, rounded up to the section alignment.
-    const std::uint64_t headerEnd = roundUp(std::min(std::max<std::uint64_t>(h.sizeOfHeaders, tableEnd), fileSize), alignMask);
+    const std::uint64_t headerEnd =
+        roundUp(std::min(std::max<std::uint64_t>(h.sizeOfHeaders, tableEnd), fileSize), alignMask);
     if (h.ntHeaders + 24 + (plus ? 240 : 224) > headerEnd)
-        return void(c.refuse(P::HeadersPastHeaderArea, kStatusInvalidImageFormat, "the NT headers end past the headers"));
+        return void(
+            c.refuse(P::HeadersPastHeaderArea, kStatusInvalidImageFormat, "the NT headers end past the headers"));
 
     SectionHeader s;
     if (h.sectionAlignment & kPageMask) {
@@ -121,7 +124,8 @@ void check(const platform::PeImage& image, Mapping& m) {
             return void(c.refuseSection(index, s, P::SectionPastImage, kStatusInvalidImageFormat,
                                         "a section ends past SizeOfImage"));
         const std::uint64_t fileStart = s.rawPointer & ~kSectorMask;
-        const std::uint64_t fileBytes = std::min(roundUp(s.rawSize + (s.rawPointer & kSectorMask), kSectorMask), mapSize);
+        const std::uint64_t fileBytes =
+            std::min(roundUp(s.rawSize + (s.rawPointer & kSectorMask), kSectorMask), mapSize);
         if (s.rawPointer == 0 || fileBytes == 0) continue;
         // Shared writable sections are copied by the server, which refuses
         // the same short files with another status.

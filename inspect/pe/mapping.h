@@ -28,9 +28,9 @@ struct Mapping {
         EmptyFile,
         NotMz,
         NoPeSignature,
-        UnknownMagic,           // the optional header is neither PE32 nor PE32+
-        MachineMismatch,        // a 64-bit machine with a PE32 header, or the reverse
-        UnknownMachine,         // none of x86, x64, ARM, ARM64
+        UnknownMagic,     // the optional header is neither PE32 nor PE32+
+        MachineMismatch,  // a 64-bit machine with a PE32 header, or the reverse
+        UnknownMachine,   // none of x86, x64, ARM, ARM64
         ZeroSectionAlignment,
         ArmSmallAlignment,      // ARM and ARM64 images need page-aligned sections
         ArmWithoutNx,           // ... and NX_COMPAT
@@ -47,7 +47,7 @@ struct Mapping {
     std::uint32_t status = 0;  // the NTSTATUS the loader returns, 0 when mappable
     int section = -1;          // the section at fault, by index
     std::string sectionName;
-    std::string reason;        // in English, for logs
+    std::string reason;  // in English, for logs
 };
 
 // `image` has had readHeaders(); the rest is read through its bytes.

@@ -46,7 +46,8 @@ std::vector<Descriptor> descriptors(const std::string& text) {
         if (colon == std::string::npos) continue;
         const std::string key = line.substr(line.find_first_not_of(' '), colon - line.find_first_not_of(' '));
         const std::string value = line.substr(colon + 2);
-        if (key == "Name" && value.size() > 4 && value.compare(value.size() - 4, 4, ".dll") == 0) out.push_back({value});
+        if (key == "Name" && value.size() > 4 && value.compare(value.size() - 4, 4, ".dll") == 0)
+            out.push_back({value});
         if (out.empty()) continue;
         if (key == "ImportLookupTableRVA") out.back().lookup = number(value);
         if (key == "ImportAddressTableRVA") out.back().addresses = number(value);
@@ -73,11 +74,12 @@ TEST(Lld, DependentLoadFlagsAsTheLinkerSetsThem) {
     const std::string src = LLD_SOURCES;
     for (const bool plus : {false, true})
         for (const unsigned flags : {0x100u, 0x800u, 0x1000u | 0x200u}) {
-            const std::string cmd = "cd '" + dir.path() + "' && L=" + kLlvm + " && " + "$L/llvm-mc -triple=" +
-                (plus ? "x86_64" : "i686") + "-pc-windows-msvc -filetype=obj '" + src + (plus ? "/config64.s" : "/config32.s") +
-                "' -o c.obj && $L/lld-link /machine:" + (plus ? "x64" : "x86 /safeseh:no") +
-                " /dll /noentry /nodefaultlib /dependentloadflag:" + std::to_string(flags) +
-                " /out:d.dll c.obj && $L/llvm-readobj --coff-load-config d.dll";
+            const std::string cmd = "cd '" + dir.path() + "' && L=" + kLlvm + " && " +
+                                    "$L/llvm-mc -triple=" + (plus ? "x86_64" : "i686") +
+                                    "-pc-windows-msvc -filetype=obj '" + src + (plus ? "/config64.s" : "/config32.s") +
+                                    "' -o c.obj && $L/lld-link /machine:" + (plus ? "x64" : "x86 /safeseh:no") +
+                                    " /dll /noentry /nodefaultlib /dependentloadflag:" + std::to_string(flags) +
+                                    " /out:d.dll c.obj && $L/llvm-readobj --coff-load-config d.dll";
             const auto theirs = fields(testutil::capture(cmd + " 2>&1"));
             ASSERT_TRUE(theirs.count("DependentLoadFlags")) << cmd;
             const std::vector<std::uint8_t> bytes = load(dir.file("d.dll"));
@@ -96,7 +98,8 @@ TEST(Lld, TheArm64xEcViewIsTheOneLlvmReads) {
     if (!haveLlvm()) GTEST_SKIP() << "no LLVM 22";
     testutil::TempDir dir;
     const std::string src = LLD_SOURCES;
-    const std::string build = "cd '" + dir.path() + "' && L=" + kLlvm + " && S='" + src + "' && " +
+    const std::string build =
+        "cd '" + dir.path() + "' && L=" + kLlvm + " && S='" + src + "' && " +
         "$L/clang --target=aarch64-pc-windows-msvc -O1 -c $S/native.c -o native.obj && "
         "$L/clang --target=arm64ec-pc-windows-msvc -O1 -c $S/ec.c -o ec.obj && "
         "$L/llvm-mc -triple=aarch64-pc-windows-msvc -filetype=obj $S/native_config.s -o native_config.obj && "
@@ -120,8 +123,8 @@ TEST(Lld, TheArm64xEcViewIsTheOneLlvmReads) {
     ASSERT_EQ(view.kind, pe::CodeView::Kind::Arm64x);
     ASSERT_EQ(view.outcome, pe::CodeView::Outcome::Read) << view.reason;
 
-    const std::string text = testutil::capture(kLlvm + "llvm-readobj --file-headers --coff-imports --coff-load-config '" +
-                                               dir.file("hybrid.dll") + "'");
+    const std::string text = testutil::capture(
+        kLlvm + "llvm-readobj --file-headers --coff-imports --coff-load-config '" + dir.file("hybrid.dll") + "'");
     const std::size_t hybrid = text.find("HybridObject {");
     ASSERT_NE(hybrid, std::string::npos);
     const auto native = fields(text.substr(0, hybrid)), ec = fields(text.substr(hybrid));
@@ -129,10 +132,22 @@ TEST(Lld, TheArm64xEcViewIsTheOneLlvmReads) {
     EXPECT_EQ(config.dynamicValueRelocTableOffset, number(native.at("DynamicValueRelocTableOffset")));
     EXPECT_EQ(config.dynamicValueRelocTableSection, number(native.at("DynamicValueRelocTableSection")));
     EXPECT_EQ(view.ecMachine, pe::kMachineAmd64);
-    const char* const names[] = {"ExportTable", "ImportTable", "ResourceTable", "ExceptionTable",
-                                 "CertificateTable", "BaseRelocationTable", "Debug", "Architecture",
-                                 "GlobalPtr", "TLSTable", "LoadConfigTable", "BoundImport",
-                                 "IAT", "DelayImportDescriptor", "CLRRuntimeHeader", "Reserved"};
+    const char* const names[] = {"ExportTable",
+                                 "ImportTable",
+                                 "ResourceTable",
+                                 "ExceptionTable",
+                                 "CertificateTable",
+                                 "BaseRelocationTable",
+                                 "Debug",
+                                 "Architecture",
+                                 "GlobalPtr",
+                                 "TLSTable",
+                                 "LoadConfigTable",
+                                 "BoundImport",
+                                 "IAT",
+                                 "DelayImportDescriptor",
+                                 "CLRRuntimeHeader",
+                                 "Reserved"};
     for (unsigned i = 0; i < 16; ++i) {
         EXPECT_EQ(view.directories[i].rva, number(ec.at(std::string(names[i]) + "RVA"))) << names[i];
         EXPECT_EQ(view.directories[i].size, number(ec.at(std::string(names[i]) + "Size"))) << names[i];

@@ -208,11 +208,11 @@ TEST(CodeView, PlainArm64ecAndArm64x) {
 
 TEST(CodeView, Arm64xFixupsOutsideTheHeaders) {
     pew::Image img = arm64x({});
-    const std::uint32_t target = 0x1000;  // the native import descriptors
+    const std::uint32_t target = 0x1000;                                   // the native import descriptors
     img.arm64x->extra = {{target, 2, 4, static_cast<std::uint64_t>(-16)},  // delta
-                         {target + 12, 1, 4, 0x11223344},                   // value
-                         {target + 16, 0, 4, 0},                            // zero fill
-                         {target + 8, 1, 8, 0x5555555566666666}};           // over the value: table order wins
+                         {target + 12, 1, 4, 0x11223344},                  // value
+                         {target + 16, 0, 4, 0},                           // zero fill
+                         {target + 8, 1, 8, 0x5555555566666666}};          // over the value: table order wins
     const Loaded x(pew::build(img));
     const pe::CodeView v = pe::readCodeView(x.image, x.config);
     ASSERT_EQ(v.fixups.size(), 4u);
@@ -285,7 +285,8 @@ TEST(Mapping, HeaderAndSectionRules) {
 
 TEST(Mapping, WineDllsPassAndCutOnesFail) {
     std::size_t checked = 0, cuts = 0;
-    for (const char* folder : {"/usr/lib/x86_64-linux-gnu/wine/x86_64-windows", "/usr/lib/i386-linux-gnu/wine/i386-windows"}) {
+    for (const char* folder :
+         {"/usr/lib/x86_64-linux-gnu/wine/x86_64-windows", "/usr/lib/i386-linux-gnu/wine/i386-windows"}) {
         std::error_code ec;
         for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
             platform::FileReader file;
@@ -301,9 +302,11 @@ TEST(Mapping, WineDllsPassAndCutOnesFail) {
             const pe::HeaderFields h = pe::headerFields(image);
             pe::SectionHeader s;
             for (std::uint32_t i = 0; pe::sectionHeader(image, h, i, s); ++i) {
-                const std::uint64_t mapped = std::min<std::uint64_t>(s.rawSize, s.virtualSize ? s.virtualSize : s.rawSize);
+                const std::uint64_t mapped =
+                    std::min<std::uint64_t>(s.rawSize, s.virtualSize ? s.virtualSize : s.rawSize);
                 if (s.rawPointer == 0 || mapped < 0x400) continue;
-                for (std::uint64_t at : {std::uint64_t{s.rawPointer} + 1, s.rawPointer + mapped / 2, s.rawPointer + mapped - 0x201}) {
+                for (std::uint64_t at :
+                     {std::uint64_t{s.rawPointer} + 1, s.rawPointer + mapped / 2, s.rawPointer + mapped - 0x201}) {
                     const Cut cut(file, at);
                     platform::PeImage shortImage(cut);
                     shortImage.readHeaders();
