@@ -101,5 +101,37 @@ int main(int argc, char** argv) {
     withManifests.pe32plus = true;
     withManifests.import("comctl32.dll").manifest(app, 1).manifest(assembly, 2);
     pew::writeFile(dir + "/manifests.exe", pew::build(withManifests));
+    // Load configurations: SafeSEH (PE32, the XP directory size), CFG
+    // (PE32+), ARM64EC, and ARM64X with both table versions and fixups of
+    // every type.
+    pew::Image seh;
+    seh.import("kernel32.dll");
+    seh.loadConfig = pew::LoadConfig{};
+    seh.loadConfig->directorySize = 64;
+    seh.loadConfig->seHandlerTable = 0x10002000;
+    seh.loadConfig->seHandlerCount = 2;
+    seh.loadConfig->dependentLoadFlags = 0x800;
+    pew::writeFile(dir + "/loadconfig32.dll", pew::build(seh));
+    pew::Image cfg;
+    cfg.pe32plus = true;
+    cfg.import("kernel32.dll");
+    cfg.dllCharacteristics = 0x4160;
+    cfg.loadConfig = pew::LoadConfig{};
+    cfg.loadConfig->guardCfFunctionTable = 0x180002000;
+    cfg.loadConfig->guardCfFunctionCount = 4;
+    cfg.loadConfig->guardFlags = 0x10500;
+    pew::Image ec = cfg;
+    ec.loadConfig->chpeMetadataPointer = 0x180003000;
+    pew::writeFile(dir + "/loadconfig64.dll", pew::build(cfg));
+    pew::writeFile(dir + "/arm64ec.dll", pew::build(ec));
+    for (std::uint32_t version : {1u, 2u}) {
+        pew::Image x = cfg;
+        x.machine = 0xAA64;
+        x.arm64x = pew::Arm64x{};
+        x.arm64x->version = version;
+        x.arm64x->ecImports = {"a.dll", "kernel32.dll"};
+        x.arm64x->extra = {{0x1000, 2, 4, 8}, {0x1004, 0, 8, 0}, {0x100C, 1, 2, 0x1234}};
+        pew::writeFile(dir + "/arm64x-v" + std::to_string(version) + ".dll", pew::build(x));
+    }
     return 0;
 }

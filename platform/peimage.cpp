@@ -76,6 +76,7 @@ PeImage::PeImage(const ByteSource& bytes) : bytes_(bytes) {
     std::uint16_t optionalMagic = 0;
     if (!bytes_.u16(optionalHeader_, optionalMagic)) return;
     plus_ = optionalMagic == kPe32PlusMagic;
+    optionalMagic_ = optionalMagic;
     headers_ = Headers::OptionalHeader;
     readOptionalFields();
 }

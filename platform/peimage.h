@@ -50,6 +50,8 @@ public:
     std::uint16_t sectionCount() const { return sectionCount_; }
     // PE32+ (the 64-bit optional header).
     bool plus() const { return plus_; }
+    // The optional header's magic (0x10B PE32, 0x20B PE32+), 0 when not read.
+    std::uint16_t optionalMagic() const { return optionalMagic_; }
     std::uint64_t optionalHeader() const { return optionalHeader_; }
     std::uint16_t optionalHeaderSize() const { return optionalSize_; }
 
@@ -60,6 +62,8 @@ public:
     std::uint32_t sectionAlignment() const { return sectionAlignment_; }
     std::uint32_t fileAlignment() const { return fileAlignment_; }
     std::uint16_t dllCharacteristics() const { return dllCharacteristics_; }
+    // NumberOfRvaAndSizes, 0 when not read.
+    std::uint32_t directoryCount() const { return directoryCount_; }
     // ImageBase and SizeOfImage both lie in the image.
     bool imageRangeRead() const { return rangeRead_; }
     // File offset of the CheckSum field (what an Authenticode hash skips).
@@ -112,6 +116,7 @@ private:
     std::uint16_t machine_ = 0, sectionCount_ = 0, optionalSize_ = 0, characteristics_ = 0;
     std::uint64_t optionalHeader_ = 0;
     bool plus_ = false;
+    std::uint16_t optionalMagic_ = 0;
     std::uint64_t imageBase_ = 0;
     std::uint32_t sizeOfImage_ = 0, sizeOfHeaders_ = 0, sectionAlignment_ = 0, fileAlignment_ = 0;
     std::uint16_t dllCharacteristics_ = 0;

@@ -18,6 +18,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev libpugixml-dev
   nlohmann-json3-dev libssl-dev
   clang libclang-rt-14-dev
+  clang-22 lld-22 llvm-22
   mingw-w64 wine64 wine
   xvfb xauth x11-utils imagemagick fonts-dejavu-core fonts-liberation openbox xdotool
   xdg-utils python3 python3-pefile

@@ -367,6 +367,123 @@ std::vector<std::uint8_t> versionBlock(const VersionInfo& info) {
     return node("VS_VERSION_INFO", fixed, static_cast<std::uint16_t>(fixed.size()), 0, children);
 }
 
+namespace {
+
+// An ARM64X relocation table: the fixups in blocks by page, as they come.
+std::vector<std::uint8_t> arm64xTable(std::uint32_t version, const std::vector<Arm64xFixup>& fixups) {
+    std::vector<std::uint8_t> relocs;
+    for (std::size_t i = 0; i < fixups.size();) {
+        const std::uint32_t page = fixups[i].rva & ~0xFFFu;
+        const std::size_t block = relocs.size();
+        append32(relocs, page);
+        append32(relocs, 0);
+        for (; i < fixups.size() && (fixups[i].rva & ~0xFFFu) == page; ++i) {
+            const Arm64xFixup& f = fixups[i];
+            const auto offset = static_cast<std::uint16_t>(f.rva & 0xFFF);
+            if (f.type == 2) {
+                const auto delta = static_cast<std::int64_t>(f.value);
+                const std::uint64_t magnitude = delta < 0 ? -static_cast<std::uint64_t>(delta) : delta;
+                const bool eight = magnitude / 4 > 0xFFFF;
+                append16(relocs, static_cast<std::uint16_t>(offset | 0x2000 | (delta < 0 ? 0x4000 : 0) | (eight ? 0x8000 : 0)));
+                append16(relocs, static_cast<std::uint16_t>(magnitude / (eight ? 8 : 4)));
+                continue;
+            }
+            const unsigned arg = f.size >= 8 ? 3 : f.size >= 4 ? 2 : f.size >= 2 ? 1 : 0;
+            append16(relocs, static_cast<std::uint16_t>(offset | (f.type << 12) | (arg << 14)));
+            if (f.type == 1)
+                for (unsigned k = 0; k < (1u << arg); ++k) relocs.push_back(static_cast<std::uint8_t>(f.value >> (8 * k)));
+        }
+        align(relocs, 4);  // a zero record ends the block
+        put32(relocs, block + 4, static_cast<std::uint32_t>(relocs.size() - block));
+    }
+    std::vector<std::uint8_t> t;
+    append32(t, version);
+    append32(t, static_cast<std::uint32_t>(relocs.size() + (version == 1 ? 12 : 24)));
+    if (version == 1) {
+        append32(t, 6);  // IMAGE_DYNAMIC_RELOCATION_ARM64X
+        append32(t, 0);
+        append32(t, static_cast<std::uint32_t>(relocs.size()));
+    } else {
+        append32(t, 24);
+        append32(t, static_cast<std::uint32_t>(relocs.size()));
+        append32(t, 6);
+        append32(t, 0);
+        append32(t, 0);  // symbol group
+        append32(t, 0);  // flags
+    }
+    t.insert(t.end(), relocs.begin(), relocs.end());
+    return t;
+}
+
+// The load configuration's section: the structure, the EC view's import
+// descriptors and the ARM64X relocation table. `number` is the section's
+// place in the table, from 1.
+std::vector<std::uint8_t> loadConfigSection(const Image& image, std::uint32_t rva, std::uint16_t number,
+                                            std::uint64_t base, Layout& layout) {
+    LoadConfig c = *image.loadConfig;
+    const bool plus = image.pe32plus;
+    const std::uint32_t full = plus ? 0x140 : 0xC0;
+    std::vector<std::uint8_t> s(std::clamp(c.size.value_or(full), full, 0x10000u), 0);
+    std::vector<std::uint8_t> tail;
+    const auto tailRva = [&] { return rva + static_cast<std::uint32_t>(s.size() + tail.size()); };
+    while ((s.size() + tail.size()) % 8) tail.push_back(0);
+    if (image.arm64x) {
+        const Arm64x& x = *image.arm64x;
+        const std::uint32_t dirs = layout.optionalHeader + (plus ? 112 : 96);
+        std::vector<Arm64xFixup> fixups = {{layout.ntHeaders + 4, 1, 2, x.ecMachine}};
+        if (!x.ecImports.empty()) {
+            const std::uint32_t descriptors = tailRva();
+            const std::size_t first = tail.size();
+            tail.resize(tail.size() + 20 * (x.ecImports.size() + 1) + 8, 0);
+            const std::uint32_t thunk = tailRva() - 8;
+            for (std::size_t i = 0; i < x.ecImports.size(); ++i) {
+                const std::size_t d = first + 20 * i;
+                put32(tail, d, thunk);
+                put32(tail, d + 12, tailRva());
+                put32(tail, d + 16, thunk);
+                tail.insert(tail.end(), x.ecImports[i].begin(), x.ecImports[i].end());
+                tail.push_back(0);
+                align(tail, 2);
+            }
+            fixups.push_back({dirs + 8, 1, 4, descriptors});
+            fixups.push_back({dirs + 12, 1, 4, static_cast<std::uint64_t>(20 * (x.ecImports.size() + 1))});
+        }
+        fixups.insert(fixups.end(), x.extra.begin(), x.extra.end());
+        while ((s.size() + tail.size()) % 8) tail.push_back(0);
+        const std::uint32_t table = tailRva();
+        const std::vector<std::uint8_t> t = arm64xTable(x.version, fixups);
+        tail.insert(tail.end(), t.begin(), t.end());
+        layout.arm64xTableRva = table;
+        if (!c.dynamicValueRelocTableSection) {
+            c.dynamicValueRelocTableSection = number;
+            c.dynamicValueRelocTableOffset = table - rva;
+        }
+        if (!c.chpeMetadataPointer) c.chpeMetadataPointer = base + rva;
+    }
+    const auto ptr = [&](std::size_t at32, std::size_t at64, std::uint64_t v) {
+        const std::size_t at = plus ? at64 : at32;
+        put32(s, at, static_cast<std::uint32_t>(v));
+        if (plus) put32(s, at + 4, static_cast<std::uint32_t>(v >> 32));
+    };
+    put32(s, 0, c.size.value_or(full));
+    put16(s, plus ? 0x4E : 0x36, c.dependentLoadFlags);
+    ptr(0x3C, 0x58, c.securityCookie);
+    ptr(0x40, 0x60, c.seHandlerTable);
+    ptr(0x44, 0x68, c.seHandlerCount);
+    ptr(0x50, 0x80, c.guardCfFunctionTable);
+    ptr(0x54, 0x88, c.guardCfFunctionCount);
+    put32(s, plus ? 0x90 : 0x58, c.guardFlags);
+    ptr(0x78, 0xC0, c.dynamicValueRelocTable);
+    ptr(0x7C, 0xC8, c.chpeMetadataPointer);
+    put32(s, plus ? 0xE0 : 0x88, c.dynamicValueRelocTableOffset);
+    put16(s, plus ? 0xE4 : 0x8C, c.dynamicValueRelocTableSection);
+    layout.loadConfigRva = rva;
+    s.insert(s.end(), tail.begin(), tail.end());
+    return s;
+}
+
+}  // namespace
+
 std::vector<std::uint8_t> build(const Image& image, Layout* layoutOut) {
     constexpr std::uint32_t kFileAlign = 0x200, kSectionAlign = 0x1000;
     Layout layout;
@@ -375,7 +492,7 @@ std::vector<std::uint8_t> build(const Image& image, Layout* layoutOut) {
     const bool resources = !image.versionResources.empty() || !image.resources.empty();
     const std::uint16_t sectionCount = static_cast<std::uint16_t>(
         image.extraSectionsFirst.size() + 1 + (resources ? 1 : 0) + image.dataSections.size() +
-        (image.managed ? 1 : 0));
+        (image.managed ? 1 : 0) + (image.loadConfig ? 1 : 0));
     layout.ntHeaders = 0x80;
     layout.optionalHeader = layout.ntHeaders + 24;
     layout.sectionTable = layout.optionalHeader + optionalSize;
@@ -593,6 +710,16 @@ std::vector<std::uint8_t> build(const Image& image, Layout* layoutOut) {
         }
     }
 
+    std::vector<std::uint8_t> lcfg;
+    const std::uint32_t lcfgRva = imageSize, lcfgRaw = corRaw + alignUp(static_cast<std::uint32_t>(cor.size()), kFileAlign);
+    if (image.loadConfig) {
+        lcfg = loadConfigSection(image, lcfgRva, sectionCount, base, layout);
+        imageSize += alignUp(static_cast<std::uint32_t>(lcfg.size()), kSectionAlign);
+        layout.loadConfigSectionRva = lcfgRva;
+        layout.loadConfigSectionRaw = layout.loadConfig = lcfgRaw;
+        if (layout.arm64xTableRva) layout.arm64xTable = lcfgRaw + (layout.arm64xTableRva - lcfgRva);
+    }
+
     std::vector<std::uint8_t> b(headersSize, 0);
     put16(b, 0, 0x5A4D);
     put32(b, 0x3C, layout.ntHeaders);
@@ -618,7 +745,7 @@ std::vector<std::uint8_t> build(const Image& image, Layout* layoutOut) {
     put32(b, oh + 56, imageSize);
     put32(b, oh + 60, headersSize);
     put16(b, oh + 68, 2);  // GUI subsystem
-    put16(b, oh + 70, 0x0140);
+    put16(b, oh + 70, image.dllCharacteristics.value_or(0x0140));
     const std::uint32_t sizes = plus ? oh + 72 : oh + 72;
     if (plus) {
         put32(b, sizes + 0, 0x100000);
@@ -646,6 +773,11 @@ std::vector<std::uint8_t> build(const Image& image, Layout* layoutOut) {
         layout.managed.cliDirectory = dirs + 14 * 8;
         put32(b, dirs + 14 * 8, corRva);
         put32(b, dirs + 14 * 8 + 4, 72);
+    }
+    if (image.loadConfig) {
+        put32(b, dirs + 10 * 8, lcfgRva);
+        put32(b, dirs + 10 * 8 + 4, image.loadConfig->directorySize.value_or(static_cast<std::uint32_t>(
+                                         image.loadConfig->size.value_or(plus ? 0x140 : 0xC0))));
     }
     if (!rsrc.empty()) {
         put32(b, dirs + 16, rsrcRva);
@@ -686,6 +818,11 @@ std::vector<std::uint8_t> build(const Image& image, Layout* layoutOut) {
         const auto size = static_cast<std::uint32_t>(cor.size());
         section(".text\0\0\0", corRva, size, corRaw, alignUp(size, kFileAlign), 0x60000020);
     }
+    if (image.loadConfig) {
+        const auto size = static_cast<std::uint32_t>(lcfg.size());
+        layout.loadConfigSectionHeader = sh;
+        section(".lcfg\0\0\0", lcfgRva, size, lcfgRaw, alignUp(size, kFileAlign), 0x40000040);
+    }
 
     idata.resize(idataRawSize, 0);
     b.insert(b.end(), idata.begin(), idata.end());
@@ -698,6 +835,8 @@ std::vector<std::uint8_t> build(const Image& image, Layout* layoutOut) {
         align(b, kFileAlign);
     }
     b.insert(b.end(), cor.begin(), cor.end());
+    align(b, kFileAlign);
+    b.insert(b.end(), lcfg.begin(), lcfg.end());
     align(b, kFileAlign);
     if (layoutOut) *layoutOut = layout;
     return b;

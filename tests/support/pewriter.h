@@ -94,6 +94,45 @@ struct Resource {
 
 constexpr std::uint32_t kRtManifest = 24;
 
+// A load configuration (data directory 10) in a last section of its own,
+// each field at its PE32 or PE32+ place. The structure's bytes hold every
+// field below whatever `size` says, and stop at 64 KiB whatever it says.
+struct LoadConfig {
+    std::optional<std::uint32_t> size;           // the Size field; none: 0xC0 (PE32) or 0x140 (PE32+)
+    std::optional<std::uint32_t> directorySize;  // data directory 10's size; none: as Size
+    std::uint16_t dependentLoadFlags = 0;
+    std::uint64_t securityCookie = 0;
+    std::uint64_t seHandlerTable = 0, seHandlerCount = 0;
+    std::uint64_t guardCfFunctionTable = 0, guardCfFunctionCount = 0;
+    std::uint32_t guardFlags = 0;
+    std::uint64_t dynamicValueRelocTable = 0;
+    std::uint64_t chpeMetadataPointer = 0;
+    std::uint32_t dynamicValueRelocTableOffset = 0;
+    std::uint16_t dynamicValueRelocTableSection = 0;
+};
+
+// An ARM64X fixup: at `rva`, zero `size` bytes (type 0), write the `size`
+// bytes of `value` (type 1), or add `value`, a signed multiple of 4, to the
+// 32-bit value there (type 2).
+struct Arm64xFixup {
+    std::uint32_t rva = 0;
+    std::uint8_t type = 1, size = 4;
+    std::uint64_t value = 0;
+};
+
+// An ARM64X dynamic relocation table, after the load configuration in its
+// section; the load configuration points at it and at CHPE metadata (a
+// pointer to the section, unless one is given). Its fixups set the EC
+// view's machine and, with `ecImports`, an import directory of its own
+// (descriptors naming those DLLs, after the load configuration), then
+// `extra`.
+struct Arm64x {
+    std::uint32_t version = 1;  // 1 or 2
+    std::uint16_t ecMachine = 0x8664;
+    std::vector<std::string> ecImports;
+    std::vector<Arm64xFixup> extra;
+};
+
 struct Image {
     bool pe32plus = false;
     std::uint16_t machine = 0;         // 0: x86 for PE32, x64 for PE32+
@@ -119,6 +158,10 @@ struct Image {
     std::vector<std::pair<std::string, std::vector<std::uint8_t>>> dataSections;
     // .NET metadata, in a last section.
     std::optional<Managed> managed;
+    // DllCharacteristics; none: DYNAMIC_BASE | NX_COMPAT (0x0140).
+    std::optional<std::uint16_t> dllCharacteristics;
+    std::optional<LoadConfig> loadConfig;
+    std::optional<Arm64x> arm64x;  // needs loadConfig
 
     Image& import(std::string name, std::vector<Function> functions = {}) {
         imports.push_back(std::move(name));
@@ -172,6 +215,12 @@ struct Layout {
         std::array<std::uint32_t, 64> table{};     // each present table's first row
         std::array<std::uint32_t, 64> rowSize{};
     } managed;
+
+    // With a load configuration: its section (RVA, file offset of its
+    // header and of its data), the structure and the ARM64X table.
+    std::uint32_t loadConfigSectionRva = 0, loadConfigSectionHeader = 0, loadConfigSectionRaw = 0;
+    std::uint32_t loadConfig = 0, loadConfigRva = 0;
+    std::uint32_t arm64xTable = 0, arm64xTableRva = 0;  // the IMAGE_DYNAMIC_RELOCATION_TABLE header
 };
 
 std::vector<std::uint8_t> build(const Image& image, Layout* layout = nullptr);
