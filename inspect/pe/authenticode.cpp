@@ -1,6 +1,7 @@
 #include "inspect/pe/authenticode.h"
 
 #include <openssl/asn1.h>
+#include <openssl/cms.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/objects.h>
@@ -39,6 +40,9 @@ using SignerInfoPtr = std::unique_ptr<PKCS7_SIGNER_INFO, Freer<PKCS7_SIGNER_INFO
 using DigestInfoPtr = std::unique_ptr<X509_SIG, Freer<X509_SIG, X509_SIG_free>>;
 using TstInfoPtr = std::unique_ptr<TS_TST_INFO, Freer<TS_TST_INFO, TS_TST_INFO_free>>;
 using MdCtxPtr = std::unique_ptr<EVP_MD_CTX, Freer<EVP_MD_CTX, EVP_MD_CTX_free>>;
+using CmsPtr = std::unique_ptr<CMS_ContentInfo, Freer<CMS_ContentInfo, CMS_ContentInfo_free>>;
+void freeCertificates(STACK_OF(X509) * s) { sk_X509_pop_free(s, X509_free); }
+using X509Stack = std::unique_ptr<STACK_OF(X509), Freer<STACK_OF(X509), freeCertificates>>;
 void freeAny(STACK_OF(ASN1_TYPE) * s) { sk_ASN1_TYPE_pop_free(s, ASN1_TYPE_free); }
 using AnySequencePtr = std::unique_ptr<STACK_OF(ASN1_TYPE), Freer<STACK_OF(ASN1_TYPE), freeAny>>;
 void freeBytes(unsigned char* p) { OPENSSL_free(p); }
@@ -252,27 +256,38 @@ void readCountersignature(Context& ctx, const ASN1_TYPE* value, STACK_OF(X509) *
         stamps(ctx, counter->digest_alg->algorithm, octets(PKCS7_get_signed_attribute(counter.get(), NID_pkcs9_messageDigest)), si);
 }
 
+// The token is CMS SignedData over a TSTInfo; CMS rather than PKCS#7
+// because authorities put certificate forms PKCS#7 does not know beside
+// their own (Microsoft's do).
 void readRfc3161(Context& ctx, const ASN1_TYPE* value, const PKCS7_SIGNER_INFO* si, Timestamp& ts) {
     ts.kind = TimestampKind::Rfc3161;
     ts.damaged = true;
     if (!value || value->type != V_ASN1_SEQUENCE) return;
     const unsigned char* p = value->value.sequence->data;
-    Pkcs7Ptr token(d2i_PKCS7(nullptr, &p, value->value.sequence->length));
+    CmsPtr token(d2i_CMS_ContentInfo(nullptr, &p, value->value.sequence->length));
     ctx.drainErrors();
-    if (!token || !PKCS7_type_is_signed(token.get()) || !token->d.sign || !token->d.sign->contents) return;
-    const PKCS7* content = token->d.sign->contents;
-    if (OBJ_obj2nid(content->type) != NID_id_smime_ct_TSTInfo) return;
-    const ASN1_OCTET_STRING* info = octets(content->d.other);
-    if (!info) return;
-    const unsigned char* q = info->data;
-    TstInfoPtr tst(d2i_TS_TST_INFO(nullptr, &q, info->length));
+    if (!token || OBJ_obj2nid(CMS_get0_type(token.get())) != NID_pkcs7_signed ||
+        OBJ_obj2nid(CMS_get0_eContentType(token.get())) != NID_id_smime_ct_TSTInfo)
+        return;
+    ASN1_OCTET_STRING** info = CMS_get0_content(token.get());
+    if (!info || !*info) return;
+    const unsigned char* q = (*info)->data;
+    TstInfoPtr tst(d2i_TS_TST_INFO(nullptr, &q, (*info)->length));
     ctx.drainErrors();
     if (!tst) return;
     ts.damaged = false;
     ts.time = timeOf(TS_TST_INFO_get_time(tst.get()));
-    if (STACK_OF(PKCS7_SIGNER_INFO)* signers = PKCS7_get_signer_info(token.get()); sk_PKCS7_SIGNER_INFO_num(signers) > 0)
-        if (X509* cert = certificateOf(token->d.sign->cert, sk_PKCS7_SIGNER_INFO_value(signers, 0)->issuer_and_serial))
-            ts.signer = partsOf(ctx, X509_get_subject_name(cert));
+    STACK_OF(CMS_SignerInfo)* signers = CMS_get0_SignerInfos(token.get());
+    if (sk_CMS_SignerInfo_num(signers) > 0) {
+        CMS_SignerInfo* signer = sk_CMS_SignerInfo_value(signers, 0);
+        X509Stack certs(CMS_get1_certs(token.get()));
+        for (int i = 0; i < sk_X509_num(certs.get()); ++i)
+            if (X509* cert = sk_X509_value(certs.get(), i); CMS_SignerInfo_cert_cmp(signer, cert) == 0) {
+                ts.signer = partsOf(ctx, X509_get_subject_name(cert));
+                break;
+            }
+    }
+    ctx.drainErrors();
     if (TS_MSG_IMPRINT* imprint = TS_TST_INFO_get_msg_imprint(tst.get())) {
         const X509_ALGOR* algorithm = TS_MSG_IMPRINT_get_algo(imprint);
         ts.coversSignature = algorithm && stamps(ctx, algorithm->algorithm, TS_MSG_IMPRINT_get_msg(imprint), si);

@@ -44,11 +44,6 @@ void plainFree(void* p, const char*, int) { std::free(p); }
 // Before anything allocates: OpenSSL refuses new functions after that.
 const bool failingAllocator = CRYPTO_set_mem_functions(tryMalloc, tryRealloc, plainFree) == 1;
 
-Bytes readFile(const std::string& path) {
-    std::ifstream in(testutil::u8(path), std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
 AuthenticodeInfo readBytes(const Bytes& b) {
     platform::MemoryByteSource src(b.data(), b.size());
     return pe::readAuthenticode(src);
@@ -162,6 +157,11 @@ TEST(AuthenticodeTable, DamagedTablesAreReported) {
 #ifndef _WIN32
 
 using testutil::capture;
+
+Bytes readFile(const std::string& path) {
+    std::ifstream in(testutil::u8(path), std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
 
 std::string sh(const std::string& command) { return capture(command + " 2>&1"); }
 
