@@ -2,6 +2,7 @@
 
 #include <openssl/asn1.h>
 #include <openssl/cms.h>
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/objects.h>
@@ -596,6 +597,18 @@ void hashSignatures(Context& ctx, platform::PeImage& image) {
     }
 }
 
+// OpenSSL sets itself up on first use, and keeps a thread's error queue in
+// memory it takes on the thread's first error. Either failing can only be
+// memory; without the queue no later failure could be told from damage.
+bool openSslReady() {
+    if (OPENSSL_init_crypto(OPENSSL_INIT_ADD_ALL_DIGESTS, nullptr) != 1) return false;
+    ERR_clear_error();
+    ERR_raise(ERR_LIB_USER, ERR_R_INTERNAL_ERROR);
+    const bool queue = ERR_peek_error() != 0;
+    ERR_clear_error();
+    return queue;
+}
+
 AuthenticodeInfo read(platform::PeImage& image, bool hash) {
     AuthenticodeInfo out;
     if (image.headers() != platform::PeImage::Headers::OptionalHeader) image.readHeaders();
@@ -608,7 +621,10 @@ AuthenticodeInfo read(platform::PeImage& image, bool hash) {
         out.outcome = AuthenticodeInfo::Outcome::Unsigned;
         return out;
     }
-    ERR_clear_error();
+    if (!openSslReady()) {
+        out.outcome = AuthenticodeInfo::Outcome::OutOfMemory;
+        return out;
+    }
     Context ctx{out};
     readTable(ctx, image.bytes());
     if (!ctx.outOfMemory && hash) hashSignatures(ctx, image);

@@ -134,13 +134,15 @@ struct DamageAt {
 };
 
 constexpr std::size_t kMaxCertificateEntries = 64;
-constexpr std::size_t kMaxSignatureBlob = 16u << 20;
+// Real signatures, nested ones and their certificates included, stay well
+// below a megabyte.
+constexpr std::size_t kMaxSignatureBlob = 4u << 20;
 constexpr std::size_t kMaxSignatures = 32;
 constexpr unsigned kMaxNestingDepth = 4;
 
 struct AuthenticodeInfo {
     enum class Outcome {
-        NotPe,        // no PE optional header to read
+        NotPe,        // no PE optional header to read (or, by path, a file that cannot be opened)
         Unsigned,     // no certificate table (directory 4 empty or missing)
         Signed,       // at least one signature read; `damages` may still list problems
         Damaged,      // a table, but no signature could be read from it (see `damages`)
@@ -168,7 +170,10 @@ struct AuthenticodeInfo {
 
 // Reads the certificate table of `image` (headers read here when they are
 // not yet) and, with `hash`, computes the file's Authenticode hash with each
-// digest algorithm its signatures name, in one pass over the file.
+// digest algorithm its signatures name. The hash is one pass over the file
+// in 64 KiB reads feeding every algorithm at once: a 100 MB image costs one
+// read of it and a few megabytes of memory whatever its signatures; without
+// `hash` only the table is read.
 AuthenticodeInfo readAuthenticode(platform::PeImage& image, bool hash = true);
 AuthenticodeInfo readAuthenticode(const platform::ByteSource& file, bool hash = true);
 AuthenticodeInfo readAuthenticode(const std::string& path, bool hash = true);

@@ -121,6 +121,11 @@ TEST(AuthenticodeTable, DamagedTablesAreReported) {
     const Bytes image = pew::build(pew::Image{});
     const Bytes garbage{0x30, 0x82, 0x00, 0x10, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
     const Bytes huge{0x30, 0x84, 0x00, 0x10, 0x00, 0x00, 0, 0};  // a megabyte announced in eight bytes
+    Bytes tooLarge(pe::kMaxSignatureBlob + 64);
+    const std::size_t announced = tooLarge.size() - 6;
+    tooLarge[0] = 0x30;
+    tooLarge[1] = 0x84;
+    for (int i = 0; i < 4; ++i) tooLarge[2 + i] = static_cast<std::uint8_t>(announced >> (24 - 8 * i));
     Bytes many;
     for (int i = 0; i < 1000; ++i) {
         const Bytes e = certificate(pe::kCertTypeX509, {});
@@ -139,6 +144,7 @@ TEST(AuthenticodeTable, DamagedTablesAreReported) {
          Damage::UnsupportedEntry},
         {"not PKCS#7", withTable(image, certificate(2, garbage)), Outcome::Damaged, Damage::NotSignedData},
         {"DER past its entry", withTable(image, certificate(2, huge)), Outcome::Damaged, Damage::BlobOutsideEntry},
+        {"DER too large", withTable(image, certificate(2, tooLarge)), Outcome::Damaged, Damage::BlobTooLarge},
         {"a thousand entries", withTable(image, many), Outcome::Damaged, Damage::TooManyEntries},
         {"size not the entries'", withTable(image, certificate(2, garbage), 36), Outcome::Damaged,
          Damage::TableSizeMismatch},
@@ -336,6 +342,20 @@ TEST_F(Signing, ChangesAfterSigning) {
     EXPECT_FALSE(inside.changed());
 }
 
+// Signatures nested past the reader's bound: the first ones read, the rest
+// said to be left out.
+TEST_F(Signing, ManyNestedSignatures) {
+    sign(inputs_.front(), file("nest0.exe"), "-h sha256");
+    for (std::size_t i = 1; i <= pe::kMaxSignatures; ++i)
+        sign(file("nest" + std::to_string(i - 1) + ".exe"), file("nest" + std::to_string(i) + ".exe"), "-nest -h sha1");
+    const AuthenticodeInfo a = pe::readAuthenticode(file("nest" + std::to_string(pe::kMaxSignatures) + ".exe"));
+    EXPECT_EQ(a.outcome, Outcome::Signed);
+    EXPECT_EQ(a.signatures.size(), pe::kMaxSignatures);
+    EXPECT_TRUE(a.has(Damage::TooManySignatures));
+    EXPECT_FALSE(a.changed());
+    EXPECT_FALSE(a.sha1Only());
+}
+
 // Every byte of the blob spoilt in turn, and every cut of the table: what
 // OpenSSL rejects is reported, nothing crashes, and a signature read from a
 // spoilt blob is never Intact.
@@ -428,6 +448,9 @@ TEST_F(Signing, OutOfMemoryIsAnOutcome) {
     sign(inputs_.front(), file("once.exe"), "-h sha1" + ts);
     sign(file("once.exe"), file("signed.exe"), "-nest -h sha256" + ts);
     const Bytes good = readFile(file("signed.exe"));
+    // OpenSSL's own setup failing stays failed for the process (the reader
+    // then says so each time): set up first, so that the reads are tested.
+    ASSERT_EQ(readBytes(good).outcome, Outcome::Signed);
     unsigned failed = 0;
     for (long budget = 0;; budget += 1 + budget / 16) {
         allocationsLeft = budget;
