@@ -20,7 +20,9 @@ void checkName(const std::string& s) {
 
 void check(const pe::AuthenticodeInfo& a) {
     using Outcome = pe::AuthenticodeInfo::Outcome;
-    if (a.entries.size() > pe::kMaxCertificateEntries || a.signatures.size() > pe::kMaxSignatures) __builtin_trap();
+    if (a.entries.size() > pe::kMaxCertificateEntries || a.signatures.size() > pe::kMaxSignatures ||
+        a.damages.size() > pe::kMaxDamages + 16)
+        __builtin_trap();
     if (a.outcome == Outcome::Signed && a.signatures.empty()) __builtin_trap();
     if ((a.outcome == Outcome::Unsigned || a.outcome == Outcome::NotPe || a.outcome == Outcome::Damaged) &&
         !a.signatures.empty())

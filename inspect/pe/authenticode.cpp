@@ -129,7 +129,11 @@ struct Context {
         while (const unsigned long e = ERR_get_error())
             if (ERR_GET_REASON(e) == ERR_GET_REASON(ERR_R_MALLOC_FAILURE)) outOfMemory = true;
     }
-    void damage(Damage what, int entry, int signature = -1) { out.damages.push_back({what, entry, signature}); }
+    // A blob of a million bad values says the same a few times; a kind not
+    // yet listed always is.
+    void damage(Damage what, int entry, int signature = -1) {
+        if (out.damages.size() < kMaxDamages || !out.has(what)) out.damages.push_back({what, entry, signature});
+    }
 };
 
 std::string nameEntry(Context& ctx, const X509_NAME* name, int nid) {

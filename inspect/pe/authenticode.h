@@ -134,6 +134,7 @@ struct DamageAt {
 };
 
 constexpr std::size_t kMaxCertificateEntries = 64;
+constexpr std::size_t kMaxDamages = 64;  // past it, only kinds not yet listed
 // Real signatures, nested ones and their certificates included, stay well
 // below a megabyte.
 constexpr std::size_t kMaxSignatureBlob = 4u << 20;
