@@ -10,6 +10,7 @@
 #include <openssl/pkcs7.h>
 
 #include <atomic>
+#include <cctype>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -49,37 +50,25 @@ AuthenticodeInfo readBytes(const Bytes& b) {
     return pe::readAuthenticode(src);
 }
 
-struct Table {
-    std::uint32_t offset, size;
+// Where the checksum, data directory 4 and the table it names are.
+struct Layout {
+    std::uint64_t checksum, entry;
+    std::uint32_t offset = 0, size = 0;
 };
-Table tableOf(const Bytes& b) {
+Layout layoutOf(const Bytes& b) {
     platform::MemoryByteSource src(b.data(), b.size());
     platform::PeImage image(src);
     image.readHeaders();
-    Table t{};
-    image.directory(4, t.offset, t.size);
-    return t;
-}
-
-std::uint64_t optionalHeader(const Bytes& b, bool* plus = nullptr) {
-    platform::MemoryByteSource src(b.data(), b.size());
-    platform::PeImage image(src);
-    image.readHeaders();
-    if (plus) *plus = image.plus();
-    return image.optionalHeader();
-}
-// Where data directory 4 is stored.
-std::uint64_t directoryEntry(const Bytes& b) {
-    bool plus = false;
-    const std::uint64_t at = optionalHeader(b, &plus);
-    return at + (plus ? 144 : 128);
+    Layout l{image.optionalHeader() + 64, image.optionalHeader() + (image.plus() ? 144 : 128)};
+    image.directory(4, l.offset, l.size);
+    return l;
 }
 
 // `image` with `table` appended at an 8-byte boundary and named by data
 // directory 4 (its size `size`, or the table's own).
 Bytes withTable(Bytes image, const Bytes& table, std::uint32_t size = 0) {
     while (image.size() % 8) image.push_back(0);
-    const std::uint64_t entry = directoryEntry(image);
+    const std::uint64_t entry = layoutOf(image).entry;
     pew::put32(image, entry, static_cast<std::uint32_t>(image.size()));
     pew::put32(image, entry + 4, size ? size : static_cast<std::uint32_t>(table.size()));
     image.insert(image.end(), table.begin(), table.end());
@@ -156,7 +145,7 @@ TEST(AuthenticodeTable, DamagedTablesAreReported) {
         EXPECT_LE(a.entries.size(), pe::kMaxCertificateEntries) << c.name;
     }
     Bytes misaligned = withTable(image, certificate(2, garbage));
-    pew::put32(misaligned, directoryEntry(misaligned), tableOf(misaligned).offset + 1);
+    pew::put32(misaligned, layoutOf(misaligned).entry, layoutOf(misaligned).offset + 1);
     EXPECT_TRUE(readBytes(misaligned).has(Damage::TableMisaligned));
 }
 
@@ -280,13 +269,9 @@ TEST_F(Signing, FactsAgreeWithOsslsigncode) {
                 EXPECT_EQ(s.subject.commonName, "Tavelin Signer");
                 EXPECT_EQ(s.issuer.commonName, "Tavelin Signer");
                 EXPECT_TRUE(s.signingTime.present);
-                EXPECT_NE(theirs.find("Serial : " + upperHex([&] {
-                              Bytes b;
-                              for (std::size_t k = 0; k + 1 < s.serialNumber.size(); k += 2)
-                                  b.push_back(static_cast<std::uint8_t>(std::stoi(s.serialNumber.substr(k, 2), nullptr, 16)));
-                              return b;
-                          }())),
-                          std::string::npos);
+                std::string serial = s.serialNumber;
+                for (char& ch : serial) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+                EXPECT_NE(theirs.find("Serial : " + serial), std::string::npos);
             }
             const pe::Timestamp& t = a.signatures[0].timestamp;
             EXPECT_EQ(t.kind, c.stamped ? pe::TimestampKind::Rfc3161 : pe::TimestampKind::None);
@@ -310,7 +295,7 @@ TEST_F(Signing, FactsAgreeWithOsslsigncode) {
 TEST_F(Signing, ChangesAfterSigning) {
     sign(inputs_.back(), file("signed.exe"), "-h sha256");
     const Bytes signedFile = readFile(file("signed.exe"));
-    const Table table = tableOf(signedFile);
+    const Layout table = layoutOf(signedFile);
 
     Bytes flipped = signedFile;
     flipped[table.offset - 100] ^= 1;  // the last section's bytes
@@ -323,7 +308,7 @@ TEST_F(Signing, ChangesAfterSigning) {
     EXPECT_NE(a.signatures[0].fileDigest, a.signatures[0].signedDigest);
 
     Bytes checksum = signedFile;  // the checksum is no part of the hash
-    checksum[optionalHeader(checksum) + 64] ^= 0xFF;
+    checksum[table.checksum] ^= 0xFF;
     EXPECT_FALSE(readBytes(checksum).changed());
 
     Bytes appended = signedFile;  // after the table: hashed, and said
@@ -336,7 +321,7 @@ TEST_F(Signing, ChangesAfterSigning) {
     Bytes hidden = signedFile;  // inside the entry: neither signed nor hashed
     hidden.insert(hidden.end(), 64, 0xCD);
     pew::put32(hidden, table.offset, static_cast<std::uint32_t>(hidden.size() - table.offset));
-    pew::put32(hidden, directoryEntry(hidden) + 4, static_cast<std::uint32_t>(hidden.size() - table.offset));
+    pew::put32(hidden, table.entry + 4, static_cast<std::uint32_t>(hidden.size() - table.offset));
     const AuthenticodeInfo inside = readBytes(hidden);
     EXPECT_TRUE(inside.has(Damage::ExtraDataInEntry));
     EXPECT_FALSE(inside.changed());
@@ -362,7 +347,7 @@ TEST_F(Signing, ManyNestedSignatures) {
 TEST_F(Signing, DamagedBlobs) {
     sign(inputs_.front(), file("signed.exe"), "-h sha256 -TSA-certs " + file("tsa.pem") + " -TSA-key " + file("tsakey.pem"));
     const Bytes good = readFile(file("signed.exe"));
-    const Table table = tableOf(good);
+    const Layout table = layoutOf(good);
     unsigned damaged = 0, broken = 0;
     for (std::uint32_t i = table.offset + 8; i < table.offset + table.size; i += 7) {
         Bytes bad = good;
@@ -389,17 +374,17 @@ TEST_F(Signing, DamagedBlobs) {
 TEST_F(Signing, LegacyCountersignature) {
     sign(inputs_.front(), file("signed.exe"), "-h sha256");
     Bytes image = readFile(file("signed.exe"));
-    const Table table = tableOf(image);
+    const Layout table = layoutOf(image);
     const unsigned char* p = image.data() + table.offset + 8;
     PKCS7* p7 = d2i_PKCS7(nullptr, &p, table.size - 8);
     ASSERT_NE(p7, nullptr);
     PKCS7_SIGNER_INFO* si = sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(p7), 0);
-    FILE* f = std::fopen(file("tsa.pem").c_str(), "r");
-    X509* cert = PEM_read_X509(f, nullptr, nullptr, nullptr);
-    std::fclose(f);
-    f = std::fopen(file("tsakey.pem").c_str(), "r");
-    EVP_PKEY* key = PEM_read_PrivateKey(f, nullptr, nullptr, nullptr);
-    std::fclose(f);
+    BIO* pem = BIO_new_file(file("tsa.pem").c_str(), "r");
+    X509* cert = PEM_read_bio_X509(pem, nullptr, nullptr, nullptr);
+    BIO_free(pem);
+    pem = BIO_new_file(file("tsakey.pem").c_str(), "r");
+    EVP_PKEY* key = PEM_read_bio_PrivateKey(pem, nullptr, nullptr, nullptr);
+    BIO_free(pem);
     ASSERT_TRUE(cert && key);
 
     PKCS7_SIGNER_INFO* counter = PKCS7_SIGNER_INFO_new();
