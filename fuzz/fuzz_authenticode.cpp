@@ -30,7 +30,7 @@ void check(const pe::AuthenticodeInfo& a) {
     for (const pe::Signature& s : a.signatures) {
         if (s.entry >= a.entries.size() || s.depth > pe::kMaxNestingDepth) __builtin_trap();
         if (s.match == pe::HashMatch::Matches && s.fileDigest != s.signedDigest) __builtin_trap();
-        for (const pe::NameParts* n : {&s.subject, &s.issuer, &s.timestamp.signer}) {
+        for (const pe::NameFields* n : {&s.subject, &s.issuer, &s.timestamp.signer}) {
             checkName(n->organization);
             checkName(n->commonName);
         }

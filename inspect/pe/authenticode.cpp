@@ -155,7 +155,7 @@ std::string nameEntry(Context& ctx, const X509_NAME* name, int nid) {
     return s;
 }
 
-NameParts partsOf(Context& ctx, const X509_NAME* name) {
+NameFields fieldsOf(Context& ctx, const X509_NAME* name) {
     return {nameEntry(ctx, name, NID_organizationName), nameEntry(ctx, name, NID_commonName)};
 }
 
@@ -255,7 +255,7 @@ void readCountersignature(Context& ctx, const ASN1_TYPE* value, STACK_OF(X509) *
         return;
     }
     ts.time = timeOf(PKCS7_get_signed_attribute(counter.get(), NID_pkcs9_signingTime));
-    if (X509* cert = certificateOf(certs, counter->issuer_and_serial)) ts.signer = partsOf(ctx, X509_get_subject_name(cert));
+    if (X509* cert = certificateOf(certs, counter->issuer_and_serial)) ts.signer = fieldsOf(ctx, X509_get_subject_name(cert));
     ts.coversSignature =
         counter->digest_alg &&
         stamps(ctx, counter->digest_alg->algorithm, octets(PKCS7_get_signed_attribute(counter.get(), NID_pkcs9_messageDigest)), si);
@@ -288,7 +288,7 @@ void readRfc3161(Context& ctx, const ASN1_TYPE* value, const PKCS7_SIGNER_INFO* 
         X509Stack certs(CMS_get1_certs(token.get()));
         for (int i = 0; i < sk_X509_num(certs.get()); ++i)
             if (X509* cert = sk_X509_value(certs.get(), i); CMS_SignerInfo_cert_cmp(signer, cert) == 0) {
-                ts.signer = partsOf(ctx, X509_get_subject_name(cert));
+                ts.signer = fieldsOf(ctx, X509_get_subject_name(cert));
                 break;
             }
     }
@@ -342,10 +342,10 @@ void readSignerInfo(Context& ctx, PKCS7* p7, PKCS7_SIGNER_INFO* si, const Signed
         Signature& sig = ctx.out.signatures[index];
         sig.signerCertificate = cert != nullptr;
         if (cert) {
-            sig.subject = partsOf(ctx, X509_get_subject_name(cert));
-            sig.issuer = partsOf(ctx, X509_get_issuer_name(cert));
+            sig.subject = fieldsOf(ctx, X509_get_subject_name(cert));
+            sig.issuer = fieldsOf(ctx, X509_get_issuer_name(cert));
         } else if (si->issuer_and_serial) {
-            sig.issuer = partsOf(ctx, si->issuer_and_serial->issuer);
+            sig.issuer = fieldsOf(ctx, si->issuer_and_serial->issuer);
         }
         if (si->issuer_and_serial && si->issuer_and_serial->serial)
             sig.serialNumber = hexOf(si->issuer_and_serial->serial->data,

@@ -33,7 +33,7 @@ inline bool weakDigest(DigestKind kind) { return kind == DigestKind::Md5 || kind
 
 // The organization (O) and common name (CN) of an X.509 name, UTF-8,
 // control characters as '?', cut at kMaxNameText bytes; empty when absent.
-struct NameParts {
+struct NameFields {
     std::string organization, commonName;
 };
 constexpr std::size_t kMaxNameText = 1024;
@@ -55,7 +55,7 @@ enum class TimestampKind {
 struct Timestamp {
     TimestampKind kind = TimestampKind::None;
     SignedTime time;   // the countersigner's signing time, or the token's genTime
-    NameParts signer;  // the timestamp authority's certificate, when the blob carries it
+    NameFields signer;  // the timestamp authority's certificate, when the blob carries it
     // The token (or countersignature) stamps this signature: the digest it
     // holds is that of the signer's signature value.
     bool coversSignature = false;
@@ -86,7 +86,7 @@ struct Signature {
     HashMatch match = HashMatch::NotComputed;
 
     SignerCheck signer = SignerCheck::NotChecked;
-    NameParts subject, issuer;  // of the signer's certificate (the issuer from the signer info without it)
+    NameFields subject, issuer;  // of the signer's certificate (the issuer from the signer info without it)
     std::string serialNumber;   // lower-case hex, as stored
     bool signerCertificate = false;  // the blob carries the signer's certificate
     SignedTime signingTime;          // the signingTime attribute, rarely present
