@@ -254,8 +254,8 @@ bool reconcileRequests(const FrameworkRequest& a, const FrameworkRequest& b, Fra
                  high.version;
         return false;
     }
-    Range range;
-    bool highest;
+    Range range = Range::Minor;
+    bool highest = false;
     fromPolicy(high.rollForward, range, highest);
     out = high;
     out.rollForward = toPolicy(std::min(range, lo.range), highest || lo.highest);
