@@ -201,6 +201,8 @@ TEST(Frameworks, DotnetRootsOfAWindowsFolder) {
     std::vector<std::string> versions = installedVersions(x64[0], "Microsoft.NETCore.App");
     std::sort(versions.begin(), versions.end());
     EXPECT_EQ(versions, (std::vector<std::string>{"6.0.5", "8.0.1"}));
+    FrameworkRequest app{"Microsoft.NETCore.App", "6.0.0", RollForward::Major, true, {}};
+    EXPECT_EQ(chooseFramework(app, installedVersions(x64[0], "Microsoft.NETCore.App")).version, "6.0.5");
     EXPECT_TRUE(installedVersions(x64[0], "Microsoft.AspNetCore.App").empty());
 }
 
