@@ -16,7 +16,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools libgl-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev libpugixml-dev
-  nlohmann-json3-dev libssl-dev
+  nlohmann-json3-dev libssl-dev zlib1g-dev libz-mingw-w64-dev
   clang libclang-rt-14-dev
   mingw-w64 wine64 wine
   xvfb xauth x11-utils imagemagick fonts-dejavu-core fonts-liberation openbox xdotool
