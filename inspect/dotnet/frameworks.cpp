@@ -103,15 +103,19 @@ bool digits(std::string_view s, unsigned& out) {
 // prerelease labels without leading zeros.
 bool labels(std::string_view s, bool build) {
     if (s.size() < 2) return false;
-    for (const std::string& id : platform::splitList(s.substr(1), '.')) {
+    std::string_view rest = s.substr(1);
+    for (;;) {
+        const std::size_t dot = rest.find('.');
+        const std::string_view id = rest.substr(0, dot);
+        if (id.empty()) return false;  // "1.0.0-a..b", "1.0.0-a."
         for (char c : id)
             if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '-'))
                 return false;
-        if (!build && id.size() > 1 && id[0] == '0' && id.find_first_not_of("0123456789") == std::string::npos)
+        if (!build && id.size() > 1 && id[0] == '0' && id.find_first_not_of("0123456789") == std::string_view::npos)
             return false;
+        if (dot == std::string_view::npos) return true;
+        rest = rest.substr(dot + 1);
     }
-    // Empty labels ("1.0.0-a..b", "1.0.0-a.") are not labels.
-    return s.find("..") == std::string_view::npos && s.back() != '.' && s[1] != '.';
 }
 
 std::string listing(const std::vector<Candidate>& list) {
@@ -158,20 +162,27 @@ int compareFxVersions(const FxVersion& a, const FxVersion& b) {
     if (a.patch != b.patch) return a.patch < b.patch ? -1 : 1;
     if (a.prerelease.empty() || b.prerelease.empty())
         return a.prerelease.empty() ? (b.prerelease.empty() ? 0 : 1) : -1;
-    const std::vector<std::string> x = platform::splitList(std::string_view(a.prerelease).substr(1), '.');
-    const std::vector<std::string> y = platform::splitList(std::string_view(b.prerelease).substr(1), '.');
-    for (std::size_t i = 0; i < x.size() && i < y.size(); ++i) {
-        unsigned nx = 0, ny = 0;
-        const bool numX = digits(x[i], nx) || x[i] == "0", numY = digits(y[i], ny) || y[i] == "0";
+    // Label by label, without allocating: numbers compare as numbers and
+    // sort below words; a list that is a prefix of the other sorts first.
+    std::string_view x = std::string_view(a.prerelease).substr(1), y = std::string_view(b.prerelease).substr(1);
+    while (!x.empty() && !y.empty()) {
+        const std::size_t ex = x.find('.'), ey = y.find('.');
+        const std::string_view ix = x.substr(0, ex), iy = y.substr(0, ey);
+        // Numeric labels have no leading zeros: longer is larger.
+        const bool numX = ix.find_first_not_of("0123456789") == std::string_view::npos;
+        const bool numY = iy.find_first_not_of("0123456789") == std::string_view::npos;
         if (numX && numY) {
-            if (nx != ny) return nx < ny ? -1 : 1;
+            if (ix.size() != iy.size()) return ix.size() < iy.size() ? -1 : 1;
+            if (const int c = ix.compare(iy)) return c < 0 ? -1 : 1;
         } else if (numX || numY) {
             return numX ? -1 : 1;
-        } else if (const int c = x[i].compare(y[i])) {
+        } else if (const int c = ix.compare(iy)) {
             return c < 0 ? -1 : 1;
         }
+        x = ex == std::string_view::npos ? std::string_view() : x.substr(ex + 1);
+        y = ey == std::string_view::npos ? std::string_view() : y.substr(ey + 1);
     }
-    if (x.size() != y.size()) return x.size() < y.size() ? -1 : 1;
+    if (x.empty() != y.empty()) return x.empty() ? -1 : 1;
     return 0;
 }
 
@@ -237,7 +248,7 @@ FrameworkChoice chooseFramework(const FrameworkRequest& request, const std::vect
 }
 
 bool reconcileRequests(const FrameworkRequest& a, const FrameworkRequest& b, FrameworkRequest& out,
-                       std::string& reason) {
+                       std::string& reason) try {
     Ref ra, rb;
     if (!parseFxVersion(a.version, ra.version) || !parseFxVersion(b.version, rb.version)) {
         reason = "a reference's version is not a framework version";
@@ -261,6 +272,8 @@ bool reconcileRequests(const FrameworkRequest& a, const FrameworkRequest& b, Fra
     out.rollForward = toPolicy(std::min(range, lo.range), highest || lo.highest);
     out.preferRelease = preferRelease(high, hi.version) || preferRelease(low, lo.version);
     return true;
+} catch (const std::bad_alloc&) {
+    return false;
 }
 
 std::vector<std::string> defaultDotnetFolders(std::uint16_t programMachine, std::uint16_t windowsMachine) {
