@@ -16,8 +16,10 @@
 
 namespace dotnet::detail {
 
-// Real deps files of large applications are a few hundred kilobytes.
-constexpr std::uint64_t kMaxJsonBytes = 8u << 20;
+// Real deps files of large applications are a few hundred kilobytes; a
+// parsed file takes up to some thirty times its size (4 MB of "[]," about
+// 125 MB).
+constexpr std::uint64_t kMaxJsonBytes = 4u << 20;
 constexpr unsigned kMaxJsonDepth = 64;
 
 enum class JsonRead { Read, Missing, Damaged };

@@ -81,7 +81,7 @@ TEST(RuntimeConfig, FilesTheHostRefuses) {
         EXPECT_EQ(c.outcome, RuntimeConfig::Outcome::Damaged) << text;
         EXPECT_FALSE(c.reason.empty()) << text;
     }
-    EXPECT_EQ(parseRuntimeConfig("{\"a\": \"" + std::string(9u << 20, 'x') + "\"}").outcome,
+    EXPECT_EQ(parseRuntimeConfig("{\"a\": \"" + std::string(5u << 20, 'x') + "\"}").outcome,
               RuntimeConfig::Outcome::Damaged);
 }
 
