@@ -133,5 +133,36 @@ int main(int argc, char** argv) {
         x.arm64x->extra = {{0x1000, 2, 4, 8}, {0x1004, 0, 8, 0}, {0x100C, 1, 2, 0x1234}};
         pew::writeFile(dir + "/arm64x-v" + std::to_string(version) + ".dll", pew::build(x));
     }
+
+    // .NET 5+: a runtime config with each kind of setting, a deps file with
+    // RID-specific and resource assets, single-file bundles of each header
+    // version (one entry stored deflated: any bytes do for a seed).
+    pew::writeFile(dir + "/app.runtimeconfig.json", std::string(
+        "{\"runtimeOptions\": {\"tfm\": \"net8.0\", \"rollForward\": \"LatestMinor\", \"framework\": "
+        "{\"name\": \"Microsoft.NETCore.App\", \"version\": \"8.0.0\"}, \"frameworks\": [{\"name\": "
+        "\"Microsoft.WindowsDesktop.App\", \"version\": \"8.0.0-rc.1\", \"rollForward\": \"Disable\"}], "
+        "\"configProperties\": {\"System.GC.Server\": true}, \"additionalProbingPaths\": [\"p\"]}}"));
+    pew::writeFile(dir + "/legacy.runtimeconfig.json", std::string(
+        "{\"runtimeOptions\": {\"rollForwardOnNoCandidateFx\": 2, \"applyPatches\": false, "
+        "\"includedFrameworks\": [{\"name\": \"Microsoft.NETCore.App\", \"version\": \"6.0.1\"}]}}"));
+    const std::string deps =
+        "{\"runtimeTarget\": {\"name\": \"t\"}, \"targets\": {\"t\": {\"A/1.0\": {\"runtime\": "
+        "{\"lib/A.dll\": {}}, \"resources\": {\"lib/fr/A.resources.dll\": {\"locale\": \"fr\"}}, "
+        "\"runtimeTargets\": {\"runtimes/win-x64/native/a.dll\": {\"rid\": \"win-x64\", \"assetType\": "
+        "\"native\"}, \"runtimes/win/lib/A.dll\": {\"rid\": \"win\", \"assetType\": \"runtime\"}}}}}, "
+        "\"libraries\": {\"A/1.0\": {\"type\": \"package\", \"serviceable\": true, \"path\": \"a/1.0\"}}}";
+    pew::writeFile(dir + "/app.deps.json", deps);
+    pew::Image host;
+    host.pe32plus = true;
+    host.dataSections.emplace_back(".data", pew::bundleMarker());
+    const std::vector<std::uint8_t> apphost = pew::build(host);
+    pew::writeFile(dir + "/apphost.exe", apphost);
+    const std::vector<pew::BundleFile> files = {
+        {"App.dll", 1, {'M', 'Z'}, 0},
+        {"App.deps.json", 3, std::vector<std::uint8_t>(deps.begin(), deps.end()), 0},
+        {"App.runtimeconfig.json", 4, {'{', '}'}, 0},
+        {"native.dll", 2, {0x4B, 0x04, 0x00}, 2}};
+    for (std::uint32_t version : {1u, 2u, 6u})
+        pew::writeFile(dir + "/bundle-v" + std::to_string(version) + ".exe", pew::bundle(apphost, version, files));
     return 0;
 }

@@ -16,7 +16,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools libgl-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev libpugixml-dev
-  nlohmann-json3-dev libssl-dev osslsigncode
+  nlohmann-json3-dev libssl-dev osslsigncode zlib1g-dev libz-mingw-w64-dev
   clang libclang-rt-14-dev
   clang-22 lld-22 llvm-22
   mingw-w64 wine64 wine

@@ -891,6 +891,62 @@ std::vector<std::uint8_t> apiSetSchema(std::uint32_t version, const std::vector<
     return b;
 }
 
+std::vector<std::uint8_t> bundleMarker() {
+    return {0,    0,    0,    0,    0,    0,    0,    0,    0x8b, 0x12, 0x02, 0xb9, 0x6a, 0x61, 0x20, 0x38, 0x72, 0x7b, 0x93, 0x02,
+            0x14, 0xd7, 0xa0, 0x32, 0x13, 0xf5, 0xb9, 0xe6, 0xef, 0xae, 0x33, 0x18, 0xee, 0x3b, 0x2d, 0xce, 0x24, 0xb3, 0x6a, 0xae};
+}
+
+std::vector<std::uint8_t> bundle(std::vector<std::uint8_t> b, std::uint32_t majorVersion,
+                                 const std::vector<BundleFile>& files, const std::string& bundleId,
+                                 std::uint64_t flags) {
+    const std::vector<std::uint8_t> marker = bundleMarker();
+    const auto at = std::search(b.begin(), b.end(), marker.begin() + 8, marker.end());
+    if (at == b.end()) throw std::runtime_error("no bundle marker in the apphost");
+    const std::size_t markerOffset = static_cast<std::size_t>(at - b.begin()) - 8;
+    auto append64 = [&](std::uint64_t v) {
+        for (int i = 0; i < 8; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    };
+    auto appendString = [&](const std::string& s) {
+        if (s.size() < 0x80) {
+            b.push_back(static_cast<std::uint8_t>(s.size()));
+        } else {
+            b.push_back(static_cast<std::uint8_t>(0x80 | (s.size() & 0x7F)));
+            b.push_back(static_cast<std::uint8_t>(s.size() >> 7));
+        }
+        b.insert(b.end(), s.begin(), s.end());
+    };
+    std::vector<std::uint64_t> offsets;
+    for (const BundleFile& f : files) {
+        offsets.push_back(b.size());
+        b.insert(b.end(), f.bytes.begin(), f.bytes.end());
+    }
+    const std::uint64_t header = b.size();
+    append32(b, majorVersion);
+    append32(b, 0);
+    append32(b, static_cast<std::uint32_t>(files.size()));
+    appendString(bundleId);
+    if (majorVersion >= 2) {
+        for (std::uint8_t type : {3, 4}) {
+            std::uint64_t offset = 0, size = 0;
+            for (std::size_t i = 0; i < files.size(); ++i)
+                if (files[i].type == type && offset == 0) offset = offsets[i], size = files[i].bytes.size();
+            append64(offset);
+            append64(size);
+        }
+        append64(flags);
+    }
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const BundleFile& f = files[i];
+        append64(offsets[i]);
+        append64(f.inflatedSize ? f.inflatedSize : f.bytes.size());
+        if (majorVersion >= 6) append64(f.inflatedSize ? f.bytes.size() : 0);
+        b.push_back(f.type);
+        appendString(f.path);
+    }
+    for (int i = 0; i < 8; ++i) b[markerOffset + i] = static_cast<std::uint8_t>(header >> (8 * i));
+    return b;
+}
+
 void writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
     std::ofstream out(std::filesystem::path(reinterpret_cast<const char8_t*>(path.c_str())),
                       std::ios::binary | std::ios::trunc);

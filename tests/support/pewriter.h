@@ -235,6 +235,23 @@ struct ApiSet {
 // versions store the names without their "api-"/"ext-" prefix).
 std::vector<std::uint8_t> apiSetSchema(std::uint32_t version, const std::vector<ApiSet>& sets);
 
+// Single-file .NET bundles. An apphost holds the bundle marker: eight bytes
+// of header offset (zero until bundled), then the 32-byte signature.
+std::vector<std::uint8_t> bundleMarker();
+struct BundleFile {
+    std::string path;
+    std::uint8_t type = 1;  // 0 unknown, 1 assembly, 2 native, 3 deps.json, 4 runtimeconfig.json, 5 symbols
+    std::vector<std::uint8_t> bytes;
+    std::uint64_t inflatedSize = 0;  // not zero: `bytes` are deflated (header version 6)
+};
+// `apphost` (an image holding the marker) with the files appended, then the
+// header of `majorVersion` (1, 2 or 6) and the manifest, the marker set to
+// point at them. Version 2 and later name the first deps.json and
+// runtimeconfig.json files in the header.
+std::vector<std::uint8_t> bundle(std::vector<std::uint8_t> apphost, std::uint32_t majorVersion,
+                                 const std::vector<BundleFile>& files, const std::string& bundleId = "bundle-id",
+                                 std::uint64_t flags = 0);
+
 void put16(std::vector<std::uint8_t>& b, std::size_t at, std::uint16_t v);
 void put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v);
 
