@@ -33,7 +33,9 @@ QStringList cellsOf(const analysis::Row& r) {
 const QColor kErrorText(0x80, 0, 0);
 
 // Why the loader takes a DLL from its folder, as the "Chemin" cell's tool tip says it.
-QString originText(const analysis::Row& r) { return qs(lines::origin(r.origin(), r.originDetail())); }
+QString originText(const analysis::Row& r) {
+    return qs(lines::origin(r.origin(), r.originDetail(), r.dependentLoadFlags));
+}
 
 // What the grid shows beside the texts: problem rows in their colour, why
 // each DLL was taken, the binary version where the text says otherwise.

@@ -38,7 +38,7 @@ std::string shipJson(const shipping::ShipSet& set) {
         out += ", \"path\": " + jsonString(platform::directoryPart(d.path()));
         out += ", \"version\": " + jsonOrNull(d.version);
         out += ", \"file-version\": " + jsonOrNull(d.fileVersion);
-        out += ", \"machine\": " + jsonOrNull(machineKey(d.machine));
+        out += ", \"machine\": " + jsonOrNull(machineKey(d.machine, d.codeKind));
         out += ", \"origin\": " + jsonOrNull(loader::originName(d.location->origin));
         out += ", \"needed-by\": [";
         for (std::size_t n = 0; n < d.neededBy.size(); ++n) out += (n ? ", " : "") + jsonString(d.neededBy[n]);

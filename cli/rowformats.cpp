@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "inspect/lines.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 
@@ -58,7 +59,7 @@ std::vector<Field> rowFields(const RowFormat& format) {
         // What a problem row is about, so that scripts never read French.
         {"dll", FieldType::TextOrNull, [](const Row& r) { return r.dll; }},
         {"function", FieldType::TextOrNull, [](const Row& r) { return r.function; }},
-        {"machine", FieldType::TextOrNull, [](const Row& r) { return machineKey(r.machine); }},
+        {"machine", FieldType::TextOrNull, [](const Row& r) { return machineKey(r.machine, r.codeKind); }},
         {"importer-path", FieldType::Text, [](const Row& r) { return r.importerPath; }},
         {"file-version", FieldType::TextOrNull, [](const Row& r) { return r.fileVersion; }},
         // Why a DLL is there: the image whose import table named it first.
@@ -69,7 +70,18 @@ std::vector<Field> rowFields(const RowFormat& format) {
     // The .NET reference a row answers, with -a only.
     if (format.assemblies)
         fields.push_back({"assembly", FieldType::TextOrNull, [](const Row& r) { return r.reference(); }});
+    // The flags of the image whose table named the DLL, where they limited
+    // its search (only when some image of the run carries them).
+    if (format.dependentLoadFlags)
+        fields.push_back({"dependent-load-flags", FieldType::TextOrNull, [](const Row& r) {
+                              return r.dependentLoadFlags ? lines::loadFlags(r.dependentLoadFlags) : std::string();
+                          }});
     return fields;
+}
+
+RowFormat withFlags(RowFormat format, const std::vector<analysis::Row>& rows) {
+    for (const analysis::Row& r : rows) format.dependentLoadFlags = format.dependentLoadFlags || r.dependentLoadFlags;
+    return format;
 }
 
 // RFC 4180: a field holding a comma, a quote or a line break is quoted, its
@@ -101,7 +113,9 @@ const char* problemName(Problem p) {
     return nullptr;
 }
 
-std::string machineKey(std::uint16_t machine) {
+std::string machineKey(std::uint16_t machine, pe::CodeView::Kind kind) {
+    if (kind == pe::CodeView::Kind::Arm64ec && machine == platform::kMachineAmd64) return "arm64ec";
+    if (kind == pe::CodeView::Kind::Arm64x && machine == platform::kMachineArm64) return "arm64x";
     switch (machine) {
         case 0: return {};
         case platform::kMachineI386: return "x86";
@@ -139,7 +153,7 @@ std::string jsonString(const std::string& text) {
 }
 
 std::string json(const std::vector<analysis::Row>& rows, const RowFormat& format) {
-    const std::vector<Field> fields = rowFields(format);
+    const std::vector<Field> fields = rowFields(withFlags(format, rows));
     std::string out = "[";
     for (std::size_t i = 0; i < rows.size(); ++i) {
         out += i ? ",\n {" : "\n {";
@@ -159,7 +173,7 @@ std::string json(const std::vector<analysis::Row>& rows, const RowFormat& format
 }
 
 std::string csv(const std::vector<analysis::Row>& rows, const RowFormat& format) {
-    const std::vector<Field> fields = rowFields(format);
+    const std::vector<Field> fields = rowFields(withFlags(format, rows));
     std::string out;
     for (std::size_t f = 0; f < fields.size(); ++f) {
         if (f) out += ',';

@@ -12,6 +12,9 @@ namespace cli {
 struct RowFormat {
     bool delayLoad = false;   // the delay-load column, with -d
     bool assemblies = false;  // the assembly column, with -a
+    // The dependent-load-flags column: set by csv() and json() themselves
+    // when some row has the flags.
+    bool dependentLoadFlags = false;
 };
 
 std::string csv(const std::vector<analysis::Row>& rows, const RowFormat& format);
@@ -22,6 +25,6 @@ std::string jsonString(const std::string& text);
 // "missing-dll", ...; null for rows that tell no problem.
 const char* problemName(Problem problem);
 // "x86", "x64", "arm64", "arm", else the code as "0x01c4"; empty for 0.
-std::string machineKey(std::uint16_t machine);
+std::string machineKey(std::uint16_t machine, pe::CodeView::Kind kind = pe::CodeView::Kind::Plain);
 
 }  // namespace cli

@@ -19,7 +19,9 @@ Row fileRow(RowKind kind, const std::string& importer, const std::string& listed
     Row r;
     r.kind = kind;
     r.cells = {importer, platform::fileNamePart(path), platform::directoryPart(path), reads.version(path)};
-    r.machine = reads.machine(path);
+    const auto image = reads.image(path);
+    r.machine = image->machine;
+    r.codeKind = image->codeKind;
     r.hasVersion = reads.hasVersion(path);
     r.importerPath = listed;
     r.fileVersion = reads.fixedVersion(path);
@@ -33,6 +35,7 @@ Row importRow(const std::string& listed, const FoundDll& dll, Reads& reads) {
     Row r = fileRow(RowKind::Import, platform::fileNamePart(listed), listed, dll.path(), reads);
     r.delayLoad = dll.delayLoaded;
     r.location = dll.location;
+    r.dependentLoadFlags = dll.location->dependentLoadFlags;
     return r;
 }
 
@@ -50,6 +53,7 @@ Row errorRow(const std::string& listed, const Finding& f) {
     r.dll = f.dll;
     r.function = f.function;
     r.assembly = f.assembly;
+    r.dependentLoadFlags = f.dependentLoadFlags;
     r.importerPath = listed;
     return r;
 }

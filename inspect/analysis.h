@@ -34,6 +34,8 @@ struct Row {
     bool hasVersion = false;
     // Listed and import rows: the machine of the file (0 when not a PE image).
     std::uint16_t machine = 0;
+    // Listed and import rows: an ARM64EC or ARM64X image.
+    pe::CodeView::Kind codeKind = pe::CodeView::Kind::Plain;
     // Import rows: a DLL the program loads only through a delay-load table;
     // error rows: a line of such a DLL or of a delay-load descriptor.
     bool delayLoad = false;
@@ -58,6 +60,9 @@ struct Row {
     // "Microsoft.Windows.Common-Controls 6.0.22621.2506" for a side-by-side
     // assembly's DLL; empty otherwise.
     const std::string& originDetail() const;
+    // The DependentLoadFlags of the image whose table named the DLL, when
+    // they limited its search (import rows, and missing-DLL rows); 0 else.
+    std::uint16_t dependentLoadFlags = 0;
     // The .NET reference the row answers, whichever kind of row it is.
     const std::string& reference() const { return location ? location->assembly : assembly; }
 };

@@ -49,12 +49,16 @@ public:
     // Returns the listed file's Done. `variant`: the toolchain variant the
     // closure's DLLs are held to.
     bool walk(const std::string& name, int variant) {
-        program_ = {name, platform::directoryPart(name), variant, {}, nullptr};
+        program_ = loader::Program{};
+        program_.path = name;
+        program_.folder = platform::directoryPart(name);
+        program_.variant = variant;
         Module top(name, platform::toLower(name), 0);
         out_.listed = name;
         out_.imports.emplace_back();
         out_.tables.emplace_back();
         read(top);
+        program_.machine = top.image->machine;
         program_.context = loader().ownContext(name, *top.image, program_.folder);
         program_.key.assign(reinterpret_cast<const char*>(&variant), sizeof variant);
         // The program's own context is the program's: its path tells it apart.
@@ -133,7 +137,10 @@ private:
     void missing(const Module& m, const Link& link) {
         const loader::Location& r = *link.location;
         const TableEntry& e = link.entry;
-        if (!e.reference) {
+        if (!e.reference && r.dependentLoadFlags && r.otherPath.empty()) {
+            add(lines::missingDllLimited(e.name, m.name, r.dependentLoadFlags, r.skippedFolder, e.delayed()), m.node,
+                e.delayed());
+        } else if (!e.reference) {
             add(lines::missingDll(e.name, m.name, r.otherPath, r.otherMachine, e.delayed()), m.node, e.delayed());
         } else if (!pe::frameworkToken(e.reference->publicKeyToken) || loader().hasGlobalAssemblyCache()) {
             // Without a global assembly cache, no machine here has the framework to check against.

@@ -31,4 +31,7 @@ struct Finding {
     // the closure is known, whether the program meets it only late.
     std::size_t node = 0;
     bool fromDelayEntry = false;
+    // A DLL missing where the importer's DependentLoadFlags limited the
+    // search: those flags.
+    std::uint16_t dependentLoadFlags = 0;
 };

@@ -1,13 +1,18 @@
 #include "inspect/lines.h"
 
+#include <cstdio>
+
 #include "platform/platform.h"
 
 namespace lines {
+
+std::string originWords(loader::Origin origin, const std::string& detail);
 
 namespace {
 const char* const kDelayedSuffix = " (chargement différé)";
 }
 
+const char* const kWineBuiltin = " (DLL intégrées de Wine)";
 const char* const kDrawnAbove = "  (voir plus haut)";
 const char* const kNowhere = "  (invisible)";
 const char* const kDelayed = "  (chargement différé)";
@@ -15,7 +20,19 @@ const char* const kDelayed = "  (chargement différé)";
 std::string chainNowhere(const std::string& name) { return name + " (invisible)"; }
 std::string chainDelayed(const std::string& name) { return name + kDelayedSuffix; }
 
-std::string origin(loader::Origin origin, const std::string& detail) {
+std::string loadFlags(std::uint16_t flags) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "0x%04x", static_cast<unsigned>(flags));
+    return buf;
+}
+
+std::string origin(loader::Origin origin, const std::string& detail, std::uint16_t dependentLoadFlags) {
+    std::string words = originWords(origin, detail);
+    if (!words.empty() && dependentLoadFlags) words += " (DependentLoadFlags " + loadFlags(dependentLoadFlags) + ")";
+    return words;
+}
+
+std::string originWords(loader::Origin origin, const std::string& detail) {
     switch (origin) {
         case loader::Origin::Sxs: return "assemblage côte à côte " + detail;
         case loader::Origin::Known: return "DLL connue du système";
@@ -24,6 +41,7 @@ std::string origin(loader::Origin origin, const std::string& detail) {
         case loader::Origin::System: return "dossier système";
         case loader::Origin::Toolchain: return "dossier de la chaîne de compilation";
         case loader::Origin::Gac: return "cache global des assemblages .NET";
+        case loader::Origin::Module: return "dossier du module";
         case loader::Origin::None: break;
     }
     return {};
@@ -44,6 +62,17 @@ Finding missingDll(const std::string& dll, const std::string& importer, const st
               delayed, dll, {}, {}};
     if (!otherPath.empty()) f.line += " (seule existe " + otherPath + ", " + platform::machineName(otherMachine) + ")";
     if (delayed) f.line += kDelayedSuffix;
+    return f;
+}
+
+Finding missingDllLimited(const std::string& dll, const std::string& importer, std::uint16_t flags,
+                          const std::string& skipped, bool delayed) {
+    Finding f = missingDll(dll, importer, {}, 0, false);
+    f.line += " (DependentLoadFlags " + loadFlags(flags);
+    f.line += skipped.empty() ? ")" : " : le dossier " + skipped + " n'est pas cherché)";
+    if (delayed) f.line += kDelayedSuffix;
+    f.delayLoaded = delayed;
+    f.dependentLoadFlags = flags;
     return f;
 }
 

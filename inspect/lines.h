@@ -14,6 +14,11 @@ namespace lines {
 // for a delay-load descriptor's DLL.
 Finding missingDll(const std::string& dll, const std::string& importer, const std::string& otherPath,
                    std::uint16_t otherMachine, bool delayed);
+// The same for a search the importer's DependentLoadFlags limited, which
+// left out `skipped`, the folder the default order finds the DLL in:
+// "... (DependentLoadFlags 0x0800 : le dossier <skipped> n'est pas cherché)".
+Finding missingDllLimited(const std::string& dll, const std::string& importer, std::uint16_t flags,
+                          const std::string& skipped, bool delayed);
 
 // "<function> absente de <dll> pour <importer>", with " (renvoi vers
 // <forward>)" when the export is a forwarder that leads nowhere (`broken`);
@@ -41,7 +46,15 @@ Finding unreadable(const std::string& name, Unreadable why);
 // Why the loader takes a DLL from its folder, in words: "dossier du
 // programme", "DLL connue du système", "assemblage côte à côte <detail>", ...;
 // empty for None.
-std::string origin(loader::Origin origin, const std::string& detail);
+// With `dependentLoadFlags`, the importer's flags that limited the search:
+// "dossier système (DependentLoadFlags 0x0800)".
+std::string origin(loader::Origin origin, const std::string& detail, std::uint16_t dependentLoadFlags = 0);
+// "0x0800".
+std::string loadFlags(std::uint16_t flags);
+
+// After a side-by-side assembly's label, when Wine's builtin DLLs stand in
+// for its files: " (DLL intégrées de Wine)".
+extern const char* const kWineBuiltin;
 
 // "<name>: <package> redistribuable — installez-le sur la cible ou livrez
 // la copie de Microsoft à côté du programme".

@@ -20,7 +20,9 @@ ModuleTablesPtr Linker::resolve(const std::string& importer, const std::shared_p
     tables->image = image;
     const pe::ImageRead& read = *image;
     const auto context = loader_.context(importer, read, program);
-    const loader::Importer who{importer, read.machine, context.get()};
+    const loader::Importer who{importer, program.machine, context.get(), read.dependentLoadFlags};
+    // An x64 process maps an ARM64X DLL through its EC view.
+    const bool ec = read.hasEcView && program.machine == platform::kMachineAmd64;
     std::vector<Link>& links = tables->links;
     const auto link = [&](TableEntry::Kind kind, const std::string& name, std::size_t index,
                           const pe::AssemblyName* reference, loader::LocationPtr where) {
@@ -34,19 +36,20 @@ ModuleTablesPtr Linker::resolve(const std::string& importer, const std::shared_p
     const auto add = [&](TableEntry::Kind kind, const std::vector<pe::DllName>& names) {
         for (std::size_t i = 0; i < names.size(); ++i) {
             const pe::DllName& dll = names[i];
-            link(kind, dll.text, i, nullptr, dll.searchable ? loader_.find(dll.text, who, program) : loader::nowhere());
+            link(kind, dll.text, i, nullptr,
+                 dll.searchable ? loader_.find(dll.text, who, program, kind == TableEntry::Kind::Import) : loader::nowhere());
         }
     };
-    add(TableEntry::Kind::Import, read.imports.dlls);
-    if (options_.delayLoad) add(TableEntry::Kind::DelayImport, read.delayImports.dlls);
+    add(TableEntry::Kind::Import, ec ? read.ecImports.dlls : read.imports.dlls);
+    if (options_.delayLoad) add(TableEntry::Kind::DelayImport, ec ? read.ecDelayImports.dlls : read.delayImports.dlls);
     if (options_.assemblies && read.managed) {
         for (const pe::AssemblyName& ref : read.managed->references)
-            link(TableEntry::Kind::Reference, ref.name, 0, &ref, loader_.findAssembly(ref, program, read.machine));
+            link(TableEntry::Kind::Reference, ref.name, 0, &ref, loader_.findAssembly(ref, program, program.machine));
         // P/Invoke DLLs are loaded at their first call, as delay-loaded ones.
         if (options_.delayLoad)
             for (const std::string& module : read.managed->moduleRefs) {
                 const std::string dll = pe::pinvokeDllName(module);
-                link(TableEntry::Kind::PInvoke, dll, 0, nullptr, loader_.find(dll, who, program));
+                link(TableEntry::Kind::PInvoke, dll, 0, nullptr, loader_.find(dll, who, program, false));
             }
     }
     cache.emplace(importer, tables);
@@ -57,7 +60,7 @@ loader::LocationPtr Linker::resolveOne(const std::string& name, const std::strin
                                        const loader::Program& program) {
     const auto image = reads_.image(importer);
     const auto context = loader_.context(importer, *image, program);
-    return loader_.find(name, loader::Importer{importer, image->machine, context.get()}, program);
+    return loader_.find(name, loader::Importer{importer, program.machine, context.get(), image->dependentLoadFlags}, program);
 }
 
 Linker::Lookup Linker::findExport(std::shared_ptr<const pe::ExportTable> table, std::string dll,
@@ -100,9 +103,10 @@ const FunctionCheck& Linker::check(const Link& link, const std::string& importer
     const loader::Location& r = *link.location;
     // The same descriptor of the image read with its functions.
     const bool delayed = link.entry.kind == TableEntry::Kind::DelayImport;
-    const pe::ImportTable* table = link.entry.kind == TableEntry::Kind::Import ? &functions.imports
-                                   : delayed                                  ? &functions.delayImports
-                                                                              : nullptr;
+    const bool ec = functions.hasEcView && program.machine == platform::kMachineAmd64;
+    const pe::ImportTable* table = link.entry.kind == TableEntry::Kind::Import ? (ec ? &functions.ecImports : &functions.imports)
+                                   : delayed ? (ec ? &functions.ecDelayImports : &functions.delayImports)
+                                             : nullptr;
     const pe::DllName* dll = table && link.entry.index < table->dlls.size() ? &table->dlls[link.entry.index] : nullptr;
     if (r.found && dll && !dll->functions.empty()) {
         const std::shared_ptr<const pe::ExportTable> exports = reads_.exports(r.path);

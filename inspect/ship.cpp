@@ -45,6 +45,7 @@ ShipSet shipSet(const std::vector<Closure>& closures, Reads& reads, const analys
                 if (reads.hasVersion(path)) s.version = reads.version(path);
                 s.fileVersion = reads.fixedVersion(path);
                 s.machine = reads.machine(path);
+                s.codeKind = reads.image(path)->codeKind;
                 set.dlls.push_back(std::move(s));
             }
             if (at->second == kNotShipped) continue;

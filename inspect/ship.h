@@ -18,6 +18,7 @@ struct ShipDll {
     std::string version;           // the FileVersion text, empty without one
     std::string fileVersion;       // "a.b.c.d", empty without a version resource
     std::uint16_t machine = 0;
+    pe::CodeView::Kind codeKind = pe::CodeView::Kind::Plain;
     std::vector<std::string> neededBy;  // the listed files whose closures hold it, in list order
 
     const std::string& path() const { return location->path; }

@@ -16,6 +16,8 @@ std::vector<std::string> absoluteFolders(const std::vector<std::string>& folders
 
 }  // namespace
 
+bool isArm32(std::uint16_t machine) { return machine == 0x01C0 || machine == 0x01C2 || machine == 0x01C4; }
+
 bool isWindowsFolder(const std::string& folder) {
     return !folder.empty() && !subfolderIgnoringCase(folder, "System32").empty();
 }
@@ -43,8 +45,13 @@ const SearchPlaces::Machine& SearchPlaces::forMachine(std::uint16_t machine) {
     const std::vector<std::string> builtin =
         options_.folders ? std::vector<std::string>{} : detail::builtinSystemFolders(machine);
     if (!windows_.empty()) {
+        // 32-bit programs see SysWOW64 as their System32, 32-bit ARM ones
+        // (on Windows on ARM) SysArm32.
         const std::string wow = subfolderIgnoringCase(windows_, "SysWOW64");
-        std::string sys = machine == kMachineI386 && !wow.empty() ? wow : subfolderIgnoringCase(windows_, "System32");
+        const std::string arm32 = isArm32(machine) ? subfolderIgnoringCase(windows_, "SysArm32") : std::string();
+        std::string sys = machine == kMachineI386 && !wow.empty() ? wow
+                          : !arm32.empty()                        ? arm32
+                                                                  : subfolderIgnoringCase(windows_, "System32");
         std::string kernel32;
         if (!builtin.empty() && !index_.find(sys, "kernel32.dll", kernel32)) sys.clear();
         if (!sys.empty()) {
@@ -56,6 +63,7 @@ const SearchPlaces::Machine& SearchPlaces::forMachine(std::uint16_t machine) {
     }
     if (m.systemFolder.empty()) {
         m.system = builtin;
+        m.builtin = true;
         if (!builtin.empty()) m.systemFolder = builtin.front();
     }
     if (!options_.folders)

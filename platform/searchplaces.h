@@ -80,6 +80,8 @@ public:
         std::vector<std::string> system;
         // Where its KnownDLLs come from: the first system folder, or empty.
         std::string systemFolder;
+        // The system folders are Wine's builtin ones, which stand for System32.
+        bool builtin = false;
         // The MinGW-w64 runtime folders Linux adds after the system's.
         std::vector<ToolchainFolder> toolchain;
         int variants = 0;
@@ -119,6 +121,9 @@ std::vector<std::string> systemDllFolders(std::uint16_t machine = 0);
 
 // Separator of a folder list on this platform (':' or ';').
 char pathListSeparator();
+
+// 32-bit ARM code (ARM, Thumb, ARMv7).
+bool isArm32(std::uint16_t machine);
 
 // True when `folder` holds System32 (ignoring case): a Windows folder.
 bool isWindowsFolder(const std::string& folder);

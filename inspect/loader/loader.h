@@ -38,6 +38,11 @@ struct Location {
     // Found, but not an image the loader can map: the search for the name
     // stops there all the same, and the file is the problem.
     bool mappable = true;
+    // The importer's DependentLoadFlags limited the search to their places
+    // (0: the default order). Not found so: the folder where the default
+    // order finds the name, which the flags left out.
+    std::uint16_t dependentLoadFlags = 0;
+    std::string skippedFolder;
 };
 using LocationPtr = std::shared_ptr<const Location>;
 
@@ -51,6 +56,9 @@ struct Program {
     std::string path;
     std::string folder;
     int variant = platform::kAnyVariant;
+    // The process's machine: the program's (an ARM64EC program's process
+    // is an x64 one); what every DLL of the closure must be mapped for.
+    std::uint16_t machine = 0;
     // What tells its resolutions apart from another program's (folder,
     // variant, and its path when it has a context of its own).
     std::string key;
@@ -62,11 +70,20 @@ struct Program {
 // The module whose table names a DLL.
 struct Importer {
     const std::string& path;
+    // The machine of the process it is mapped into.
     std::uint16_t machine = 0;
     // The activation context its imports are bound with (its own
     // manifest's, else the program's); null without a store.
     const sxs::ActivationContext* context = nullptr;
+    // Its load configuration's DependentLoadFlags (0: none).
+    std::uint16_t dependentLoadFlags = 0;
 };
+
+// Whether a DLL of `dll` machine (holding ARM64EC code or not, `kind`) can
+// be mapped into a process of `process` machine: the same machine, or, for
+// an x64 process, an ARM64EC or ARM64X DLL, and for an ARM64 process an
+// ARM64X one. 0 on either side: no check.
+bool loadableInto(std::uint16_t process, std::uint16_t dll, pe::CodeView::Kind kind);
 
 class Loader {
 public:
@@ -74,7 +91,9 @@ public:
 
     // The file the loader maps for `name` imported by `importer` in the
     // closure of `program`.
-    LocationPtr find(std::string_view name, const Importer& importer, const Program& program);
+    // `staticImport`: a name of its import table (not a delay-load one, not a
+    // P/Invoke), which the importer's DependentLoadFlags govern.
+    LocationPtr find(std::string_view name, const Importer& importer, const Program& program, bool staticImport = true);
 
     // Where the .NET runtime finds the reference `ref` of an assembly in
     // the closure of `program` (of `machine`): the program's folder
@@ -102,6 +121,15 @@ private:
     // importers of `machine` in `program`; each (name, folder, machine,
     // variant) searched once per run.
     LocationPtr search(const std::string& name, const Program& program, std::uint16_t machine);
+    // The same where an importer's DependentLoadFlags `flags` limit it
+    // (`importerFolder` for LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR).
+    LocationPtr searchLimited(const std::string& name, const Program& program, std::uint16_t machine,
+                              std::uint16_t flags, const std::string& importerFolder);
+    // Steps 3 (KnownDLLs) of the search; true when it answered.
+    bool knownDll(const std::string& name, std::uint16_t machine, Location& out);
+    // `name` in `dir` for the search's answer `out`, taken for `origin`.
+    bool takeFrom(const std::string& dir, const std::string& name, std::uint16_t machine, Origin origin, int variant,
+                  Location& out);
     // `path` when it is a candidate for an importer of `machine`; else the
     // first such file is remembered in `out`, and the search goes on.
     bool accept(const std::string& path, std::uint16_t machine, Location& out);

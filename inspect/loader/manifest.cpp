@@ -155,6 +155,11 @@ Manifest parseManifest(const void* data, std::size_t size) {
     return m;
 }
 
+bool compressedManifest(const std::uint8_t* data, std::size_t size) {
+    if (size < 4 || data[0] != 'D' || data[1] != 'C') return false;
+    return data[2] == 'M' || data[2] == 'N' || data[2] == 'S' || data[2] == 'D';
+}
+
 bool readManifestFile(const std::string& path, Manifest& out) {
     out = Manifest();
     platform::FileReader file;
@@ -167,6 +172,10 @@ bool readManifestFile(const std::string& path, Manifest& out) {
     }
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(file.size()));
     if (!file.read(0, bytes.data(), bytes.size())) return true;  // shrank meanwhile: unreadable as XML
+    if (compressedManifest(bytes.data(), bytes.size())) {
+        out.status = ManifestStatus::Compressed;
+        return true;
+    }
     out = parseManifest(bytes.data(), bytes.size());
     return true;
 }

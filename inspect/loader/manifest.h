@@ -55,6 +55,10 @@ enum class ManifestStatus {
     NotXml,       // not well-formed (or empty)
     TooDeep,      // elements nested deeper than kMaxManifestDepth
     NotAssembly,  // the root element is not <assembly>
+    // Windows 10/11's store keeps its manifests compressed ("DCM", "DCN",
+    // "DCS" or "DCD" and a delta against a base it holds elsewhere): not
+    // XML, and not damaged either. Its name says what it is.
+    Compressed,
 };
 
 struct Manifest {
@@ -98,6 +102,9 @@ using FileLookup = std::function<bool(const std::string& folder, const std::stri
 // resource as already read (moduleResource), so the file is not opened again.
 ModuleManifest manifestOf(const std::string& path, bool isDll, const FileLookup& lookup = {},
                           const pe::ModuleResource* resource = nullptr);
+
+// The bytes begin as a compressed store manifest does.
+bool compressedManifest(const std::uint8_t* data, std::size_t size);
 
 // Reads and parses a manifest file, bounded by kMaxManifestSize; false when
 // the file cannot be opened.

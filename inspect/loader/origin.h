@@ -12,6 +12,7 @@ enum class Origin {
     System,     // the system folders (of the Windows folder, or Wine's)
     Toolchain,  // the MinGW-w64 runtime folders Linux adds
     Gac,        // a .NET assembly of the Windows folder's global assembly cache
+    Module,     // the importing module's own folder (DependentLoadFlags 0x100)
 };
 
 // "sxs", "known", "app", "user", "system", "toolchain", "gac"; "" for None.

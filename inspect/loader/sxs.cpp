@@ -121,6 +121,7 @@ struct SxsStore::Index {
     std::vector<std::uint32_t> starts;   // where each name starts in `names`, then its end
     std::vector<std::uint64_t> hashes;   // of each name's key; 0 for a name of another form
     std::size_t count = 0;
+    bool x86 = false;  // the store holds assemblies for 32-bit x86 programs
 
     static std::uint64_t hash(std::string_view lowered) {
         std::uint64_t h = 1469598103934665603ull;
@@ -156,6 +157,7 @@ struct SxsStore::Index {
                 if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
             hashes.push_back(length ? hash(key) : 0);
             if (length) ++count;
+            if (length && (key.rfind("x86_", 0) == 0 || key.rfind("wow64_", 0) == 0)) x86 = true;
             return hashes.size() < kMaxStoreEntries && names.size() < (1u << 30);
         });
         starts.push_back(static_cast<std::uint32_t>(names.size()));
@@ -211,6 +213,24 @@ AssemblyPtr SxsStore::fromManifest(const Manifest& manifest, ResolvedAssembly::W
     return a;
 }
 
+AssemblyPtr SxsStore::fromFolder(const AssemblyIdentity& id, const StoreName& name, const std::string& folder,
+                                 const std::string& manifestPath, const std::string& version) {
+    auto a = std::make_shared<ResolvedAssembly>();
+    a->where = ResolvedAssembly::Where::Store;
+    a->name = id.name;  // the store's own spelling is lower-cased, and may be cut
+    a->version = version;
+    a->architecture = name.architecture;
+    a->folder = folder;
+    a->manifestPath = manifestPath;
+    std::size_t count = 0;
+    platform::listFolder(folder, [&](std::string_view file) {
+        a->files.push_back({std::string(file), platform::joinPath(folder, std::string(file)), true});
+        return ++count < kMaxManifestEntries;
+    });
+    std::sort(a->files.begin(), a->files.end(), [](const AssemblyFile& x, const AssemblyFile& y) { return x.name < y.name; });
+    return a;
+}
+
 AssemblyPtr SxsStore::findInStore(const AssemblyIdentity& id, std::uint16_t machine) {
     // Without a token or an architecture an assembly can only be private.
     if (!id.valid() || id.publicKeyToken.empty() || id.processorArchitecture.empty() || !present()) return nullptr;
@@ -251,7 +271,15 @@ AssemblyPtr SxsStore::findInStore(const AssemblyIdentity& id, std::uint16_t mach
         for (const StoreName* s : candidates) {
             const std::string manifestPath = platform::joinPath(index_->manifests, s->stem + ".manifest");
             Manifest m;
-            const bool read = readManifestFile(manifestPath, m) && m.ok();
+            const bool file = readManifestFile(manifestPath, m);
+            if (file && m.status == ManifestStatus::Compressed) {
+                // Its name is its identity, and its folder holds its files.
+                std::string folder;
+                if (listings_->find(folder_, s->stem, true, folder))
+                    result = fromFolder(id, *s, folder, manifestPath, versionText(s->version));
+                return result;
+            }
+            const bool read = file && m.ok();
             // An abbreviated name may stand for another assembly: its manifest tells.
             if (abbreviated && read && !equalsIgnoringCase(m.identity.name, id.name)) continue;
             std::string folder;
@@ -264,7 +292,38 @@ AssemblyPtr SxsStore::findInStore(const AssemblyIdentity& id, std::uint16_t mach
         }
         return result;
     }
+    // A prefix of a 64-bit-only Wine holds no x86 store, and its 32-bit
+    // programs still get the assemblies Wine provides, from Wine's builtin
+    // folder for their machine, as its loader gives them.
+    const std::string askedArch = asciiLower(id.processorArchitecture);
+    if (machine == platform::kMachineI386 && !standIn32_.empty() && !index_->x86 &&
+        (askedArch == "*" || askedArch == "x86"))
+        result = wineStandIn32(id, name, token);
     return result;
+}
+
+AssemblyPtr SxsStore::wineStandIn32(const AssemblyIdentity& id, const std::string& name, const std::string& token) {
+    const std::uint64_t key = Index::hash(indexKey("amd64", name, token, id.version[0], id.version[1]));
+    std::vector<StoreName> wine;
+    for (std::size_t i = 0; i < index_->hashes.size(); ++i) {
+        StoreName s;
+        if (index_->hashes[i] == key && parseStoreName(index_->name(i), s) && s.wine() && s.architecture == "amd64" &&
+            s.name == name && s.token == token && s.version[0] == id.version[0] && s.version[1] == id.version[1])
+            wine.push_back(std::move(s));
+    }
+    if (wine.empty()) return nullptr;
+    const auto best = std::max_element(wine.begin(), wine.end(), [](const StoreName& a, const StoreName& b) {
+        return std::tie(a.version[2], a.version[3], a.stem) < std::tie(b.version[2], b.version[3], b.stem);
+    });
+    const std::string manifestPath = platform::joinPath(index_->manifests, best->stem + ".manifest");
+    Manifest m;
+    if (!readManifestFile(manifestPath, m) || !m.ok()) return nullptr;
+    if (m.identity.name.empty()) m.identity.name = id.name;
+    m.identity.processorArchitecture = "x86";
+    auto a = std::const_pointer_cast<ResolvedAssembly>(
+        fromManifest(m, ResolvedAssembly::Where::Store, standIn32_, manifestPath, versionText(best->version)));
+    a->wineBuiltin = true;
+    return a;
 }
 
 AssemblyPtr SxsStore::findPrivate(const AssemblyIdentity& id, const std::string& appFolder) {

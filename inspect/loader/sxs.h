@@ -58,6 +58,10 @@ struct ResolvedAssembly {
     std::vector<AssemblyFile> files;
     std::vector<DependentAssembly> dependencies;  // its own
 
+    // Wine's stand-in, whose files are Wine's builtin DLLs for the machine
+    // (a prefix without a store for it).
+    bool wineBuiltin = false;
+
     // "Microsoft.Windows.Common-Controls 6.0.22621.2506".
     std::string label() const { return name + " " + version; }
 };
@@ -95,6 +99,10 @@ public:
     // `windowsFolder`: a folder holding WinSxS (any case); empty for none.
     // Its folders are looked up through the run's index.
     SxsStore(std::string windowsFolder, platform::FolderIndex& files);
+    // Where Wine's builtin 32-bit DLLs stand in for a system without 32-bit
+    // system DLLs of its own (an empty SysWOW64): then, when the store has
+    // no x86 assemblies either, Wine's own assemblies come from there.
+    void setStandIn32(std::string builtinFolder) { standIn32_ = std::move(builtinFolder); }
     // With an index of its own.
     explicit SxsStore(std::string windowsFolder);
     ~SxsStore();
@@ -144,8 +152,14 @@ private:
     class Listings;
     AssemblyPtr fromManifest(const Manifest& manifest, ResolvedAssembly::Where where, const std::string& folder,
                              const std::string& manifestPath, const std::string& version);
+    // A store assembly whose manifest is compressed: `id` as asked, the
+    // version and architecture its store name gives, its folder's files.
+    AssemblyPtr wineStandIn32(const AssemblyIdentity& id, const std::string& name, const std::string& token);
+    AssemblyPtr fromFolder(const AssemblyIdentity& id, const StoreName& name, const std::string& folder,
+                           const std::string& manifestPath, const std::string& version);
 
     std::unique_ptr<platform::FolderIndex> ownIndex_;
+    std::string standIn32_;
     std::string windowsFolder_;
     bool looked_ = false;
     std::string folder_;

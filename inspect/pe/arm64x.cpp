@@ -231,6 +231,25 @@ bool CodeView::patch(std::uint64_t rva, std::uint8_t* bytes, std::size_t count) 
     }
 }
 
+bool EcViewSource::read(std::uint64_t offset, void* out, std::size_t count) const {
+    if (!native_.bytes().read(offset, out, count)) return false;
+    auto* bytes = static_cast<std::uint8_t*>(out);
+    // Each piece of the range in the headers or in a section's raw data is
+    // patched at the RVA the loader maps it to.
+    const std::uint64_t end = offset + count;
+    std::uint64_t headersEnd = native_.sizeOfHeaders();
+    for (const platform::PeSection& s : native_.sections())
+        if (s.rawSize && s.rawPointer) headersEnd = std::min<std::uint64_t>(headersEnd, s.rawPointer);
+    if (offset < headersEnd) view_.patch(offset, bytes, static_cast<std::size_t>(std::min(end, headersEnd) - offset));
+    for (const platform::PeSection& s : native_.sections()) {
+        const std::uint64_t from = std::max<std::uint64_t>(offset, s.rawPointer);
+        const std::uint64_t to = std::min<std::uint64_t>(end, std::uint64_t{s.rawPointer} + s.rawSize);
+        if (from >= to) continue;
+        view_.patch(s.virtualAddress + (from - s.rawPointer), bytes + (from - offset), static_cast<std::size_t>(to - from));
+    }
+    return true;
+}
+
 CodeView readCodeView(const platform::PeImage& image, const LoadConfig& config) {
     try {
         return read(image, config);

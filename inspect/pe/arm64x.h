@@ -73,6 +73,20 @@ struct CodeView {
     bool patch(std::uint64_t rva, std::uint8_t* bytes, std::size_t count) const;
 };
 
+// The bytes of an image as an x64 process maps an ARM64X image: the file's,
+// with the view's fixups applied where they land. A PeImage over it reads
+// the EC view's headers, directories and tables.
+class EcViewSource final : public platform::ByteSource {
+public:
+    EcViewSource(const platform::PeImage& native, const CodeView& view) : native_(native), view_(view) {}
+    std::uint64_t size() const override { return native_.bytes().size(); }
+    bool read(std::uint64_t offset, void* out, std::size_t count) const override;
+
+private:
+    const platform::PeImage& native_;
+    const CodeView& view_;
+};
+
 // How many fixups outside the headers a view keeps.
 constexpr std::size_t kMaxArm64xFixups = 1u << 18;
 

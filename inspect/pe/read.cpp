@@ -11,6 +11,23 @@ namespace pe {
 
 namespace {
 
+constexpr unsigned kLoadConfigEntry = 10;
+
+// What the load configuration says of the image's imports: its
+// DependentLoadFlags, and for an ARM64X image the tables of its EC view.
+void readHybrid(const platform::PeImage& image, const ReadConfig& config, ReadBudget& budget, ImageRead& out) {
+    const LoadConfig lc = readLoadConfig(image);
+    out.dependentLoadFlags = lc.dependentLoadFlags.value_or(0);
+    const CodeView view = readCodeView(image, lc);
+    out.codeKind = view.kind;
+    if (view.kind != CodeView::Kind::Arm64x || view.outcome != CodeView::Outcome::Read) return;
+    const EcViewSource ecBytes(image, view);
+    const platform::PeImage ec(ecBytes);
+    bool damaged = false;
+    out.hasEcView = readImports(ec, config.functions, budget, out.ecImports, damaged) != TableStatus::Damaged;
+    if (config.delayLoad) readDelayImports(ec, config.functions, budget, out.ecDelayImports);
+}
+
 // The import and delay-load tables over the parse.
 void readTables(const platform::PeImage& image, const ReadConfig& config, ImageRead& out) {
     if (image.headers() >= platform::PeImage::Headers::Machine) out.machine = image.machine();
@@ -19,10 +36,13 @@ void readTables(const platform::PeImage& image, const ReadConfig& config, ImageR
         out.outcome = ImageRead::Outcome::WrongFormat;
         return;
     }
-    // Headers and section table whole: the loader could map the image.
-    out.loadable = image.sectionsRead();
+    // Headers and section table whole, and nothing the loader refuses to map.
+    const Mapping mapping = checkMapping(image);
+    out.unmappable = mapping.outcome == Mapping::Outcome::Mappable ? Mapping::Problem::None : mapping.problem;
+    out.loadable = image.sectionsRead() && mapping.outcome == Mapping::Outcome::Mappable;
     out.functionsRead = config.functions;
     ReadBudget budget(image.bytes().size());
+    if (image.directory(kLoadConfigEntry).rva != 0) readHybrid(image, config, budget, out);
     switch (readImports(image, config.functions, budget, out.imports, out.tablesDamaged)) {
         case TableStatus::Read: out.outcome = ImageRead::Outcome::Read; break;
         case TableStatus::Absent: out.outcome = ImageRead::Outcome::NoImport; break;

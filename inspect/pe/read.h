@@ -8,9 +8,12 @@
 #include <memory>
 #include <string>
 
+#include "inspect/pe/arm64x.h"
 #include "inspect/pe/clr.h"
 #include "inspect/pe/exports.h"
 #include "inspect/pe/imports.h"
+#include "inspect/pe/loadconfig.h"
+#include "inspect/pe/mapping.h"
 #include "inspect/pe/resources.h"
 #include "platform/bytes.h"
 
@@ -41,6 +44,17 @@ struct ImageRead {
     // map. A found DLL that is not stops its name's search there.
     bool loadable = false;
     bool isDll = false;  // IMAGE_FILE_DLL: its own manifest is resource ID 2, not 1
+    // Why the loader would not map it (pe::checkMapping), None when it would.
+    Mapping::Problem unmappable = Mapping::Problem::None;
+    // From the load configuration: the LOAD_LIBRARY_SEARCH_* bits its own
+    // static imports are searched with (0 for the default order), and
+    // whether it holds ARM64EC code (an ARM64EC or ARM64X image).
+    std::uint16_t dependentLoadFlags = 0;
+    CodeView::Kind codeKind = CodeView::Kind::Plain;
+    // An ARM64X image: the tables an x64 (or ARM64EC) process sees, when
+    // the image carries that view.
+    bool hasEcView = false;
+    ImportTable ecImports, ecDelayImports;
     ImportTable imports;       // descriptor order; those read before a stop
     ImportTable delayImports;  // with ReadConfig::delayLoad
     // A table read for the checks (thunks, hint/names, delay-load

@@ -25,7 +25,9 @@ public:
     const SearchOptions& options() { return run_.places().options(); }
     loader::Location find(const std::string& name, const std::string& folder, std::uint16_t machine) {
         const std::string importer = joinPath(folder, "tvlimporter.exe");
-        const loader::Program program{importer, folder, kAnyVariant, folder, nullptr};
+        loader::Program program;
+        program.path = importer;
+        program.folder = program.key = folder;
         return *run_.loader().find(name, loader::Importer{importer, machine, nullptr}, program);
     }
 
