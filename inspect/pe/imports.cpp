@@ -184,10 +184,11 @@ bool readString(const platform::ByteSource& file, std::uint64_t at, std::size_t 
 }
 
 TableStatus readImports(const platform::PeImage& image, bool functions, ReadBudget& budget, ImportTable& out,
-                        bool& functionsDamaged) {
+                        bool& functionsDamaged, const platform::PeImage::Directory* directory) {
     const platform::ByteSource& file = image.bytes();
     platform::PeImage::Directory dir;
-    if (!image.directoryIgnoringCount(kImportEntry, dir)) return TableStatus::Damaged;
+    if (directory) dir = *directory;
+    else if (!image.directoryIgnoringCount(kImportEntry, dir)) return TableStatus::Damaged;
     if (dir.size == 0) return TableStatus::Absent;
     if (!image.sectionsRead()) return TableStatus::Damaged;
     std::uint64_t cursor = 0;
@@ -216,9 +217,10 @@ TableStatus readImports(const platform::PeImage& image, bool functions, ReadBudg
     }
 }
 
-TableStatus readDelayImports(const platform::PeImage& image, bool functions, ReadBudget& budget, ImportTable& out) {
+TableStatus readDelayImports(const platform::PeImage& image, bool functions, ReadBudget& budget, ImportTable& out,
+                             const platform::PeImage::Directory* directory) {
     const platform::ByteSource& file = image.bytes();
-    const platform::PeImage::Directory dir = image.directory(kDelayImportEntry);
+    const platform::PeImage::Directory dir = directory ? *directory : image.directory(kDelayImportEntry);
     if (dir.rva == 0 || dir.size == 0) return TableStatus::Absent;
     if (!image.sectionsRead()) return TableStatus::Damaged;
     std::uint64_t cursor = 0;

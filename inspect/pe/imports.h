@@ -67,13 +67,16 @@ enum class TableStatus {
 // section table does not fit. `functions`: the thunks too; a damaged
 // function table sets `functionsDamaged` and ends the reading of
 // functions, the DLL names going on without them.
+// `directory`: another view's entry (an ARM64X image's EC view) instead of
+// the image's own.
 TableStatus readImports(const platform::PeImage& image, bool functions, ReadBudget& budget, ImportTable& out,
-                        bool& functionsDamaged);
+                        bool& functionsDamaged, const platform::PeImage::Directory* directory = nullptr);
 
 // The delay-load descriptors (data directory 13), old ones holding
 // addresses (PE32 before Visual C++ 6) included. Any damage, in the names
 // or the functions, is Damaged.
-TableStatus readDelayImports(const platform::PeImage& image, bool functions, ReadBudget& budget, ImportTable& out);
+TableStatus readDelayImports(const platform::PeImage& image, bool functions, ReadBudget& budget, ImportTable& out,
+                             const platform::PeImage::Directory* directory = nullptr);
 
 // A name read from an image (code page 1252 bytes) as the report shows it,
 // control characters as '?'.

@@ -21,11 +21,15 @@ void readHybrid(const platform::PeImage& image, const ReadConfig& config, ReadBu
     const CodeView view = readCodeView(image, lc);
     out.codeKind = view.kind;
     if (view.kind != CodeView::Kind::Arm64x || view.outcome != CodeView::Outcome::Read) return;
+    // The view's own directories (its header fixups), its table bytes
+    // patched where the other fixups land.
     const EcViewSource ecBytes(image, view);
     const platform::PeImage ec(ecBytes);
+    const platform::PeImage::Directory imports{view.import.rva, view.import.size};
+    const platform::PeImage::Directory delays{view.delayImport.rva, view.delayImport.size};
     bool damaged = false;
-    out.hasEcView = readImports(ec, config.functions, budget, out.ecImports, damaged) != TableStatus::Damaged;
-    if (config.delayLoad) readDelayImports(ec, config.functions, budget, out.ecDelayImports);
+    out.hasEcView = readImports(ec, config.functions, budget, out.ecImports, damaged, &imports) != TableStatus::Damaged;
+    if (config.delayLoad) readDelayImports(ec, config.functions, budget, out.ecDelayImports, &delays);
 }
 
 // The import and delay-load tables over the parse.

@@ -176,3 +176,30 @@ TEST_F(LoaderOnWine, WinesLoaderMapsTheReportedClosure) {
             EXPECT_FALSE(named.count(m.substr(m.rfind('/') + 1))) << m << " mapped by Wine, named by a table, not reported";
         }
 }
+
+// Debian's 64-bit-only Wine makes prefixes without 32-bit system DLLs and
+// without an x86 store: a 32-bit program's assemblies are the ones Wine
+// provides, from its builtin 32-bit folder, as its system DLLs are.
+TEST_F(LoaderOnWine, ThirtyTwoBitAssembliesFromWinesBuiltinFolder) {
+    const std::string manifests = windows_ + "/winsxs/manifests";
+    for (const auto& e : fs::directory_iterator(manifests))
+        if (e.path().filename().string().rfind("x86_", 0) == 0) GTEST_SKIP() << "this prefix has an x86 store";
+    pew::Image prog;
+    prog.import("comctl32.dll").import("msvcr90.dll");
+    // The writer's images are DLLs: their own manifest is resource ID 2.
+    prog.manifest(manifest("").replace(manifest("").find("amd64"), 5, "x86"), 2);
+    const std::string exe = app_ + "/prog32.exe";
+    pew::writeFile(exe, pew::build(prog));
+    bool comctl = false;
+    for (const analysis::Row& r : analysis::analyse({exe}, options())) {
+        if (r.kind == analysis::RowKind::Error && r.cells[analysis::kPath].find("Tavelin.Private") == std::string::npos)
+            ADD_FAILURE() << r.cells[analysis::kPath];
+        if (r.cells[analysis::kFile] != "comctl32.dll") continue;
+        comctl = true;
+        EXPECT_EQ(r.origin(), loader::Origin::Sxs);
+        EXPECT_NE(r.originDetail().find("Microsoft.Windows.Common-Controls 6.0."), std::string::npos);
+        EXPECT_NE(r.originDetail().find("(DLL intégrées de Wine)"), std::string::npos) << r.originDetail();
+        EXPECT_NE(r.cells[analysis::kPath].find("i386-windows"), std::string::npos) << r.cells[analysis::kPath];
+    }
+    EXPECT_TRUE(comctl);
+}

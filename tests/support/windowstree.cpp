@@ -54,7 +54,7 @@ std::uint16_t machineOfArchitecture(const std::string& arch) {
     return 0;
 }
 
-WindowsTree::WindowsTree(const std::string& root, bool lowerCase) {
+WindowsTree::WindowsTree(const std::string& root, bool lowerCase, bool compressed) : compressed_(compressed) {
     const auto name = [&](const char* n) { return lowerCase ? lower(n) : std::string(n); };
     windows_ = platform::joinPath(root, name("Windows"));
     system32_ = platform::joinPath(windows_, name("System32"));
@@ -67,8 +67,13 @@ WindowsTree::WindowsTree(const std::string& root, bool lowerCase) {
 std::string WindowsTree::add(const StoreAssembly& a) {
     const std::string head = a.arch + "_" + lower(a.name) + "_" + a.token + "_" + a.version + "_" + a.language;
     const std::string stem = head + "_" + (a.wine ? "deadbeef" : hashOf(head));
-    pew::writeFile(platform::joinPath(manifests_, stem + ".manifest"),
-                  assemblyManifest(a.name, a.version, a.arch, a.token, a.files, a.body));
+    std::string manifest = assemblyManifest(a.name, a.version, a.arch, a.token, a.files, a.body);
+    if (compressed_) {
+        std::string delta = std::string("DCM\x01", 4) + "PA30";
+        for (unsigned char c : hashOf(manifest) + hashOf(stem)) delta.push_back(static_cast<char>(c ^ 0xA5));
+        manifest = delta;
+    }
+    pew::writeFile(platform::joinPath(manifests_, stem + ".manifest"), manifest);
     if (a.folder) {
         const std::string dir = platform::joinPath(winsxs_, stem);
         std::filesystem::create_directories(u8(dir));

@@ -33,7 +33,9 @@ class WindowsTree {
 public:
     // Creates `root`/Windows with System32, SysWOW64 and WinSxS/Manifests
     // (spelt as given: a Wine prefix spells them in lower case).
-    explicit WindowsTree(const std::string& root, bool lowerCase = false);
+    // `compressed`: the manifests written as Windows 10/11 keeps them ("DCM",
+    // 1, and a delta this writer fills with noise), not as XML.
+    explicit WindowsTree(const std::string& root, bool lowerCase = false, bool compressed = false);
 
     const std::string& windows() const { return windows_; }
     const std::string& system32() const { return system32_; }
@@ -50,6 +52,7 @@ public:
 
 private:
     std::string windows_, system32_, syswow64_, winsxs_, manifests_;
+    bool compressed_ = false;
 };
 
 // The machine a store architecture stands for (0 for msil).
