@@ -729,7 +729,7 @@ QString ListedPath(const QString& path) {
 }  // namespace
 
 void TFMain::AjouterFichiers(const QStringList& Chemins, bool SansDoublon) {
-    QStringList items, unreadable;
+    QStringList items, unreadable, empty;
     for (const QString& chemin : Chemins) {
         if (chemin.isEmpty()) continue;
         const QFileInfo info(chemin);
@@ -739,13 +739,13 @@ void TFMain::AjouterFichiers(const QStringList& Chemins, bool SansDoublon) {
         }
         // The PE files of a folder as the command line takes them.
         const std::string folder = ToUtf8(QDir::toNativeSeparators(info.absoluteFilePath()));
-        bool readable = false;
-        const std::vector<std::string> names = platform::peFilesIn(folder, readable);
-        if (!readable) {
+        const platform::FolderFiles found = platform::peFilesOf(folder, false);
+        if (!found.unreadable.empty()) {
             unreadable << FromUtf8(folder);
             continue;
         }
-        for (const std::string& n : names) items << ListedPath(FromUtf8(platform::joinPath(folder, n)));
+        if (found.files.empty()) empty << FromUtf8(folder);
+        for (const std::string& f : found.files) items << ListedPath(FromUtf8(f));
     }
     if (SansDoublon) {
         // As DansLaListe compares, with one pass over the list.
@@ -760,11 +760,18 @@ void TFMain::AjouterFichiers(const QStringList& Chemins, bool SansDoublon) {
         LB->addItems(items);
         SetAJour(false);
     }
+    QStringList warnings;
+    if (!empty.isEmpty())
+        warnings << (empty.size() == 1 ? QStringLiteral("Ce dossier ne contient aucun fichier PE (%1) à son premier niveau, rien n'a été ajouté : ")
+                                       : QStringLiteral("Ces dossiers ne contiennent aucun fichier PE (%1) à leur premier niveau, rien n'a été ajouté : "))
+                            .arg(QString::fromLatin1(platform::peExtensionList())) +
+                        empty.join(QStringLiteral(", "));
     if (!unreadable.isEmpty())
-        Avertir((unreadable.size() == 1 ? QStringLiteral("Ce dossier ne peut être lu, ses fichiers n'ont pas été ajoutés : ")
+        warnings << ((unreadable.size() == 1 ? QStringLiteral("Ce dossier ne peut être lu, ses fichiers n'ont pas été ajoutés : ")
                                         : QStringLiteral("Ces dossiers ne peuvent être lus, leurs fichiers n'ont pas été "
                                                          "ajoutés : ")) +
                 unreadable.join(QStringLiteral(", ")));
+    if (!warnings.isEmpty()) Avertir(warnings.join(QStringLiteral("\n")));
 }
 
 namespace {

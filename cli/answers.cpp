@@ -21,6 +21,26 @@ std::string problemText(const std::vector<Closure>& all, const analysis::IgnoreL
     return err;
 }
 
+// Different files under one name, each with the programs that need it,
+// and the one that would serve them all, if one would.
+std::string clashText(const shipping::ShipSet& set, const char* option) {
+    std::string out;
+    for (const shipping::Clash& c : set.clashes) {
+        out += std::string("tavelin-report: ") + option + ": " + std::to_string(c.dlls.size()) +
+               " different files named " + c.name + " cannot all go beside the programs:\n";
+        for (std::size_t i : c.dlls) {
+            out += "  " + set.dlls[i].path() + " for";
+            for (const std::string& p : set.dlls[i].neededBy) out += " " + p;
+            out += "\n";
+        }
+        if (c.served())
+            out += "  " + set.dlls[c.servesAll].path() + " would serve them all: put it first in the search (--dll-path)\n";
+        else
+            out += "  no one of them serves them all: ship these programs in folders of their own\n";
+    }
+    return out;
+}
+
 }  // namespace
 
 std::string shipPaths(const shipping::ShipSet& set) {
@@ -50,13 +70,34 @@ std::string shipJson(const shipping::ShipSet& set) {
 
 Answer shipAnswer(const std::vector<std::string>& files, AnalysisRun& run, const analysis::IgnoreList& ignore, bool json,
                   const std::string& copyTo) {
+    return shipAnswer(closuresOf(files, run), files, run, ignore, json, copyTo);
+}
+
+Answer treeAnswer(const std::vector<std::string>& files, AnalysisRun& run, const analysis::IgnoreList& ignore) {
+    return treeAnswer(closuresOf(files, run), run, ignore);
+}
+
+Answer whyAnswer(const std::vector<std::string>& files, AnalysisRun& run, const analysis::IgnoreList& ignore,
+                 const std::string& pattern) {
+    return whyAnswer(closuresOf(files, run), run, ignore, pattern);
+}
+
+Answer shipAnswer(const std::vector<Closure>& closures, const std::vector<std::string>& files, AnalysisRun& run,
+                  const analysis::IgnoreList& ignore, bool json, const std::string& copyTo) {
     Answer a;
-    const shipping::ShipSet set = shipping::shipSet(closuresOf(files, run), run.reads(), ignore);
+    const shipping::ShipSet set = shipping::shipSet(closures, run.reads(), ignore);
     for (const auto* lines : {&set.problems, &set.refusals, &set.notices})
         for (const std::string& line : *lines) a.err += line + "\n";
+    a.err += clashText(set, copyTo.empty() ? "--ship" : "--copy-to");
     a.status = set.refused() ? 1 : 0;
     if (copyTo.empty()) {
         a.out = json ? shipJson(set) : shipPaths(set);
+        return a;
+    }
+    if (set.dlls.empty() && !set.refused()) {
+        const std::string folder = platform::absolutePath(copyTo);
+        a.err += "tavelin-report: --copy-to: the ship set is empty: nothing to copy, " + folder +
+                 (platform::folderExists(folder) ? " left as it is\n" : " not created\n");
         return a;
     }
     const shipping::BundleResult copy = shipping::copyBundle(set, copyTo, files);
@@ -70,19 +111,17 @@ Answer shipAnswer(const std::vector<std::string>& files, AnalysisRun& run, const
     return a;
 }
 
-Answer treeAnswer(const std::vector<std::string>& files, AnalysisRun& run, const analysis::IgnoreList& ignore) {
+Answer treeAnswer(const std::vector<Closure>& all, AnalysisRun& run, const analysis::IgnoreList& ignore) {
     Answer a;
-    const std::vector<Closure> all = closuresOf(files, run);
     for (std::size_t i = 0; i < all.size(); ++i) a.out += (i ? "\n" : "") + chains::tree(all[i], run.reads());
     a.err = problemText(all, ignore);
     a.status = a.err.empty() ? 0 : 1;
     return a;
 }
 
-Answer whyAnswer(const std::vector<std::string>& files, AnalysisRun& run, const analysis::IgnoreList& ignore,
+Answer whyAnswer(const std::vector<Closure>& all, AnalysisRun&, const analysis::IgnoreList& ignore,
                  const std::string& pattern) {
     Answer a;
-    const std::vector<Closure> all = closuresOf(files, run);
     // A DLL given with its folder is asked about by its name.
     const std::string name = platform::fileNamePart(pattern);
     bool needed = false, gaveUp = false;

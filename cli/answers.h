@@ -28,13 +28,21 @@ std::string shipJson(const shipping::ShipSet& set);
 // --ship (and --copy-to when `copyTo` is not empty): the set on standard
 // output, its problems, refusals and redistributables on standard error;
 // status 1 when the set is refused or the copy fails.
-Answer shipAnswer(const std::vector<std::string>& files, AnalysisRun& run, const analysis::IgnoreList& ignore, bool json,
-                  const std::string& copyTo);
+// `closures`: those of the listed `files`, walked in `run`.
+Answer shipAnswer(const std::vector<Closure>& closures, const std::vector<std::string>& files, AnalysisRun& run,
+                  const analysis::IgnoreList& ignore, bool json, const std::string& copyTo);
 // --tree: the tree of each listed file, a blank line between two; the
 // problems on standard error and status 1 when there are any, as the report.
-Answer treeAnswer(const std::vector<std::string>& files, AnalysisRun& run, const analysis::IgnoreList& ignore);
+Answer treeAnswer(const std::vector<Closure>& closures, AnalysisRun& run, const analysis::IgnoreList& ignore);
 // --why: the chains of each listed file in turn; the problems, which may
 // hide chains, on standard error; status 1 when no listed file needs it.
+Answer whyAnswer(const std::vector<Closure>& closures, AnalysisRun& run, const analysis::IgnoreList& ignore,
+                 const std::string& pattern);
+
+// The same for files not walked yet (the suites' entry).
+Answer shipAnswer(const std::vector<std::string>& files, AnalysisRun& run, const analysis::IgnoreList& ignore, bool json,
+                  const std::string& copyTo);
+Answer treeAnswer(const std::vector<std::string>& files, AnalysisRun& run, const analysis::IgnoreList& ignore);
 Answer whyAnswer(const std::vector<std::string>& files, AnalysisRun& run, const analysis::IgnoreList& ignore,
                  const std::string& pattern);
 

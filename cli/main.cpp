@@ -3,7 +3,9 @@
 // rows as CSV or JSON for scripts.
 #include <algorithm>
 #include <cstdio>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,7 @@
 #include "inspect/analysis.h"
 #include "inspect/ignore.h"
 #include "platform/filecopy.h"
+#include "platform/knowndlls.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 
@@ -19,8 +22,9 @@ namespace {
 
 const char* const kUsage =
     "Usage: tavelin-report [-r|--recursive] [-f|--functions] [-d|--delay-load] [-a|--assemblies]\n"
-    "                      [-u|--unique] [--missing] [--dll-path DIR[%cDIR...]] [--add-dll-path DIR[%cDIR...]]\n"
-    "                      [--windows DIR] [--ignore PATTERN]... [--ignore-file FILE]\n"
+    "                      [-u|--unique] [-R|--recurse] [--missing] [--dll-path DIR[%cDIR...]]\n"
+    "                      [--add-dll-path DIR[%cDIR...]]"
+    " [--windows DIR] [--ignore PATTERN]... [--ignore-file FILE]\n"
     "                      [--format text|csv|json] FILE|FOLDER...\n"
     "       tavelin-report (--ship [--format json] | --copy-to DIR | --tree | --why NAME)\n"
     "                      [-d] [-f] [search and --ignore options] FILE|FOLDER...\n";
@@ -38,6 +42,10 @@ const char* const kHelp =
     "                      probes for them (the program's folder, then the global\n"
     "                      assembly cache); with -d also their P/Invoke DLLs\n"
     "  -u, --unique        short lines without the importer, each line once\n"
+    "  -R, --recurse       a FOLDER stands for the PE files of its subfolders too:\n"
+    "                      a folder's own files first, then each subfolder's, in\n"
+    "                      the same order, depth first; links followed, each\n"
+    "                      folder once\n"
     "      --missing       only the problems (DLLs not found, functions missing, files\n"
     "                      not readable or not executables), each once\n"
     "      --dll-path DIRS folders searched for DLLs after the program's folder\n"
@@ -73,8 +81,9 @@ const char* const kHelp =
     "  -V, --version       show the version and exit\n"
     "\n"
     "Exit status: 0 when no error row was produced, 1 when at least one was\n"
-    "(a DLL not found, a function missing, a file not readable or not an executable),\n"
-    "2 on a usage error.\n";
+    "(a DLL not found, a function missing, a file not readable or not an executable)\n"
+    "or when a FOLDER holds no PE file, 2 on a usage error, 3 when the output could\n"
+    "not be written (a full disk, a closed pipe).\n";
 
 enum class Format { Text, Csv, Json };
 
@@ -96,6 +105,7 @@ struct Options {
     Format format = Format::Text;
     bool formatGiven = false;
     bool ship = false, tree = false;
+    bool recurse = false;  // a folder stands for its subfolders' PE files too
     std::string copyTo, why;  // empty when not asked
     std::vector<std::string> files;
 };
@@ -112,6 +122,7 @@ const Switch kSwitches[] = {
     {'d', "--delay-load", [](Options& o) -> bool& { return o.run.delayLoad; }},
     {'a', "--assemblies", [](Options& o) -> bool& { return o.run.assemblies; }},
     {'u', "--unique", [](Options& o) -> bool& { return o.unique; }},
+    {'R', "--recurse", [](Options& o) -> bool& { return o.recurse; }},
     {0, "--missing", [](Options& o) -> bool& { return o.missing; }},
     {0, "--ship", [](Options& o) -> bool& { return o.ship; }},
     {0, "--tree", [](Options& o) -> bool& { return o.tree; }},
@@ -127,6 +138,10 @@ bool optionValue(const std::vector<std::string>& args, std::size_t& i, const std
     const std::string& arg = args[i];
     if (arg == name) {
         if (i + 1 >= args.size()) throw UsageError{name + " needs " + needs};
+        // An option where the value is expected is a slip, not a value
+        // ("--why -d ntdll.dll"); "--name=-x" gives such a value.
+        if (args[i + 1].size() > 1 && args[i + 1][0] == '-')
+            throw UsageError{name + " needs " + needs + ", not the option '" + args[i + 1] + "'"};
         value = args[++i];
         return true;
     }
@@ -197,6 +212,9 @@ Action parse(const std::vector<std::string>& args, Options& o) {
         } else if (a == "-V" || a == "--version") {
             return Action::Version;
         } else if (optionValue(args, i, "--windows", "a folder", value)) {
+            if (!platform::folderExists(platform::absolutePath(value)))
+                throw UsageError{"--windows: '" + value + "' does not exist (a Windows folder, or a Wine prefix's "
+                                 "drive_c/windows)"};
             if (!platform::isWindowsFolder(value))
                 throw UsageError{"--windows: '" + value + "' holds no System32 folder (a Windows folder, or a Wine "
                                  "prefix's drive_c/windows)"};
@@ -270,22 +288,114 @@ std::string text(const std::vector<analysis::Row>& rows, const Options& o) {
 
 
 // The listed files, as the window's list holds them; a folder gives its PE
-// files, as a folder dropped on the window does.
-std::vector<std::string> listedFiles(const std::vector<std::string>& args) {
-    std::vector<std::string> paths, out;
+// files, as a folder dropped on the window does (and, with -R, those of its
+// subfolders). A folder that gives none, or an argument list that gives no
+// file at all, is a problem: a mistyped or empty output folder must fail a
+// job, not pass it.
+struct Listed {
+    std::vector<std::string> files;
+    std::string err;  // the problems, whole lines
+};
+
+Listed listedFiles(const std::vector<std::string>& args, bool recurse) {
+    Listed l;
+    std::vector<std::string> paths;
     for (const std::string& a : args) paths.push_back(platform::absolutePath(a));
     const std::vector<bool> folders = platform::foldersAmong(paths);
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         const std::string& path = paths[i];
         if (!folders[i]) {
-            out.push_back(platform::listPath(path));
+            l.files.push_back(platform::listPath(path));
             continue;
         }
-        bool readable = false;
-        const std::vector<std::string> names = platform::peFilesIn(path, readable);
-        if (!readable) std::fprintf(stderr, "tavelin-report: warning: cannot list the folder %s\n", a.c_str());
-        for (const std::string& n : names) out.push_back(platform::listPath(platform::joinPath(path, n)));
+        const platform::FolderFiles found = platform::peFilesOf(path, recurse);
+        for (const std::string& u : found.unreadable) l.err += "tavelin-report: cannot list the folder " + u + "\n";
+        if (found.files.empty())
+            l.err += "tavelin-report: " + a + ": no PE file (" + platform::peExtensionList() + ")" +
+                     (recurse ? "" : " in this folder; -R takes its subfolders too") + "\n";
+        for (const std::string& f : found.files) l.files.push_back(platform::listPath(f));
+    }
+    if (l.files.empty() && l.err.empty()) l.err = "tavelin-report: no file to inspect\n";
+    return l;
+}
+
+// Writes `text` whole to `stream` and flushes it; false, with errno, when
+// the system refuses (a full disk, a closed pipe): a job must not pass on
+// an output it never got.
+bool emit(std::FILE* stream, const std::string& text) {
+    errno = 0;
+    const bool written = text.empty() || std::fwrite(text.data(), 1, text.size(), stream) == text.size();
+    return std::fflush(stream) == 0 && written && !std::ferror(stream);
+}
+
+// Exit status when the output could not be written.
+constexpr int kOutputFailed = 3;
+
+// Writes the answer and ends the process with `status` (kOutputFailed when
+// a write fails). The run's reads go with the process, not one by one.
+[[noreturn]] void finish(const std::string& out, const std::string& err, int status) {
+    if (!emit(stdout, out)) {
+        const int error = errno;
+        emit(stderr, err);
+        std::fprintf(stderr, "tavelin-report: cannot write the output: %s\n",
+                     error ? std::strerror(error) : "the stream refused it");
+        std::fflush(stderr);
+        std::_Exit(kOutputFailed);
+    }
+    if (!emit(stderr, err)) std::_Exit(kOutputFailed);
+    std::_Exit(status);
+}
+
+// One line per machine whose programs have no system folder left to search,
+// which would make every system DLL of theirs read as missing.
+std::string systemHints(const std::vector<Closure>& closures, AnalysisRun& run) {
+    std::string out;
+    std::vector<std::uint16_t> told;
+    // Only where a DLL every Windows has reads as missing: the hint is about
+    // the system folder, not about the user's own DLLs.
+    const auto systemDll = [](std::string name) {
+        name = platform::toLower(name);
+        const std::vector<std::string>& known = platform::windowsKnownDlls();
+        return name == "ntdll.dll" || name.starts_with("api-ms-win-") || name.starts_with("ext-ms-") ||
+               std::binary_search(known.begin(), known.end(), name);
+    };
+    const auto missesDll = [&](const Closure& c) {
+        return std::any_of(c.findings.begin(), c.findings.end(), [&](const Finding& f) {
+            return (f.problem == Problem::MissingDll || f.problem == Problem::WrongMachine) && systemDll(f.dll);
+        });
+    };
+    for (const Closure& c : closures) {
+        const std::uint16_t m = c.machine;
+        if (m == 0 || !missesDll(c) || std::find(told.begin(), told.end(), m) != told.end()) continue;
+        told.push_back(m);
+        if (!run.places().forMachine(m).system.empty()) continue;
+        const std::string which = cli::machineKey(m);
+        out += "tavelin-report: no system folder for " + which + " programs (" +
+               (run.places().defaultsKept() ? "no Windows folder, and Wine's " + which + " DLLs are not installed"
+                                            : std::string("--dll-path replaces the default folders, and no --windows is "
+                                                          "given")) +
+               "): their system DLLs read as missing; give --windows DIR (a Windows folder, or a Wine prefix's "
+               "drive_c/windows)" +
+               (m == platform::kMachineI386 && run.places().defaultsKept() ? " or install Wine's 32-bit DLLs" : "") +
+               "\n";
+    }
+    return out;
+}
+
+// Once per file that cannot be opened: why.
+std::string openFailures(const std::vector<analysis::Row>& rows) {
+    std::string out;
+    std::vector<std::string> told;
+    for (const analysis::Row& r : rows) {
+        // Names that differ in case only are one line, as in the report.
+        if (r.reason == platform::OpenFailure::None ||
+            std::any_of(told.begin(), told.end(), [&](const std::string& t) { return platform::equalsIgnoringCase(t, r.dll); }))
+            continue;
+        told.push_back(r.dll);
+        const std::string& line = r.cells[analysis::kPath];
+        out += "tavelin-report: " + line.substr(0, line.rfind(" non ouvrable")) + ": " +
+               platform::openFailureText(r.reason) + "\n";
     }
     return out;
 }
@@ -324,24 +434,23 @@ int main(int argc, char** argv) {
         return 2;
     }
     warnMissingFolders(o);
-    const std::vector<std::string> files = listedFiles(o.files);
+    const Listed listed = listedFiles(o.files, o.recurse);
+    const std::vector<std::string>& files = listed.files;
 
     if (!graphAnswers(o).empty()) {
         o.run.recursive = true;
         AnalysisRun run(o.run);
+        const std::vector<Closure> closures = analysis::analyseFiles(files, run, {}, false).closures;
         cli::Answer a;
-        if (o.tree) a = cli::treeAnswer(files, run, o.ignore);
-        else if (!o.why.empty()) a = cli::whyAnswer(files, run, o.ignore, o.why);
-        else a = cli::shipAnswer(files, run, o.ignore, o.format == Format::Json, o.copyTo);
-        std::fwrite(a.out.data(), 1, a.out.size(), stdout);
-        std::fflush(stdout);
-        std::fwrite(a.err.data(), 1, a.err.size(), stderr);
-        std::fflush(stderr);
-        std::_Exit(a.status);
+        if (o.tree) a = cli::treeAnswer(closures, run, o.ignore);
+        else if (!o.why.empty()) a = cli::whyAnswer(closures, run, o.ignore, o.why);
+        else a = cli::shipAnswer(closures, files, run, o.ignore, o.format == Format::Json, o.copyTo);
+        finish(a.out, listed.err + systemHints(closures, run) + a.err, listed.err.empty() ? a.status : 1);
     }
 
     AnalysisRun run(o.run);
-    std::vector<analysis::Row> all = analysis::analyse(files, run);
+    const analysis::Analysis analysis = analysis::analyseFiles(files, run);
+    std::vector<analysis::Row> all = analysis.rows;
     if (!o.ignore.empty())
         all.erase(std::remove_if(all.begin(), all.end(), [&](const analysis::Row& r) { return o.ignore.ignores(r); }),
                   all.end());
@@ -354,8 +463,6 @@ int main(int argc, char** argv) {
         case Format::Csv: out = cli::csv(rows, {o.run.delayLoad, o.run.assemblies}); break;
         case Format::Json: out = cli::json(rows, {o.run.delayLoad, o.run.assemblies}); break;
     }
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    std::fflush(stdout);
-    // The rows and the run's reads go with the process, not one by one.
-    std::_Exit(analysis::hasErrors(all) ? 1 : 0);
+    finish(out, listed.err + systemHints(analysis.closures, run) + openFailures(all),
+           analysis::hasErrors(all) || !listed.err.empty() ? 1 : 0);
 }

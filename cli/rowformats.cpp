@@ -72,6 +72,9 @@ std::vector<Field> rowFields(const RowFormat& format) {
         fields.push_back({"assembly", FieldType::TextOrNull, [](const Row& r) { return r.reference(); }});
     // The flags of the image whose table named the DLL, where they limited
     // its search (only when some image of the run carries them).
+    if (format.reason)
+        fields.push_back({"reason", FieldType::TextOrNull,
+                          [](const Row& r) { return std::string(platform::openFailureKey(r.reason)); }});
     if (format.dependentLoadFlags)
         fields.push_back({"dependent-load-flags", FieldType::TextOrNull, [](const Row& r) {
                               return r.dependentLoadFlags ? lines::loadFlags(r.dependentLoadFlags) : std::string();
@@ -80,7 +83,10 @@ std::vector<Field> rowFields(const RowFormat& format) {
 }
 
 RowFormat withFlags(RowFormat format, const std::vector<analysis::Row>& rows) {
-    for (const analysis::Row& r : rows) format.dependentLoadFlags = format.dependentLoadFlags || r.dependentLoadFlags;
+    for (const analysis::Row& r : rows) {
+        format.dependentLoadFlags = format.dependentLoadFlags || r.dependentLoadFlags;
+        format.reason = format.reason || r.reason != platform::OpenFailure::None;
+    }
     return format;
 }
 

@@ -15,6 +15,8 @@ struct RowFormat {
     // The dependent-load-flags column: set by csv() and json() themselves
     // when some row has the flags.
     bool dependentLoadFlags = false;
+    // The reason column (why a file cannot be opened): likewise.
+    bool reason = false;
 };
 
 std::string csv(const std::vector<analysis::Row>& rows, const RowFormat& format);

@@ -54,6 +54,7 @@ Row errorRow(const std::string& listed, const Finding& f) {
     r.function = f.function;
     r.assembly = f.assembly;
     r.dependentLoadFlags = f.dependentLoadFlags;
+    r.reason = f.reason;
     r.importerPath = listed;
     return r;
 }

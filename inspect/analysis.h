@@ -63,6 +63,8 @@ struct Row {
     // The DependentLoadFlags of the image whose table named the DLL, when
     // they limited its search (import rows, and missing-DLL rows); 0 else.
     std::uint16_t dependentLoadFlags = 0;
+    // Error rows about a file that cannot be opened: why.
+    platform::OpenFailure reason = platform::OpenFailure::None;
     // The .NET reference the row answers, whichever kind of row it is.
     const std::string& reference() const { return location ? location->assembly : assembly; }
 };

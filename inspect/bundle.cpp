@@ -78,6 +78,10 @@ BundleResult copyBundle(const ShipSet& set, const std::string& folderArg, const 
         r.messages.push_back("--copy-to: nothing copied to " + folder);
         return r;
     }
+    // Copies a stopped run left would go into the bundle's archive.
+    if (folderThere)
+        for (const std::string& left : platform::removeLeftoverStaged(folder))
+            r.messages.push_back("--copy-to: removed " + left + ", left by a copy that was stopped");
     if (steps.empty()) {
         r.ok = true;
         return r;

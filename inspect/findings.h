@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/platform.h"
+
 // What kind of problem a line tells.
 enum class Problem {
     None,
@@ -34,4 +36,6 @@ struct Finding {
     // A DLL missing where the importer's DependentLoadFlags limited the
     // search: those flags.
     std::uint16_t dependentLoadFlags = 0;
+    // A file that cannot be opened: why.
+    platform::OpenFailure reason = platform::OpenFailure::None;
 };

@@ -134,7 +134,11 @@ const FunctionCheck& Linker::check(const Link& link, const std::string& importer
 
 Finding imageFinding(const std::string& name, const pe::ImageRead& image) {
     switch (image.outcome) {
-        case pe::ImageRead::Outcome::NotOpenable: return lines::unreadable(name, lines::Unreadable::NotOpenable);
+        case pe::ImageRead::Outcome::NotOpenable: {
+            Finding f = lines::unreadable(name, lines::Unreadable::NotOpenable);
+            f.reason = image.openFailure;
+            return f;
+        }
         case pe::ImageRead::Outcome::NotMappable: return lines::unreadable(name, lines::Unreadable::NotMappable);
         case pe::ImageRead::Outcome::NotViewable: return lines::unreadable(name, lines::Unreadable::NotViewable);
         default: return lines::notWin32(name);

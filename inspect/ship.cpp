@@ -1,10 +1,12 @@
 #include "inspect/ship.h"
 
+#include <algorithm>
 #include <unordered_map>
 
 #include "inspect/lines.h"
 #include "inspect/redist.h"
 #include "platform/apiset.h"
+#include "platform/filecopy.h"
 #include "platform/platform.h"
 
 namespace shipping {
@@ -13,6 +15,66 @@ namespace {
 
 bool fromTheProgramsSide(loader::Origin origin) {
     return origin == loader::Origin::App || origin == loader::Origin::User || origin == loader::Origin::Toolchain;
+}
+
+// Whether the DLL `dll` exports every function that the images of
+// `closures` import from a DLL of its name, for the machine of their process.
+bool serves(const ShipDll& dll, const std::vector<Closure>& closures, const std::vector<std::string>& users,
+            Reads& reads) {
+    const std::string name = platform::toLower(platform::fileNamePart(dll.path()));
+    const auto exports = reads.exports(dll.path());
+    if (exports->state != pe::ExportTable::State::Read) return false;
+    for (const Closure& c : closures) {
+        if (std::find(users.begin(), users.end(), c.listed) == users.end()) continue;
+        if (!loader::loadableInto(c.machine, dll.machine, dll.codeKind)) return false;
+        for (std::size_t node = 0; node < c.imports.size(); ++node)
+            for (const ImportEdge& e : c.imports[node]) {
+                if (e.to == kNoNode || platform::toLower(platform::fileNamePart(c.nodePath(e.to))) != name) continue;
+                const TableEntry& entry = e.link->entry;
+                if (entry.kind != TableEntry::Kind::Import && entry.kind != TableEntry::Kind::DelayImport) continue;
+                const auto image = reads.imageWithFunctions(c.nodePath(node));
+                const pe::ImportTable& table =
+                    entry.kind == TableEntry::Kind::Import ? image->imports : image->delayImports;
+                if (entry.index >= table.dlls.size()) continue;
+                for (const pe::ImportedFunction& f : table.dlls[entry.index].functions) {
+                    const pe::ExportTable::Entry x =
+                        f.byOrdinal ? exports->byOrdinal(f.ordinal) : exports->byName(table.functionName(f));
+                    if (!x.exported) return false;
+                }
+            }
+    }
+    return true;
+}
+
+// Different files of the set under one name (the same bytes twice are one file).
+void findClashes(const std::vector<Closure>& closures, Reads& reads, ShipSet& set) {
+    std::unordered_map<std::string, std::vector<std::size_t>> byName;
+    std::vector<std::string> order;
+    for (std::size_t i = 0; i < set.dlls.size(); ++i) {
+        const std::string key = platform::toLower(platform::fileNamePart(set.dlls[i].path()));
+        auto& same = byName[key];
+        if (same.empty()) order.push_back(key);
+        std::string why;
+        const bool duplicate = std::any_of(same.begin(), same.end(), [&](std::size_t j) {
+            return platform::compareFiles(set.dlls[j].path(), set.dlls[i].path(), why) == platform::Comparison::Same;
+        });
+        if (!duplicate) same.push_back(i);
+    }
+    for (const std::string& key : order) {
+        const std::vector<std::size_t>& same = byName[key];
+        if (same.size() < 2) continue;
+        Clash clash{platform::fileNamePart(set.dlls[same.front()].path()), same, static_cast<std::size_t>(-1)};
+        std::vector<std::string> users;
+        for (std::size_t i : same)
+            for (const std::string& u : set.dlls[i].neededBy)
+                if (std::find(users.begin(), users.end(), u) == users.end()) users.push_back(u);
+        for (std::size_t i : same)
+            if (serves(set.dlls[i], closures, users, reads)) {
+                clash.servesAll = i;
+                break;
+            }
+        set.clashes.push_back(std::move(clash));
+    }
 }
 
 }  // namespace
@@ -67,6 +129,7 @@ ShipSet shipSet(const std::vector<Closure>& closures, Reads& reads, const analys
             }
         }
     }
+    findClashes(closures, reads, set);
     return set;
 }
 

@@ -24,8 +24,20 @@ struct ShipDll {
     const std::string& path() const { return location->path; }
 };
 
+// Two or more different files of the set under one name: Windows keeps one
+// file per name in a folder, so they cannot all go beside the programs.
+struct Clash {
+    std::string name;                // the file name, as the first one spells it
+    std::vector<std::size_t> dlls;   // their places in ShipSet::dlls, in set order
+    // The one of them that would serve every program that needs any of
+    // them (same machine, every function asked exported), if one does.
+    std::size_t servesAll = static_cast<std::size_t>(-1);
+    bool served() const { return servesAll != static_cast<std::size_t>(-1); }
+};
+
 struct ShipSet {
     std::vector<ShipDll> dlls;  // closure order, each file once
+    std::vector<Clash> clashes;
     // Problem lines: DLLs found nowhere, files unreadable, functions
     // missing (with -f); each once.
     std::vector<std::string> problems;
@@ -36,7 +48,7 @@ struct ShipSet {
     // or from Wine.
     std::vector<std::string> notices;
 
-    bool refused() const { return !problems.empty() || !refusals.empty(); }
+    bool refused() const { return !problems.empty() || !refusals.empty() || !clashes.empty(); }
 };
 
 // What the closures need beside the programs: every DLL taken from the

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -48,5 +49,13 @@ bool commitStaged(const std::string& staged, const std::string& target, std::str
 void discardStaged(const std::string& staged);
 // Makes the renames into `folder` durable (a no-op where the rename already is).
 void syncFolder(const std::string& folder);
+
+// Whether `name` is one stageCopy gives: ".<file>.tavelin-XXXXXX" (six
+// letters or digits) on Linux, "<file>.tavelin-<process>-<n>" on Windows.
+bool isStagedName(const std::string& name);
+// The staged copies that runs stopped before their end (killed) left in
+// `folder`, removed: their paths, sorted. Only regular files of
+// isStagedName's pattern, and none a running copy still writes.
+std::vector<std::string> removeLeftoverStaged(const std::string& folder);
 
 }  // namespace platform

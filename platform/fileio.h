@@ -12,7 +12,7 @@ namespace platform::detail {
 // Opens a regular file read-only (share-read, random access): its handle,
 // or -1 with `status` NotOpenable (missing, no access, not a plain file) or
 // NotMappable (empty).
-std::intptr_t openFile(const std::string& path, MapStatus& status, std::uint64_t& size);
+std::intptr_t openFile(const std::string& path, MapStatus& status, std::uint64_t& size, OpenFailure& failure);
 void closeFile(std::intptr_t file);
 
 // Reads up to `count` bytes of the open file at `offset`: the number read

@@ -23,7 +23,7 @@ void FileReader::close() {
 MapStatus FileReader::open(const std::string& path) {
     close();
     MapStatus status;
-    file_ = detail::openFile(path, status, size_);
+    file_ = detail::openFile(path, status, size_, failure_);
     if (status != MapStatus::Ok) size_ = 0;
     return status;
 }
@@ -51,6 +51,34 @@ bool FileReader::read(std::uint64_t offset, void* out, std::size_t count) const 
         count -= take;
     }
     return true;
+}
+
+const char* openFailureKey(OpenFailure failure) {
+    switch (failure) {
+        case OpenFailure::NoSuchFile: return "no-such-file";
+        case OpenFailure::PermissionDenied: return "permission-denied";
+        case OpenFailure::NotAFolder: return "not-a-folder";
+        case OpenFailure::TooManyLinks: return "too-many-links";
+        case OpenFailure::NotAFile: return "not-a-file";
+        case OpenFailure::NameTooLong: return "name-too-long";
+        case OpenFailure::Other: return "other";
+        case OpenFailure::None: break;
+    }
+    return "";
+}
+
+const char* openFailureText(OpenFailure failure) {
+    switch (failure) {
+        case OpenFailure::NoSuchFile: return "no such file";
+        case OpenFailure::PermissionDenied: return "permission denied";
+        case OpenFailure::NotAFolder: return "a part of the path is not a folder";
+        case OpenFailure::TooManyLinks: return "too many levels of symbolic links";
+        case OpenFailure::NotAFile: return "not a regular file";
+        case OpenFailure::NameTooLong: return "name too long";
+        case OpenFailure::Other: return "cannot be opened";
+        case OpenFailure::None: break;
+    }
+    return "";
 }
 
 std::string machineName(std::uint16_t machine) {

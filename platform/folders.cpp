@@ -67,8 +67,76 @@ std::string subfolderIgnoringCase(const std::string& folder, const std::string& 
     return {};
 }
 
-std::vector<std::string> peFilesIn(const std::string& folder, bool& readable) {
+namespace {
+
+// The one order of a folder's names: ignoring case, then exactly.
+void sortNames(std::vector<std::string>& names) {
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        const std::string la = toLower(a), lb = toLower(b);
+        return la != lb ? la < lb : a < b;
+    });
+}
+
+bool peExtension(const std::string& name) {
     static const char* const kExtensions[] = {".EXE", ".DLL", ".OCX", ".SYS", ".CPL", ".DRV", ".NODE", ".PYD"};
+    const std::string folded = foldName(name);
+    for (const char* e : kExtensions) {
+        const std::string ext(e);
+        if (folded.size() > ext.size() && folded.compare(folded.size() - ext.size(), ext.size(), ext) == 0) return true;
+    }
+    return false;
+}
+
+// How deep subfolders are followed: deeper is a trap, not a payload.
+constexpr int kMaxDepth = 64;
+
+void collectUnder(const std::string& folder, int depth, std::vector<std::string>& seen, std::vector<std::string>& out,
+                  std::vector<std::string>& unreadable) {
+    std::error_code ec;
+    const std::string real = str(std::filesystem::canonical(u8(folder), ec));
+    if (ec || std::find(seen.begin(), seen.end(), real) != seen.end() || depth > kMaxDepth) return;
+    seen.push_back(real);
+    std::vector<std::string> files, folders;
+    std::filesystem::directory_iterator it(u8(folder), ec);
+    if (ec) {
+        unreadable.push_back(folder);
+        return;
+    }
+    for (std::filesystem::directory_iterator end; !ec && it != end; it.increment(ec)) {
+        std::error_code typeError;
+        const std::string name = str(it->path().filename());
+        if (it->is_directory(typeError)) folders.push_back(name);
+        else if (it->is_regular_file(typeError) && peExtension(name)) files.push_back(name);
+    }
+    sortNames(files);
+    sortNames(folders);
+    for (const std::string& f : files) out.push_back(joinPath(folder, f));
+    for (const std::string& f : folders) collectUnder(joinPath(folder, f), depth + 1, seen, out, unreadable);
+}
+
+}  // namespace
+
+std::vector<std::string> peFilesUnder(const std::string& folder, std::vector<std::string>& unreadable) {
+    std::vector<std::string> seen, out;
+    collectUnder(folder, 0, seen, out, unreadable);
+    return out;
+}
+
+FolderFiles peFilesOf(const std::string& folder, bool withSubfolders) {
+    FolderFiles f;
+    if (withSubfolders) {
+        f.files = peFilesUnder(folder, f.unreadable);
+        return f;
+    }
+    bool readable = false;
+    for (const std::string& n : peFilesIn(folder, readable)) f.files.push_back(joinPath(folder, n));
+    if (!readable) f.unreadable.push_back(folder);
+    return f;
+}
+
+const char* peExtensionList() { return ".exe, .dll, .ocx, .sys, .cpl, .drv, .node, .pyd"; }
+
+std::vector<std::string> peFilesIn(const std::string& folder, bool& readable) {
     std::vector<std::string> names;
     std::error_code ec;
     std::filesystem::directory_iterator it(u8(folder), ec);
@@ -76,20 +144,10 @@ std::vector<std::string> peFilesIn(const std::string& folder, bool& readable) {
     for (std::filesystem::directory_iterator end; !ec && it != end; it.increment(ec)) {
         std::error_code fileError;
         if (!it->is_regular_file(fileError)) continue;
-        const std::string name = str(it->path().filename());
-        const std::string folded = foldName(name);
-        for (const char* e : kExtensions) {
-            const std::string ext(e);
-            if (folded.size() > ext.size() && folded.compare(folded.size() - ext.size(), ext.size(), ext) == 0) {
-                names.push_back(name);
-                break;
-            }
-        }
+        std::string name = str(it->path().filename());
+        if (peExtension(name)) names.push_back(std::move(name));
     }
-    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-        const std::string la = toLower(a), lb = toLower(b);
-        return la != lb ? la < lb : a < b;
-    });
+    sortNames(names);
     return names;
 }
 

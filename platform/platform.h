@@ -26,6 +26,23 @@ enum class MapStatus {
     NotViewable,  // the view could not be mapped
 };
 
+// Why a file could not be opened (NotOpenable), in terms a script can test.
+enum class OpenFailure {
+    None,
+    NoSuchFile,        // nothing at that path
+    PermissionDenied,  // the file or a folder on the way refuses access
+    NotAFolder,        // a component of the path (or a trailing '/') names something that is no folder
+    TooManyLinks,      // symbolic links loop, or nest too deep
+    NotAFile,          // a folder, a pipe, a device: nothing to read as an image
+    NameTooLong,
+    Other,
+};
+// "no-such-file", "permission-denied", "not-a-folder", "too-many-links",
+// "not-a-file", "name-too-long", "other"; "" for None.
+const char* openFailureKey(OpenFailure failure);
+// The same in words: "no such file", "permission denied", ...
+const char* openFailureText(OpenFailure failure);
+
 // Bounded reads of a file at given offsets (pread / ReadFile), through a few
 // cached blocks, without mapping it: a file that another process shortens
 // meanwhile reads as a shorter file, never as a signal.
@@ -42,6 +59,8 @@ public:
     void close();
 
     std::uint64_t size() const override { return size_; }
+    // Why the last open failed with NotOpenable.
+    OpenFailure failure() const { return failure_; }
     // False past the end of the file, as it is now.
     bool read(std::uint64_t offset, void* out, std::size_t count) const override;
     // Some read failed for another reason than the end of the file.
@@ -56,6 +75,7 @@ private:
     };
     std::intptr_t file_ = -1;
     std::uint64_t size_ = 0;
+    OpenFailure failure_ = OpenFailure::None;
     mutable bool failed_ = false;
     mutable Block blocks_[kSlots];
 };
@@ -109,6 +129,23 @@ std::string subfolderIgnoringCase(const std::string& folder, const std::string& 
 // sorted ignoring case, then exactly; `readable` false when it cannot be
 // listed.
 std::vector<std::string> peFilesIn(const std::string& folder, bool& readable);
+// The PE files of `folder` and of its subfolders, as full paths: the
+// folder's own first (in peFilesIn's order), then each subfolder's in turn,
+// in the same order, depth first. Links are followed, and a folder reached
+// again (a cycle of links) is not listed again. The folders that cannot be
+// listed are added to `unreadable`.
+std::vector<std::string> peFilesUnder(const std::string& folder, std::vector<std::string>& unreadable);
+// What a listed folder stands for, the same for the command line and the
+// window: its PE files as full paths (with its subfolders' when asked, else
+// its own), the folders that could not be listed. No file at all is for the
+// caller to report: a folder that yields nothing is never a silent success.
+struct FolderFiles {
+    std::vector<std::string> files;
+    std::vector<std::string> unreadable;
+};
+FolderFiles peFilesOf(const std::string& folder, bool withSubfolders);
+// The extensions peFilesIn takes, for messages: ".exe, .dll, …, .pyd".
+const char* peExtensionList();
 // Hands each name in folder `dir` (neither "." nor "..") to `visit`, in the
 // order the system gives them, until it returns false; false when the
 // folder cannot be listed. One pass over the folder and nothing per entry

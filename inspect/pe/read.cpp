@@ -92,7 +92,10 @@ ImageRead readImage(const std::string& path, const ReadConfig& config) {
             case platform::MapStatus::Ok: break;
             case platform::MapStatus::NotMappable: out.outcome = ImageRead::Outcome::NotMappable; return out;
             case platform::MapStatus::NotViewable: out.outcome = ImageRead::Outcome::NotViewable; return out;
-            default: out.outcome = ImageRead::Outcome::NotOpenable; return out;
+            default:
+                out.outcome = ImageRead::Outcome::NotOpenable;
+                out.openFailure = file.failure();
+                return out;
         }
         const platform::PeImage image(file);
         readTables(image, config, out);

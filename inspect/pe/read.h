@@ -16,6 +16,7 @@
 #include "inspect/pe/mapping.h"
 #include "inspect/pe/resources.h"
 #include "platform/bytes.h"
+#include "platform/platform.h"
 
 namespace pe {
 
@@ -39,6 +40,8 @@ struct ImageRead {
         NotViewable,  // the file could not be read (or memory ran out)
     };
     Outcome outcome = Outcome::NotOpenable;
+    // NotOpenable: why.
+    platform::OpenFailure openFailure = platform::OpenFailure::None;
     std::uint16_t machine = 0;  // IMAGE_FILE_HEADER.Machine, 0 when not read
     // The headers and the section table read whole: a file the loader could
     // map. A found DLL that is not stops its name's search there.

@@ -1,6 +1,7 @@
 // Copies into a folder on Linux: mkstemp beside the final name, fsync, rename.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -138,6 +139,8 @@ std::string stageCopy(const std::string& source, const std::string& target, std:
         why = directoryPart(target) + ": " + reason();
         return {};
     }
+    // Held while the bytes go in: the sign that the copy is not a leftover.
+    flock(out.get(), LOCK_EX | LOCK_NB);
     std::vector<char> buf(kBlock);
     bool ok = true;
     if (fchmod(out.get(), st.st_mode & 0777) != 0) {
@@ -179,6 +182,37 @@ bool commitStaged(const std::string& staged, const std::string& target, std::str
 }
 
 void discardStaged(const std::string& staged) { ::unlink(staged.c_str()); }
+
+bool isStagedName(const std::string& name) {
+    static const std::string mark = ".tavelin-";
+    constexpr std::size_t kRandom = 6;
+    if (name.size() < mark.size() + kRandom || name[0] != '.') return false;
+    const std::size_t at = name.size() - kRandom - mark.size();
+    if (name.compare(at, mark.size(), mark) != 0) return false;
+    return std::all_of(name.end() - kRandom, name.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    });
+}
+
+std::vector<std::string> removeLeftoverStaged(const std::string& folder) {
+    std::vector<std::string> removed;
+    DIR* d = ::opendir(folder.c_str());
+    if (!d) return removed;
+    while (const dirent* e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        if (!isStagedName(name)) continue;
+        const std::string path = joinPath(folder, name);
+        struct stat st;
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+        // A running copy holds its lock: only an unlocked one is left over.
+        if (fd.get() < 0 || flock(fd.get(), LOCK_EX | LOCK_NB) != 0) continue;
+        if (::unlink(path.c_str()) == 0) removed.push_back(path);
+    }
+    ::closedir(d);
+    std::sort(removed.begin(), removed.end());
+    return removed;
+}
 
 void syncFolder(const std::string& folder) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -25,13 +25,34 @@ namespace platform {
 // ---------------------------------------------------------------------------
 // Files
 
-std::intptr_t detail::openFile(const std::string& path, MapStatus& status, std::uint64_t& size) {
+namespace {
+OpenFailure failureOf(int error) {
+    switch (error) {
+        case ENOENT: return OpenFailure::NoSuchFile;
+        case EACCES:
+        case EPERM: return OpenFailure::PermissionDenied;
+        case ENOTDIR: return OpenFailure::NotAFolder;
+        case ELOOP: return OpenFailure::TooManyLinks;
+        case EISDIR:
+        case ENXIO: return OpenFailure::NotAFile;
+        case ENAMETOOLONG: return OpenFailure::NameTooLong;
+    }
+    return OpenFailure::Other;
+}
+}  // namespace
+
+std::intptr_t detail::openFile(const std::string& path, MapStatus& status, std::uint64_t& size, OpenFailure& failure) {
     status = MapStatus::NotOpenable;
+    failure = OpenFailure::None;
     // O_NONBLOCK: opening a FIFO must never wait for a writer.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return -1;
+    int fd = path.empty() ? (errno = ENOENT, -1) : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        failure = failureOf(errno);
+        return -1;
+    }
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        failure = OpenFailure::NotAFile;
         ::close(fd);
         return -1;
     }

@@ -2,6 +2,7 @@
 // beside the final name, FlushFileBuffers, MoveFileExW.
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <vector>
@@ -188,5 +189,35 @@ bool commitStaged(const std::string& staged, const std::string& target, std::str
 void discardStaged(const std::string& staged) { DeleteFileW(wide(staged).c_str()); }
 
 void syncFolder(const std::string&) {}
+
+bool isStagedName(const std::string& name) {
+    static const std::string mark = ".tavelin-";
+    const std::size_t at = name.rfind(mark);
+    if (at == std::string::npos || at == 0) return false;
+    const std::string tail = name.substr(at + mark.size());
+    const std::size_t dash = tail.find('-');
+    const auto digits = [](const std::string& t) {
+        return !t.empty() && t.size() <= 10 && std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    return dash != std::string::npos && digits(tail.substr(0, dash)) && digits(tail.substr(dash + 1));
+}
+
+std::vector<std::string> removeLeftoverStaged(const std::string& folder) {
+    std::vector<std::string> removed;
+    WIN32_FIND_DATAW found;
+    HANDLE h = FindFirstFileW(wide(joinPath(folder, "*.tavelin-*")).c_str(), &found);
+    if (h == INVALID_HANDLE_VALUE) return removed;
+    do {
+        const std::string name = narrow(found.cFileName);
+        if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) || !isStagedName(name))
+            continue;
+        // A running copy holds its file without sharing: it cannot be deleted.
+        const std::string path = joinPath(folder, name);
+        if (DeleteFileW(wide(path).c_str())) removed.push_back(path);
+    } while (FindNextFileW(h, &found));
+    FindClose(h);
+    std::sort(removed.begin(), removed.end());
+    return removed;
+}
 
 }  // namespace platform

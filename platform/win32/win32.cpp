@@ -30,13 +30,39 @@ std::size_t lastSeparator(const std::string& path) {
 // ---------------------------------------------------------------------------
 // Files
 
-std::intptr_t detail::openFile(const std::string& path, MapStatus& status, std::uint64_t& size) {
+namespace {
+OpenFailure failureOf(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_DRIVE: return OpenFailure::NoSuchFile;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION: return OpenFailure::PermissionDenied;
+        case ERROR_DIRECTORY: return OpenFailure::NotAFolder;
+        case ERROR_CANT_RESOLVE_FILENAME: return OpenFailure::TooManyLinks;
+        case ERROR_FILENAME_EXCED_RANGE: return OpenFailure::NameTooLong;
+    }
+    return OpenFailure::Other;
+}
+}  // namespace
+
+std::intptr_t detail::openFile(const std::string& path, MapStatus& status, std::uint64_t& size, OpenFailure& failure) {
     status = MapStatus::NotOpenable;
+    failure = OpenFailure::None;
     HANDLE file = CreateFileW(wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_RANDOM_ACCESS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return -1;
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        // A folder opens only with backup semantics: it is no file to read.
+        const DWORD attributes = GetFileAttributesW(wide(path).c_str());
+        failure = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) ? OpenFailure::NotAFile
+                                                                                                      : failureOf(error);
+        return -1;
+    }
     // Devices, pipes and consoles are not files to read.
     if (GetFileType(file) != FILE_TYPE_DISK) {
+        failure = OpenFailure::NotAFile;
         CloseHandle(file);
         return -1;
     }

@@ -101,9 +101,11 @@ TEST_F(Cli, MissingListsEachProblemOnceInReportOrder) {
     const std::string expected = "tvlnowhere.dll invisible pour " + platform::listPath(dir.file("needy.dll")) + "\n" +
                                  platform::listPath(dir.file("NOPE.exe")) + " non ouvrable\n";
     for (const char* options : {"-r --missing", "-r -u --missing", "--missing -ru"}) {
-        const Outcome r = run(dllPath + " " + options + " " + all);
+        const Outcome r = clirun::runSplit(dllPath + " " + options + " " + all, dir.file("stderr.txt"));
         EXPECT_EQ(r.status, 1) << options;
         EXPECT_EQ(r.out, expected) << options;
+        // Standard error says why, once as the report does.
+        EXPECT_EQ(r.err, "tavelin-report: " + platform::listPath(dir.file("NOPE.exe")) + ": no such file\n") << options;
     }
     // Without the closure nothing is missing: no line, status 0.
     const Outcome clean = run(dllPath + " --missing " + files);
