@@ -53,8 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
         file = base;
         platform::MemoryByteSource src(base.data(), base.size());
-        platform::PeImage image(src);
-        image.readHeaders();
+        const platform::PeImage image(src);
         const std::uint64_t entry = image.optionalHeader() + 144;
         pew::put32(file, entry, static_cast<std::uint32_t>(base.size()));
         pew::put32(file, entry + 4, static_cast<std::uint32_t>(size));

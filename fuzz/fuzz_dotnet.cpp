@@ -11,7 +11,7 @@
 namespace {
 void checkName(const std::string& s) {
     // Cut names end with "…" (3 bytes); no control characters get through.
-    if (s.size() > kMaxMetadataName + 3) __builtin_trap();
+    if (s.size() > pe::kMaxMetadataName + 3) __builtin_trap();
     for (unsigned char c : s)
         if (c < 0x20 || c == 0x7F) __builtin_trap();
 }

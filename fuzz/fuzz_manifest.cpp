@@ -7,6 +7,7 @@
 
 #include "inspect/loader/manifest.h"
 #include "platform/bytes.h"
+#include "platform/peimage.h"
 
 namespace {
 
@@ -23,7 +24,8 @@ void check(const sxs::Manifest& m) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     check(sxs::parseManifest(data, size));
-    const platform::MemoryByteSource image(data, size);
+    const platform::MemoryByteSource source(data, size);
+    const platform::PeImage image(source);
     std::vector<std::uint8_t> bytes;
     for (const std::uint32_t id : {pe::kProgramManifestId, pe::kDllManifestId}) {
         if (pe::embeddedManifest(image, id, bytes) != pe::EmbeddedManifest::Found) continue;

@@ -214,8 +214,8 @@ TEST(TodaysWindows, HybridDllsOfWindowsOnArm) {
     EXPECT_TRUE(errors(rs).empty()) << errors(rs).front();
     ASSERT_TRUE(rowOf(rs, "kernel32.dll") && rowOf(rs, "tvlec.dll"));
     EXPECT_FALSE(rowOf(rs, "tvlnative.dll"));  // the native view's import, not the EC view's
+    EXPECT_EQ(rowOf(rs, "kernel32.dll")->cells[analysis::kPath], platform::listPath(system32));
     const std::string json = cli::json(rs, {});
-    EXPECT_NE(json.find("\"file\": \"kernel32.dll\", \"path\": \"" + platform::listPath(system32)), std::string::npos);
     EXPECT_NE(json.find("\"machine\": \"arm64x\""), std::string::npos);
     EXPECT_NE(json.find("\"machine\": \"arm64ec\""), std::string::npos);
 
@@ -246,6 +246,6 @@ TEST(TodaysWindows, ADllCutShortIsNotLoadable) {
     for (bool recursive : {false, true}) {
         const std::vector<Row> rs = rows({exe}, "", recursive, {});
         ASSERT_EQ(errors(rs).size(), 1u) << recursive;
-        EXPECT_EQ(errors(rs).front(), platform::listPath(app + "/tvlcut.dll") + " n'est pas un exécutable Win32");
+        EXPECT_EQ(errors(rs).front(), platform::listPath(platform::joinPath(app, "tvlcut.dll")) + " n'est pas un exécutable Win32");
     }
 }
