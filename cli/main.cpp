@@ -306,7 +306,14 @@ Listed listedFiles(const std::vector<std::string>& args, bool recurse) {
         const std::string& a = args[i];
         const std::string& path = paths[i];
         if (!folders[i]) {
-            l.files.push_back(platform::listPath(path));
+            // "name/" names a folder: kept as given, so a file there reads as
+            // not a folder rather than as the file.
+#ifdef _WIN32
+            const bool folderMeant = !a.empty() && (a.back() == '/' || a.back() == '\\');
+#else
+            const bool folderMeant = !a.empty() && a.back() == '/';
+#endif
+            l.files.push_back(platform::listPath(path) + (folderMeant && path.size() > 1 ? a.substr(a.size() - 1) : ""));
             continue;
         }
         const platform::FolderFiles found = platform::peFilesOf(path, recurse);
@@ -369,14 +376,24 @@ std::string systemHints(const std::vector<Closure>& closures, AnalysisRun& run) 
         const std::uint16_t m = c.machine;
         if (m == 0 || !missesDll(c) || std::find(told.begin(), told.end(), m) != told.end()) continue;
         told.push_back(m);
-        if (!run.places().forMachine(m).system.empty()) continue;
+        const platform::SearchPlaces::Machine& places = run.places().forMachine(m);
         const std::string which = cli::machineKey(m);
-        out += "tavelin-report: no system folder for " + which + " programs (" +
-               (run.places().defaultsKept() ? "no Windows folder, and Wine's " + which + " DLLs are not installed"
-                                            : std::string("--dll-path replaces the default folders, and no --windows is "
-                                                          "given")) +
+        std::string why;
+        // A Windows folder without this machine's DLLs (a 64-bit-only
+        // prefix's empty SysWOW64) is no system folder either.
+        std::string kernel32;
+        if (!places.builtin && !places.systemFolder.empty() &&
+            !run.places().findFile(places.systemFolder, "kernel32.dll", kernel32))
+            why = places.systemFolder + " holds no kernel32.dll";
+        else if (!places.system.empty())
+            continue;
+        else if (run.places().defaultsKept())
+            why = "no Windows folder, and Wine's " + which + " DLLs are not installed";
+        else
+            why = "--dll-path replaces the default folders, and no --windows is given";
+        out += "tavelin-report: no system folder for " + which + " programs (" + why +
                "): their system DLLs read as missing; give --windows DIR (a Windows folder, or a Wine prefix's "
-               "drive_c/windows)" +
+               "drive_c/windows, with " + which + " DLLs)" +
                (m == platform::kMachineI386 && run.places().defaultsKept() ? " or install Wine's 32-bit DLLs" : "") +
                "\n";
     }

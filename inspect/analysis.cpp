@@ -18,7 +18,7 @@ Row fileRow(RowKind kind, const std::string& importer, const std::string& listed
             Reads& reads) {
     Row r;
     r.kind = kind;
-    r.cells = {importer, platform::fileNamePart(path), platform::directoryPart(path), reads.version(path)};
+    r.cells = {importer, platform::listedNamePart(path), platform::listedFolderPart(path), reads.version(path)};
     const auto image = reads.image(path);
     r.machine = image->machine;
     r.codeKind = image->codeKind;
@@ -32,7 +32,7 @@ Row fileRow(RowKind kind, const std::string& importer, const std::string& listed
 Row listedRow(const std::string& path, Reads& reads) { return fileRow(RowKind::Listed, "toi-même", path, path, reads); }
 
 Row importRow(const std::string& listed, const FoundDll& dll, Reads& reads) {
-    Row r = fileRow(RowKind::Import, platform::fileNamePart(listed), listed, dll.path(), reads);
+    Row r = fileRow(RowKind::Import, platform::listedNamePart(listed), listed, dll.path(), reads);
     r.delayLoad = dll.delayLoaded;
     r.location = dll.location;
     r.dependentLoadFlags = dll.location->dependentLoadFlags;
@@ -47,7 +47,7 @@ const std::string& Row::originDetail() const {
 Row errorRow(const std::string& listed, const Finding& f) {
     Row r;
     r.kind = RowKind::Error;
-    r.cells = {platform::fileNamePart(listed), "erreur", f.line, "erreur"};
+    r.cells = {platform::listedNamePart(listed), "erreur", f.line, "erreur"};
     r.problem = f.problem;
     r.delayLoad = f.delayLoaded;
     r.dll = f.dll;
@@ -90,7 +90,7 @@ Analysis analyseFiles(const std::vector<std::string>& files, AnalysisRun& run, c
     std::unordered_map<std::string, Block> blocks;
     for (const std::string& path : files) {
         say("inspection: " + path);
-        const std::string importer = platform::fileNamePart(path);
+        const std::string importer = platform::listedNamePart(path);
         if (const auto it = blocks.find(path); it != blocks.end()) {
             const Closure& first = a.closures[it->second.closure];
             if (first.done)

@@ -101,7 +101,7 @@ Finding unreadable(const std::string& name, Unreadable why) {
     const char* what = why == Unreadable::NotOpenable   ? " non ouvrable"
                        : why == Unreadable::NotMappable ? " non mappable"
                                                         : " non visionnable";
-    return {name + what, Problem::NotReadable, false, platform::fileNamePart(name), {}, {}};
+    return {name + what, Problem::NotReadable, false, platform::listedNamePart(name), {}, {}};
 }
 
 }  // namespace lines

@@ -122,6 +122,25 @@ std::vector<std::string> peFilesUnder(const std::string& folder, std::vector<std
     return out;
 }
 
+namespace {
+bool endsInSeparator(const std::string& path) {
+#ifdef _WIN32
+    return path.size() > 1 && (path.back() == '\\' || path.back() == '/') && path[path.size() - 2] != ':';
+#else
+    return path.size() > 1 && path.back() == '/';
+#endif
+}
+}  // namespace
+
+std::string listedNamePart(const std::string& path) {
+    if (!endsInSeparator(path)) return fileNamePart(path);
+    return fileNamePart(path.substr(0, path.size() - 1)) + path.back();
+}
+
+std::string listedFolderPart(const std::string& path) {
+    return directoryPart(endsInSeparator(path) ? path.substr(0, path.size() - 1) : path);
+}
+
 FolderFiles peFilesOf(const std::string& folder, bool withSubfolders) {
     FolderFiles f;
     if (withSubfolders) {

@@ -107,6 +107,10 @@ std::string currentDirectory();
 
 std::string fileNamePart(const std::string& path);
 std::string directoryPart(const std::string& path);
+// The same for a listed path that may end in a separator ("bin/app.exe/",
+// given for a folder): the name keeps it, the folder is the one above.
+std::string listedNamePart(const std::string& path);
+std::string listedFolderPart(const std::string& path);
 // Directory + separator (unless the directory already ends with one) + name;
 // the name alone when the directory is empty.
 std::string joinPath(const std::string& dir, const std::string& name);
