@@ -71,7 +71,7 @@ if ! installed libwine:i386 && [ ! -f "$root$wine32_dir/kernel32.dll" ]; then
     ( cd "$work" && { apt-get download -qq "libwine:i386${version:+=$version}" 2>/dev/null \
                       || apt-get download -qq libwine:i386; } )
     deb=$(ls "$work"/libwine_*_i386.deb)
-    dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$work" ".$wine32_dir"
+    dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$work" ".$wine32_dir" 2>/dev/null || true
     [ -f "$work$wine32_dir/kernel32.dll" ] || { say "no i386-windows/kernel32.dll in $deb"; exit 1; }
     # Staged beside its place and renamed, so a kill leaves no half folder.
     $SUDO mkdir -p "$(dirname "$root$wine32_dir")"
