@@ -1,5 +1,6 @@
 #include "inspect/diff.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -369,21 +370,26 @@ bool Difference::worse() const {
 Difference compare(const std::vector<ReportRow>& before, const std::vector<ReportRow>& after,
                    const analysis::IgnoreList& ignore) {
     const std::vector<Program> was = programsOf(before, ignore), is = programsOf(after, ignore);
+    // The closest paths first, so that x64/app.exe never takes x86/app.exe
+    // from the program that has it.
+    struct Pair {
+        std::size_t tail, now, old;
+    };
+    std::vector<Pair> pairs;
+    for (std::size_t n = 0; n < is.size(); ++n)
+        for (std::size_t o = 0; o < was.size(); ++o)
+            if (lower(was[o].name) == lower(is[n].name)) pairs.push_back({commonTail(was[o].path, is[n].path), n, o});
+    std::stable_sort(pairs.begin(), pairs.end(), [](const Pair& a, const Pair& b) { return a.tail > b.tail; });
+    std::vector<std::size_t> partner(is.size(), was.size());
     std::vector<bool> taken(was.size(), false);
-    Difference d;
-    for (const Program& p : is) {
-        std::size_t best = was.size(), bestTail = 0;
-        for (std::size_t i = 0; i < was.size(); ++i) {
-            if (taken[i] || lower(was[i].name) != lower(p.name)) continue;
-            const std::size_t tail = commonTail(was[i].path, p.path);
-            if (best == was.size() || tail > bestTail) {
-                best = i;
-                bestTail = tail;
-            }
+    for (const Pair& p : pairs)
+        if (partner[p.now] == was.size() && !taken[p.old]) {
+            partner[p.now] = p.old;
+            taken[p.old] = true;
         }
-        if (best < was.size()) taken[best] = true;
-        d.programs.push_back(compareProgram(best < was.size() ? &was[best] : nullptr, &p));
-    }
+    Difference d;
+    for (std::size_t n = 0; n < is.size(); ++n)
+        d.programs.push_back(compareProgram(partner[n] < was.size() ? &was[partner[n]] : nullptr, &is[n]));
     for (std::size_t i = 0; i < was.size(); ++i)
         if (!taken[i]) d.programs.push_back(compareProgram(&was[i], nullptr));
     return d;
