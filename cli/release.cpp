@@ -55,17 +55,18 @@ std::string joined(const std::vector<std::string>& items, const char* separator)
 // hardening of every file a row names.
 class CheckFields final : public ExtraFields {
 public:
-    CheckFields(release::FileChecks& checks, const std::vector<std::string>& shipped) : checks_(checks) {
+    CheckFields(release::FileChecks& checks, const ReleaseOptions& asked, const std::vector<std::string>& shipped)
+        : checks_(checks), signatures_(asked.signatures), hardening_(asked.hardening) {
         for (const std::string& p : shipped) shipped_.insert(platform::listPath(p));
     }
 
     std::vector<std::string> csvKeys() const override {
         std::vector<std::string> keys;
-        if (checks_.signatures())
+        if (signatures_)
             keys = {"signature",      "signer-organization", "signer-name", "issuer-organization",
                     "issuer-name",    "signature-digest",    "timestamp",   "nested-signatures",
                     "sha1-only",      "not-microsoft",       "signature-damage"};
-        if (checks_.hardening())
+        if (hardening_)
             for (const char* k : {"aslr", "high-entropy-va", "dep", "cfg", "safeseh", "hardening-missing",
                                   "unsupported-runtime"})
                 keys.emplace_back(k);
@@ -75,7 +76,7 @@ public:
     std::vector<std::string> csvValues(const analysis::Row& row) const override {
         std::vector<std::string> v;
         const std::string path = pathOf(row);
-        if (checks_.signatures()) {
+        if (signatures_) {
             if (!path.empty() && shipped_.count(platform::listPath(path))) {
                 const signing::FileSignature& s = checks_.of(path).signature;
                 const signing::Signer none;
@@ -95,7 +96,7 @@ public:
                 v.resize(11);
             }
         }
-        if (checks_.hardening()) {
+        if (hardening_) {
             const mitigations::FileHardening* h = path.empty() ? nullptr : &checks_.of(path).hardening;
             if (h && h->flags.read) {
                 for (pe::Hardening::State s :
@@ -113,12 +114,12 @@ public:
     std::string jsonMembers(const analysis::Row& row) const override {
         std::string out;
         const std::string path = pathOf(row);
-        if (checks_.signatures()) {
+        if (signatures_) {
             out += ", \"signature\": ";
             out += !path.empty() && shipped_.count(platform::listPath(path)) ? signatureJson(checks_.of(path).signature)
                                                                                : "null";
         }
-        if (checks_.hardening()) {
+        if (hardening_) {
             out += ", \"hardening\": ";
             out += path.empty() ? "null" : hardeningJson(checks_.of(path).hardening);
         }
@@ -137,6 +138,7 @@ private:
     }
 
     release::FileChecks& checks_;
+    bool signatures_, hardening_;  // asked for, not only read (--require-signed reads signatures)
     std::unordered_set<std::string> shipped_;
 };
 
@@ -200,7 +202,9 @@ Answer sbomAnswer(const ReleaseCall& call, AnalysisRun& run, release::FileChecks
     }
     sbom::Options options;
     options.toolVersion = call.toolVersion;
-    options.checks = (call.release.signatures || call.release.hardening) ? &checks : nullptr;
+    options.checks = &checks;
+    options.signatures = call.release.signatures;
+    options.hardening = call.release.hardening;
     // Reproducible builds set the time of the release.
     if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch && *epoch) {
         char* end = nullptr;
@@ -239,7 +243,7 @@ Answer reportWithChecks(const ReleaseCall& call, AnalysisRun& run, release::File
     const shipping::ShipSet set = shipping::shipSet(analysed.closures, run.reads(), *call.ignore);
     const std::vector<std::string> shipped = release::shippedFiles(analysed.closures, set);
     const std::vector<analysis::Row> rows = keptRows(std::move(analysed.rows), *call.ignore);
-    const CheckFields fields(checks, shipped);
+    const CheckFields fields(checks, call.release, shipped);
     RowFormat format = call.other.rows;
     format.extra = &fields;
     if (call.other.format == "csv") {

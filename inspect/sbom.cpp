@@ -157,7 +157,7 @@ private:
         else if (const char* origin = loader::originName(f.dll->location->origin); *origin)
             p.push_back(property("origin", origin));
         p.push_back(property("folder", platform::directoryPart(path)));
-        if (options_.checks) checkProperties(path, p);
+        if (options_.checks && (options_.signatures || options_.hardening)) checkProperties(path, p);
         if (f.listed) frameworksOf(path);
         return c;
     }
@@ -165,7 +165,7 @@ private:
     void checkProperties(const std::string& path, Json& p) {
         release::FileChecks& checks = *options_.checks;
         const release::FileCheck& check = checks.of(path);
-        if (checks.signatures()) {
+        if (options_.signatures && checks.signatures()) {
             const signing::FileSignature& s = check.signature;
             p.push_back(property("signature", signing::statusKey(s.status)));
             if (!s.signers.empty()) {
@@ -173,7 +173,7 @@ private:
                 if (const char* d = pe::digestName(s.signers.front().digest); *d) p.push_back(property("signature-digest", d));
             }
         }
-        if (checks.hardening()) {
+        if (options_.hardening && checks.hardening()) {
             const mitigations::FileHardening& h = check.hardening;
             std::string missing;
             for (const std::string& m : h.flags.missing) missing += (missing.empty() ? "" : " ") + m;

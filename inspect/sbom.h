@@ -24,8 +24,10 @@ struct Options {
     // number is derived from it and the components' hashes, so that one
     // release gives one BOM (SOURCE_DATE_EPOCH).
     std::optional<std::int64_t> time;
-    // The checks the run made, as properties of each file's component.
+    // The checks the run makes, as properties of each file's component:
+    // the signatures', the hardening's, or both.
     release::FileChecks* checks = nullptr;
+    bool signatures = false, hardening = false;
 };
 
 // The properties each file's component carries ("tavelin:machine", ...).
