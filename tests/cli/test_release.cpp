@@ -264,6 +264,27 @@ TEST_F(Release, HardeningOnRowsAndShipLines) {
     EXPECT_EQ(rows.at("msvcr100.dll")["hardening"]["unsupported-runtime"], "Visual C++ 2010");
     EXPECT_EQ(rows.at("prog.exe").count("signature"), 0u);
 
+    // Every flag on: a 64-bit DLL with its guard table, a 32-bit one without SEH.
+    pew::Image cfg;
+    cfg.pe32plus = true;
+    cfg.dllCharacteristics = 0x4000 | 0x0100 | 0x0040 | 0x0020;
+    cfg.loadConfig = pew::LoadConfig{};
+    cfg.loadConfig->guardCfFunctionTable = 0x180004000;
+    cfg.loadConfig->guardCfFunctionCount = 3;
+    cfg.loadConfig->guardFlags = 0x100;
+    pew::writeFile(app + "/tvlcfg.dll", pew::build(cfg));
+    pew::Image x86;
+    x86.dllCharacteristics = 0x0400 | 0x0100 | 0x0040;
+    pew::writeFile(app + "/tvlx86.dll", pew::build(x86));
+    const auto strong = byFile(parsed(cli("--hardening --format json " + quote(app + "/tvlcfg.dll") + " " +
+                                          quote(app + "/tvlx86.dll")).out));
+    EXPECT_EQ(strong.at("tvlcfg.dll")["hardening"],
+              Json::parse(R"({"aslr": true, "high-entropy-va": true, "dep": true, "cfg": true, "safeseh": null,
+                              "missing": [], "unsupported-runtime": null})"));
+    EXPECT_EQ(strong.at("tvlx86.dll")["hardening"]["safeseh"], true);
+    EXPECT_EQ(strong.at("tvlx86.dll")["hardening"]["high-entropy-va"], nullptr);
+    EXPECT_EQ(strong.at("tvlx86.dll")["hardening"]["missing"], Json({"CFG"}));
+
     const Outcome plain = cli("--ship " + quote(prog()));
     const Outcome ship = cli("--ship --hardening " + quote(prog()));
     EXPECT_EQ(ship.status, 0);
