@@ -123,7 +123,9 @@ std::unordered_map<std::string, std::string> parseOwners(const std::string& outp
 
 std::unordered_map<std::string, std::string> packageUrls(const std::vector<std::string>& paths) {
     std::unordered_map<std::string, std::string> urls;
-#ifndef _WIN32
+#ifdef _WIN32
+    (void)paths;  // no dpkg
+#else
     if (paths.empty()) return urls;
     // dpkg knows a file by the path its package installed; a link or a
     // merged /usr may lead there from another.
