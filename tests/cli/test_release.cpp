@@ -401,3 +401,18 @@ TEST(ReleaseReal, DiffOfTwoReleases) {
     EXPECT_EQ(unreadable.status, 2);
     EXPECT_NE(unreadable.out.find("--diff: cannot read"), std::string::npos);
 }
+
+// What the checks cannot be asked with is a usage error, said in one line.
+TEST(ReleaseOptions, ContradictionsAreUsageErrors) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"--diff old.json --ship", "--diff compares two reports; --ship is for one run"},
+        {"--diff old.json --format csv", "--diff prints what changed as text or json, not csv"},
+        {"--format cyclonedx --copy-to out", "--format cyclonedx writes the SBOM of the ship set; --copy-to copies it"},
+        {"--signatures --tree", "--signatures checks the files of the report or of --ship; --tree draws text"},
+    };
+    for (const auto& [args, why] : cases) {
+        const Outcome r = clirun::run(std::string(args) + " prog.exe");
+        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_EQ(r.out.substr(0, r.out.find('\n')), std::string("tavelin-report: ") + why) << args;
+    }
+}
