@@ -92,7 +92,7 @@ if [ "${SKIP_FUZZ:-0}" != 1 ]; then
   build-fuzz/bin/fuzz_make_seeds build-fuzz/seeds
   fuzz/signed_seeds.sh build-fuzz/seeds
   for target in fuzz_imports fuzz_version fuzz_apiset fuzz_dotnet fuzz_manifest fuzz_loadconfig fuzz_authenticode \
-                fuzz_dotnet_json fuzz_bundle; do
+                fuzz_dotnet_json fuzz_bundle fuzz_release; do
     corpus="build-fuzz/corpus-$target"
     mkdir -p "$corpus"
     if build-fuzz/bin/$target -max_total_time="${FUZZ_SECONDS:-20}" -print_final_stats=1 \

@@ -49,7 +49,7 @@ std::string shipPaths(const shipping::ShipSet& set) {
     return out;
 }
 
-std::string shipJson(const shipping::ShipSet& set) {
+std::string shipJson(const shipping::ShipSet& set, const ShipExtras& extras) {
     std::string out = "[";
     for (std::size_t i = 0; i < set.dlls.size(); ++i) {
         const shipping::ShipDll& d = set.dlls[i];
@@ -62,15 +62,17 @@ std::string shipJson(const shipping::ShipSet& set) {
         out += ", \"origin\": " + jsonOrNull(loader::originName(d.location->origin));
         out += ", \"needed-by\": [";
         for (std::size_t n = 0; n < d.neededBy.size(); ++n) out += (n ? ", " : "") + jsonString(d.neededBy[n]);
-        out += "]}";
+        out += "]";
+        if (extras.jsonMembers) out += extras.jsonMembers(d);
+        out += "}";
     }
     out += set.dlls.empty() ? "]\n" : "\n]\n";
     return out;
 }
 
 Answer shipAnswer(const std::vector<std::string>& files, AnalysisRun& run, const analysis::IgnoreList& ignore, bool json,
-                  const std::string& copyTo) {
-    return shipAnswer(closuresOf(files, run), files, run, ignore, json, copyTo);
+                  const std::string& copyTo, const ShipExtras& extras) {
+    return shipAnswer(closuresOf(files, run), files, run, ignore, json, copyTo, extras);
 }
 
 Answer treeAnswer(const std::vector<std::string>& files, AnalysisRun& run, const analysis::IgnoreList& ignore) {
@@ -83,15 +85,16 @@ Answer whyAnswer(const std::vector<std::string>& files, AnalysisRun& run, const 
 }
 
 Answer shipAnswer(const std::vector<Closure>& closures, const std::vector<std::string>& files, AnalysisRun& run,
-                  const analysis::IgnoreList& ignore, bool json, const std::string& copyTo) {
+                  const analysis::IgnoreList& ignore, bool json, const std::string& copyTo, const ShipExtras& extras) {
     Answer a;
-    const shipping::ShipSet set = shipping::shipSet(closures, run.reads(), ignore);
-    for (const auto* lines : {&set.problems, &set.refusals, &set.notices})
+    shipping::ShipSet set = shipping::shipSet(closures, run.reads(), ignore);
+    std::vector<std::string> more = extras.amend ? extras.amend(closures, set) : std::vector<std::string>();
+    for (const auto* lines : {&set.problems, &set.refusals, &set.notices, &more})
         for (const std::string& line : *lines) a.err += line + "\n";
     a.err += clashText(set, copyTo.empty() ? "--ship" : "--copy-to");
     a.status = set.refused() ? 1 : 0;
     if (copyTo.empty()) {
-        a.out = json ? shipJson(set) : shipPaths(set);
+        a.out = json ? shipJson(set, extras) : shipPaths(set);
         return a;
     }
     if (set.dlls.empty() && !set.refused()) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/answers.h"
+#include "cli/release.h"
 #include "cli/rowformats.h"
 #include "inspect/analysis.h"
 #include "inspect/ignore.h"
@@ -27,7 +28,9 @@ const char* const kUsage =
     " [--windows DIR] [--ignore PATTERN]... [--ignore-file FILE]\n"
     "                      [--format text|csv|json] FILE|FOLDER...\n"
     "       tavelin-report (--ship [--format json] | --copy-to DIR | --tree | --why NAME)\n"
-    "                      [-d] [-f] [search and --ignore options] FILE|FOLDER...\n";
+    "                      [-d] [-f] [search and --ignore options] FILE|FOLDER...\n"
+    "       tavelin-report [--signatures] [--require-signed] [--hardening] [--ship|--copy-to DIR]\n"
+    "                      [--format cyclonedx] [--diff OLD.json] [other options] FILE|FOLDER...\n";
 
 const char* const kHelp =
     "Lists, for each FILE (EXE or DLL), the DLLs it imports, where they were found\n"
@@ -77,6 +80,21 @@ const char* const kHelp =
     "      --why NAME      the chains of imports that lead to the DLL NAME, shortest\n"
     "                      first; status 1 when no file needs it\n"
     "\n"
+    "  Release checks (of the listed files and their ship set):\n"
+    "      --signatures    each file's Authenticode signatures: signer, issuer,\n"
+    "                      digest, timestamp, nested ones, changed after signing;\n"
+    "                      read offline, trust not decided (no root store)\n"
+    "      --require-signed  status 1 for each file unsigned, changed after\n"
+    "                      signing or whose signature does not check out; --ignore\n"
+    "                      patterns exempt files by name\n"
+    "      --hardening     ASLR, HIGH_ENTROPY_VA, DEP, CFG, SafeSEH of each file,\n"
+    "                      and Visual C++ runtimes out of Microsoft's support\n"
+    "      --format cyclonedx  a CycloneDX 1.6 SBOM: a component per file with\n"
+    "                      its SHA-256, the import graph, what must be installed\n"
+    "      --diff OLD.json compare with a report written by --format json: DLLs\n"
+    "                      added and removed, versions, origins, folders, problems;\n"
+    "                      status 1 for a new problem or a version gone down\n"
+    "\n"
     "  -h, --help          show this help and exit\n"
     "  -V, --version       show the version and exit\n"
     "\n"
@@ -85,13 +103,14 @@ const char* const kHelp =
     "or when a FOLDER holds no PE file, 2 on a usage error, 3 when the output could\n"
     "not be written (a full disk, a closed pipe).\n";
 
-enum class Format { Text, Csv, Json };
+enum class Format { Text, Csv, Json, Cyclonedx };
 
 const char* formatName(Format f) {
     switch (f) {
         case Format::Text: return "text";
         case Format::Csv: return "csv";
         case Format::Json: return "json";
+        case Format::Cyclonedx: return "cyclonedx";
     }
     return "";
 }
@@ -107,6 +126,7 @@ struct Options {
     bool ship = false, tree = false;
     bool recurse = false;  // a folder stands for its subfolders' PE files too
     std::string copyTo, why;  // empty when not asked
+    cli::ReleaseOptions release;
     std::vector<std::string> files;
 };
 
@@ -126,6 +146,9 @@ const Switch kSwitches[] = {
     {0, "--missing", [](Options& o) -> bool& { return o.missing; }},
     {0, "--ship", [](Options& o) -> bool& { return o.ship; }},
     {0, "--tree", [](Options& o) -> bool& { return o.tree; }},
+    {0, "--signatures", [](Options& o) -> bool& { return o.release.signatures; }},
+    {0, "--require-signed", [](Options& o) -> bool& { return o.release.requireSigned; }},
+    {0, "--hardening", [](Options& o) -> bool& { return o.release.hardening; }},
 };
 
 struct UsageError {
@@ -176,8 +199,14 @@ std::vector<std::string> graphAnswers(const Options& o) {
     return asked;
 }
 
+cli::OtherOptions otherOptions(const Options& o) {
+    return {o.ship, o.copyTo, o.tree, !o.why.empty(), o.unique, o.missing, formatName(o.format),
+            {o.run.delayLoad, o.run.assemblies}};
+}
+
 // What cannot be asked together, in one line.
 std::string contradiction(const Options& o) {
+    if (std::string why = cli::releaseContradiction(o.release, otherOptions(o)); !why.empty()) return why;
     if (const std::vector<std::string> asked = graphAnswers(o); !asked.empty()) {
         const std::string& a = asked[0];
         if (asked.size() > 1) return a + " and " + asked[1] + " are different answers; ask one at a time";
@@ -243,17 +272,22 @@ Action parse(const std::vector<std::string>& args, Options& o) {
             if (!o.why.empty() && o.why != value)
                 throw UsageError{"--why given twice (" + o.why + ", then " + value + ")"};
             o.why = value;
+        } else if (optionValue(args, i, "--diff", "a report written by --format json", value)) {
+            if (value.empty()) throw UsageError{"--diff needs a report written by --format json"};
+            o.release.diff = value;
         } else if (optionValue(args, i, "--format", "text, csv or json", value)) {
             Format f;
             if (value == "text") f = Format::Text;
             else if (value == "csv") f = Format::Csv;
             else if (value == "json") f = Format::Json;
-            else throw UsageError{"unknown format '" + value + "' (text, csv or json)"};
+            else if (value == "cyclonedx") f = Format::Cyclonedx;
+            else throw UsageError{"unknown format '" + value + "' (text, csv, json or cyclonedx)"};
             if (o.formatGiven && f != o.format)
                 throw UsageError{std::string("--format given twice (") + formatName(o.format) + ", then " +
                                  formatName(f) + ")"};
             o.format = f;
             o.formatGiven = true;
+            o.release.cyclonedx = f == Format::Cyclonedx;
         } else if (!setSwitch(o, a)) {
             throw UsageError{"unknown option '" + a + "'"};
         }
@@ -454,6 +488,19 @@ int main(int argc, char** argv) {
     const Listed listed = listedFiles(o.files, o.recurse);
     const std::vector<std::string>& files = listed.files;
 
+    // Release checks: signatures, hardening, the SBOM, what changed.
+    if (o.release.asked()) {
+        if (cli::releaseFollowsClosure(o.release, otherOptions(o))) o.run.recursive = true;
+        AnalysisRun run(o.run);
+        const cli::ReleaseCall call{files, &o.ignore, o.release, otherOptions(o),
+                                    [&](const std::vector<analysis::Row>& rows) {
+                                        return text(o.missing ? problemRows(rows) : rows, o);
+                                    },
+                                    TAVELIN_FILE_VERSION};
+        const cli::Answer a = cli::releaseAnswer(call, run);
+        finish(a.out, listed.err + a.err, listed.err.empty() || a.status > 1 ? a.status : 1);
+    }
+
     if (!graphAnswers(o).empty()) {
         o.run.recursive = true;
         AnalysisRun run(o.run);
@@ -479,6 +526,7 @@ int main(int argc, char** argv) {
         case Format::Text: out = text(rows, o); break;
         case Format::Csv: out = cli::csv(rows, {o.run.delayLoad, o.run.assemblies}); break;
         case Format::Json: out = cli::json(rows, {o.run.delayLoad, o.run.assemblies}); break;
+        case Format::Cyclonedx: break;  // a release answer
     }
     finish(out, listed.err + systemHints(analysis.closures, run) + openFailures(all),
            analysis::hasErrors(all) || !listed.err.empty() ? 1 : 0);

@@ -172,6 +172,7 @@ std::string json(const std::vector<analysis::Row>& rows, const RowFormat& format
             else if (fields[f].type == FieldType::TextOrNull && value.empty()) out += "null";
             else out += jsonString(value);
         }
+        if (format.extra) out += format.extra->jsonMembers(rows[i]);
         out += "}";
     }
     out += rows.empty() ? "]\n" : "\n]\n";
@@ -185,12 +186,16 @@ std::string csv(const std::vector<analysis::Row>& rows, const RowFormat& format)
         if (f) out += ',';
         out += csvField(fields[f].key);
     }
+    if (format.extra)
+        for (const std::string& key : format.extra->csvKeys()) out += ',' + csvField(key);
     out += '\n';
     for (const analysis::Row& r : rows) {
         for (std::size_t f = 0; f < fields.size(); ++f) {
             if (f) out += ',';
             out += csvField(fields[f].value(r));
         }
+        if (format.extra)
+            for (const std::string& value : format.extra->csvValues(r)) out += ',' + csvField(value);
         out += '\n';
     }
     return out;

@@ -9,6 +9,18 @@
 
 namespace cli {
 
+// Fields a caller adds after a row's own (the release checks'): JSON
+// members and CSV columns.
+class ExtraFields {
+public:
+    virtual ~ExtraFields() = default;
+    virtual std::vector<std::string> csvKeys() const = 0;
+    // One text per key, unquoted.
+    virtual std::vector<std::string> csvValues(const analysis::Row& row) const = 0;
+    // ", \"key\": value" for each member.
+    virtual std::string jsonMembers(const analysis::Row& row) const = 0;
+};
+
 struct RowFormat {
     bool delayLoad = false;   // the delay-load column, with -d
     bool assemblies = false;  // the assembly column, with -a
@@ -17,6 +29,7 @@ struct RowFormat {
     bool dependentLoadFlags = false;
     // The reason column (why a file cannot be opened): likewise.
     bool reason = false;
+    const ExtraFields* extra = nullptr;
 };
 
 std::string csv(const std::vector<analysis::Row>& rows, const RowFormat& format);

@@ -164,5 +164,16 @@ int main(int argc, char** argv) {
         {"native.dll", 2, {0x4B, 0x04, 0x00}, 2}};
     for (std::uint32_t version : {1u, 2u, 6u})
         pew::writeFile(dir + "/bundle-v" + std::to_string(version) + ".exe", pew::bundle(apphost, version, files));
+
+    // A report as --format json writes it, for --diff: a listed file, a DLL
+    // with the members --signatures and --hardening add, a problem.
+    pew::writeFile(dir + "/report.json", std::string(
+        "[\n {\"kind\": \"listed\", \"importer\": \"toi-m\u00eame\", \"file\": \"app.exe\", \"path\": \"/r/bin\", "
+        "\"version\": \"1.2\", \"importer-path\": \"/r/bin/app.exe\", \"file-version\": \"1.2.0.0\"},\n"
+        " {\"kind\": \"import\", \"file\": \"a.dll\", \"path\": \"/r/bin/lib\", \"version\": null, "
+        "\"origin\": \"app\", \"importer-path\": \"/r/bin/app.exe\", \"signature\": {\"status\": \"signed\", "
+        "\"signers\": [{\"nested\": false}]}, \"hardening\": {\"aslr\": true, \"missing\": []}},\n"
+        " {\"kind\": \"error\", \"file\": \"erreur\", \"path\": \"b.dll invisible pour /r/bin/app.exe\", "
+        "\"problem\": \"missing-dll\", \"dll\": \"b.dll\", \"importer-path\": \"/r/bin/app.exe\"}\n]\n"));
     return 0;
 }

@@ -1,6 +1,8 @@
 #include "inspect/lines.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "platform/platform.h"
 
@@ -103,5 +105,142 @@ Finding unreadable(const std::string& name, Unreadable why) {
                                                         : " non visionnable";
     return {name + what, Problem::NotReadable, false, platform::listedNamePart(name), {}, {}};
 }
+
+
+// ---------------------------------------------------------------------------
+// Release checks
+
+namespace {
+
+std::string who(const pe::NameFields& n) {
+    if (n.organization.empty()) return n.commonName.empty() ? std::string("?") : n.commonName;
+    if (n.commonName.empty() || n.commonName == n.organization) return n.organization;
+    return n.organization + " (" + n.commonName + ")";
+}
+
+std::string signerText(const signing::Signer& s, bool nested) {
+    std::string out = (nested ? "" : "signé par ") + who(s.subject) + ", émis par " + who(s.issuer);
+    if (const char* digest = pe::digestName(s.digest); *digest) out.append(", ").append(digest);
+    if (s.timestamp == pe::TimestampKind::None) return out + ", sans horodatage";
+    out += nested ? ", horodatée" : ", horodaté";
+    return s.timestampTime.empty() ? out : out + " le " + s.timestampTime;
+}
+
+std::string count(std::size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n > 1 ? many : one);
+}
+
+}  // namespace
+
+std::string signature(const std::string& path, const signing::FileSignature& s) {
+    using signing::Status;
+    std::string out = path + " : ";
+    const std::string signer = s.signers.empty() ? std::string() : "signé par " + who(s.signers.front().subject);
+    switch (s.status) {
+        case Status::NotPe: out += "pas un exécutable Win32, rien à signer"; break;
+        case Status::Unsigned: out += "non signé"; break;
+        case Status::Signed:
+            out += signerText(s.signers.front(), false);
+            for (std::size_t i = 1; i < s.signers.size(); ++i) out += "; imbriquée : " + signerText(s.signers[i], true);
+            break;
+        case Status::Changed: out += "modifié après signature" + (signer.empty() ? "" : " (" + signer + ")"); break;
+        case Status::Broken: out += "signature invalide" + (signer.empty() ? "" : " (" + signer + ")"); break;
+        case Status::NotChecked: out += "signature non vérifiable"; break;
+        case Status::Damaged: {
+            out += "signature endommagée";
+            std::string what;
+            for (const std::string& d : s.damages) what += (what.empty() ? "" : ", ") + d;
+            if (!what.empty()) out += " (" + what + ")";
+            break;
+        }
+    }
+    if (s.sha1Only) out += " — SHA-1 seulement";
+    if (s.notMicrosoft() && s.status != Status::NotPe) out += " — redistribuable de Microsoft non signé par Microsoft";
+    return out;
+}
+
+std::string signatureCount(const std::vector<signing::Status>& all) {
+    using signing::Status;
+    const auto n = [&](Status st) { return static_cast<std::size_t>(std::count(all.begin(), all.end(), st)); };
+    std::string out = "Signatures : " + count(all.size(), "fichier", "fichiers");
+    const std::pair<Status, std::pair<const char*, const char*>> kinds[] = {
+        {Status::Signed, {"signé", "signés"}},
+        {Status::Unsigned, {"non signé", "non signés"}},
+        {Status::Changed, {"modifié après signature", "modifiés après signature"}},
+        {Status::Broken, {"à la signature invalide", "à la signature invalide"}},
+        {Status::Damaged, {"à la signature endommagée", "à la signature endommagée"}},
+        {Status::NotChecked, {"non vérifiable", "non vérifiables"}},
+        {Status::NotPe, {"pas un exécutable", "pas des exécutables"}},
+    };
+    for (const auto& [status, words] : kinds)
+        if (const std::size_t k = n(status)) out += ", " + count(k, words.first, words.second);
+    return out + " (confiance non jugée : aucun certificat racine consulté)";
+}
+
+std::string notSigned(const std::string& path, signing::Status status) {
+    using signing::Status;
+    switch (status) {
+        case Status::Unsigned: return path + " non signé";
+        case Status::Changed: return path + " modifié après signature";
+        case Status::Broken: return path + " : signature invalide";
+        case Status::Damaged: return path + " : signature endommagée";
+        case Status::NotChecked: return path + " : signature non vérifiable";
+        case Status::Signed:
+        case Status::NotPe: break;
+    }
+    return {};
+}
+
+std::string hardeningMissing(const std::string& path, const std::vector<std::string>& missing) {
+    std::string out = path + " : protections absentes : ";
+    for (std::size_t i = 0; i < missing.size(); ++i) out += (i ? ", " : "") + missing[i];
+    return out;
+}
+
+std::string unsupportedRuntime(const std::string& name, const char* package, const std::string& importer) {
+    std::string out = name + " : " + package + ", hors du support de Microsoft";
+    return importer.empty() ? out : out + " (pour " + importer + ")";
+}
+
+const char* const kNoChange = "aucun changement";
+
+std::string diffProgram(const std::string& name, const std::string& oldPath, const std::string& newPath) {
+    return oldPath == newPath ? name : name + " (" + oldPath + " -> " + newPath + ")";
+}
+std::string diffProgramAdded(const std::string& path) { return "programme ajouté : " + path; }
+std::string diffProgramRemoved(const std::string& path) { return "programme retiré : " + path; }
+
+namespace {
+std::string dllLine(const char* mark, const std::string& dll, const std::string& version, const std::string& origin) {
+    std::string out = std::string("  ") + mark + " " + dll;
+    if (!version.empty()) out += " " + version;
+    if (!origin.empty()) out += ", " + origin;
+    return out;
+}
+}  // namespace
+
+std::string diffDllAdded(const std::string& dll, const std::string& version, const std::string& origin) {
+    return dllLine("+", dll, version, origin);
+}
+std::string diffDllRemoved(const std::string& dll, const std::string& version, const std::string& origin) {
+    return dllLine("-", dll, version, origin);
+}
+
+std::string diffVersion(const std::string& dll, const std::string& oldVersion, const std::string& newVersion,
+                        VersionChange change) {
+    std::string out = "  " + dll + " : version " + oldVersion + " -> " + newVersion;
+    if (change == VersionChange::Up) out += " (hausse)";
+    if (change == VersionChange::Down) out += " (baisse)";
+    return out;
+}
+
+std::string diffOrigin(const std::string& dll, const std::string& oldOrigin, const std::string& newOrigin) {
+    return "  " + dll + " : origine " + oldOrigin + " -> " + newOrigin;
+}
+std::string diffFolder(const std::string& dll, const std::string& oldFolder, const std::string& newFolder) {
+    return "  " + dll + " : dossier " + oldFolder + " -> " + newFolder;
+}
+std::string diffProblemNew(const std::string& line) { return "  problème nouveau : " + line; }
+std::string diffProblemGone(const std::string& line) { return "  problème disparu : " + line; }
 
 }  // namespace lines

@@ -3,9 +3,11 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "inspect/findings.h"
 #include "inspect/loader/origin.h"
+#include "inspect/signatures.h"
 
 namespace lines {
 
@@ -71,5 +73,53 @@ extern const char* const kDelayed;     // "  (chargement différé)"
 // "<name> (chargement différé)".
 std::string chainNowhere(const std::string& name);
 std::string chainDelayed(const std::string& name);
+
+
+// ---------------------------------------------------------------------------
+// Release checks
+
+// A file's signatures in one line: "<path> : signé par <O> (<CN>), émis par
+// <issuer>, SHA-256, horodaté le <time>", its nested signatures after "; ",
+// "<path> : non signé", "<path> : modifié après signature (signé par ...)",
+// "<path> : signature endommagée (<what>)", ...; with " — SHA-1 seulement"
+// and " — redistribuable de Microsoft non signé par Microsoft" when so.
+std::string signature(const std::string& path, const signing::FileSignature& s);
+// "Signatures : <n> fichiers, <k> signés, ... (confiance non jugée : aucun
+// certificat racine consulté)", the counts by status of `all`.
+std::string signatureCount(const std::vector<signing::Status>& all);
+// What --require-signed says of a file that cannot go out as signed:
+// "<path> non signé", "<path> modifié après signature", "<path> : signature
+// invalide", "<path> : signature endommagée", "<path> : signature non
+// vérifiable"; empty for a signed file.
+std::string notSigned(const std::string& path, signing::Status status);
+// "<path> : protections absentes : ASLR, CFG".
+std::string hardeningMissing(const std::string& path, const std::vector<std::string>& missing);
+// "<name> : Visual C++ 2010, hors du support de Microsoft", with " (pour
+// <importer>)" when `importer` is not empty.
+std::string unsupportedRuntime(const std::string& name, const char* package, const std::string& importer);
+
+// What changed between two reports (--diff), one line each.
+// "<name> (<old path> -> <new path>)", or "<name>" when the path is the same.
+std::string diffProgram(const std::string& name, const std::string& oldPath, const std::string& newPath);
+// "programme ajouté : <path>", "programme retiré : <path>".
+std::string diffProgramAdded(const std::string& path);
+std::string diffProgramRemoved(const std::string& path);
+// "  + <dll> <version>, <origin>", "  - <dll> <version>, <origin>" (the
+// version and origin when known).
+std::string diffDllAdded(const std::string& dll, const std::string& version, const std::string& origin);
+std::string diffDllRemoved(const std::string& dll, const std::string& version, const std::string& origin);
+// "  <dll> : version <old> -> <new> (hausse)", "(baisse)", or nothing after
+// for versions that do not compare.
+enum class VersionChange { Up, Down, Other };
+std::string diffVersion(const std::string& dll, const std::string& oldVersion, const std::string& newVersion,
+                        VersionChange change);
+// "  <dll> : origine <old> -> <new>", "  <dll> : dossier <old> -> <new>".
+std::string diffOrigin(const std::string& dll, const std::string& oldOrigin, const std::string& newOrigin);
+std::string diffFolder(const std::string& dll, const std::string& oldFolder, const std::string& newFolder);
+// "  problème nouveau : <line>", "  problème disparu : <line>".
+std::string diffProblemNew(const std::string& line);
+std::string diffProblemGone(const std::string& line);
+// "aucun changement".
+extern const char* const kNoChange;
 
 }  // namespace lines

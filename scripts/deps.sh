@@ -21,7 +21,7 @@ packages=(
   clang-22 lld-22 llvm-22
   mingw-w64 wine64 wine
   xvfb xauth x11-utils imagemagick fonts-dejavu-core fonts-liberation openbox xdotool
-  xdg-utils python3 python3-pefile
+  xdg-utils python3 python3-pefile python3-jsonschema
   mono-utils mono-mcs
   qt6-translations-l10n
   dpkg-dev lintian desktop-file-utils groff-base devscripts
