@@ -1,11 +1,11 @@
-#include "cli/rowformats.h"
+#include "inspect/rowformats.h"
 
 #include <cstdio>
 
 #include "platform/platform.h"
 #include "platform/text.h"
 
-namespace cli {
+namespace analysis {
 
 namespace {
 
@@ -176,4 +176,4 @@ std::string csv(const std::vector<analysis::Row>& rows, const RowFormat& format)
     return out;
 }
 
-}  // namespace cli
+}  // namespace analysis
