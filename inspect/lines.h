@@ -3,9 +3,14 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "inspect/findings.h"
 #include "inspect/loader/origin.h"
+
+namespace shipping {
+struct BundleNote;
+}
 
 namespace lines {
 
@@ -48,6 +53,12 @@ std::string origin(loader::Origin origin, const std::string& detail);
 std::string redistributable(const std::string& name, const char* package);
 // "<dll>: bibliothèque de débogage, non redistribuable (pour <importer>)".
 std::string debugRuntime(const std::string& dll, const std::string& importer);
+
+// "<name> : deux fichiers différents sous ce nom (<path>, <path>)": what
+// cannot go into one folder.
+std::string twoFiles(const std::string& name, const std::vector<std::string>& paths);
+// A note of the copy of a ship set, in words.
+std::string bundleNote(const shipping::BundleNote& note);
 
 // What a tree of imports writes after a node: a DLL already drawn, a name
 // found nowhere, a delay-load table's name.
