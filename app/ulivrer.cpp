@@ -32,7 +32,7 @@ QString Noms(const std::vector<std::string>& paths) {
 }
 
 QString Pluriel(std::size_t n, const char* un, const char* plusieurs) {
-    return QStringLiteral("%1 %2").arg(n).arg(QString::fromUtf8(n == 1 ? un : plusieurs));
+    return QStringLiteral("%1 %2").arg(n).arg(QString::fromUtf8(n <= 1 ? un : plusieurs));
 }
 
 }  // namespace
