@@ -278,6 +278,7 @@ public:
 private:
     void CreatePageArbre();
     void RemplirArbre();
+    void OuvrirRacines();
     void AppliquerFiltre();
     void CompterProblemes();
     void MesurerColonnes();
@@ -312,6 +313,7 @@ private:
     std::vector<analysis::Row> FLignes;
     int FProblemes = 0;
     TArbreModel* FArbre = nullptr;
+    bool FArbreAJour = false;  // the tree shows the last run
     TFPourquoi* FPourquoi = nullptr;
     std::vector<std::string> FAcceptees;
     bool FSeulement = false;

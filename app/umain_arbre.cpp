@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QSignalBlocker>
 #include <QTreeView>
 
 #include "app/anchorlayout.h"
@@ -39,27 +40,42 @@ void TFMain::CreatePageArbre() {
     page->add(LArbre, QRect(196, 292, 406, 17), akLeft | akRight | akBottom);
 }
 
-void TFMain::TSArbreShow() { AnalyserImports(); }
+void TFMain::TSArbreShow() {
+    AnalyserImports();
+    if (!FArbreAJour) RemplirArbre();
+}
 
 void TFMain::RemplirArbre() {
+    FArbreAJour = true;
     if (!FRun) {
         FArbre->Vider();
         LArbre->clear();
         return;
     }
     FArbre->Remplir(FAnalyse.closures, FRun->reads(), ListeAcceptees());
-    // Each file's own imports in sight; the rest opens on demand.
-    for (int r = 0; r < FArbre->rowCount(); ++r) TVArbre->expand(FArbre->index(r, 0));
-    // The columns as wide as what shows, the last one taking the rest.
-    for (int c = 0; c + 1 < TArbreModel::Colonnes; ++c) TVArbre->resizeColumnToContents(c);
+    OuvrirRacines();
     LArbre->setText(FRun->options().recursive
                         ? QString()
                         : QStringLiteral("Sans « Récursif », les imports directs seulement."));
 }
 
+// Each file's own imports in sight, the rest opened on demand: the roots'
+// children made first, then shown in one layout, not one per root.
+void TFMain::OuvrirRacines() {
+    for (int r = 0; r < FArbre->rowCount(); ++r)
+        if (const QModelIndex root = FArbre->index(r, 0); FArbre->canFetchMore(root)) FArbre->fetchMore(root);
+    {
+        // One fit of the columns below, not one per root opened.
+        const QSignalBlocker quiet(TVArbre);
+        TVArbre->expandToDepth(0);
+    }
+    // The columns as wide as what shows, the last one taking the rest.
+    for (int c = 0; c + 1 < TArbreModel::Colonnes; ++c) TVArbre->resizeColumnToContents(c);
+}
+
 void TFMain::CBSystemeClick() {
     FArbre->SetMasquerSysteme(CBSysteme->isChecked());
-    for (int r = 0; r < FArbre->rowCount(); ++r) TVArbre->expand(FArbre->index(r, 0));
+    OuvrirRacines();
 }
 
 QString TFMain::DllDuNoeud(const QModelIndex& Index) const {

@@ -80,7 +80,8 @@ void TFMain::AnalyserImports() {
             SG2->SetRowCount(2);
             SG2->Empty = true;
             CompterProblemes();
-            RemplirArbre();
+            FArbreAJour = false;
+            if (PageControl1->currentWidget() == TSArbre) RemplirArbre();
             return;
         }
         SG2->SetRowCount(files + 1);
@@ -105,7 +106,9 @@ void TFMain::AnalyserImports() {
         AjusterColonnes();
         AppliquerFiltre();
         CompterProblemes();
-        RemplirArbre();
+        // The tree when it shows: a run for the grid alone does not wait for it.
+        FArbreAJour = false;
+        if (PageControl1->currentWidget() == TSArbre) RemplirArbre();
     }
     if (LB->count() > 0) SG2->setVisible(true);
     SetStatus(QString());

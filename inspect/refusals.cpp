@@ -45,19 +45,29 @@ std::vector<Refusal> refusals(const ShipSet& set, const std::vector<Closure>& cl
             for (const Finding& f : c.findings)
                 if (!ignore.ignores(analysis::errorRow(c.listed, f))) problems.add(Refusal::Kind::Problem, f.line, c.listed);
     }
+    // The found DLLs' keys are their paths lower-cased, as the set compares them.
     std::unordered_set<std::string> inSet;
-    for (const ShipDll& d : set.dlls) inSet.insert(platform::toLower(d.path()));
+    for (const ShipDll& d : set.dlls) inSet.insert(d.location->key.empty() ? platform::toLower(d.path()) : d.location->key);
     {
-        // As shipSet finds them: under a program, or under a DLL of the set.
+        // As shipSet finds them: under a program, or under a DLL of the set;
+        // each name judged once, the same names recurring in every closure.
+        std::unordered_map<std::string, bool> refused;
         std::vector<Refusal> debug;
         ByLine runtimes(debug);
         for (const Closure& c : closures)
             for (std::size_t node = 0; node < c.imports.size(); ++node) {
-                if (node > 0 && !inSet.count(platform::toLower(c.nodePath(node)))) continue;
-                for (const ImportEdge& e : c.imports[node])
-                    if (isDebugRuntime(e.name()) && !ignore.matches(e.name()))
+                if (node > c.found.size()) break;
+                if (node > 0) {
+                    const loader::Location& where = *c.found[node - 1].location;
+                    if (!inSet.count(where.key.empty() ? platform::toLower(where.path) : where.key)) continue;
+                }
+                for (const ImportEdge& e : c.imports[node]) {
+                    auto [at, added] = refused.try_emplace(e.name(), false);
+                    if (added) at->second = isDebugRuntime(e.name()) && !ignore.matches(e.name());
+                    if (at->second)
                         runtimes.add(Refusal::Kind::DebugRuntime, lines::debugRuntime(e.name(), c.nodePath(node)),
                                      c.listed);
+                }
             }
         out.insert(out.end(), debug.begin(), debug.end());
     }
