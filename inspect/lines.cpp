@@ -39,11 +39,7 @@ std::string debugRuntime(const std::string& dll, const std::string& importer) {
     return dll + ": bibliothèque de débogage, non redistribuable (pour " + importer + ")";
 }
 
-std::string twoFiles(const std::string& name, const std::vector<std::string>& paths) {
-    std::string line = name + " : deux fichiers différents sous ce nom (";
-    for (std::size_t i = 0; i < paths.size(); ++i) line += (i ? ", " : "") + paths[i];
-    return line + ")";
-}
+std::string twoFiles(const std::string& name) { return name + " : deux fichiers différents sous ce nom"; }
 
 std::string bundleNote(const shipping::BundleNote& n) {
     using Kind = shipping::BundleNote::Kind;

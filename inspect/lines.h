@@ -3,7 +3,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "inspect/findings.h"
 #include "inspect/loader/origin.h"
@@ -54,9 +53,9 @@ std::string redistributable(const std::string& name, const char* package);
 // "<dll>: bibliothèque de débogage, non redistribuable (pour <importer>)".
 std::string debugRuntime(const std::string& dll, const std::string& importer);
 
-// "<name> : deux fichiers différents sous ce nom (<path>, <path>)": what
-// cannot go into one folder.
-std::string twoFiles(const std::string& name, const std::vector<std::string>& paths);
+// "<name> : deux fichiers différents sous ce nom": what cannot go into one
+// folder.
+std::string twoFiles(const std::string& name);
 // A note of the copy of a ship set, in words.
 std::string bundleNote(const shipping::BundleNote& note);
 

@@ -94,12 +94,9 @@ std::vector<Refusal> refusals(const ShipSet& set, const std::vector<Closure>& cl
         if (files.size() < 2) continue;
         Refusal r;
         r.kind = Refusal::Kind::TwoFiles;
-        std::vector<std::string> paths;
-        for (const ShipDll& f : files) {
-            paths.push_back(f.path());
+        for (const ShipDll& f : files)
             for (const std::string& n : f.neededBy) addOnce(r.neededBy, n);
-        }
-        r.line = lines::twoFiles(platform::fileNamePart(files.front().path()), paths);
+        r.line = lines::twoFiles(platform::fileNamePart(files.front().path()));
         r.files = std::move(files);
         out.push_back(std::move(r));
     }

@@ -21,8 +21,8 @@ struct Refusal {
     std::string line;
     // The listed files whose closures meet it, in list order.
     std::vector<std::string> neededBy;
-    // TwoFiles: each different file of that name, in set order, with the
-    // listed files that need it.
+    // TwoFiles: each different file of that name (their paths are not in
+    // the line), in set order, with the listed files that need it.
     std::vector<ShipDll> files;
 };
 
