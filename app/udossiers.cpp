@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include <QCheckBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QGridLayout>
@@ -47,19 +48,27 @@ TFDossiers::TFDossiers(QWidget* parent, const QStringList& Dossiers, const QStri
     QLayout* actions = CreateListeDossiers(Dossiers);
     CreateSuite(Suite, Remplace);
     QLayout* windows = CreateWindows(Windows);
+    QLayout* acceptees = CreateAcceptees();
     QLayout* bas = CreateBoutons();
 
     auto* grid = new QGridLayout(this);
     grid->addWidget(intro, 0, 0, 1, 2);
     grid->addWidget(LBDossiers, 1, 0);
     grid->addLayout(actions, 1, 1);
-    grid->addWidget(LRemplace, 2, 0, 1, 2);
-    grid->addWidget(new QLabel(QStringLiteral("Puis :"), this), 3, 0, 1, 2);
-    grid->addWidget(LBSuite, 4, 0);
-    grid->addLayout(windows, 5, 0, 1, 2);
-    grid->addLayout(bas, 6, 0, 1, 2);
+    grid->addWidget(CBSeulement, 2, 0, 1, 2);
+    grid->addWidget(LRemplace, 3, 0, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Puis :"), this), 4, 0, 1, 2);
+    grid->addWidget(LBSuite, 5, 0);
+    grid->addLayout(windows, 6, 0, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("DLL acceptées : leur absence n'est pas un problème (des noms, ou "
+                                              "des motifs comme api-ms-win-*) :"),
+                               this),
+                    7, 0, 1, 2);
+    grid->addWidget(LBAcceptees, 8, 0);
+    grid->addLayout(acceptees, 8, 1);
+    grid->addLayout(bas, 9, 0, 1, 2);
     grid->setRowStretch(1, 1);
-    resize(520, 340);
+    resize(560, 460);
 
     ConnectHandlers();
     ChoisirDossier = [](QWidget* parent, const QString& depart) {
@@ -106,6 +115,10 @@ void TFDossiers::CreateSuite(const QStringList& Suite, bool Remplace) {
         LRemplace->setFont(f);
     }
 
+    CBSeulement = new QCheckBox(QStringLiteral("&Seulement ces dossiers"), this);
+    CBSeulement->setObjectName(QStringLiteral("CBSeulement"));
+    CBSeulement->setToolTip(QStringLiteral("Ne pas chercher dans les dossiers ci-dessous : seulement dans ceux de la "
+                                           "liste et dans le dossier Windows donné (comme --dll-path)"));
     LBSuite = new QListWidget(this);
     LBSuite->setObjectName(QStringLiteral("LBSuite"));
     LBSuite->setSelectionMode(QAbstractItemView::NoSelection);
@@ -144,6 +157,28 @@ QLayout* TFDossiers::CreateWindows(const QString& Windows) {
     return windows;
 }
 
+// The absences the user accepts: what --ignore leaves out.
+QLayout* TFDossiers::CreateAcceptees() {
+    LBAcceptees = new QListWidget(this);
+    LBAcceptees->setObjectName(QStringLiteral("LBAcceptees"));
+    LBAcceptees->setSelectionMode(QAbstractItemView::SingleSelection);
+    LBAcceptees->setMaximumHeight(5 * LBAcceptees->fontMetrics().height() + 12);
+    LBAcceptees->installEventFilter(this);
+    EAcceptee = new QLineEdit(this);
+    EAcceptee->setObjectName(QStringLiteral("EAcceptee"));
+    EAcceptee->setPlaceholderText(QStringLiteral("node.exe"));
+    // Enter accepts the name typed, not the dialog.
+    EAcceptee->installEventFilter(this);
+    BAccepter = Bouton(this, "BAccepter", QStringLiteral("Acce&pter"));
+    BRetirerAcceptee = Bouton(this, "BRetirerAcceptee", QStringLiteral("Re&tirer"));
+    auto* actions = new QVBoxLayout;
+    actions->addWidget(EAcceptee);
+    actions->addWidget(BAccepter);
+    actions->addWidget(BRetirerAcceptee);
+    actions->addStretch();
+    return actions;
+}
+
 QLayout* TFDossiers::CreateBoutons() {
     BOK = Bouton(this, "BOK", QStringLiteral("OK"));
     BOK->setDefault(true);
@@ -165,6 +200,10 @@ void TFDossiers::ConnectHandlers() {
     connect(BMonter, &QPushButton::clicked, this, handler(&TFDossiers::BMonterClick));
     connect(BDescendre, &QPushButton::clicked, this, handler(&TFDossiers::BDescendreClick));
     connect(BWindows, &QPushButton::clicked, this, handler(&TFDossiers::BWindowsClick));
+    connect(BAccepter, &QPushButton::clicked, this, handler(&TFDossiers::BAccepterClick));
+    connect(BRetirerAcceptee, &QPushButton::clicked, this, handler(&TFDossiers::BRetirerAccepteeClick));
+    connect(CBSeulement, &QCheckBox::toggled, LBSuite, [this](bool on) { LBSuite->setEnabled(!on); });
+    connect(LBAcceptees, &QListWidget::currentRowChanged, this, [this] { MettreAJourBoutons(); });
     connect(BOK, &QPushButton::clicked, this, handler(&TFDossiers::BOKClick));
     connect(BAnnuler, &QPushButton::clicked, this, &QDialog::reject);
     connect(LBDossiers, &QListWidget::currentRowChanged, this, [this] { MettreAJourBoutons(); });
@@ -181,6 +220,49 @@ QStringList TFDossiers::Dossiers() const {
 }
 
 QString TFDossiers::Windows() const { return EWindows->text().trimmed(); }
+
+bool TFDossiers::Seulement() const { return CBSeulement->isChecked(); }
+void TFDossiers::SetSeulement(bool On) { CBSeulement->setChecked(On); }
+
+QStringList TFDossiers::Acceptees() const {
+    QStringList out;
+    for (int i = 0; i < LBAcceptees->count(); ++i) out << LBAcceptees->item(i)->text();
+    return out;
+}
+
+void TFDossiers::SetAcceptees(const QStringList& Motifs) {
+    LBAcceptees->clear();
+    LBAcceptees->addItems(Motifs);
+    if (LBAcceptees->count() > 0) LBAcceptees->setCurrentRow(0);
+    MettreAJourBoutons();
+}
+
+void TFDossiers::BAccepterClick() {
+    const QString motif = EAcceptee->text().trimmed();
+    if (motif.isEmpty()) return;
+    if (motif.contains(QLatin1Char(Separateur))) {
+        Avertir(QStringLiteral("« %1 » ne peut pas être gardé : « ; » sépare les noms de la liste.").arg(motif));
+        return;
+    }
+    for (int i = 0; i < LBAcceptees->count(); ++i)
+        if (LBAcceptees->item(i)->text().compare(motif, Qt::CaseInsensitive) == 0) {
+            LBAcceptees->setCurrentRow(i);
+            EAcceptee->clear();
+            return;
+        }
+    LBAcceptees->addItem(motif);
+    LBAcceptees->setCurrentRow(LBAcceptees->count() - 1);
+    EAcceptee->clear();
+    MettreAJourBoutons();
+}
+
+void TFDossiers::BRetirerAccepteeClick() {
+    const int row = LBAcceptees->currentRow();
+    if (row < 0) return;
+    delete LBAcceptees->takeItem(row);
+    LBAcceptees->setCurrentRow(std::min(row, LBAcceptees->count() - 1));
+    MettreAJourBoutons();
+}
 
 void TFDossiers::BWindowsClick() {
     const QString chosen = ChoisirDossier(this, Windows());
@@ -248,10 +330,23 @@ void TFDossiers::MettreAJourBoutons() {
     BRetirer->setEnabled(row >= 0);
     BMonter->setEnabled(row > 0);
     BDescendre->setEnabled(row >= 0 && row + 1 < n);
+    BRetirerAcceptee->setEnabled(LBAcceptees->currentRow() >= 0);
 }
 
 // Insert and Delete act on the list as they do on the list of executables.
 bool TFDossiers::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == EAcceptee && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            TApplication::Run([&] { BAccepterClick(); });
+            return true;
+        }
+    }
+    if (watched == LBAcceptees && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
+        TApplication::Run([&] { BRetirerAccepteeClick(); });
+        return true;
+    }
     if (watched == LBDossiers && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Insert || key == Qt::Key_Delete) {

@@ -8,6 +8,7 @@
 
 #include <functional>
 
+class QCheckBox;
 class QLabel;
 class QLayout;
 class QLineEdit;
@@ -29,6 +30,14 @@ public:
     QStringList Dossiers() const;
     // The Windows folder as edited, empty for the default one.
     QString Windows() const;
+    // "Seulement ces dossiers": the list replaces the default folders (as
+    // --dll-path does).
+    bool Seulement() const;
+    void SetSeulement(bool On);
+    // "DLL acceptées": the patterns of accepted absences (as --ignore
+    // takes them), in the order given.
+    QStringList Acceptees() const;
+    void SetAcceptees(const QStringList& Motifs);
 
     // The folder chooser; an empty answer adds nothing.
     std::function<QString(QWidget* Parent, const QString& Depart)> ChoisirDossier;
@@ -49,12 +58,20 @@ public:
     QListWidget* LBSuite;
     QLineEdit* EWindows;
     QPushButton* BWindows;
+    QCheckBox* CBSeulement;
+    QListWidget* LBAcceptees;
+    QLineEdit* EAcceptee;
+    QPushButton* BAccepter;
+    QPushButton* BRetirerAcceptee;
 
     void BAjouterClick();
     void BRetirerClick();
     void BMonterClick();
     void BDescendreClick();
     void BWindowsClick();
+    // Adds the pattern typed in EAcceptee (once, ignoring case).
+    void BAccepterClick();
+    void BRetirerAccepteeClick();
     // OK: a Windows folder that holds no System32 is refused with a word why.
     void BOKClick();
 
@@ -66,6 +83,7 @@ private:
     void CreateSuite(const QStringList& Suite, bool Remplace);
     QLayout* CreateWindows(const QString& Windows);
     QLayout* CreateBoutons();
+    QLayout* CreateAcceptees();
     void ConnectHandlers();
     void Deplacer(int Sens);
     void MettreAJourBoutons();

@@ -27,6 +27,7 @@
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
+#include <QTreeView>
 #include <QUrl>
 #include <QWindow>
 
@@ -35,6 +36,8 @@
 
 #include "app/anchorlayout.h"
 #include "app/application.h"
+#include "app/arbre.h"
+#include "app/cleversion.h"
 #include "app/udossiers.h"
 #include "inspect/analysis.h"
 #include "inspect/uimports.h"
@@ -103,7 +106,11 @@ TFMain::TFMain(QWidget* parent) : QMainWindow(parent) {
     CreateControls();
 }
 
-TFMain::~TFMain() { delete FPD; }
+TFMain::~TFMain() {
+    // The tree reads the run's closures, which go before the window's children.
+    if (FArbre) FArbre->Vider();
+    delete FPD;
+}
 
 void TFMain::CreateControls() {
     setObjectName(QStringLiteral("FMain"));
@@ -131,6 +138,7 @@ void TFMain::CreateControls() {
     CreatePageListe();
     CreatePageImports();
     CreatePageTexte();
+    CreatePageArbre();
     CreateBottom(client, layout);
     SB = new QStatusBar(this);
     SB->setObjectName(QStringLiteral("SB"));
@@ -203,7 +211,23 @@ void TFMain::CreatePageImports() {
     SG2->SetRowMoving(true);
     SG2->SetRowSelect(true);
     SG2->setToolTip(QStringLiteral("Un clic sur les entêtes pour trier..."));
-    pageImports->add(SG2, QRect(0, 0, 602, 313), akAll);
+    // A second click on a title reverses its order; versions sort by their numbers.
+    SG2->HeadClickReverse = true;
+    SG2->OnSortKey = [](int col, const QString& text) {
+        return col == analysis::kVersion ? CleVersion(ToUtf8(text)) : platform::toLower(ToUtf8(text));
+    };
+    pageImports->add(SG2, QRect(0, 0, 602, 285), akAll);
+    BLivrer = Button(TSListe2, "BLivrer", QStringLiteral("&Livrer…"),
+                     QStringLiteral("Les DLL à mettre à côté des programmes, et leur copie dans un dossier"));
+    pageImports->add(BLivrer, QRect(0, 288, 75, 25), akLeft | akBottom);
+    CBProblemes = CheckBox(TSListe2, "CBProblemes", QStringLiteral("&Problèmes seulement"),
+                           QStringLiteral("Ne montrer que les lignes d'erreur"));
+    pageImports->add(CBProblemes, QRect(82, 292, 130, 17), akLeft | akBottom);
+    LProblemes = new QLabel(TSListe2);
+    LProblemes->setObjectName(QStringLiteral("LProblemes"));
+    LProblemes->setToolTip(QStringLiteral("Les problèmes de la dernière analyse, chacun une fois, sans les absences "
+                                          "acceptées"));
+    pageImports->add(LProblemes, QRect(218, 292, 384, 17), akLeft | akRight | akBottom);
 
 }
 
@@ -231,10 +255,13 @@ void TFMain::CreatePageTexte() {
     pageTexte->add(BPresse, QRect(160, 288, 75, 25), akLeft | akBottom);
     BMail = Button(TSTexte, "BMail", QStringLiteral("Mail"));
     pageTexte->add(BMail, QRect(240, 288, 75, 25), akLeft | akBottom);
+    BExporter = Button(TSTexte, "BExporter", QStringLiteral("E&xporter…"),
+                       QStringLiteral("Les lignes en CSV ou en JSON, comme tavelin-report --format"));
+    pageTexte->add(BExporter, QRect(320, 288, 75, 25), akLeft | akBottom);
     EAdresse = new QLineEdit(TSTexte);
     EAdresse->setObjectName(QStringLiteral("EAdresse"));
     EAdresse->setToolTip(QStringLiteral("Entrer l'adresse d'envoi"));
-    pageTexte->add(EAdresse, QRect(320, 290, 188, 21), akLeft | akRight | akBottom);
+    pageTexte->add(EAdresse, QRect(400, 290, 108, 21), akLeft | akRight | akBottom);
     CBUnique = CheckBox(TSTexte, "CBUnique", QStringLiteral("sans doublon"),
                         QStringLiteral("ne montrer qu'une fois chaque fichier"));
     pageTexte->add(CBUnique, QRect(515, 293, 85, 17), akRight | akBottom);
@@ -334,7 +361,15 @@ void TFMain::CreateDialogs() {
     Suivre1 = Popup->addAction(QStringLiteral("Suivre"));
     Suivre1->setObjectName(QStringLiteral("Suivre1"));
     Suivre1->setShortcut(QKeySequence(Qt::Key_S));
-    for (QAction* a : {Ajouter1, Suivre1}) {
+    Pourquoi1 = Popup->addAction(QStringLiteral("Pourquoi ?"));
+    Pourquoi1->setObjectName(QStringLiteral("Pourquoi1"));
+    Pourquoi1->setShortcut(QKeySequence(Qt::Key_P));
+    PopupArbre = new QMenu(this);
+    PopupArbre->setObjectName(QStringLiteral("PopupArbre"));
+    PourquoiArbre = PopupArbre->addAction(QStringLiteral("Pourquoi ?"));
+    PourquoiArbre->setObjectName(QStringLiteral("PourquoiArbre"));
+    PourquoiArbre->setShortcut(QKeySequence(Qt::Key_P));
+    for (QAction* a : {Ajouter1, Suivre1, Pourquoi1, PourquoiArbre}) {
         a->setShortcutContext(Qt::WidgetShortcut);
         a->setShortcutVisibleInContextMenu(true);
     }
@@ -343,9 +378,10 @@ void TFMain::CreateDialogs() {
 
 // Keyboard order: the window, then the controls of the page showing.
 void TFMain::SetTabOrder() {
-    QWidget* order[] = {BQuitter, PageControl1, BAjout,   BEffacer, BVider,   BDossiers, CBDifferes, CBAssemblages, LB,
-                        SG2,      BImp,         BSauvegarde, BPresse, BMail,  RE,        EAdresse,   CBUnique,
-                        BInfo,    CBNotSave,    CBRecursif,  CBFonctions};
+    QWidget* order[] = {BQuitter, PageControl1, BAjout,      BEffacer,    BVider,   BDossiers, CBDifferes,
+                        CBAssemblages, LB,      SG2,         BLivrer,     CBProblemes, BImp,  BSauvegarde,
+                        BPresse,  BMail,        BExporter,   RE,          EAdresse, CBUnique,  TVArbre,
+                        CBSysteme, BInfo,       CBNotSave,   CBRecursif,  CBFonctions};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 
 }
@@ -361,6 +397,10 @@ void TFMain::ConnectHandlers() {
     connect(BSauvegarde, &QPushButton::clicked, this, Handler(&TFMain::BSauvegardeClick));
     connect(BPresse, &QPushButton::clicked, this, Handler(&TFMain::BPresseClick));
     connect(BMail, &QPushButton::clicked, this, Handler(&TFMain::BMailClick));
+    connect(BExporter, &QPushButton::clicked, this, Handler(&TFMain::BExporterClick));
+    connect(BLivrer, &QPushButton::clicked, this, Handler(&TFMain::BLivrerClick));
+    connect(CBProblemes, &QCheckBox::toggled, this, Handler(&TFMain::CBProblemesClick));
+    connect(CBSysteme, &QCheckBox::toggled, this, Handler(&TFMain::CBSystemeClick));
     // Like a click handler, it also runs when the state is set from code.
     connect(CBRecursif, &QCheckBox::toggled, this, Handler(&TFMain::CBRecursifClick));
     connect(CBFonctions, &QCheckBox::toggled, this, Handler(&TFMain::CBFonctionsClick));
@@ -370,6 +410,7 @@ void TFMain::ConnectHandlers() {
         TApplication::Run([this] {
             if (PageControl1->currentWidget() == TSListe2) TSListe2Show();
             else if (PageControl1->currentWidget() == TSTexte) TSTexteShow();
+            else if (PageControl1->currentWidget() == TSArbre) TSArbreShow();
         });
     });
     LB->installEventFilter(this);
@@ -391,6 +432,24 @@ void TFMain::ConnectHandlers() {
     connect(Popup, &QMenu::aboutToShow, this, Handler(&TFMain::PopupPopup));
     connect(Ajouter1, &QAction::triggered, this, Handler(&TFMain::Ajouter1Click));
     connect(Suivre1, &QAction::triggered, this, Handler(&TFMain::Suivre1Click));
+    connect(Pourquoi1, &QAction::triggered, this, Handler(&TFMain::Pourquoi1Click));
+    connect(PourquoiArbre, &QAction::triggered, this, Handler(&TFMain::PourquoiArbreClick));
+    TVArbre->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(TVArbre, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        const QModelIndex at = TVArbre->indexAt(pos);
+        if (!at.isValid()) return;
+        TVArbre->setCurrentIndex(at);
+        PourquoiArbre->setEnabled(!DllDuNoeud(at).isEmpty());
+        PopupArbre->popup(TVArbre->viewport()->mapToGlobal(pos));
+    });
+    TVArbre->installEventFilter(this);
+    // The user's own widths: those set while a button is down on the titles.
+    titles->viewport()->installEventFilter(this);
+    connect(titles, &QHeaderView::sectionResized, this, [this](int col, int, int) {
+        if (FTitresPresses && col >= 0 && col < analysis::kColumnCount && col != analysis::kPath)
+            FLargeurUtilisateur[static_cast<std::size_t>(col)] = true;
+    });
+    SG2->viewport()->installEventFilter(this);
 
 }
 
@@ -414,6 +473,24 @@ void TFMain::CreateSeams() {
         QMessageBox::information(QApplication::activeWindow(), TApplication::Title(), text, QMessageBox::Ok);
     };
     Beep = [] { QApplication::beep(); };
+    ExecuteExport = [this](bool& json) {
+        QFileDialog dialog(this, QStringLiteral("Exporter les lignes"));
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        const QString csv = QStringLiteral("CSV (*.csv)"), js = QStringLiteral("JSON (*.json)");
+        dialog.setNameFilters({csv, js});
+        dialog.setDefaultSuffix(QStringLiteral("csv"));
+        dialog.selectFile(QStringLiteral("Imports.csv"));
+        connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, js](const QString& f) {
+            dialog.setDefaultSuffix(f == js ? QStringLiteral("json") : QStringLiteral("csv"));
+        });
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
+        const QString file = dialog.selectedFiles().front();
+        // The name's extension decides, else the filter chosen.
+        json = file.endsWith(QStringLiteral(".json"), Qt::CaseInsensitive) ||
+               (!file.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive) && dialog.selectedNameFilter() == js);
+        return QDir::toNativeSeparators(file);
+    };
     CreateOutputDialogs();
 
 }
@@ -547,6 +624,8 @@ void TFMain::FormCreate() {
     // and the options as their boxes show them.
     FDossiers.clear();
     FWindows.clear();
+    FAcceptees.clear();
+    FSeulement = false;
 
     platform::Settings reg;
     if (reg.OpenKey(Cle, false)) {
@@ -589,6 +668,9 @@ void TFMain::FormCreate() {
         if (reg.ValueExists("Differes")) CBDifferes->setChecked(reg.ReadBool("Differes"));
         if (reg.ValueExists("Assemblages")) CBAssemblages->setChecked(reg.ReadBool("Assemblages"));
         if (reg.ValueExists("Windows")) FWindows = reg.ReadString("Windows");
+        if (reg.ValueExists("Acceptees"))
+            SetAcceptees(platform::splitList(reg.ReadString("Acceptees"), TFDossiers::Separateur));
+        if (reg.ValueExists("Seulement")) FSeulement = reg.ReadBool("Seulement");
     }
 }
 
@@ -646,6 +728,11 @@ void TFMain::FormClose() {
         reg.WriteString("Dossiers", folders);
         reg.WriteBool("Assemblages", CBAssemblages->isChecked());
         reg.WriteString("Windows", FWindows);
+        std::string accepted;
+        for (const std::string& a : FAcceptees)
+            accepted += (accepted.empty() ? "" : std::string(1, TFDossiers::Separateur)) + a;
+        reg.WriteString("Acceptees", accepted);
+        reg.WriteBool("Seulement", FSeulement);
         reg.CloseKey();
     }
 }
@@ -658,6 +745,7 @@ void TFMain::SetAJour(bool Value) {
     if (!Value) {
         if (PageControl1->currentWidget() == TSListe2) TSListe2Show();
         else if (PageControl1->currentWidget() == TSTexte) TSTexteShow();
+        else if (PageControl1->currentWidget() == TSArbre) TSArbreShow();
     }
 }
 
@@ -692,15 +780,36 @@ void TFMain::BDossiersClick() {
                       FromUtf8(FWindows));
     if (ChoisirDossier) dialog.ChoisirDossier = ChoisirDossier;
     dialog.Avertir = Avertir;
+    QStringList acceptedBefore;
+    for (const std::string& a : FAcceptees) acceptedBefore << FromUtf8(a);
+    dialog.SetAcceptees(acceptedBefore);
+    dialog.SetSeulement(FSeulement);
     if (dialog.exec() != QDialog::Accepted) return;
-    const QStringList chosen = dialog.Dossiers();
+    const QStringList chosen = dialog.Dossiers(), accepted = dialog.Acceptees();
     const std::string windows = ToUtf8(dialog.Windows());
-    if (chosen == before && windows == FWindows) return;
-    std::vector<std::string> folders;
+    if (chosen == before && windows == FWindows && accepted == acceptedBefore && dialog.Seulement() == FSeulement)
+        return;
+    std::vector<std::string> folders, patterns;
     for (const QString& f : chosen) folders.push_back(ToUtf8(f));
+    for (const QString& a : accepted) patterns.push_back(ToUtf8(a));
     SetDossiers(folders);
+    SetAcceptees(patterns);
+    FSeulement = dialog.Seulement();
     FWindows = windows;
     SetAJour(false);
+}
+
+void TFMain::SetAcceptees(const std::vector<std::string>& Patterns) {
+    FAcceptees.clear();
+    for (const std::string& p : Patterns)
+        if (p.find_first_not_of(" \t") != std::string::npos) FAcceptees.push_back(p);
+}
+
+analysis::IgnoreList TFMain::ListeAcceptees() const {
+    analysis::IgnoreList list;
+    std::string why;
+    for (const std::string& p : FAcceptees) list.add(p, why);
+    return list;
 }
 
 void TFMain::SetDossiers(const std::vector<std::string>& Folders) {
@@ -717,6 +826,8 @@ RunOptions TFMain::OptionsAnalyse() const {
     options.assemblies = CBAssemblages->isChecked();
     options.search.windowsFolder = FWindows;
     options.search.userFolders = FDossiers;
+    // TAVELIN_DLL_PATH, where set, replaces the list for the session all the same.
+    if (FSeulement && !options.search.folders) options.search.folders = FDossiers;
     return options;
 }
 
@@ -819,6 +930,21 @@ bool TFMain::eventFilter(QObject* watched, QEvent* event) {
     // nothing but the frame's own query tells the widget so.
     if (watched == windowHandle() && event->type() == QEvent::Expose)
         QTimer::singleShot(0, this, Handler(&TFMain::FitFrame));
+    if (watched == SG2->horizontalHeader()->viewport()) {
+        if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)
+            FTitresPresses = true;
+        else if (event->type() == QEvent::MouseButtonRelease)
+            FTitresPresses = false;
+    }
+    if (watched == SG2->viewport() && event->type() == QEvent::Resize)
+        TApplication::Run([&] { AjusterColonnes(); });
+    if (watched == TVArbre && event->type() == QEvent::KeyPress) {
+        const QString text = static_cast<QKeyEvent*>(event)->text();
+        if (text == QLatin1String("p") || text == QLatin1String("P") || text == QLatin1String("?")) {
+            TApplication::Run([&] { PourquoiArbreClick(); });
+            return true;
+        }
+    }
     if (watched == LB && event->type() == QEvent::KeyPress) {
         TApplication::Run([&] { SGKeyDown(static_cast<QKeyEvent*>(event)); });
         return false;  // the list box still handles the key

@@ -8,16 +8,23 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "inspect/analysis.h"
+#include "inspect/ignore.h"
 #include "inspect/options.h"
 
 class QAction;
 class TAnchorLayout;
+class AnalysisRun;
 class QCheckBox;
 class QCloseEvent;
+class QDialog;
+class QModelIndex;
 class QDropEvent;
 class QFileDialog;
 class QKeyEvent;
@@ -35,6 +42,9 @@ class QPushButton;
 class QShowEvent;
 class QStatusBar;
 class QTabWidget;
+class QTreeView;
+class TArbreModel;
+class TFPourquoi;
 class TKRVGrid;
 class TMsgLabel;
 class TURLLabel;
@@ -74,14 +84,22 @@ public:
     QCheckBox* CBAssemblages;
     QWidget* TSListe2;
     TKRVGrid* SG2;
+    QPushButton* BLivrer;
+    QCheckBox* CBProblemes;
+    QLabel* LProblemes;
     QWidget* TSTexte;
     QPlainTextEdit* RE;
     QPushButton* BImp;
     QPushButton* BSauvegarde;
     QPushButton* BPresse;
     QPushButton* BMail;
+    QPushButton* BExporter;
     QLineEdit* EAdresse;
     QCheckBox* CBUnique;
+    QWidget* TSArbre;
+    QTreeView* TVArbre;
+    QCheckBox* CBSysteme;
+    QLabel* LArbre;
     QPushButton* BQuitter;
     QPushButton* BInfo;
     QCheckBox* CBNotSave;
@@ -97,6 +115,9 @@ public:
     QMenu* Popup;
     QAction* Ajouter1;
     QAction* Suivre1;
+    QAction* Pourquoi1;
+    QMenu* PopupArbre;
+    QAction* PourquoiArbre;
     // The print dialog needs a printer, looked up only when printing.
     QPrintDialog* PD();
 
@@ -111,7 +132,8 @@ public:
     std::function<bool(const QString& Question)> Confirmer;
     // An information box with the application's title.
     std::function<void(const QString& Text)> Avertir;
-    // The folder chooser of "Dossiers de recherche"; null: the toolkit's own.
+    // The folder chooser of "Dossiers de recherche" and of "Livrer…"; null:
+    // the toolkit's own.
     std::function<QString(QWidget* Parent, const QString& Depart)> ChoisirDossier;
 
     // --- handlers ----------------------------------------------------------
@@ -129,6 +151,14 @@ public:
     // The Windows folder checked against, empty for the default one.
     const std::string& DossierWindows() const { return FWindows; }
     void SetDossiers(const std::vector<std::string>& Folders);
+    // "DLL acceptées": the patterns of the absences the user accepts, as
+    // --ignore takes them; they leave the grid, the tree, the count, the
+    // report and the ship set.
+    const std::vector<std::string>& Acceptees() const { return FAcceptees; }
+    void SetAcceptees(const std::vector<std::string>& Patterns);
+    // "Seulement ces dossiers": the user's folders replace the default ones,
+    // as --dll-path does.
+    bool Seulement() const { return FSeulement; }
     // What an analysis of the list reads and checks, and where it searches:
     // Recursive (which "Récursif" sets), the boxes "Fonctions" and
     // "Différés", and the user's folders.
@@ -145,7 +175,24 @@ public:
     // --- imports tab, report and navigation -----------------------------------
     void TSListe2Show();
     void TSTexteShow();
+    // "Arbre": each listed file's closure as --tree draws it.
+    void TSArbreShow();
     void AnalyserImports();
+    // The run and the analysis that the grid, the tree, "Pourquoi ?" and
+    // "Livrer…" show; null before the first run and for an empty list.
+    const AnalysisRun* Run() const { return FRun.get(); }
+    const analysis::Analysis& Analyse() const { return FAnalyse; }
+    // The grid's rows: those of the analysis but the accepted absences.
+    const std::vector<analysis::Row>& LignesGrille() const { return FLignes; }
+    // The row of the analysis the grid row shows; null for the blank row.
+    const analysis::Row* LigneDe(int Row) const;
+    // "Problèmes seulement": only the error rows are shown.
+    void CBProblemesClick();
+    // The problems of the last run, each line once: what LProblemes counts.
+    int NombreProblemes() const { return FProblemes; }
+    // "Masquer les DLL du système".
+    void CBSystemeClick();
+    TArbreModel* ModeleArbre() const { return FArbre; }
     void CBRecursifClick();
     // "Fonctions": the imported functions the found DLLs lack, as error rows.
     void CBFonctionsClick();
@@ -158,6 +205,21 @@ public:
     void PopupPopup();
     void Ajouter1Click();
     void Suivre1Click();
+    // "Pourquoi ?" on the grid's current row, or on the tree's current node.
+    void Pourquoi1Click();
+    void PourquoiArbreClick();
+    // The DLL a grid row or a tree node asks about: its file name, or its
+    // name as imported when it was found nowhere; empty when none.
+    QString DllDeLigne(int Row) const;
+    QString DllDuNoeud(const QModelIndex& Index) const;
+    // The chains of imports from each listed file to `Dll`, as --why gives
+    // them, in the "Pourquoi ?" window.
+    void Pourquoi(const QString& Dll);
+    TFPourquoi* FenetrePourquoi() const { return FPourquoi; }
+    // "Livrer…": the ship set of the list, and its copy.
+    void BLivrerClick();
+    // Run on the dialog before it shows (tests drive it there); null: exec.
+    std::function<void(QDialog& Dialog)> ExecuteLivrer;
     // True when the event was handled and goes no further.
     bool LBFloatMouseDown(QMouseEvent* Event);
     bool LBFloatKeyDown(QKeyEvent* Key);
@@ -179,6 +241,13 @@ public:
     void BPresseClick();
     void BMailClick();
     void BInfoClick();
+    // "Exporter…": the rows as CSV or JSON, as --format writes them.
+    void BExporterClick();
+    // Runs the export's file dialog: the chosen file, or empty when
+    // cancelled; `Json` tells the chosen format.
+    std::function<QString(bool& Json)> ExecuteExport;
+    // What "Exporter…" writes.
+    std::string TexteExport(bool Json) const;
     // Runs SD; the chosen file, or empty when cancelled.
     std::function<QString()> ExecuteSD;
     // Runs PD; the chosen printer, or null when cancelled.
@@ -199,7 +268,21 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
+public:
+    // The widths "Importateur", "Fichier" and "Version" take: their
+    // contents', capped, unless the user set them by hand.
+    void AjusterColonnes();
+    bool LargeurUtilisateur(int Col) const { return FLargeurUtilisateur[static_cast<std::size_t>(Col)]; }
+    static constexpr int LargeurMax = 280;
+
 private:
+    void CreatePageArbre();
+    void RemplirArbre();
+    void OuvrirRacines();
+    void AppliquerFiltre();
+    void CompterProblemes();
+    void MesurerColonnes();
+    analysis::IgnoreList ListeAcceptees() const;
     void CreateControls();
     void CreatePageListe();
     void CreatePageImports();
@@ -222,6 +305,22 @@ private:
     void BringIntoView();
 
     bool FAJour = false;
+    // The last run, kept until the next one replaces it: what the tree,
+    // "Pourquoi ?" and "Livrer…" read.
+    std::unique_ptr<AnalysisRun> FRun;
+    analysis::Analysis FAnalyse;
+    std::vector<std::string> FFichiers;  // the list the run was made of
+    std::vector<analysis::Row> FLignes;
+    int FProblemes = 0;
+    TArbreModel* FArbre = nullptr;
+    bool FArbreAJour = false;  // the tree shows the last run
+    TFPourquoi* FPourquoi = nullptr;
+    std::vector<std::string> FAcceptees;
+    bool FSeulement = false;
+    // The widths of the contents of each column, measured at the last fill.
+    std::array<int, 4> FLargeurContenu{};
+    std::array<bool, 4> FLargeurUtilisateur{};
+    bool FTitresPresses = false;  // a mouse button is down on the grid's titles
     // The user's DLL folders, absolute, in the order of the dialog.
     std::vector<std::string> FDossiers;
     std::string FWindows;

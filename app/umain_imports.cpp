@@ -3,6 +3,12 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCursor>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QStyle>
+#include <QTreeView>
+#include <unordered_set>
 #include <QKeyEvent>
 #include <QListWidget>
 #include <QMenu>
@@ -10,10 +16,16 @@
 #include <QPlainTextEdit>
 #include <QStatusBar>
 
+#include "app/arbre.h"
+#include "app/ulivrer.h"
 #include "app/umain.h"
+#include "app/upourquoi.h"
 #include "components/krvgrid.h"
 #include "inspect/analysis.h"
+#include "inspect/chains.h"
 #include "inspect/lines.h"
+#include "inspect/refusals.h"
+#include "inspect/ship.h"
 #include "inspect/uimports.h"
 #include "platform/platform.h"
 
@@ -38,8 +50,10 @@ QString originText(const analysis::Row& r) {
 }
 
 // What the grid shows beside the texts: problem rows in their colour, why
-// each DLL was taken, the binary version where the text says otherwise.
-void decorate(TKRVGrid* grid, int row, const analysis::Row& r) {
+// each DLL was taken, the binary version where the text says otherwise;
+// and which row of the analysis it is, wherever the user moves it.
+void decorate(TKRVGrid* grid, int row, const analysis::Row& r, std::size_t index) {
+    grid->SetRowData(row, Qt::UserRole, static_cast<qulonglong>(index + 1));
     if (r.kind == analysis::RowKind::Error) grid->SetRowForeground(row, kErrorText);
     if (const QString why = originText(r); !why.isEmpty()) grid->SetCellToolTip(analysis::kPath, row, why);
     if (!r.fileVersion.empty() && r.fileVersion != r.cells[analysis::kVersion])
@@ -56,29 +70,132 @@ void TFMain::SetStatus(const QString& Text) { SB->showMessage(Text); }
 void TFMain::AnalyserImports() {
     if (!FAJour) {
         SetAJour(true);
+        // What reads the last run lets go of it before it goes.
+        FArbre->Vider();
+        FLignes.clear();
+        FAnalyse = {};
+        FRun.reset();
+        FFichiers.clear();
         SG2->Clear(4, 2);
         const int files = LB->count();
         if (files == 0) {
             SG2->SetRowCount(2);
             SG2->Empty = true;
+            CompterProblemes();
+            FArbreAJour = false;
+            if (PageControl1->currentWidget() == TSArbre) RemplirArbre();
             return;
         }
         SG2->SetRowCount(files + 1);
         SG2->Empty = false;
-        std::vector<std::string> paths;
-        paths.reserve(static_cast<std::size_t>(files));
-        for (int i = 0; i < files; ++i) paths.push_back(ss(LB->item(i)->text()));
-        // The command line's loop: the window only moves its rows into the grid.
-        const std::vector<analysis::Row> rows =
-            analysis::analyse(paths, OptionsAnalyse(), [this](const std::string& text) { SetStatus(qs(text)); });
+        FFichiers.reserve(static_cast<std::size_t>(files));
+        for (int i = 0; i < files; ++i) FFichiers.push_back(ss(LB->item(i)->text()));
+        // The command line's loop, in one run that the tree, "Pourquoi ?"
+        // and "Livrer…" read after it.
+        FRun = std::make_unique<AnalysisRun>(OptionsAnalyse());
+        FAnalyse = analysis::analyseFiles(FFichiers, *FRun, [this](const std::string& text) { SetStatus(qs(text)); });
+        // The absences the user accepts leave the rows, as --ignore has them leave.
+        const analysis::IgnoreList accepted = ListeAcceptees();
+        FLignes.reserve(FAnalyse.rows.size());
+        for (const analysis::Row& r : FAnalyse.rows)
+            if (!accepted.ignores(r)) FLignes.push_back(r);
         std::vector<QStringList> cells;
-        cells.reserve(rows.size());
-        for (const analysis::Row& r : rows) cells.push_back(cellsOf(r));
+        cells.reserve(FLignes.size());
+        for (const analysis::Row& r : FLignes) cells.push_back(cellsOf(r));
         SG2->SetDataRows(cells);
-        for (std::size_t i = 0; i < rows.size(); ++i) decorate(SG2, static_cast<int>(i) + 1, rows[i]);
+        for (std::size_t i = 0; i < FLignes.size(); ++i) decorate(SG2, static_cast<int>(i) + 1, FLignes[i], i);
+        MesurerColonnes();
+        AjusterColonnes();
+        AppliquerFiltre();
+        CompterProblemes();
+        // The tree when it shows: a run for the grid alone does not wait for it.
+        FArbreAJour = false;
+        if (PageControl1->currentWidget() == TSArbre) RemplirArbre();
     }
     if (LB->count() > 0) SG2->setVisible(true);
     SetStatus(QString());
+}
+
+const analysis::Row* TFMain::LigneDe(int Row) const {
+    const qulonglong index = SG2->RowData(Row, Qt::UserRole).toULongLong();
+    return index > 0 && index <= FLignes.size() ? &FLignes[index - 1] : nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// "Problèmes seulement" and the count
+
+void TFMain::CBProblemesClick() {
+    AppliquerFiltre();
+    // The current row stays one the user can see.
+    if (CBProblemes->isChecked() && SG2->RowHidden(SG2->Row()))
+        for (int r = 1; r < SG2->RowCount(); ++r)
+            if (!SG2->RowHidden(r)) {
+                SG2->SetRow(r);
+                break;
+            }
+}
+
+void TFMain::AppliquerFiltre() {
+    const bool only = CBProblemes->isChecked();
+    for (int r = 1; r < SG2->RowCount(); ++r) {
+        const analysis::Row* row = LigneDe(r);
+        SG2->SetRowHidden(r, only && row && row->kind != analysis::RowKind::Error);
+    }
+}
+
+void TFMain::CompterProblemes() {
+    // Each line once, as --missing lists them.
+    analysis::UniqueLines seen;
+    FProblemes = 0;
+    for (const analysis::Row& r : FLignes)
+        if (r.kind == analysis::RowKind::Error && seen.add(r.cells[analysis::kPath])) ++FProblemes;
+    if (!FRun) {
+        LProblemes->clear();
+        return;
+    }
+    LProblemes->setText(FProblemes == 0   ? QStringLiteral("Aucun problème")
+                        : FProblemes == 1 ? QStringLiteral("1 problème")
+                                          : QStringLiteral("%1 problèmes").arg(FProblemes));
+    QPalette p = LProblemes->palette();
+    p.setColor(QPalette::WindowText, FProblemes == 0 ? palette().color(QPalette::WindowText) : kErrorText);
+    LProblemes->setPalette(p);
+}
+
+// ---------------------------------------------------------------------------
+// Column widths
+
+namespace {
+// The designed widths: the least each column takes.
+constexpr int kDesigned[analysis::kColumnCount] = {92, 93, 306, 84};
+}  // namespace
+
+void TFMain::MesurerColonnes() {
+    const QFontMetrics fm = SG2->fontMetrics();
+    // The style's margins around an item's text, and the grid line.
+    const int margin = 2 * (SG2->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, SG2) + 1) + 6;
+    const QFontMetrics header(SG2->horizontalHeader()->font());
+    const int arrow = SG2->style()->pixelMetric(QStyle::PM_HeaderMarkSize, nullptr, SG2) +
+                      2 * SG2->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, SG2);
+    for (int c : {analysis::kImporter, analysis::kFile, analysis::kVersion}) {
+        int widest = header.horizontalAdvance(SG2->Cells(c, 0)) + arrow;
+        std::unordered_set<std::string> seen;
+        for (const analysis::Row& r : FLignes)
+            if (seen.insert(r.cells[static_cast<std::size_t>(c)]).second)
+                widest = std::max(widest, fm.horizontalAdvance(qs(r.cells[static_cast<std::size_t>(c)])));
+        FLargeurContenu[static_cast<std::size_t>(c)] = widest + margin;
+    }
+}
+
+void TFMain::AjusterColonnes() {
+    // What "Chemin" leaves, shared by the three; never below the design.
+    const int room = SG2->viewport()->width();
+    const int cap = std::min(LargeurMax, (room - kDesigned[analysis::kPath]) / 3);
+    for (int c : {analysis::kImporter, analysis::kFile, analysis::kVersion}) {
+        const std::size_t k = static_cast<std::size_t>(c);
+        if (FLargeurUtilisateur[k]) continue;
+        const int width = std::max(kDesigned[c], std::min(FLargeurContenu[k], cap));
+        if (SG2->ColWidths(c) != width) SG2->SetColWidths(c, width);
+    }
 }
 
 void TFMain::TSListe2Show() {
@@ -151,10 +268,12 @@ void TFMain::PopupPopup() {
     if (SG2->Row() <= 0 || SG2->Empty) {
         Ajouter1->setEnabled(false);
         Suivre1->setEnabled(false);
+        Pourquoi1->setEnabled(false);
         return;
     }
     Ajouter1->setEnabled(!DansLaListe(CheminSelection()));
     Suivre1->setEnabled(true);
+    Pourquoi1->setEnabled(!DllDeLigne(SG2->Row()).isEmpty());
 }
 
 void TFMain::Ajouter1Click() {
@@ -177,7 +296,86 @@ void TFMain::SG2KeyPress(QChar& Key) {
     } else if (c == u'A' || c == u'a') {
         Key = QChar();
         Ajouter1Click();
+    } else if (c == u'P' || c == u'p' || c == u'?') {
+        Key = QChar();
+        Pourquoi1Click();
     }
+}
+
+// ---------------------------------------------------------------------------
+// "Pourquoi ?"
+
+QString TFMain::DllDeLigne(int Row) const {
+    const analysis::Row* r = LigneDe(Row);
+    if (!r) return {};
+    switch (r->kind) {
+        case analysis::RowKind::Import: return qs(r->cells[analysis::kFile]);
+        case analysis::RowKind::Error:
+            if (r->problem == Problem::MissingDll || r->problem == Problem::WrongMachine ||
+                r->problem == Problem::MissingFunction)
+                return qs(r->dll);
+            return {};
+        case analysis::RowKind::Listed: break;
+    }
+    return {};
+}
+
+void TFMain::Pourquoi1Click() {
+    const QString dll = SG2->Empty ? QString() : DllDeLigne(SG2->Row());
+    if (dll.isEmpty()) {
+        Beep();
+        return;
+    }
+    Pourquoi(dll);
+}
+
+void TFMain::Pourquoi(const QString& Dll) {
+    QStringList chaines, notes;
+    // As --why asks: by the DLL's name.
+    const std::string name = platform::fileNamePart(ss(Dll));
+    for (const Closure& c : FAnalyse.closures) {
+        const chains::Chains found = chains::why(c, name);
+        for (const std::string& line : found.lines) chaines << qs(line);
+        if (found.more && found.lines.empty()) {
+            notes << QStringLiteral("La recherche depuis %1 s'est arrêtée à ses limites.").arg(qs(c.listed));
+        } else if (found.more) {
+            notes << QStringLiteral("Seules les %1 chaînes les plus courtes depuis %2 sont montrées.")
+                         .arg(found.lines.size())
+                         .arg(qs(c.listed));
+        }
+    }
+    if (FRun && !FRun->options().recursive)
+        notes << QStringLiteral("Sans « Récursif », seuls les imports directs des fichiers de la liste sont suivis.");
+    if (!FPourquoi) FPourquoi = new TFPourquoi(this);
+    FPourquoi->Montrer(Dll, chaines, notes);
+    FPourquoi->show();
+    FPourquoi->raise();
+    FPourquoi->activateWindow();
+}
+
+// ---------------------------------------------------------------------------
+// "Livrer…"
+
+void TFMain::BLivrerClick() {
+    AnalyserImports();
+    if (!FRun) {
+        Avertir(QStringLiteral("La liste est vide : rien à livrer."));
+        return;
+    }
+    if (!FRun->options().recursive) {
+        if (!Confirmer(QStringLiteral("Ce qu'il faut livrer suit toutes les dépendances des fichiers : cocher « "
+                                      "Récursif » ?")))
+            return;
+        CBRecursif->setChecked(true);
+        AnalyserImports();
+    }
+    const analysis::IgnoreList accepted = ListeAcceptees();
+    shipping::ShipSet set = shipping::shipSet(FAnalyse.closures, FRun->reads(), accepted);
+    std::vector<shipping::Refusal> refus = shipping::refusals(set, FAnalyse.closures, accepted);
+    TFLivrer dialog(this, std::move(set), std::move(refus), FFichiers);
+    if (ChoisirDossier) dialog.ChoisirDossier = ChoisirDossier;
+    if (ExecuteLivrer) ExecuteLivrer(dialog);
+    else dialog.exec();
 }
 
 void TFMain::Suivre(const QString& Path) {

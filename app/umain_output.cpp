@@ -21,6 +21,8 @@
 #include <stdexcept>
 
 #include "app/application.h"
+#include "inspect/rowformats.h"
+#include "krvgrid.h"
 #include "msglabel.h"
 
 namespace {
@@ -159,4 +161,35 @@ void TFMain::BInfoClick() {
                  "plus aisée de CE logiciel. Si vous souhaitez désinstaller, vous pouvez nettoyer à la main la BDR en "
                  "exécutant REGEDIT: clef \"") +
              key + QStringLiteral("\" et ses sous-clefs."));
+}
+
+// ---------------------------------------------------------------------------
+// "Exporter…"
+
+std::string TFMain::TexteExport(bool Json) const {
+    // The rows of the run as the command line gives them with the same
+    // options: in the analysis' order, without the accepted absences.
+    analysis::RowFormat format;
+    if (FRun) {
+        format.delayLoad = FRun->options().delayLoad;
+        format.assemblies = FRun->options().assemblies;
+    }
+    return Json ? analysis::json(FLignes, format) : analysis::csv(FLignes, format);
+}
+
+void TFMain::BExporterClick() {
+    if (SG2->Empty) {
+        Avertir(QStringLiteral("La liste est vide : rien à exporter."));
+        return;
+    }
+    bool json = false;
+    const QString file = ExecuteExport(json);
+    if (file.isEmpty()) return;
+    // Written whole beside its name, then put in its place, or not at all.
+    const std::string text = TexteExport(json);
+    QSaveFile out(file);
+    if (!out.open(QIODevice::WriteOnly) || out.write(text.data(), static_cast<qint64>(text.size())) !=
+                                                static_cast<qint64>(text.size()) ||
+        !out.commit())
+        Erreur(QStringLiteral("Impossible d'écrire le fichier %1").arg(file));
 }

@@ -28,9 +28,9 @@ std::string clashText(const shipping::ShipSet& set, const char* option) {
     for (const shipping::Clash& c : set.clashes) {
         out += std::string("tavelin-report: ") + option + ": " + std::to_string(c.dlls.size()) +
                " different files named " + c.name + " cannot all go beside the programs:\n";
-        for (std::size_t i : c.dlls) {
-            out += "  " + set.dlls[i].path() + " for";
-            for (const std::string& p : set.dlls[i].neededBy) out += " " + p;
+        for (std::size_t k = 0; k < c.dlls.size(); ++k) {
+            out += "  " + set.dlls[c.dlls[k]].path() + " for";
+            for (const std::string& p : c.neededBy[k]) out += " " + p;
             out += "\n";
         }
         if (c.served())

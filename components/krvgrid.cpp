@@ -48,6 +48,7 @@ struct GridRow {
     QStringList texts;
     QMap<int, QVariant> roles;                 // for each cell of the row
     QMap<int, QMap<int, QVariant>> cellRoles;  // by column, over the row's
+    bool hidden = false;                       // left out of the view
 
     QString& operator[](int col) { return texts[col]; }
     const QString& operator[](int col) const { return texts[col]; }
@@ -68,7 +69,7 @@ struct GridRow {
     }
 };
 
-GridRow blankRow(int cols) { return GridRow{blankTexts(cols), {}, {}}; }
+GridRow blankRow(int cols) { return GridRow{blankTexts(cols), {}, {}, false}; }
 
 // Roles the grid answers itself: the texts.
 bool textRole(int role) { return role == Qt::DisplayRole || role == Qt::EditRole; }
@@ -130,6 +131,13 @@ public:
     const QString& text(int row, int col) const { return rows_[std::size_t(row)][col]; }
     const QStringList& texts(int row) const { return rows_[std::size_t(row)].texts; }
     QVariant rowRole(int row, int role) const { return rows_[std::size_t(row)].roles.value(role); }
+    bool hidden(int row) const { return rows_[std::size_t(row)].hidden; }
+    void setHidden(int row, bool hidden) {
+        if (rows_[std::size_t(row)].hidden == hidden)
+            return;
+        rows_[std::size_t(row)].hidden = hidden;
+        rowsChanged(row, row);
+    }
     QVariant cellRole(int row, int col, int role) const {
         return rows_[std::size_t(row)].cellRoles.value(col).value(role);
     }
@@ -160,7 +168,7 @@ public:
         for (std::size_t i = 0; i < rows.size(); ++i) {
             QStringList texts = rows[i];
             texts.resize(cols_);
-            rows_[std::size_t(fixedRows_) + i] = GridRow{std::move(texts), {}, {}};
+            rows_[std::size_t(fixedRows_) + i] = GridRow{std::move(texts), {}, {}, false};
         }
         if (rows.empty())
             rows_[std::size_t(fixedRows_)] = blankRow(cols_);
@@ -344,6 +352,15 @@ TKRVGrid::TKRVGrid(QWidget* parent) : QTableView(parent), model_(new TKRVGridMod
     v->viewport()->installEventFilter(this);
     connect(v, &QHeaderView::sectionMoved, this, &TKRVGrid::onRowSectionMoved);
     connect(h, &QHeaderView::sectionResized, this, &TKRVGrid::onColumnResized);
+    // Hidden rows follow their texts wherever the model puts them.
+    connect(model_, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex& from, const QModelIndex& to) { syncHidden(from.row(), to.row()); });
+    connect(model_, &QAbstractItemModel::rowsInserted, this,
+            [this] { syncHidden(0, model_->gridRows() - model_->fixedRows() - 1); });
+    connect(model_, &QAbstractItemModel::rowsRemoved, this,
+            [this] { syncHidden(0, model_->gridRows() - model_->fixedRows() - 1); });
+    connect(model_, &QAbstractItemModel::modelReset, this,
+            [this] { syncHidden(0, model_->gridRows() - model_->fixedRows() - 1); });
 
     setAcceptDrops(true);
     viewport()->setAcceptDrops(true);
@@ -442,6 +459,30 @@ void TKRVGrid::SetRows(int row, const QStringList& texts) {
 void TKRVGrid::SetDataRows(const std::vector<QStringList>& rows) {
     SetRowCount(model_->fixedRows() + std::max<int>(int(rows.size()), 1));
     model_->setDataRows(rows);
+    forgetSort();
+}
+
+bool TKRVGrid::RowHidden(int row) const {
+    if (row < model_->fixedRows() || row >= RowCount())
+        return false;
+    return model_->hidden(row);
+}
+
+void TKRVGrid::SetRowHidden(int row, bool hidden) {
+    checkRow(row, RowCount());
+    if (row < model_->fixedRows())
+        throw EListError();
+    model_->setHidden(row, hidden);
+}
+
+void TKRVGrid::syncHidden(int first, int last) {
+    const int fixed = model_->fixedRows();
+    last = std::min(last, model_->gridRows() - fixed - 1);
+    for (int r = std::max(first, 0); r <= last; ++r) {
+        const bool hide = model_->hidden(r + fixed);
+        if (isRowHidden(r) != hide)
+            setRowHidden(r, hide);
+    }
 }
 
 // --- roles ------------------------------------------------------------------
@@ -766,6 +807,7 @@ void TKRVGrid::Clear(int cols, int rows) {
     SetRowCount(rows);
     model_->clearData();
     Empty = true;
+    forgetSort();
 }
 
 // --- current cell text, dead key, drop rule ---------------------------------
@@ -790,7 +832,16 @@ bool TKRVGrid::DropOnCell(int col, int row) {
 
 // --- sorting ----------------------------------------------------------------
 
-void TKRVGrid::SortByColumn(int col) {
+void TKRVGrid::SortByColumn(int col) { SortByColumn(col, false); }
+
+void TKRVGrid::forgetSort() {
+    sortCol_ = -1;
+    sortDescending_ = false;
+    horizontalHeader()->setSortIndicatorShown(false);
+    horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+}
+
+void TKRVGrid::SortByColumn(int col, bool descending) {
     if (col < 0 || col >= ColCount())
         return;
     const int fixed = model_->fixedRows();
@@ -801,10 +852,14 @@ void TKRVGrid::SortByColumn(int col) {
     // bytewise (std::string compares as unsigned char): ascending and stable.
     std::vector<std::string> keys(n);
     for (std::size_t i = 0; i < n; ++i)
-        keys[i] = platform::toLower(model_->text(fixed + int(i), col).toStdString());
+        keys[i] = OnSortKey ? OnSortKey(col, model_->text(fixed + int(i), col))
+                            : platform::toLower(model_->text(fixed + int(i), col).toStdString());
     std::vector<std::size_t> order(n);
     std::iota(order.begin(), order.end(), std::size_t(0));
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
+    if (descending)
+        std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return keys[b] < keys[a]; });
+    else
+        std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
     model_->reorderData(order);
 }
 
@@ -813,8 +868,17 @@ void TKRVGrid::SortByColumn(int col) {
 void TKRVGrid::headerPressed(const QPoint& gridPos) {
     int c, r;
     MouseToCell(gridPos.x(), gridPos.y(), c, r);
-    if (model_->fixedRows() != 0 && HeadClickSort && r >= 0 && r < model_->fixedRows() && c >= model_->fixedCols())
-        SortByColumn(c);
+    if (model_->fixedRows() == 0 || !HeadClickSort || r < 0 || r >= model_->fixedRows() || c < model_->fixedCols())
+        return;
+    const bool descending = HeadClickReverse && c == sortCol_ && !sortDescending_;
+    SortByColumn(c, descending);
+    sortCol_ = c;
+    sortDescending_ = descending;
+    if (HeadClickReverse) {
+        // The arrow points the way the texts grow, as file managers draw it.
+        horizontalHeader()->setSortIndicator(c, descending ? Qt::DescendingOrder : Qt::AscendingOrder);
+        horizontalHeader()->setSortIndicatorShown(true);
+    }
 }
 
 bool TKRVGrid::eventFilter(QObject* watched, QEvent* event) {

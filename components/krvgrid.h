@@ -15,6 +15,7 @@
 
 #include <functional>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 class QMimeData;
@@ -39,6 +40,7 @@ class TKRVGrid : public QTableView {
     Q_PROPERTY(bool RowMoving READ RowMoving WRITE setRowMoving)
     Q_PROPERTY(bool RowSelect READ RowSelect WRITE setRowSelect)
     Q_PROPERTY(bool HeadClickSort MEMBER HeadClickSort WRITE setHeadClickSort)
+    Q_PROPERTY(bool HeadClickReverse MEMBER HeadClickReverse WRITE setHeadClickReverse)
     Q_PROPERTY(TtmAction DeadKeyAction MEMBER DeadKeyAction WRITE setDeadKeyAction)
     Q_PROPERTY(TDeadKey DeadKey READ DeadKey WRITE setDeadKey)
     Q_PROPERTY(int StretchCol READ StretchCol WRITE setStretchCol)
@@ -187,6 +189,19 @@ public:
     // Sorts the data rows on the column's lower-cased texts (ascending,
     // stable), as a click on that column's header does.
     void SortByColumn(int col);
+    // The same in either order (stable both ways), on the keys OnSortKey
+    // gives when it is set.
+    void SortByColumn(int col, bool descending);
+    // The column the last header click sorted and its order; -1 once the
+    // data rows are replaced (SetDataRows, Clear).
+    int SortedCol() const { return sortCol_; }
+    bool SortedDescending() const { return sortDescending_; }
+
+    // Data rows the view leaves out (the texts stay, and go on counting in
+    // RowCount); the state goes with its row as the texts do, and a cleared
+    // or replaced row is shown again.
+    bool RowHidden(int row) const;
+    void SetRowHidden(int row, bool hidden);
 
     // Starts a drag of the current cell's text; the grid never starts one
     // on its own. The grid answers only the drags whose data it made itself
@@ -196,6 +211,10 @@ public:
     static QString CellMimeType();
 
     bool HeadClickSort = true;
+    // A click on the header of the column last sorted ascending sorts it
+    // descending (then ascending again), and the header shows the order.
+    bool HeadClickReverse = false;
+    void setHeadClickReverse(bool on) { HeadClickReverse = on; }
     bool Empty = true;
     TtmAction DeadKeyAction = tmDeplace;
 
@@ -205,6 +224,9 @@ public:
     std::function<void(TKRVGrid* Sender, int ACol, int ARow, bool& CanSelect)> OnSelectCell;
     // A character typed in the grid; setting Key to a null QChar drops it.
     std::function<void(TKRVGrid* Sender, QChar& Key)> OnKeyPress;
+    // The key a column's texts sort by, compared byte by byte; unset, the
+    // lower-cased text.
+    std::function<std::string(int Col, const QString& Text)> OnSortKey;
 
 signals:
     // Fired on every mouse press over the grid (data area or title row),
@@ -246,6 +268,10 @@ private:
     void checkRow(int row, int limit) const;
     void headerPressed(const QPoint& gridPos);
     void syncView();
+    // The view's hidden rows brought in step with the model's, for view
+    // rows first..last.
+    void syncHidden(int first, int last);
+    void forgetSort();
     void onRowSectionMoved(int logical, int oldVisual, int newVisual);
     void onColumnResized(int col, int oldWidth, int newWidth);
     void fitStretchCol();
@@ -258,6 +284,8 @@ private:
     int defaultColWidth_ = 64;
     int defaultRowHeight_ = 24;
     int stretchCol_ = -1;
+    int sortCol_ = -1;
+    bool sortDescending_ = false;
     int stretchLeast_ = 0;  // the stretching column's own width
     bool fitting_ = false;
     bool colResizing_ = false;

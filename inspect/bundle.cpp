@@ -18,15 +18,23 @@ struct Step {
 
 }  // namespace
 
-BundleResult copyBundle(const ShipSet& set, const std::string& folderArg, const std::vector<std::string>& listed) {
+BundleResult copyBundle(const ShipSet& set, const std::string& folderArg, const std::vector<std::string>& listed,
+                        const BundleProgress& progress) {
     BundleResult r;
+    using Kind = BundleNote::Kind;
+    const auto note = [&](Kind kind, std::string path, std::string source = {}, std::string other = {},
+                          std::string why = {}) {
+        r.notes.push_back({kind, std::move(path), std::move(source), std::move(other), std::move(why)});
+    };
     const std::string folder = platform::absolutePath(folderArg);
     if (set.refused()) {
         r.messages.push_back("--copy-to: nothing copied to " + folder + ": the ship set is incomplete");
+        note(Kind::Incomplete, folder);
         return r;
     }
     if (platform::pathExists(folder) && !platform::folderExists(folder)) {
         r.messages.push_back("--copy-to: " + folder + " is not a folder");
+        note(Kind::NotAFolder, folder);
         return r;
     }
     const bool folderThere = platform::folderExists(folder);
@@ -49,6 +57,8 @@ BundleResult copyBundle(const ShipSet& set, const std::string& folderArg, const 
                                      ? "--copy-to: " + why
                                      : "--copy-to: two different files would be " + platform::joinPath(folder, name) +
                                            ": " + it->second + " and " + d.path());
+            if (same == platform::Comparison::Failed) note(Kind::CannotCompare, {}, {}, {}, why);
+            else note(Kind::TwoFiles, platform::joinPath(folder, name), it->second, d.path());
             refused = true;
             continue;
         }
@@ -60,6 +70,7 @@ BundleResult copyBundle(const ShipSet& set, const std::string& folderArg, const 
                     case platform::Comparison::Same: ++r.unchanged; continue;
                     case platform::Comparison::Failed:
                         r.messages.push_back("--copy-to: " + why);
+                        note(Kind::CannotCompare, {}, {}, {}, why);
                         refused = true;
                         continue;
                     case platform::Comparison::Different: s.replaces = true; break;
@@ -67,6 +78,7 @@ BundleResult copyBundle(const ShipSet& set, const std::string& folderArg, const 
                 if (listedKeys.count(platform::toLower(there))) {
                     r.messages.push_back("--copy-to: " + there + " is a listed file; " + d.path() +
                                          " would replace it");
+                    note(Kind::ListedFile, there, d.path());
                     refused = true;
                     continue;
                 }
@@ -88,16 +100,22 @@ BundleResult copyBundle(const ShipSet& set, const std::string& folderArg, const 
     }
     if (!platform::createFolders(folder, why)) {
         r.messages.push_back("--copy-to: cannot create the folder: " + why);
+        note(Kind::CannotCreate, folder, {}, {}, why);
         return r;
     }
     // Every copy written and flushed before any is renamed into place: a
     // failure on the way leaves the folder as it was.
+    std::size_t staged = 0;
     for (Step& s : steps) {
         s.staged = platform::stageCopy(s.source, s.target, why);
-        if (!s.staged.empty()) continue;
+        if (!s.staged.empty()) {
+            if (progress) progress(++staged, steps.size());
+            continue;
+        }
         for (const Step& done : steps)
             if (!done.staged.empty()) platform::discardStaged(done.staged);
         r.messages.push_back("--copy-to: cannot write: " + why);
+        note(Kind::CannotWrite, {}, {}, {}, why);
         r.messages.push_back("--copy-to: nothing copied to " + folder);
         return r;
     }
@@ -110,10 +128,14 @@ BundleResult copyBundle(const ShipSet& set, const std::string& folderArg, const 
         if (!platform::commitStaged(s.staged, s.target, why)) {
             platform::discardStaged(s.staged);
             r.messages.push_back("--copy-to: cannot put the copy in place: " + why);
+            note(Kind::CannotPlace, {}, {}, {}, why);
             ok = false;
             continue;
         }
-        if (s.replaces) r.messages.push_back("replaced " + s.target + " (its bytes differed from " + s.source + ")");
+        if (s.replaces) {
+            r.messages.push_back("replaced " + s.target + " (its bytes differed from " + s.source + ")");
+            note(Kind::Replaced, s.target, s.source);
+        }
         r.copied.push_back(s.source + " -> " + s.target);
     }
     platform::syncFolder(folder);

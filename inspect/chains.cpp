@@ -11,48 +11,129 @@
 
 namespace chains {
 
-std::string tree(const Closure& c, Reads& reads) {
-    const Closure& in = c;
-    const std::size_t nodes = in.found.size() + 1;
-    const auto describe = [&](const std::string& path) {
-        return "  " + reads.version(path) + "  " + platform::directoryPart(path);
-    };
-    std::string out = platform::fileNamePart(c.listed) + describe(c.listed) + "\n";
+Tree::Tree(const Closure& closure, Reads& reads, bool details)
+    : closure_(closure), reads_(reads), details_(details) {
+    const std::size_t nodes = closure.found.size() + 1;
+    drawnAt_.assign(nodes, {kNoNode, kNoNode});
+    problems_.resize(nodes);
+    // Where each DLL is drawn in full: the first import of it met depth
+    // first, as the tree is read. An explicit stack: a chain of thousands of
+    // DLLs must not exhaust the call stack.
     std::vector<bool> drawn(nodes, false);
     drawn[0] = true;
-    // An explicit stack: a chain of thousands of DLLs must not exhaust the
-    // call stack.
     struct Frame {
         std::size_t node, next;
     };
     std::vector<Frame> stack{{0, 0}};
     while (!stack.empty()) {
-        const std::size_t node = stack.back().node;
-        if (node >= in.imports.size() || stack.back().next >= in.imports[node].size()) {
+        Frame& top = stack.back();
+        if (top.node >= closure.imports.size() || top.next >= closure.imports[top.node].size()) {
             stack.pop_back();
             continue;
         }
-        const ImportEdge& e = in.imports[node][stack.back().next++];
-        out.append(2 * stack.size(), ' ');
-        bool expand = false;
-        if (e.to == kNoNode || e.to >= nodes) {
-            out += e.name();
-            out += lines::kNowhere;
-        } else {
-            const std::string& path = in.found[e.to - 1].path();
-            const std::string file = platform::fileNamePart(path);
-            if (platform::toLower(e.name()) != platform::toLower(file)) out += e.name() + " -> ";
-            out += file;
-            if (drawn[e.to]) {
-                out += lines::kDrawnAbove;
+        const std::size_t at = top.next++;
+        const ImportEdge& e = closure.imports[top.node][at];
+        if (e.to == kNoNode || e.to >= nodes || drawn[e.to]) continue;
+        drawn[e.to] = true;
+        drawnAt_[e.to] = {top.node, at};
+        stack.push_back({e.to, 0});
+    }
+    for (std::size_t f = 0; f < closure.findings.size(); ++f) {
+        const std::size_t node = closure.findings[f].node;
+        problems_[node < nodes && drawn[node] ? node : 0].push_back(f);
+    }
+}
+
+TreeNode Tree::imageNode(NodeKind kind, std::size_t depth, std::size_t image, std::string label) const {
+    TreeNode n;
+    n.kind = kind;
+    n.depth = depth;
+    n.image = image;
+    n.label = std::move(label);
+    const std::string& path = closure_.nodePath(image);
+    if (kind != NodeKind::DrawnAbove) n.text = n.label + "  " + reads_.version(path) + "  " + platform::directoryPart(path);
+    if (details_) {
+        if (image > 0) n.location = closure_.found[image - 1].location;
+        n.path = path;
+        n.version = reads_.hasVersion(path) ? reads_.version(path) : std::string();
+        n.fileVersion = reads_.fixedVersion(path);
+        n.machine = reads_.machine(path);
+    }
+    return n;
+}
+
+TreeNode Tree::root() const { return imageNode(NodeKind::Listed, 0, 0, platform::fileNamePart(closure_.listed)); }
+
+bool Tree::hasChildren(const TreeNode& node) const {
+    if (node.kind != NodeKind::Listed && node.kind != NodeKind::Found) return false;
+    return (node.image < closure_.imports.size() && !closure_.imports[node.image].empty()) ||
+           (node.image < problems_.size() && !problems_[node.image].empty());
+}
+
+std::vector<TreeNode> Tree::children(const TreeNode& node) const {
+    std::vector<TreeNode> out;
+    if (!hasChildren(node)) return out;
+    const std::size_t nodes = closure_.found.size() + 1, depth = node.depth + 1;
+    if (node.image < closure_.imports.size()) {
+        const std::vector<ImportEdge>& edges = closure_.imports[node.image];
+        out.reserve(edges.size() + problems_[node.image].size());
+        for (std::size_t at = 0; at < edges.size(); ++at) {
+            const ImportEdge& e = edges[at];
+            if (e.to == kNoNode || e.to >= nodes) {
+                TreeNode n;
+                n.kind = NodeKind::Nowhere;
+                n.depth = depth;
+                n.label = e.name();
+                n.text = e.name() + lines::kNowhere;
+                out.push_back(std::move(n));
             } else {
-                out += describe(path);
-                drawn[e.to] = expand = true;
+                const std::string file = platform::fileNamePart(closure_.nodePath(e.to));
+                std::string label = platform::toLower(e.name()) != platform::toLower(file) ? e.name() + " -> " + file : file;
+                const bool full = drawnAt_[e.to] == std::make_pair(node.image, at);
+                out.push_back(imageNode(full ? NodeKind::Found : NodeKind::DrawnAbove, depth, e.to, std::move(label)));
+                if (!full) out.back().text = out.back().label + lines::kDrawnAbove;
             }
+            TreeNode& n = out.back();
+            n.delayed = e.delayed();
+            if (n.delayed) n.text += lines::kDelayed;
         }
-        if (e.delayed()) out += lines::kDelayed;
-        out += '\n';
-        if (expand) stack.push_back({e.to, 0});
+    }
+    for (std::size_t f : problems_[node.image]) {
+        TreeNode n;
+        n.kind = NodeKind::Problem;
+        n.depth = depth;
+        n.finding = f;
+        n.label = n.text = closure_.findings[f].line;
+        n.delayed = closure_.findings[f].delayLoaded;
+        out.push_back(std::move(n));
+    }
+    return out;
+}
+
+std::string tree(const Closure& c, Reads& reads) {
+    const Tree t(c, reads, false);
+    const TreeNode root = t.root();
+    std::string out = root.text + "\n";
+    // Depth first, each level's children built as it is reached.
+    struct Level {
+        std::vector<TreeNode> nodes;
+        std::size_t next = 0;
+    };
+    std::vector<Level> stack;
+    stack.push_back({t.children(root), 0});
+    while (!stack.empty()) {
+        Level& level = stack.back();
+        if (level.next >= level.nodes.size()) {
+            stack.pop_back();
+            continue;
+        }
+        const TreeNode& n = level.nodes[level.next++];
+        if (n.kind == NodeKind::Problem) continue;
+        out.append(2 * n.depth, ' ').append(n.text).append(1, '\n');
+        if (n.kind == NodeKind::Found) {
+            std::vector<TreeNode> below = t.children(n);
+            stack.push_back({std::move(below), 0});
+        }
     }
     return out;
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "inspect/bundle.h"
 #include "platform/platform.h"
 
 namespace lines {
@@ -56,6 +57,24 @@ std::string redistributable(const std::string& name, const char* package) {
 
 std::string debugRuntime(const std::string& dll, const std::string& importer) {
     return dll + ": bibliothèque de débogage, non redistribuable (pour " + importer + ")";
+}
+
+std::string twoFiles(const std::string& name) { return name + " : deux fichiers différents sous ce nom"; }
+
+std::string bundleNote(const shipping::BundleNote& n) {
+    using Kind = shipping::BundleNote::Kind;
+    switch (n.kind) {
+        case Kind::Incomplete: return "la liste à livrer est incomplète : rien n'est copié dans " + n.path;
+        case Kind::NotAFolder: return n.path + " n'est pas un dossier";
+        case Kind::TwoFiles: return n.path + " serait deux fichiers différents : " + n.source + " et " + n.other;
+        case Kind::CannotCompare: return "comparaison impossible : " + n.why;
+        case Kind::ListedFile: return n.path + " est un fichier de la liste, que " + n.source + " remplacerait";
+        case Kind::CannotCreate: return "impossible de créer le dossier " + n.path + " : " + n.why;
+        case Kind::CannotWrite: return "écriture impossible : " + n.why;
+        case Kind::CannotPlace: return "impossible de mettre la copie en place : " + n.why;
+        case Kind::Replaced: return n.path + " remplacé (ses octets différaient de " + n.source + ")";
+    }
+    return {};
 }
 
 Finding missingDll(const std::string& dll, const std::string& importer, const std::string& otherPath,

@@ -9,6 +9,10 @@
 #include "inspect/loader/origin.h"
 #include "inspect/signatures.h"
 
+namespace shipping {
+struct BundleNote;
+}
+
 namespace lines {
 
 // "<dll> invisible pour <importer>", with " (seule existe <other>, <machine>)"
@@ -63,6 +67,12 @@ extern const char* const kWineBuiltin;
 std::string redistributable(const std::string& name, const char* package);
 // "<dll>: bibliothèque de débogage, non redistribuable (pour <importer>)".
 std::string debugRuntime(const std::string& dll, const std::string& importer);
+
+// "<name> : deux fichiers différents sous ce nom": what cannot go into one
+// folder.
+std::string twoFiles(const std::string& name);
+// A note of the copy of a ship set, in words.
+std::string bundleNote(const shipping::BundleNote& note);
 
 // What a tree of imports writes after a node: a DLL already drawn, a name
 // found nowhere, a delay-load table's name.

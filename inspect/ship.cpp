@@ -48,27 +48,34 @@ bool serves(const ShipDll& dll, const std::vector<Closure>& closures, const std:
 
 // Different files of the set under one name (the same bytes twice are one file).
 void findClashes(const std::vector<Closure>& closures, Reads& reads, ShipSet& set) {
-    std::unordered_map<std::string, std::vector<std::size_t>> byName;
+    const auto addOnce = [](std::vector<std::string>& list, const std::vector<std::string>& items) {
+        for (const std::string& u : items)
+            if (std::find(list.begin(), list.end(), u) == list.end()) list.push_back(u);
+    };
+    std::unordered_map<std::string, Clash> byName;
     std::vector<std::string> order;
     for (std::size_t i = 0; i < set.dlls.size(); ++i) {
         const std::string key = platform::toLower(platform::fileNamePart(set.dlls[i].path()));
-        auto& same = byName[key];
-        if (same.empty()) order.push_back(key);
+        Clash& same = byName[key];
+        if (same.dlls.empty()) order.push_back(key);
         std::string why;
-        const bool duplicate = std::any_of(same.begin(), same.end(), [&](std::size_t j) {
+        const auto duplicate = std::find_if(same.dlls.begin(), same.dlls.end(), [&](std::size_t j) {
             return platform::compareFiles(set.dlls[j].path(), set.dlls[i].path(), why) == platform::Comparison::Same;
         });
-        if (!duplicate) same.push_back(i);
+        if (duplicate != same.dlls.end()) {
+            addOnce(same.neededBy[std::size_t(duplicate - same.dlls.begin())], set.dlls[i].neededBy);
+            continue;
+        }
+        same.dlls.push_back(i);
+        same.neededBy.push_back(set.dlls[i].neededBy);
     }
     for (const std::string& key : order) {
-        const std::vector<std::size_t>& same = byName[key];
-        if (same.size() < 2) continue;
-        Clash clash{platform::fileNamePart(set.dlls[same.front()].path()), same, static_cast<std::size_t>(-1)};
+        Clash& clash = byName[key];
+        if (clash.dlls.size() < 2) continue;
+        clash.name = platform::fileNamePart(set.dlls[clash.dlls.front()].path());
         std::vector<std::string> users;
-        for (std::size_t i : same)
-            for (const std::string& u : set.dlls[i].neededBy)
-                if (std::find(users.begin(), users.end(), u) == users.end()) users.push_back(u);
-        for (std::size_t i : same)
+        for (const std::vector<std::string>& n : clash.neededBy) addOnce(users, n);
+        for (std::size_t i : clash.dlls)
             if (serves(set.dlls[i], closures, users, reads)) {
                 clash.servesAll = i;
                 break;

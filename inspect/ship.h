@@ -29,6 +29,9 @@ struct ShipDll {
 struct Clash {
     std::string name;                // the file name, as the first one spells it
     std::vector<std::size_t> dlls;   // their places in ShipSet::dlls, in set order
+    // For each of them, the listed files that need it or a copy of the
+    // same bytes under that name, in list order.
+    std::vector<std::vector<std::string>> neededBy;
     // The one of them that would serve every program that needs any of
     // them (same machine, every function asked exported), if one does.
     std::size_t servesAll = static_cast<std::size_t>(-1);

@@ -679,3 +679,58 @@ TEST(KRVGridWidths, TheStretchingColumnTakesTheRoomLeftAndNeverLessThanItsOwn) {
     QCoreApplication::processEvents();
     EXPECT_EQ(g->ColWidths(2), 500);
 }
+
+// With HeadClickReverse a second click on the same title reverses the
+// order (stable both ways) and the title shows it; other columns start
+// ascending again, and new data rows forget the order.
+TEST(KRVGridSort, ASecondClickReversesWhenAskedAndKeysMayBeTheHosts) {
+    auto g = makeGrid({row("b", "1"), row("a", "2"), row("B", "3"), row("c", "4")});
+    clickHeader(*g, 0);
+    clickHeader(*g, 0);
+    EXPECT_EQ(g->Cells(1, 1), "2");  // the specified grid: the second click changes nothing
+    EXPECT_EQ(g->horizontalHeader()->isSortIndicatorShown(), false);
+
+    g->HeadClickReverse = true;
+    clickHeader(*g, 0);
+    EXPECT_EQ(dataOf(*g), Table({row("c", "4"), row("b", "1"), row("B", "3"), row("a", "2")}));
+    EXPECT_TRUE(g->horizontalHeader()->isSortIndicatorShown());
+    EXPECT_EQ(g->horizontalHeader()->sortIndicatorSection(), 0);
+    EXPECT_EQ(g->horizontalHeader()->sortIndicatorOrder(), Qt::DescendingOrder);
+    EXPECT_TRUE(g->SortedDescending());
+    clickHeader(*g, 0);
+    EXPECT_EQ(g->Cells(0, 1), "a");
+    EXPECT_FALSE(g->SortedDescending());
+
+    // The host's keys: numbers by their value.
+    g->OnSortKey = [](int, const QString& text) {
+        return std::string(8 - std::min<int>(8, int(text.size())), '0') + text.toStdString();
+    };
+    g->SetDataRows({row("x", "10"), row("y", "9"), row("z", "100")});
+    EXPECT_EQ(g->SortedCol(), -1);
+    EXPECT_FALSE(g->horizontalHeader()->isSortIndicatorShown());
+    clickHeader(*g, 1);
+    EXPECT_EQ(dataOf(*g), Table({row("y", "9"), row("x", "10"), row("z", "100")}));
+}
+
+// Hidden rows go with their texts through sorts and moves; cleared or
+// replaced rows show again.
+TEST(KRVGridRows, HiddenRowsFollowTheirTexts) {
+    auto g = makeGrid({row("c"), row("a"), row("b")});
+    g->SetRowHidden(1, true);  // "c"
+    EXPECT_TRUE(g->isRowHidden(0));
+    g->SortByColumn(0);
+    EXPECT_EQ(g->Cells(0, 3), "c");
+    EXPECT_TRUE(g->RowHidden(3));
+    EXPECT_TRUE(g->isRowHidden(2));
+    EXPECT_FALSE(g->isRowHidden(0));
+    g->MoveRow(3, 1);
+    EXPECT_TRUE(g->isRowHidden(0));
+    EXPECT_FALSE(g->isRowHidden(2));
+    EXPECT_THROW(g->SetRowHidden(0, true), EListError);
+    g->ClearRow(1);
+    EXPECT_FALSE(g->isRowHidden(0));
+    g->SetRowHidden(2, true);
+    g->SetDataRows({row("d"), row("e")});
+    EXPECT_FALSE(g->isRowHidden(1));
+    EXPECT_EQ(g->RowCount(), 3);
+}

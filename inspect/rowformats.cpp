@@ -1,4 +1,4 @@
-#include "cli/rowformats.h"
+#include "inspect/rowformats.h"
 
 #include <cstdio>
 
@@ -6,7 +6,7 @@
 #include "platform/platform.h"
 #include "platform/text.h"
 
-namespace cli {
+namespace analysis {
 
 namespace {
 
@@ -201,4 +201,4 @@ std::string csv(const std::vector<analysis::Row>& rows, const RowFormat& format)
     return out;
 }
 
-}  // namespace cli
+}  // namespace analysis
