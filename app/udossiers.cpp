@@ -154,7 +154,22 @@ QLayout* TFDossiers::CreateWindows(const QString& Windows) {
     windows->addWidget(EWindows, 1);
     windows->addWidget(BWindows);
 
-    return windows;
+    auto* dotnetLabel = new QLabel(QStringLiteral("&.NET :"), this);
+    EDotnet = new QLineEdit(this);
+    EDotnet->setObjectName(QStringLiteral("EDotnet"));
+    EDotnet->setPlaceholderText(QStringLiteral("Program Files\\dotnet du disque du dossier Windows"));
+    EDotnet->setToolTip(QStringLiteral("Dossier dotnet (qui contient shared) où choisir les frameworks des "
+                                       "programmes .NET 5 et suivants, avec les assemblages"));
+    dotnetLabel->setBuddy(EDotnet);
+    auto* both = new QGridLayout;
+    both->addWidget(windowsLabel, 0, 0);
+    both->addWidget(EWindows, 0, 1);
+    both->addWidget(BWindows, 0, 2);
+    both->addWidget(dotnetLabel, 1, 0);
+    both->addWidget(EDotnet, 1, 1, 1, 2);
+    both->setColumnStretch(1, 1);
+    delete windows;
+    return both;
 }
 
 // The absences the user accepts: what --ignore leaves out.
@@ -223,6 +238,8 @@ QString TFDossiers::Windows() const { return EWindows->text().trimmed(); }
 
 bool TFDossiers::Seulement() const { return CBSeulement->isChecked(); }
 void TFDossiers::SetSeulement(bool On) { CBSeulement->setChecked(On); }
+QString TFDossiers::Dotnet() const { return EDotnet->text().trimmed(); }
+void TFDossiers::SetDotnet(const QString& Folder) { EDotnet->setText(Folder); }
 
 QStringList TFDossiers::Acceptees() const {
     QStringList out;

@@ -34,6 +34,10 @@ public:
     // --dll-path does).
     bool Seulement() const;
     void SetSeulement(bool On);
+    // ".NET" : the dotnet folder .NET 5+ programs' frameworks are chosen
+    // from (as --dotnet), empty for the Windows folder's.
+    QString Dotnet() const;
+    void SetDotnet(const QString& Folder);
     // "DLL acceptées": the patterns of accepted absences (as --ignore
     // takes them), in the order given.
     QStringList Acceptees() const;
@@ -58,6 +62,7 @@ public:
     QListWidget* LBSuite;
     QLineEdit* EWindows;
     QPushButton* BWindows;
+    QLineEdit* EDotnet;
     QCheckBox* CBSeulement;
     QListWidget* LBAcceptees;
     QLineEdit* EAcceptee;

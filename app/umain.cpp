@@ -624,6 +624,7 @@ void TFMain::FormCreate() {
     // and the options as their boxes show them.
     FDossiers.clear();
     FWindows.clear();
+    FDotnet.clear();
     FAcceptees.clear();
     FSeulement = false;
 
@@ -668,6 +669,7 @@ void TFMain::FormCreate() {
         if (reg.ValueExists("Differes")) CBDifferes->setChecked(reg.ReadBool("Differes"));
         if (reg.ValueExists("Assemblages")) CBAssemblages->setChecked(reg.ReadBool("Assemblages"));
         if (reg.ValueExists("Windows")) FWindows = reg.ReadString("Windows");
+        if (reg.ValueExists("Dotnet")) FDotnet = reg.ReadString("Dotnet");
         if (reg.ValueExists("Acceptees"))
             SetAcceptees(platform::splitList(reg.ReadString("Acceptees"), TFDossiers::Separateur));
         if (reg.ValueExists("Seulement")) FSeulement = reg.ReadBool("Seulement");
@@ -728,6 +730,7 @@ void TFMain::FormClose() {
         reg.WriteString("Dossiers", folders);
         reg.WriteBool("Assemblages", CBAssemblages->isChecked());
         reg.WriteString("Windows", FWindows);
+        reg.WriteString("Dotnet", FDotnet);
         std::string accepted;
         for (const std::string& a : FAcceptees)
             accepted += (accepted.empty() ? "" : std::string(1, TFDossiers::Separateur)) + a;
@@ -784,10 +787,13 @@ void TFMain::BDossiersClick() {
     for (const std::string& a : FAcceptees) acceptedBefore << FromUtf8(a);
     dialog.SetAcceptees(acceptedBefore);
     dialog.SetSeulement(FSeulement);
+    dialog.SetDotnet(FromUtf8(FDotnet));
     if (dialog.exec() != QDialog::Accepted) return;
     const QStringList chosen = dialog.Dossiers(), accepted = dialog.Acceptees();
     const std::string windows = ToUtf8(dialog.Windows());
-    if (chosen == before && windows == FWindows && accepted == acceptedBefore && dialog.Seulement() == FSeulement)
+    const std::string dotnet = ToUtf8(dialog.Dotnet());
+    if (chosen == before && windows == FWindows && dotnet == FDotnet && accepted == acceptedBefore &&
+        dialog.Seulement() == FSeulement)
         return;
     std::vector<std::string> folders, patterns;
     for (const QString& f : chosen) folders.push_back(ToUtf8(f));
@@ -796,6 +802,7 @@ void TFMain::BDossiersClick() {
     SetAcceptees(patterns);
     FSeulement = dialog.Seulement();
     FWindows = windows;
+    FDotnet = dotnet;
     SetAJour(false);
 }
 
@@ -825,6 +832,7 @@ RunOptions TFMain::OptionsAnalyse() const {
     options.delayLoad = CBDifferes->isChecked();
     options.assemblies = CBAssemblages->isChecked();
     options.search.windowsFolder = FWindows;
+    if (!FDotnet.empty()) options.dotnetFolder = platform::absolutePath(FDotnet);
     options.search.userFolders = FDossiers;
     // TAVELIN_DLL_PATH, where set, replaces the list for the session all the same.
     if (FSeulement && !options.search.folders) options.search.folders = FDossiers;

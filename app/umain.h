@@ -324,6 +324,7 @@ private:
     // The user's DLL folders, absolute, in the order of the dialog.
     std::vector<std::string> FDossiers;
     std::string FWindows;
+    std::string FDotnet;  // the dotnet folder of "Dossiers…", empty for the Windows folder's
     QPrintDialog* FPD = nullptr;
     // Frame margins the minimum size was last worked out with.
     QMargins FUsedMargins;

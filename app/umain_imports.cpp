@@ -21,6 +21,7 @@
 #include "app/umain.h"
 #include "app/upourquoi.h"
 #include "components/krvgrid.h"
+#include "inspect/rowformats.h"
 #include "inspect/analysis.h"
 #include "inspect/chains.h"
 #include "inspect/lines.h"
@@ -49,6 +50,18 @@ QString originText(const analysis::Row& r) {
     return qs(lines::origin(r.origin(), r.originDetail(), r.dependentLoadFlags));
 }
 
+// A listed .NET program's kind, and the machine its process is when its
+// header does not tell it.
+QString dotnetText(const analysis::Row& r) {
+    QString kind = r.dotnetKind == "net-framework"             ? QStringLiteral("programme .NET Framework")
+                   : r.dotnetKind == "net"                     ? QStringLiteral("assemblage .NET 5 ou suivant")
+                   : r.dotnetKind == "net-framework-dependent" ? QStringLiteral("programme .NET 5 ou suivant, "
+                                                                                "dépendant du framework")
+                                                               : QStringLiteral("programme .NET autonome");
+    if (r.runsAs && r.runsAs != r.machine) kind += QStringLiteral(", exécuté en ") + qs(analysis::machineKey(r.runsAs));
+    return kind;
+}
+
 // What the grid shows beside the texts: problem rows in their colour, why
 // each DLL was taken, the binary version where the text says otherwise;
 // and which row of the analysis it is, wherever the user moves it.
@@ -56,6 +69,7 @@ void decorate(TKRVGrid* grid, int row, const analysis::Row& r, std::size_t index
     grid->SetRowData(row, Qt::UserRole, static_cast<qulonglong>(index + 1));
     if (r.kind == analysis::RowKind::Error) grid->SetRowForeground(row, kErrorText);
     if (const QString why = originText(r); !why.isEmpty()) grid->SetCellToolTip(analysis::kPath, row, why);
+    if (!r.dotnetKind.empty()) grid->SetCellToolTip(analysis::kPath, row, dotnetText(r));
     if (!r.fileVersion.empty() && r.fileVersion != r.cells[analysis::kVersion])
         grid->SetCellToolTip(analysis::kVersion, row, QStringLiteral("version binaire ") + qs(r.fileVersion));
 }

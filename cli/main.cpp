@@ -59,6 +59,9 @@ const char* const kHelp =
     "      --windows DIR   the Windows folder to check against (a mounted Windows,\n"
     "                      or a Wine prefix's drive_c/windows): its System32,\n"
     "                      SysWOW64, side-by-side store and KnownDLLs\n"
+    "      --dotnet DIR    with -a, the dotnet folder (holding shared/) that .NET 5+\n"
+    "                      programs' frameworks are chosen from; by default the\n"
+    "                      Windows folder's drive's Program Files\\dotnet\n"
     "      --ignore PAT    leave out the problems about DLLs whose name matches the\n"
     "                      shell pattern PAT (*, ?, [a-z]; ignoring case): missing,\n"
     "                      a function of it missing, another machine, an assembly;\n"
@@ -248,6 +251,10 @@ Action parse(const std::vector<std::string>& args, Options& o) {
                 throw UsageError{"--windows: '" + value + "' holds no System32 folder (a Windows folder, or a Wine "
                                  "prefix's drive_c/windows)"};
             o.run.search.windowsFolder = value;
+        } else if (optionValue(args, i, "--dotnet", "a folder", value)) {
+            if (!platform::folderExists(platform::absolutePath(value)))
+                throw UsageError{"--dotnet: '" + value + "' does not exist (a dotnet folder, holding shared/)"};
+            o.run.dotnetFolder = platform::absolutePath(value);
         } else if (optionValue(args, i, "--dll-path", "a list of folders", value)) {
             o.run.search.folders = platform::splitList(value, platform::pathListSeparator());
             o.dllPathGiven = true;
@@ -388,6 +395,29 @@ constexpr int kOutputFailed = 3;
     std::_Exit(status);
 }
 
+// One line per shared framework that .NET 5+ programs need when no dotnet
+// folder was there to choose it from: what the target must install.
+std::string frameworkHints(const std::vector<Closure>& closures) {
+    std::vector<std::pair<std::string, std::vector<std::string>>> needed;
+    for (const Closure& c : closures) {
+        if (c.frameworksChecked) continue;
+        for (const std::string& f : c.frameworks) {
+            auto at = std::find_if(needed.begin(), needed.end(), [&](const auto& n) { return n.first == f; });
+            if (at == needed.end()) at = needed.insert(needed.end(), {f, {}});
+            const std::string who = platform::listedNamePart(c.listed);
+            if (std::find(at->second.begin(), at->second.end(), who) == at->second.end()) at->second.push_back(who);
+        }
+    }
+    std::string out;
+    for (const auto& [framework, programs] : needed) {
+        out += "tavelin-report: " + framework + " needed by";
+        for (const std::string& p : programs) out += " " + p;
+        out += ": no dotnet folder to check it against (give --dotnet DIR, or --windows DIR whose drive has Program "
+               "Files/dotnet)\n";
+    }
+    return out;
+}
+
 // One line per machine whose programs have no system folder left to search,
 // which would make every system DLL of theirs read as missing.
 std::string systemHints(const std::vector<Closure>& closures, AnalysisRun& run) {
@@ -407,7 +437,7 @@ std::string systemHints(const std::vector<Closure>& closures, AnalysisRun& run) 
         });
     };
     for (const Closure& c : closures) {
-        const std::uint16_t m = c.machine;
+        const std::uint16_t m = c.runsAs;
         if (m == 0 || !missesDll(c) || std::find(told.begin(), told.end(), m) != told.end()) continue;
         told.push_back(m);
         const platform::SearchPlaces::Machine& places = run.places().forMachine(m);
@@ -509,7 +539,7 @@ int main(int argc, char** argv) {
         if (o.tree) a = cli::treeAnswer(closures, run, o.ignore);
         else if (!o.why.empty()) a = cli::whyAnswer(closures, run, o.ignore, o.why);
         else a = cli::shipAnswer(closures, files, run, o.ignore, o.format == Format::Json, o.copyTo);
-        finish(a.out, listed.err + systemHints(closures, run) + a.err, listed.err.empty() ? a.status : 1);
+        finish(a.out, listed.err + systemHints(closures, run) + (o.tree || !o.why.empty() ? frameworkHints(closures) : "") + a.err, listed.err.empty() ? a.status : 1);
     }
 
     AnalysisRun run(o.run);
@@ -528,6 +558,6 @@ int main(int argc, char** argv) {
         case Format::Json: out = cli::json(rows, {o.run.delayLoad, o.run.assemblies}); break;
         case Format::Cyclonedx: break;  // a release answer
     }
-    finish(out, listed.err + systemHints(analysis.closures, run) + openFailures(all),
+    finish(out, listed.err + systemHints(analysis.closures, run) + frameworkHints(analysis.closures) + openFailures(all),
            analysis::hasErrors(all) || !listed.err.empty() ? 1 : 0);
 }

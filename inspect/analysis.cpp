@@ -88,11 +88,19 @@ Analysis analyseFiles(const std::vector<std::string>& files, AnalysisRun& run, c
         std::size_t start, end, closure;
     };
     std::unordered_map<std::string, Block> blocks;
-    for (const std::string& path : files) {
+    // The listed row of file `at` gets what its closure tells of it.
+    const auto dotnetOf = [&](std::size_t at, const Closure& c) {
+        if (!withRows) return;
+        rows[at].dotnetKind = c.dotnetKind;
+        rows[at].runsAs = c.runsAs;
+    };
+    for (std::size_t at = 0; at < files.size(); ++at) {
+        const std::string& path = files[at];
         say("inspection: " + path);
         const std::string importer = platform::listedNamePart(path);
         if (const auto it = blocks.find(path); it != blocks.end()) {
             const Closure& first = a.closures[it->second.closure];
+            dotnetOf(at, first);
             if (first.done)
                 for (const FoundDll& dll : first.found) say(importer + " -> " + dll.path());
             for (std::size_t r = it->second.start; r < it->second.end; ++r) rows.push_back(rows[r]);
@@ -100,6 +108,7 @@ Analysis analyseFiles(const std::vector<std::string>& files, AnalysisRun& run, c
         }
         a.closures.push_back(walkClosure(path, run));
         const Closure& result = a.closures.back();
+        dotnetOf(at, result);
         const std::size_t start = rows.size();
         if (!withRows) {
             blocks.emplace(path, Block{start, start, a.closures.size() - 1});

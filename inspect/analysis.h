@@ -55,6 +55,10 @@ struct Row {
     // Import rows: the image whose import table named the DLL first (the
     // listed file for its direct imports), its path.
     std::string viaPath;
+    // Listed rows, with the assemblies: the kind of .NET program
+    // (dotnetKindKey), empty for none, and the machine its process is.
+    std::string dotnetKind;
+    std::uint16_t runsAs = 0;
 
     loader::Origin origin() const { return location ? location->origin : loader::Origin::None; }
     // "Microsoft.Windows.Common-Controls 6.0.22621.2506" for a side-by-side

@@ -6,9 +6,18 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "inspect/dotnet/depsjson.h"
+#include "inspect/dotnet/frameworks.h"
+#include "inspect/dotnet/netfxlist.h"
+#include "inspect/dotnetapp.h"
 #include "inspect/lines.h"
 #include "inspect/run.h"
+#include "platform/filecopy.h"
 #include "platform/platform.h"
+
+using analysis::DotnetApp;
+using analysis::DotnetKind;
+using analysis::FrameworkAnswer;
 
 namespace {
 
@@ -58,13 +67,15 @@ public:
         out_.imports.emplace_back();
         out_.tables.emplace_back();
         read(top);
-        program_.machine = top.image->machine;
+        program_.machine = analysis::runsAs(*top.image);
+        if (run_.options().assemblies) dotnetChecks(top);
         program_.context = loader().ownContext(name, *top.image, program_.folder);
         program_.key.assign(reinterpret_cast<const char*>(&variant), sizeof variant);
         // The program's own context is the program's: its path tells it apart.
-        program_.key.append(program_.context ? program_.path : program_.folder);
+        program_.key.append(program_.context || program_.depsAssets ? program_.path : program_.folder);
         missingAssemblies(top, program_.context.get());
         out_.machine = top.image->machine;
+        out_.runsAs = program_.machine;
         walkFrom(top);
         return top.done;
     }
@@ -77,6 +88,77 @@ public:
 
 private:
     loader::Loader& loader() { return run_.linker().loader(); }
+
+    // A .NET 5+ program's shared frameworks, chosen as its host chooses
+    // them where the Windows checked against (or --dotnet) keeps them.
+    void dotnetChecks(const Module& top) {
+        app_ = analysis::dotnetApp(top.name, *top.image);
+        const char* kind = analysis::dotnetKindKey(app_.kind);
+        out_.dotnetKind = kind ? kind : "";
+        if (app_.kind == DotnetKind::FrameworkDependent || app_.kind == DotnetKind::SelfContained) depsAssets(top);
+        if (app_.kind != DotnetKind::FrameworkDependent) return;
+        std::vector<std::string> roots;
+        if (!run_.options().dotnetFolder.empty()) roots.push_back(run_.options().dotnetFolder);
+        else if (const std::string& windows = loader().places().windowsFolder(); !windows.empty())
+            roots = dotnet::dotnetRoots(windows, program_.machine);
+        frameworksChecked_ = out_.frameworksChecked = !roots.empty();
+        for (const FrameworkAnswer& a : analysis::chooseFrameworks(app_, roots)) {
+            out_.frameworks.push_back(analysis::frameworkRedistName(a.name, a.version, program_.machine));
+            if (a.found) frameworkFolders_.push_back(a.folder);
+            else frameworksChecked_ = false;  // its line stands for the references it would answer
+            if (!a.found && a.checked) add(lines::missingFramework(a.name, a.version, top.name, a.versions), 0, false);
+        }
+    }
+
+    // Each asset the app's deps file selects for Windows must be where the
+    // host looks for it; the managed ones answer the references.
+    void depsAssets(const Module& top) {
+        const std::string depsPath = analysis::siblingOf(top.name, ".deps.json");
+        const dotnet::DepsJson deps = dotnet::readDepsJson(depsPath);
+        if (deps.outcome != dotnet::DepsJson::Outcome::Read) return;
+        auto byName = std::make_shared<std::unordered_map<std::string, std::string>>();
+        const std::string folder = platform::directoryPart(top.name);
+        for (const dotnet::SelectedAsset& a :
+             dotnet::selectAssets(deps, program_.machine, app_.kind == DotnetKind::SelfContained)) {
+            std::string full = folder;
+            for (std::size_t at = 0; at <= a.appPath.size();) {
+                const std::size_t slash = std::min(a.appPath.find('/', at), a.appPath.size());
+                if (slash > at) full = platform::joinPath(full, a.appPath.substr(at, slash - at));
+                at = slash + 1;
+            }
+            if (!platform::pathExists(full)) {
+                add(lines::missingAsset(a.appPath, top.name, platform::fileNamePart(depsPath),
+                                        a.kind == dotnet::AssetKind::Native),
+                    0, false);
+                continue;
+            }
+            full = platform::listPath(full);
+            out_.depsFiles.push_back(full);
+            if (a.kind == dotnet::AssetKind::Runtime) {
+                std::string stem = platform::fileNamePart(full);
+                if (const std::size_t dot = stem.rfind('.'); dot != std::string::npos) stem.resize(dot);
+                byName->emplace(platform::toLower(stem), full);
+            }
+        }
+        program_.depsAssets = std::move(byName);
+    }
+
+    // Whether a reference found nowhere is a line: not when the framework
+    // the program runs on holds it, or when no framework is there to tell.
+    bool reportedReference(const pe::AssemblyName& ref) {
+        switch (app_.kind) {
+            case DotnetKind::None:
+            case DotnetKind::Framework:
+                // The framework's own assemblies by name and key, not every
+                // Microsoft-signed one: NuGet's sit beside the program.
+                return loader().hasGlobalAssemblyCache() || !dotnet::isNetFxAssembly(ref.name, ref.publicKeyToken);
+            default: break;
+        }
+        if (!frameworksChecked_) return !pe::frameworkToken(ref.publicKeyToken);
+        for (const std::string& folder : frameworkFolders_)
+            if (platform::pathExists(platform::joinPath(folder, ref.name + ".dll"))) return false;
+        return true;
+    }
 
     void read(Module& m) {
         m.image = run_.reads().image(m.name);
@@ -142,8 +224,7 @@ private:
                 e.delayed());
         } else if (!e.reference) {
             add(lines::missingDll(e.name, m.name, r.otherPath, r.otherMachine, e.delayed()), m.node, e.delayed());
-        } else if (!pe::frameworkToken(e.reference->publicKeyToken) || loader().hasGlobalAssemblyCache()) {
-            // Without a global assembly cache, no machine here has the framework to check against.
+        } else if (reportedReference(*e.reference)) {
             Finding f = lines::missingAssembly(e.reference->name, e.reference->versionText(), m.name);
             f.assembly = r.assembly;
             add(std::move(f), m.node, false);
@@ -222,6 +303,9 @@ private:
     Closure& out_;
     WalkKind kind_;
     loader::Program program_;
+    DotnetApp app_;
+    bool frameworksChecked_ = false;
+    std::vector<std::string> frameworkFolders_;
     std::unordered_map<std::string, std::size_t> foundKeys_;  // found paths, lower-cased, to their index
     std::unordered_set<std::string> reported_;  // images whose own line was added
 };
@@ -310,8 +394,8 @@ Closure walkClosure(const std::string& path, AnalysisRun& run, const std::vector
         const bool variants = std::any_of(out.found.begin(), out.found.end(), [](const FoundDll& f) {
             return f.location->variant != platform::kAnyVariant;
         });
-        if (variants && run.places().forMachine(out.machine).variants > 1) {
-            const int v = chooseVariant(run, path, run.reads().machine(path));
+        if (variants && run.places().forMachine(out.runsAs).variants > 1) {
+            const int v = chooseVariant(run, path, out.runsAs);
             // A walk that took every variant DLL from that variant already is the answer.
             const bool same = std::all_of(out.found.begin(), out.found.end(), [v](const FoundDll& f) {
                 return f.location->variant == platform::kAnyVariant || f.location->variant == v;

@@ -45,6 +45,19 @@ struct Closure {
     std::string listed;         // the listed file's path, as the list holds it
     bool done = false;          // its import table was walked to its end
     std::uint16_t machine = 0;  // of the listed file, 0 when not read
+    // The machine of its process, what the closure is searched for: an Any
+    // CPU .NET program's is not its header's.
+    std::uint16_t runsAs = 0;
+    // With the assemblies: the kind of .NET program (dotnetKindKey, empty
+    // for none), and the shared frameworks its runtime config names, as the
+    // redistributables name them ("Microsoft.NETCore.App 8.0 (x64)"), with
+    // whether a .NET folder was there to check them against.
+    std::string dotnetKind;
+    std::vector<std::string> frameworks;
+    bool frameworksChecked = false;
+    // With the assemblies: the files its deps file selects for Windows that
+    // are there, as full paths, in the host's order (what ships beside it).
+    std::vector<std::string> depsFiles;
     std::vector<FoundDll> found;    // discovery order: depth first, pre-order
     std::vector<Finding> findings;  // in the order they were met
     // Per node, the entries of its tables in order; only the images walked

@@ -17,6 +17,7 @@ enum class Problem {
     NotPe,            // " n'est pas un exécutable Win32"
     MissingAssembly,  // "<assembly> <version> invisible pour ..."
     OldAssembly,      // "<assembly> <version> trop ancienne (<found>) pour ..."
+    MissingFramework, // "<framework> <version> invisible pour ... (versions présentes : ...)"
 };
 
 struct Finding {

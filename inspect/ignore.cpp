@@ -71,7 +71,8 @@ bool IgnoreList::ignores(const analysis::Row& row) const {
         case Problem::MissingFunction:
         case Problem::WrongMachine:
         case Problem::MissingAssembly:
-        case Problem::OldAssembly: break;
+        case Problem::OldAssembly:
+        case Problem::MissingFramework: break;
         default: return false;
     }
     return matches(row.dll);

@@ -50,6 +50,10 @@ std::string originWords(loader::Origin origin, const std::string& detail) {
     return {};
 }
 
+std::string sharedFramework(const std::string& framework) {
+    return framework + ": runtime .NET partagé — installez-le sur la cible";
+}
+
 std::string redistributable(const std::string& name, const char* package) {
     return name + ": " + package +
            " redistribuable — installez-le sur la cible ou livrez la copie de Microsoft à côté du programme";
@@ -107,6 +111,20 @@ Finding missingFunction(const std::string& function, const std::string& dll, con
 
 Finding missingAssembly(const std::string& name, const std::string& version, const std::string& importer) {
     return {name + " " + version + " invisible pour " + importer, Problem::MissingAssembly, false, name, {}, {}};
+}
+
+Finding missingFramework(const std::string& name, const std::string& version, const std::string& importer,
+                         const std::vector<std::string>& present) {
+    std::string seen;
+    for (const std::string& v : present) seen += (seen.empty() ? "" : ", ") + v;
+    return {name + " " + version + " invisible pour " + importer +
+                (seen.empty() ? " (aucune version présente)" : " (versions présentes : " + seen + ")"),
+            Problem::MissingFramework, false, name, {}, {}};
+}
+
+Finding missingAsset(const std::string& appPath, const std::string& importer, const std::string& depsFile, bool native) {
+    return {appPath + " invisible pour " + importer + " (listé dans " + depsFile + ")",
+            native ? Problem::MissingDll : Problem::MissingAssembly, false, platform::fileNamePart(appPath), {}, {}};
 }
 
 Finding oldAssembly(const std::string& name, const std::string& asked, const std::string& found,

@@ -38,6 +38,13 @@ Finding missingAssembly(const std::string& name, const std::string& version, con
 
 // "<assembly> <asked> trop ancienne (<found>) pour <importer>": a .NET
 // reference whose assembly is older than the version it asks for.
+// A shared framework a .NET 5+ program's runtime config names that no
+// version present fits, with those present.
+Finding missingFramework(const std::string& name, const std::string& version, const std::string& importer,
+                         const std::vector<std::string>& present);
+// An asset a .NET app's deps file selects that is not where the host looks
+// ("runtimes/win/lib/net8.0/Foo.dll", relative to the app's folder).
+Finding missingAsset(const std::string& appPath, const std::string& importer, const std::string& depsFile, bool native);
 Finding oldAssembly(const std::string& name, const std::string& asked, const std::string& found,
                     const std::string& importer);
 
@@ -64,6 +71,8 @@ extern const char* const kWineBuiltin;
 
 // "<name>: <package> redistribuable — installez-le sur la cible ou livrez
 // la copie de Microsoft à côté du programme".
+// "Microsoft.NETCore.App 8.0 (x64): runtime .NET partagé — installez-le sur la cible".
+std::string sharedFramework(const std::string& framework);
 std::string redistributable(const std::string& name, const char* package);
 // "<dll>: bibliothèque de débogage, non redistribuable (pour <importer>)".
 std::string debugRuntime(const std::string& dll, const std::string& importer);

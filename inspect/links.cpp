@@ -1,5 +1,6 @@
 #include "inspect/links.h"
 
+#include "inspect/dotnetapp.h"
 #include "inspect/lines.h"
 #include "platform/platform.h"
 #include "platform/text.h"
@@ -48,6 +49,8 @@ ModuleTablesPtr Linker::resolve(const std::string& importer, const std::shared_p
         // P/Invoke DLLs are loaded at their first call, as delay-loaded ones.
         if (options_.delayLoad)
             for (const std::string& module : read.managed->moduleRefs) {
+                // Calls into the image itself, or guarded for Linux and macOS.
+                if (analysis::notAWindowsDll(module)) continue;
                 const std::string dll = pe::pinvokeDllName(module);
                 link(TableEntry::Kind::PInvoke, dll, 0, nullptr, loader_.find(dll, who, program, false));
             }

@@ -12,6 +12,10 @@ struct RunOptions {
     // .NET assemblies: their references (and, with delayLoad, their
     // P/Invoke DLLs) resolved as the runtime probes for them.
     bool assemblies = false;
+    // A dotnet folder (holding shared/<framework>/<version>) to check .NET
+    // 5+ programs' frameworks against (--dotnet); empty: the one of the
+    // Windows folder checked against.
+    std::string dotnetFolder;
     platform::SearchOptions search = platform::SearchOptions::fromEnvironment();
 
     // What the run reads of each image.

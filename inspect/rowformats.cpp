@@ -68,13 +68,20 @@ std::vector<Field> rowFields(const RowFormat& format) {
     };
     fields.insert(fields.end(), std::begin(more), std::end(more));
     // The .NET reference a row answers, with -a only.
-    if (format.assemblies)
+    // With -a too: a listed file's kind of .NET program, and the machine
+    // its process is (an Any CPU program's is not its header's).
+    if (format.assemblies) {
         fields.push_back({"assembly", FieldType::TextOrNull, [](const Row& r) { return r.reference(); }});
-    // The flags of the image whose table named the DLL, where they limited
-    // its search (only when some image of the run carries them).
+        fields.push_back({"dotnet", FieldType::TextOrNull, [](const Row& r) { return r.dotnetKind; }});
+        fields.push_back({"runs-as", FieldType::TextOrNull,
+                          [](const Row& r) { return r.dotnetKind.empty() ? std::string() : machineKey(r.runsAs); }});
+    }
+    // Why a file cannot be opened (only when some row has a reason).
     if (format.reason)
         fields.push_back({"reason", FieldType::TextOrNull,
                           [](const Row& r) { return std::string(platform::openFailureKey(r.reason)); }});
+    // The flags of the image whose table named the DLL, where they limited
+    // its search (only when some image of the run carries them).
     if (format.dependentLoadFlags)
         fields.push_back({"dependent-load-flags", FieldType::TextOrNull, [](const Row& r) {
                               return r.dependentLoadFlags ? lines::loadFlags(r.dependentLoadFlags) : std::string();
@@ -114,6 +121,7 @@ const char* problemName(Problem p) {
         case Problem::NotPe: return "not-pe";
         case Problem::MissingAssembly: return "missing-assembly";
         case Problem::OldAssembly: return "old-assembly";
+        case Problem::MissingFramework: return "missing-framework";
         case Problem::None: break;
     }
     return nullptr;

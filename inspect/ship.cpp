@@ -136,6 +136,34 @@ ShipSet shipSet(const std::vector<Closure>& closures, Reads& reads, const analys
             }
         }
     }
+    // What .NET apps' deps files select that no reference reached.
+    for (const Closure& c : closures)
+        for (const std::string& path : c.depsFiles) {
+            if (platform::toLower(path) == platform::toLower(c.listed)) continue;
+            const auto [at, added] = fate.try_emplace(platform::toLower(path), set.dlls.size());
+            if (added) {
+                auto where = std::make_shared<loader::Location>();
+                where->found = true;
+                where->path = path;
+                where->key = platform::toLower(path);
+                where->origin = loader::Origin::App;
+                ShipDll s;
+                s.location = std::move(where);
+                if (reads.hasVersion(path)) s.version = reads.version(path);
+                s.fileVersion = reads.fixedVersion(path);
+                s.machine = reads.machine(path);
+                set.dlls.push_back(std::move(s));
+            }
+            if (at->second == kNotShipped) continue;
+            std::vector<std::string>& neededBy = set.dlls[at->second].neededBy;
+            if (std::find(neededBy.begin(), neededBy.end(), c.listed) == neededBy.end()) neededBy.push_back(c.listed);
+        }
+    // The shared frameworks .NET 5+ programs run on: installed, never shipped.
+    for (const Closure& c : closures)
+        for (const std::string& framework : c.frameworks) {
+            std::string line = lines::sharedFramework(framework);
+            if (notices.add(line)) set.notices.push_back(std::move(line));
+        }
     findClashes(closures, reads, set);
     return set;
 }

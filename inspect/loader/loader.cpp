@@ -245,6 +245,10 @@ LocationPtr Loader::findAssembly(const pe::AssemblyName& ref, const Program& pro
         return mapped(std::move(l));
     };
     std::string path;
+    // What the app's deps file selects is what the host loads.
+    if (program.depsAssets && (ref.culture.empty() || ref.culture == "neutral"))
+        if (const auto it = program.depsAssets->find(platform::toLower(ref.name)); it != program.depsAssets->end())
+            return found(it->second, Origin::App);
     // The program's folder, then its culture folder for a satellite.
     for (const char* extension : {".dll", ".exe"})
         if (reads_.findFile(program.folder, ref.name + extension, path)) return found(path, Origin::App);

@@ -65,6 +65,10 @@ struct Program {
     // What its own manifest gives the imports of its closure's DLLs that
     // have none of their own; null without one (or without a store).
     std::shared_ptr<const sxs::ActivationContext> context;
+    // A .NET 5+ app's deps file: the managed assemblies it selects for
+    // Windows (a runtimes/<rid>/ copy over the root folder's), by name
+    // lower-cased, as full paths; null without one.
+    std::shared_ptr<const std::unordered_map<std::string, std::string>> depsAssets;
 };
 
 // The module whose table names a DLL.

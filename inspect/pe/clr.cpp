@@ -509,6 +509,16 @@ bool olderThan(const AssemblyName& found, const AssemblyName& asked) {
 
 ManagedImage readManagedImage(const platform::PeImage& image) { return readFrom(image); }
 
+bool cliFlagsOf(const platform::PeImage& image, std::uint32_t& flags) {
+    flags = 0;
+    if (!image.complete() || !image.sectionsRead()) return false;
+    const platform::PeImage::Directory cliDir = image.directory(kCliEntry);
+    std::uint64_t cli = 0;
+    if (cliDir.rva == 0 || cliDir.size == 0 || !image.rvaToOffset(cliDir.rva, cli)) return false;
+    const platform::ByteSource& file = image.bytes();
+    return file.has(cli, kCliHeaderRead) && file.u32(cli + 16, flags);
+}
+
 ManagedImage readManagedImage(const platform::ByteSource& image) {
     try {
         return readFrom(platform::PeImage(image));

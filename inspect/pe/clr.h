@@ -63,6 +63,8 @@ bool frameworkToken(const std::string& publicKeyToken);
 bool olderThan(const AssemblyName& found, const AssemblyName& asked);
 
 ManagedImage readManagedImage(const platform::PeImage& image);
+// Whether the image has a CLI header, and its Flags, without the metadata.
+bool cliFlagsOf(const platform::PeImage& image, std::uint32_t& flags);
 ManagedImage readManagedImage(const platform::ByteSource& image);
 ManagedImage readManagedImage(const std::string& path);
 

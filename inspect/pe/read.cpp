@@ -36,6 +36,8 @@ void readHybrid(const platform::PeImage& image, const ReadConfig& config, ReadBu
 void readTables(const platform::PeImage& image, const ReadConfig& config, ImageRead& out) {
     if (image.headers() >= platform::PeImage::Headers::Machine) out.machine = image.machine();
     out.isDll = image.isDll();
+    out.pe32plus = image.plus();
+    out.cliHeader = cliFlagsOf(image, out.cliFlags);
     if (!image.complete()) {
         out.outcome = ImageRead::Outcome::WrongFormat;
         return;

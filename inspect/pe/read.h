@@ -47,6 +47,11 @@ struct ImageRead {
     // map. A found DLL that is not stops its name's search there.
     bool loadable = false;
     bool isDll = false;  // IMAGE_FILE_DLL: its own manifest is resource ID 2, not 1
+    // A CLI header (a .NET image), read whatever the config, and its flags:
+    // what decides the machine an IL-only image runs as.
+    bool cliHeader = false;
+    std::uint32_t cliFlags = 0;
+    bool pe32plus = false;
     // Why the loader would not map it (pe::checkMapping), None when it would.
     Mapping::Problem unmappable = Mapping::Problem::None;
     // From the load configuration: the LOAD_LIBRARY_SEARCH_* bits its own

@@ -5,6 +5,10 @@
 #include <gtest/gtest.h>
 
 #include "inspect/analysis.h"
+#include "inspect/closure.h"
+#include "inspect/rowformats.h"
+#include "inspect/run.h"
+#include "inspect/ship.h"
 #include "platform/platform.h"
 #include "tests/support/inspection.h"
 #include "tests/support/pewriter.h"
@@ -18,6 +22,7 @@ const std::vector<std::uint8_t> kFramework = {0xB7, 0x7A, 0x5C, 0x56, 0x19, 0x34
 pew::Image assembly(const std::string& name, std::uint16_t major, std::uint16_t minor, std::vector<pew::ManagedName> refs = {},
                    std::vector<std::string> modules = {}) {
     pew::Managed m;
+    m.cliFlags = 0x3;  // IL only, 32 bits required: an x86 process, as the 32-bit DLLs beside it
     m.assembly = pew::ManagedName{name, major, minor, 0, 0, "", kToken, false};
     m.references = std::move(refs);
     m.moduleRefs = std::move(modules);
@@ -92,4 +97,139 @@ TEST(Assemblies, ReferencesAreProbedAsTheRuntimeDoes) {
     ASSERT_EQ(withGac.size(), rows.size() + 1);
     EXPECT_EQ(withGac[4].cells[analysis::kFile], shown("System.Xml.dll"));
     EXPECT_EQ(withGac[4].origin(), loader::Origin::Gac);
+}
+
+// The process a managed program runs as, and P/Invoke names that are no
+// Windows DLL: an empty module (C++/CLI), Linux and macOS libraries.
+TEST(Assemblies, AnyCpuRunsAs64BitsAndUnixNamesAreNoDlls) {
+    testutil::TempDir dir;
+    const std::string app = dir.mkdir("app");
+    pew::Image x64;
+    x64.pe32plus = true;
+    pew::writeFile(platform::joinPath(app, "mscoree.dll"), pew::build(x64));
+    for (const auto& [flags, runs] : std::vector<std::pair<std::uint32_t, std::string>>{
+             {0x1, "x64"}, {0x3, "x86"}, {0x20003, "x86"}}) {
+        pew::Image img = assembly("Prog", 1, 0, {}, {"", "libc.so.6", "/usr/lib/libSystem.B.dylib", "libdl.so.2", "tvlgone"});
+        img.managed->cliFlags = flags;
+        const std::string exe = platform::listPath(platform::joinPath(app, "Prog.exe"));
+        pew::writeFile(exe, pew::build(img));
+        RunOptions o = testutil::only({});
+        o.assemblies = o.delayLoad = true;
+        const auto rows = analysis::analyse({exe}, o);
+        SCOPED_TRACE(flags);
+        EXPECT_EQ(rows[0].dotnetKind, "net-framework");
+        EXPECT_EQ(analysis::machineKey(rows[0].runsAs), runs);
+        const std::vector<std::string> got = lines(rows);
+        // One P/Invoke line only, and mscoree.dll found for an x64 process.
+        EXPECT_EQ(std::count_if(got.begin(), got.end(), [](const std::string& l) { return l.find("invisible") != std::string::npos; }),
+                  runs == "x64" ? 1 : 2);
+        EXPECT_EQ(got.back(), "tvlgone.dll invisible pour " + exe + " (chargement différé)");
+    }
+}
+
+// Which references the framework answers: .NET Framework's own by name and
+// key (not every Microsoft-signed NuGet library), a .NET 5+ program's those
+// of the shared framework its host would choose, which may be missing.
+TEST(Assemblies, FrameworksAnswerOnlyTheirOwnAssemblies) {
+    testutil::TempDir dir;
+    const std::string app = dir.mkdir("app");
+    const std::vector<std::uint8_t> kMicrosoft = {0xCC, 0x7B, 0x13, 0xFF, 0xCD, 0x2D, 0xDD, 0x51};
+    pew::Image x64;
+    x64.pe32plus = true;
+    pew::writeFile(platform::joinPath(app, "mscoree.dll"), pew::build(x64));
+    const auto anyCpu = [](pew::Image img) {
+        img.managed->cliFlags = 0x1;
+        return pew::build(img);
+    };
+    const pew::ManagedName xml{"System.Xml", 4, 0, 0, 0, "", kFramework, false},
+        memory{"System.Memory", 4, 0, 1, 2, "", kMicrosoft, false}, runtime{"System.Runtime", 8, 0, 0, 0, "", kMicrosoft, false},
+        console{"System.Console", 8, 0, 0, 0, "", kMicrosoft, false};
+    const std::string netfx = platform::listPath(platform::joinPath(app, "Tool.exe"));
+    pew::writeFile(netfx, anyCpu(assembly("Tool", 1, 0, {{"mscorlib", 4, 0, 0, 0, "", kFramework, false}, xml, memory})));
+    RunOptions o = testutil::only({});
+    o.assemblies = true;
+    std::vector<std::string> got = lines(analysis::analyse({netfx}, o));
+    EXPECT_EQ(got.back(), "System.Memory 4.0.1.2 invisible pour " + netfx);
+    EXPECT_EQ(std::count_if(got.begin(), got.end(), [](const std::string& l) { return l.find("invisible") != std::string::npos; }), 1);
+
+    const std::string lib = platform::listPath(platform::joinPath(app, "App.dll"));
+    pew::writeFile(lib, anyCpu(assembly("App", 1, 0, {runtime, console})));
+    pew::writeFile(platform::joinPath(app, "App.runtimeconfig.json"),
+                   std::string(R"({"runtimeOptions": {"tfm": "net8.0", "framework": {"name": "Microsoft.NETCore.App", "version": "8.0.0"}}})"));
+    // No dotnet folder: named, never called missing.
+    AnalysisRun none(o);
+    const analysis::Analysis unknown = analysis::analyseFiles({lib}, none);
+    EXPECT_EQ(unknown.rows[0].dotnetKind, "net-framework-dependent");
+    EXPECT_EQ(unknown.closures[0].frameworks, (std::vector<std::string>{"Microsoft.NETCore.App 8.0 (x64)"}));
+    EXPECT_FALSE(unknown.closures[0].frameworksChecked);
+    EXPECT_FALSE(analysis::hasErrors(unknown.rows));
+
+    const std::string dotnet = dir.mkdir("dotnet");
+    const std::string old = dir.mkdir("dotnet/shared/Microsoft.NETCore.App/6.0.36");
+    o.dotnetFolder = dotnet;
+    got = lines(analysis::analyse({lib}, o));
+    ASSERT_EQ(got.size(), 3u);  // the references wait for the framework
+    EXPECT_EQ(got[2], "Microsoft.NETCore.App 8.0.0 invisible pour " + lib + " (versions présentes : 6.0.36)");
+    const std::string fx = dir.mkdir("dotnet/shared/Microsoft.NETCore.App/8.0.11");
+    pew::writeFile(platform::joinPath(fx, "System.Runtime.dll"), pew::build(assembly("System.Runtime", 8, 0)));
+    const auto rows = analysis::analyse({lib}, o);
+    got = lines(rows);
+    EXPECT_EQ(got.back(), "System.Console 8.0.0.0 invisible pour " + lib);
+    EXPECT_EQ(rows.back().problem, Problem::MissingAssembly);
+    EXPECT_EQ(std::count(got.begin(), got.end(), "System.Runtime 8.0.0.0 invisible pour " + lib), 0);
+    // The host's rule, not the newest: Disable takes 8.0.0 and nothing else.
+    pew::writeFile(platform::joinPath(app, "App.runtimeconfig.json"),
+                   std::string(R"({"runtimeOptions": {"rollForward": "Disable", "framework": {"name": "Microsoft.NETCore.App", "version": "8.0.0"}}})"));
+    const auto strict = analysis::analyse({lib}, o);
+    EXPECT_EQ(strict.back().problem, Problem::MissingFramework);
+    EXPECT_EQ(strict.back().dll, "Microsoft.NETCore.App");
+}
+
+// A .NET 5+ app's deps file: the runtimes/win copy is the one loaded and
+// shipped, an asset not on disk is a line, and --ship -a takes what no
+// reference reaches.
+TEST(Assemblies, DepsFileSelectsWhatTheHostLoads) {
+    testutil::TempDir dir;
+    const std::string app = dir.mkdir("app"), win = dir.mkdir("app/runtimes/win/lib/net8.0");
+    pew::Image x64;
+    x64.pe32plus = true;
+    pew::writeFile(platform::joinPath(app, "mscoree.dll"), pew::build(x64));
+    pew::Image prog = assembly("App", 1, 0, {{"Foo", 1, 0, 0, 0, "", kToken, false}});
+    prog.managed->cliFlags = 0x1;
+    const std::string lib = platform::listPath(platform::joinPath(app, "App.dll"));
+    pew::writeFile(lib, pew::build(prog));
+    pew::writeFile(platform::joinPath(app, "Foo.dll"), pew::build(assembly("Foo", 1, 0)));
+    pew::writeFile(platform::joinPath(win, "Foo.dll"), pew::build(assembly("Foo", 1, 0)));
+    pew::writeFile(platform::joinPath(app, "Extra.dll"), pew::build(assembly("Extra", 1, 0)));
+    pew::writeFile(platform::joinPath(app, "App.runtimeconfig.json"),
+                   std::string(R"({"runtimeOptions": {"framework": {"name": "Microsoft.NETCore.App", "version": "8.0.0"}}})"));
+    pew::writeFile(platform::joinPath(app, "App.deps.json"), std::string(R"({
+  "runtimeTarget": {"name": ".NETCoreApp,Version=v8.0"},
+  "targets": {".NETCoreApp,Version=v8.0": {
+    "App/1.0.0": {"runtime": {"App.dll": {}}},
+    "Foo/1.0.0": {"runtime": {"lib/net8.0/Foo.dll": {}},
+                  "runtimeTargets": {"runtimes/win/lib/net8.0/Foo.dll": {"rid": "win", "assetType": "runtime"},
+                                     "runtimes/win-x64/native/foo_native.dll": {"rid": "win-x64", "assetType": "native"}}},
+    "Extra/1.0.0": {"runtime": {"lib/net8.0/Extra.dll": {}}}}},
+  "libraries": {"App/1.0.0": {"type": "project"}, "Foo/1.0.0": {"type": "package"}, "Extra/1.0.0": {"type": "package"}}
+})"));
+    RunOptions o = testutil::only({});
+    o.assemblies = true;
+    AnalysisRun run(o);
+    const analysis::Analysis a = analysis::analyseFiles({lib}, run);
+    const std::string winFoo = platform::listPath(platform::joinPath(win, "Foo.dll"));
+    const auto foo = std::find_if(a.rows.begin(), a.rows.end(),
+                                  [](const analysis::Row& r) { return r.cells[analysis::kFile] == "Foo.dll"; });
+    ASSERT_NE(foo, a.rows.end());
+    EXPECT_EQ(foo->cells[analysis::kPath], platform::listPath(win));
+    EXPECT_EQ(a.rows.back().cells[analysis::kPath],
+              "runtimes/win-x64/native/foo_native.dll invisible pour " + lib + " (listé dans App.deps.json)");
+    EXPECT_EQ(a.rows.back().problem, Problem::MissingDll);
+    const shipping::ShipSet set = shipping::shipSet(a.closures, run.reads(), {});
+    std::vector<std::string> shipped;
+    for (const shipping::ShipDll& d : set.dlls) shipped.push_back(d.path());
+    // (mscoree.dll stands beside it for the test's sake.)
+    EXPECT_EQ(shipped, (std::vector<std::string>{platform::listPath(platform::joinPath(app, "mscoree.dll")), winFoo,
+                                                 platform::listPath(platform::joinPath(app, "Extra.dll"))}));
+    EXPECT_EQ(set.notices, (std::vector<std::string>{"Microsoft.NETCore.App 8.0 (x64): runtime .NET partagé — installez-le sur la cible"}));
 }
