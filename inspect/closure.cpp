@@ -95,8 +95,20 @@ private:
         app_ = analysis::dotnetApp(top.name, *top.image);
         const char* kind = analysis::dotnetKindKey(app_.kind);
         out_.dotnetKind = kind ? kind : "";
+        if (app_.kind == DotnetKind::FrameworkDependent) frameworks(top);
         if (app_.kind == DotnetKind::FrameworkDependent || app_.kind == DotnetKind::SelfContained) depsAssets(top);
-        if (app_.kind != DotnetKind::FrameworkDependent) return;
+        if (!app_.bundle) return;
+        // The references of a single-file app's assemblies: the bundle
+        // first, then the app's folder, then its framework.
+        for (const pe::AssemblyName& ref : app_.bundledReferences) {
+            if (app_.carries(ref.name) || loader().findAssembly(ref, program_, program_.machine)->found ||
+                !reportedReference(ref))
+                continue;
+            add(lines::missingAssembly(ref.name, ref.versionText(), top.name), 0, false);
+        }
+    }
+
+    void frameworks(const Module& top) {
         std::vector<std::string> roots;
         if (!run_.options().dotnetFolder.empty()) roots.push_back(run_.options().dotnetFolder);
         else if (const std::string& windows = loader().places().windowsFolder(); !windows.empty())
@@ -114,12 +126,16 @@ private:
     // host looks for it; the managed ones answer the references.
     void depsAssets(const Module& top) {
         const std::string depsPath = analysis::siblingOf(top.name, ".deps.json");
-        const dotnet::DepsJson deps = dotnet::readDepsJson(depsPath);
+        const dotnet::DepsJson deps = app_.bundledDeps ? *app_.bundledDeps : dotnet::readDepsJson(depsPath);
         if (deps.outcome != dotnet::DepsJson::Outcome::Read) return;
         auto byName = std::make_shared<std::unordered_map<std::string, std::string>>();
         const std::string folder = platform::directoryPart(top.name);
         for (const dotnet::SelectedAsset& a :
              dotnet::selectAssets(deps, program_.machine, app_.kind == DotnetKind::SelfContained)) {
+            // What the bundle carries is loaded from it.
+            if (app_.bundle && std::find(app_.bundled.begin(), app_.bundled.end(), platform::toLower(a.appPath)) !=
+                                   app_.bundled.end())
+                continue;
             std::string full = folder;
             for (std::size_t at = 0; at <= a.appPath.size();) {
                 const std::size_t slash = std::min(a.appPath.find('/', at), a.appPath.size());

@@ -1,6 +1,8 @@
 #include "inspect/dotnetapp.h"
 
+#include "inspect/dotnet/bundle.h"
 #include "inspect/dotnet/frameworks.h"
+#include "inspect/dotnet/jsonfile.h"
 #include "inspect/dotnet/machine.h"
 #include "platform/platform.h"
 
@@ -28,8 +30,64 @@ std::string siblingOf(const std::string& path, const std::string& suffix) {
     return platform::joinPath(platform::directoryPart(path), stem + suffix);
 }
 
+bool DotnetApp::carries(const std::string& name) const {
+    const std::string file = platform::toLower(name) + ".dll";
+    for (const std::string& b : bundled)
+        if (b == file || (b.size() > file.size() && b.compare(b.size() - file.size(), file.size(), file) == 0 &&
+                          b[b.size() - file.size() - 1] == '/'))
+            return true;
+    return false;
+}
+
+namespace {
+
+// What a single-file app carries: its runtime config and deps file, and the
+// references of its assemblies, each entry read within bounds.
+void readBundled(const std::string& path, DotnetApp& app) {
+    platform::FileReader file;
+    if (file.open(path) != platform::MapStatus::Ok) return;
+    const dotnet::Bundle bundle = dotnet::readBundle(file);
+    if (bundle.outcome != dotnet::Bundle::Outcome::Read) return;
+    app.bundle = true;
+    app.kind = DotnetKind::SelfContained;
+    constexpr std::size_t kMaxAssemblies = 4096;
+    constexpr std::uint64_t kMaxAssemblyBytes = 64u << 20;
+    std::size_t assemblies = 0;
+    for (const dotnet::BundleEntry& e : bundle.entries) {
+        app.bundled.push_back(platform::toLower(e.path));
+        std::string reason;
+        using Type = dotnet::BundleEntry::Type;
+        if (e.type == Type::RuntimeConfigJson || e.type == Type::DepsJson) {
+            if (e.size > dotnet::detail::kMaxJsonBytes) continue;
+            const auto bytes = dotnet::openBundleEntry(file, e, reason);
+            if (!bytes) continue;
+            if (e.type == Type::DepsJson) {
+                app.bundledDeps = dotnet::parseDepsJson(*bytes);
+            } else {
+                app.config = dotnet::parseRuntimeConfig(*bytes);
+                app.kind = app.config.frameworkDependent ? DotnetKind::FrameworkDependent : DotnetKind::SelfContained;
+            }
+        } else if (e.type == Type::Assembly && e.size <= kMaxAssemblyBytes && ++assemblies <= kMaxAssemblies) {
+            const auto bytes = dotnet::openBundleEntry(file, e, reason);
+            if (!bytes) continue;
+            for (const pe::AssemblyName& ref : pe::readManagedImage(*bytes).references) {
+                bool seen = false;
+                for (const pe::AssemblyName& r : app.bundledReferences) seen = seen || platform::toLower(r.name) == platform::toLower(ref.name);
+                if (!seen) app.bundledReferences.push_back(ref);
+            }
+        }
+    }
+}
+
+}  // namespace
+
 DotnetApp dotnetApp(const std::string& path, const pe::ImageRead& image) {
     DotnetApp app;
+    // A single-file app carries its config: an apphost has no CLI header.
+    if (!image.cliHeader && !image.isDll) {
+        readBundled(path, app);
+        if (app.bundle) return app;
+    }
     const std::string config = siblingOf(path, ".runtimeconfig.json");
     app.config = dotnet::readRuntimeConfig(config);
     if (app.config.outcome != dotnet::RuntimeConfig::Outcome::Missing) {

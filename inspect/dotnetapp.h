@@ -5,9 +5,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "inspect/dotnet/depsjson.h"
 #include "inspect/dotnet/runtimeconfig.h"
 #include "inspect/pe/read.h"
 
@@ -31,6 +33,14 @@ struct DotnetApp {
     DotnetKind kind = DotnetKind::None;
     std::string configPath;  // "<folder>/<name>.runtimeconfig.json", when there is one
     dotnet::RuntimeConfig config;
+    // A single-file app: its bundle read whole, the files it carries (their
+    // paths as written, lower-cased), the references of the assemblies it
+    // carries (each name once), and its own deps file.
+    bool bundle = false;
+    std::vector<std::string> bundled;
+    std::vector<pe::AssemblyName> bundledReferences;
+    std::optional<dotnet::DepsJson> bundledDeps;
+    bool carries(const std::string& name) const;  // a bundled assembly of that name (".dll" added)
 };
 
 // "<folder>/<name><suffix>" for "<folder>/<name>.exe" (or .dll): the

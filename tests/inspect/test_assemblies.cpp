@@ -233,3 +233,44 @@ TEST(Assemblies, DepsFileSelectsWhatTheHostLoads) {
                                                  platform::listPath(platform::joinPath(app, "Extra.dll"))}));
     EXPECT_EQ(set.notices, (std::vector<std::string>{"Microsoft.NETCore.App 8.0 (x64): runtime .NET partagé — installez-le sur la cible"}));
 }
+
+// A single-file app: its config and deps file come from the bundle, its
+// assemblies' references resolve against the bundle first, and a native
+// DLL the bundle leaves out must stand beside it.
+TEST(Assemblies, SingleFileAppCarriesItsOwn) {
+    testutil::TempDir dir;
+    const std::string app = dir.mkdir("app");
+    pew::Image host;
+    host.pe32plus = true;
+    host.import("kernel32.dll");
+    host.dataSections.emplace_back(".data", pew::bundleMarker());
+    const auto text = [](const std::string& t) { return std::vector<std::uint8_t>(t.begin(), t.end()); };
+    pew::Image main = assembly("App", 1, 0, {{"Lib", 1, 0, 0, 0, "", kToken, false}, {"Gone", 1, 0, 0, 0, "", kToken, false},
+                                            {"System.Runtime", 8, 0, 0, 0, "", kFramework, false}});
+    const std::vector<pew::BundleFile> files = {
+        {"App.dll", 1, pew::build(main), 0},
+        {"Lib.dll", 1, pew::build(assembly("Lib", 1, 0)), 0},
+        {"App.runtimeconfig.json", 4,
+         text(R"({"runtimeOptions": {"framework": {"name": "Microsoft.NETCore.App", "version": "8.0.0"}}})"), 0},
+        {"App.deps.json", 3, text(R"({"runtimeTarget": {"name": ".NETCoreApp,Version=v8.0"},
+  "targets": {".NETCoreApp,Version=v8.0": {"App/1.0.0": {"runtime": {"App.dll": {}}},
+    "Nat/1.0.0": {"runtimeTargets": {"runtimes/win-x64/native/nat.dll": {"rid": "win-x64", "assetType": "native"}}}}},
+  "libraries": {"App/1.0.0": {"type": "project"}, "Nat/1.0.0": {"type": "package"}}})"), 0}};
+    const std::string exe = platform::listPath(platform::joinPath(app, "App.exe"));
+    std::vector<std::uint8_t> apphost = pew::build(host);
+    const std::size_t fileHeader = apphost[0x3C] | apphost[0x3D] << 8;
+    pew::put16(apphost, fileHeader + 4 + 18, 0x0022);  // a program, not a DLL
+    pew::writeFile(exe, pew::bundle(apphost, 6, files));
+    pew::writeFile(platform::joinPath(dir.mkdir("sys"), "kernel32.dll"), pew::build(pew::Image{}.import("ntdll.dll")));
+    RunOptions o = testutil::only({});
+    o.assemblies = true;
+    AnalysisRun run(o);
+    const analysis::Analysis a = analysis::analyseFiles({exe}, run);
+    EXPECT_EQ(a.rows[0].dotnetKind, "net-framework-dependent");
+    std::vector<std::string> problems;
+    for (const analysis::Row& r : a.rows)
+        if (r.kind == analysis::RowKind::Error && r.dll != "kernel32.dll") problems.push_back(r.cells[analysis::kPath]);
+    EXPECT_EQ(problems, (std::vector<std::string>{
+                            "runtimes/win-x64/native/nat.dll invisible pour " + exe + " (listé dans App.deps.json)",
+                            "Gone 1.0.0.0 invisible pour " + exe}));
+}
