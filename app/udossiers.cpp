@@ -154,7 +154,7 @@ QLayout* TFDossiers::CreateWindows(const QString& Windows) {
     windows->addWidget(EWindows, 1);
     windows->addWidget(BWindows);
 
-    auto* dotnetLabel = new QLabel(QStringLiteral("&.NET :"), this);
+    auto* dotnetLabel = new QLabel(QStringLiteral(".&NET :"), this);
     EDotnet = new QLineEdit(this);
     EDotnet->setObjectName(QStringLiteral("EDotnet"));
     EDotnet->setPlaceholderText(QStringLiteral("Program Files\\dotnet du disque du dossier Windows"));

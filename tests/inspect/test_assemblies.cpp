@@ -219,11 +219,11 @@ TEST(Assemblies, DepsFileSelectsWhatTheHostLoads) {
     const analysis::Analysis a = analysis::analyseFiles({lib}, run);
     const std::string winFoo = platform::listPath(platform::joinPath(win, "Foo.dll"));
     const auto foo = std::find_if(a.rows.begin(), a.rows.end(),
-                                  [](const analysis::Row& r) { return r.cells[analysis::kFile] == "Foo.dll"; });
+                                  [](const analysis::Row& r) { return r.cells[analysis::kFile] == shown("Foo.dll"); });
     ASSERT_NE(foo, a.rows.end());
     EXPECT_EQ(foo->cells[analysis::kPath], platform::listPath(win));
     EXPECT_EQ(a.rows.back().cells[analysis::kPath],
-              "runtimes/win-x64/native/foo_native.dll invisible pour " + lib + " (listé dans App.deps.json)");
+              "runtimes/win-x64/native/foo_native.dll invisible pour " + lib + " (listé dans " + shown("App.deps.json") + ")");
     EXPECT_EQ(a.rows.back().problem, Problem::MissingDll);
     const shipping::ShipSet set = shipping::shipSet(a.closures, run.reads(), {});
     std::vector<std::string> shipped;
@@ -271,6 +271,6 @@ TEST(Assemblies, SingleFileAppCarriesItsOwn) {
     for (const analysis::Row& r : a.rows)
         if (r.kind == analysis::RowKind::Error && r.dll != "kernel32.dll") problems.push_back(r.cells[analysis::kPath]);
     EXPECT_EQ(problems, (std::vector<std::string>{
-                            "runtimes/win-x64/native/nat.dll invisible pour " + exe + " (listé dans App.deps.json)",
+                            "runtimes/win-x64/native/nat.dll invisible pour " + exe + " (listé dans " + shown("App.deps.json") + ")",
                             "Gone 1.0.0.0 invisible pour " + exe}));
 }
