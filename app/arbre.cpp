@@ -163,6 +163,7 @@ QVariant TArbreModel::data(const QModelIndex& index, int role) const {
                     std::string text = n.label;
                     if (n.kind == NodeKind::DrawnAbove) text += lines::kDrawnAbove;
                     if (n.kind == NodeKind::Nowhere) text += lines::kNowhere;
+                    if (n.kind == NodeKind::Framework) text += lines::kFramework;
                     if (n.delayed && n.kind != NodeKind::Problem) text += lines::kDelayed;
                     return qs(text);
                 }

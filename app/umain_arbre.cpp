@@ -86,7 +86,8 @@ QString TFMain::DllDuNoeud(const QModelIndex& Index) const {
         case chains::NodeKind::Found:
         case chains::NodeKind::DrawnAbove:
             return QString::fromStdString(platform::fileNamePart(c->nodePath(n->image)));
-        case chains::NodeKind::Nowhere: return QString::fromStdString(n->label);
+        case chains::NodeKind::Nowhere:
+        case chains::NodeKind::Framework: return QString::fromStdString(n->label);
         case chains::NodeKind::Problem: {
             const Finding& f = c->findings[n->finding];
             const bool aboutADll = f.problem == Problem::MissingDll || f.problem == Problem::WrongMachine ||

@@ -1,5 +1,6 @@
 #include "inspect/chains.h"
 
+#include <algorithm>
 #include <deque>
 #include <queue>
 #include <tuple>
@@ -81,10 +82,12 @@ std::vector<TreeNode> Tree::children(const TreeNode& node) const {
             const ImportEdge& e = edges[at];
             if (e.to == kNoNode || e.to >= nodes) {
                 TreeNode n;
-                n.kind = NodeKind::Nowhere;
+                const bool framework = std::find(closure_.frameworkReferences.begin(), closure_.frameworkReferences.end(),
+                                                 e.link) != closure_.frameworkReferences.end();
+                n.kind = framework ? NodeKind::Framework : NodeKind::Nowhere;
                 n.depth = depth;
                 n.label = e.name();
-                n.text = e.name() + lines::kNowhere;
+                n.text = e.name() + (framework ? lines::kFramework : lines::kNowhere);
                 out.push_back(std::move(n));
             } else {
                 const std::string file = platform::fileNamePart(closure_.nodePath(e.to));

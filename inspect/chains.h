@@ -19,6 +19,7 @@ enum class NodeKind {
     Found,       // a DLL drawn here with its version and folder, its imports below it
     DrawnAbove,  // a DLL drawn before: "(voir plus haut)", nothing below it
     Nowhere,     // a name found nowhere: "(invisible)"
+    Framework,   // a .NET reference the framework answers, not looked for: "(framework)"
     Problem,     // a problem line about the image above it (not drawn by tree())
 };
 

@@ -244,6 +244,8 @@ private:
             Finding f = lines::missingAssembly(e.reference->name, e.reference->versionText(), m.name);
             f.assembly = r.assembly;
             add(std::move(f), m.node, false);
+        } else {
+            out_.frameworkReferences.push_back(&link);
         }
     }
 

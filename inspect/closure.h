@@ -58,6 +58,9 @@ struct Closure {
     // With the assemblies: the files its deps file selects for Windows that
     // are there, as full paths, in the host's order (what ships beside it).
     std::vector<std::string> depsFiles;
+    // The references found nowhere that the framework answers (no line):
+    // the tree draws them as the framework's, not as missing.
+    std::vector<const Link*> frameworkReferences;
     std::vector<FoundDll> found;    // discovery order: depth first, pre-order
     std::vector<Finding> findings;  // in the order they were met
     // Per node, the entries of its tables in order; only the images walked

@@ -18,6 +18,7 @@ const char* const kDelayedSuffix = " (chargement différé)";
 const char* const kWineBuiltin = " (DLL intégrées de Wine)";
 const char* const kDrawnAbove = "  (voir plus haut)";
 const char* const kNowhere = "  (invisible)";
+const char* const kFramework = "  (framework)";
 const char* const kDelayed = "  (chargement différé)";
 
 std::string chainNowhere(const std::string& name) { return name + " (invisible)"; }

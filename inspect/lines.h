@@ -87,6 +87,8 @@ std::string bundleNote(const shipping::BundleNote& note);
 // found nowhere, a delay-load table's name.
 extern const char* const kDrawnAbove;  // "  (voir plus haut)"
 extern const char* const kNowhere;     // "  (invisible)"
+// A .NET reference the framework answers, in the tree.
+extern const char* const kFramework;
 extern const char* const kDelayed;     // "  (chargement différé)"
 // The same words inside a chain of --why: "<name> (invisible)",
 // "<name> (chargement différé)".

@@ -227,7 +227,8 @@ TEST_F(MainWindow, FirstStartShowsTheDesignedWindowAndClosingStoresEverything) {
     EXPECT_EQ(Text(TFMain::Cle, "1"), platform::listPath(Path("b.dll")));
     std::vector<std::string> params = {"State",    "Top",         "Left",    "Width",     "Height",
                                        "Adresse",  "Unique",      "Recursif", "Fonctions", "Differes",
-                                       "Dossiers", "Assemblages", "Windows", "Acceptees", "Seulement"};
+                                       "Dossiers", "Assemblages", "Windows", "Dotnet",   "Acceptees",
+                                       "Seulement"};
 #ifdef _WIN32
     // Wine's registry enumerates a key's values by name, not in writing order.
     std::sort(params.begin(), params.end());

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "inspect/analysis.h"
+#include "inspect/chains.h"
 #include "inspect/closure.h"
 #include "inspect/rowformats.h"
 #include "inspect/run.h"
@@ -163,6 +164,10 @@ TEST(Assemblies, FrameworksAnswerOnlyTheirOwnAssemblies) {
     EXPECT_EQ(unknown.closures[0].frameworks, (std::vector<std::string>{"Microsoft.NETCore.App 8.0 (x64)"}));
     EXPECT_FALSE(unknown.closures[0].frameworksChecked);
     EXPECT_FALSE(analysis::hasErrors(unknown.rows));
+    // The tree draws them as the framework's, not as missing.
+    const std::string drawn = chains::tree(unknown.closures[0], none.reads());
+    EXPECT_NE(drawn.find("System.Runtime  (framework)"), std::string::npos) << drawn;
+    EXPECT_EQ(drawn.find("(invisible)"), std::string::npos) << drawn;
 
     const std::string dotnet = dir.mkdir("dotnet");
     const std::string old = dir.mkdir("dotnet/shared/Microsoft.NETCore.App/6.0.36");
