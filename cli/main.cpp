@@ -543,8 +543,8 @@ int main(int argc, char** argv) {
     }
 
     AnalysisRun run(o.run);
-    const analysis::Analysis analysis = analysis::analyseFiles(files, run);
-    std::vector<analysis::Row> all = analysis.rows;
+    analysis::Analysis analysis = analysis::analyseFiles(files, run);
+    std::vector<analysis::Row> all = std::move(analysis.rows);  // the closures stay
     if (!o.ignore.empty())
         all.erase(std::remove_if(all.begin(), all.end(), [&](const analysis::Row& r) { return o.ignore.ignores(r); }),
                   all.end());
