@@ -26,10 +26,10 @@ def main(schema_dir, bom_path):
                 store[s["$id"]] = s
     cls = jsonschema.validators.validator_for(schema)
     try:  # jsonschema 4.18 and later
-        from referencing import Registry, Resource
+        from referencing import Registry
         from referencing.jsonschema import DRAFT7
-        registry = Registry().with_resources(
-            (uri, Resource.from_contents(s, default_specification=DRAFT7)) for uri, s in store.items())
+        # Schemas without "$schema" are read as draft 7, as CycloneDX writes them.
+        registry = Registry().with_resources((uri, DRAFT7.create_resource(s)) for uri, s in store.items())
         validator = cls(schema, registry=registry, format_checker=cls.FORMAT_CHECKER)
     except ImportError:  # Debian 12's 4.10
         validator = cls(schema, resolver=jsonschema.RefResolver.from_schema(schema, store=store),
