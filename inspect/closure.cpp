@@ -12,7 +12,6 @@
 #include "inspect/dotnetapp.h"
 #include "inspect/lines.h"
 #include "inspect/run.h"
-#include "platform/filecopy.h"
 #include "platform/platform.h"
 
 using analysis::DotnetApp;
@@ -136,13 +135,17 @@ private:
             if (app_.bundle && std::find(app_.bundled.begin(), app_.bundled.end(), platform::toLower(a.appPath)) !=
                                    app_.bundled.end())
                 continue;
-            std::string full = folder;
-            for (std::size_t at = 0; at <= a.appPath.size();) {
-                const std::size_t slash = std::min(a.appPath.find('/', at), a.appPath.size());
-                if (slash > at) full = platform::joinPath(full, a.appPath.substr(at, slash - at));
+            // Each folder of the path, then the file, matched as Windows
+            // matches names, through the run's folder index.
+            const std::size_t last = a.appPath.rfind('/');
+            const std::size_t name = last == std::string::npos ? 0 : last + 1;
+            std::string dir = folder, full;
+            for (std::size_t at = 0; at < name && !dir.empty();) {
+                const std::size_t slash = a.appPath.find('/', at);
+                if (slash > at) dir = platform::subfolderIgnoringCase(dir, a.appPath.substr(at, slash - at));
                 at = slash + 1;
             }
-            if (!platform::pathExists(full)) {
+            if (dir.empty() || !run_.reads().findFile(dir, a.appPath.substr(name), full)) {
                 add(lines::missingAsset(a.appPath, top.name, platform::fileNamePart(depsPath),
                                         a.kind == dotnet::AssetKind::Native),
                     0, false);
@@ -172,7 +175,7 @@ private:
         }
         if (!frameworksChecked_) return !pe::frameworkToken(ref.publicKeyToken);
         for (const std::string& folder : frameworkFolders_)
-            if (platform::pathExists(platform::joinPath(folder, ref.name + ".dll"))) return false;
+            if (std::string found; run_.reads().findFile(folder, ref.name + ".dll", found)) return false;
         return true;
     }
 

@@ -45,19 +45,12 @@ using clirun::quote;
 
 QString q(const std::string& s) { return QString::fromStdString(s); }
 
-std::string bytesOf(const std::string& path) {
-    std::ifstream in(testutil::u8(path), std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // A folder's files by name, with their bytes.
 std::map<std::string, std::string> filesIn(const std::string& folder) {
     std::map<std::string, std::string> out;
     if (!fs::exists(testutil::u8(folder))) return out;
     for (const auto& e : fs::directory_iterator(testutil::u8(folder)))
-        out[testutil::str(e.path().filename())] = bytesOf(testutil::str(e.path()));
+        out[testutil::str(e.path().filename())] = testutil::fileBytes(testutil::str(e.path()));
     return out;
 }
 
@@ -367,7 +360,7 @@ TEST_F(Answers, ExportWritesWhatFormatWritesWhole) {
             return q(file);
         };
         QTest::mouseClick(w_->BExporter, Qt::LeftButton);
-        EXPECT_EQ(bytesOf(file), cli(std::string("--ignore tvlnowhere.dll --format ") + (json ? "json" : "csv") +
+        EXPECT_EQ(testutil::fileBytes(file), cli(std::string("--ignore tvlnowhere.dll --format ") + (json ? "json" : "csv") +
                                      listed())
                                      .out);
     }

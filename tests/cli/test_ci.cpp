@@ -32,13 +32,6 @@ using clirun::Outcome;
 using clirun::quote;
 namespace fs = std::filesystem;
 
-std::string bytesOf(const std::string& path) {
-    std::ifstream in(testutil::u8(path), std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // 64-bit images against a Windows folder of one kernel32.dll; no default folder.
 class Ci : public ::testing::Test {
 protected:
@@ -203,7 +196,7 @@ TEST_F(Ci, ReasonOfNonOuvrable) {
     const std::string errFile = dir.file("stderr.txt");
     Outcome r{0, {}, {}};
     r.out = testutil::capture(as + quote(TAVELIN_REPORT_EXE) + " --format json" + args + " 2>" + quote(errFile));
-    r.err = bytesOf(errFile);
+    r.err = testutil::fileBytes(errFile);
     for (const auto& [path, key] : cases) {
         SCOPED_TRACE(path);
         EXPECT_NE(r.out.find("\"path\": \"" + path + " non ouvrable\", \"version\": \"erreur\", \"problem\": "

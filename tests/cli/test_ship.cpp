@@ -31,13 +31,6 @@ using clirun::Outcome;
 using clirun::quote;
 namespace fs = std::filesystem;
 
-std::string bytesOf(const std::string& path) {
-    std::ifstream in(testutil::u8(path), std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // As a JSON string holds the text.
 std::string js(std::string text) {
     for (std::size_t at = 0; (at = text.find('\\', at)) != std::string::npos; at += 2) text.insert(at, 1, '\\');
@@ -235,8 +228,8 @@ TEST_F(Ship, BundleIsWholeAndASecondRunCopiesNothing) {
     EXPECT_EQ(first.out, listed(core) + " -> " + platform::joinPath(out, "tvlcore.dll") + "\n" + listed(extra) + " -> " +
                              platform::joinPath(out, "tvlextra.dll") + "\n");
     EXPECT_EQ(entries(), (std::vector<std::string>{"tvlcore.dll", "tvlextra.dll"}));
-    EXPECT_EQ(bytesOf(platform::joinPath(out, "tvlcore.dll")), bytesOf(core));
-    EXPECT_EQ(bytesOf(platform::joinPath(out, "tvlextra.dll")), bytesOf(extra));
+    EXPECT_EQ(testutil::fileBytes(platform::joinPath(out, "tvlcore.dll")), testutil::fileBytes(core));
+    EXPECT_EQ(testutil::fileBytes(platform::joinPath(out, "tvlextra.dll")), testutil::fileBytes(extra));
 
     // Old times, as the file system stores them (Windows keeps 100 ns steps).
     std::vector<fs::file_time_type> old;
@@ -259,7 +252,7 @@ TEST_F(Ship, BundleIsWholeAndASecondRunCopiesNothing) {
     EXPECT_NE(replaced.err.find("tavelin-report: replaced " + platform::joinPath(out, "TVLCORE.DLL")), std::string::npos)
         << replaced.err;
     EXPECT_EQ(entries(), (std::vector<std::string>{"TVLCORE.DLL", "tvlextra.dll"}));  // no staged copy left either
-    EXPECT_EQ(bytesOf(platform::joinPath(out, "TVLCORE.DLL")), bytesOf(core));
+    EXPECT_EQ(testutil::fileBytes(platform::joinPath(out, "TVLCORE.DLL")), testutil::fileBytes(core));
 
     write(platform::joinPath(app, "local.exe"), {"tvlcore.dll"});
     const auto before = fs::last_write_time(testutil::u8(core));
@@ -473,7 +466,7 @@ TEST(MingwPrograms, ShipTheToolchainRuntimeAndBundleIt) {
         ASSERT_EQ(copy.status, 0) << copy.err;
         EXPECT_EQ(lines(copy.out).size(), set.size());
         for (const std::string& p : set)
-            EXPECT_EQ(bytesOf(platform::joinPath(dist, platform::fileNamePart(p))), bytesOf(p)) << p;
+            EXPECT_EQ(testutil::fileBytes(platform::joinPath(dist, platform::fileNamePart(p))), testutil::fileBytes(p)) << p;
         const Outcome local = clirun::runSplit("--ship " + quote(prog), err);
         for (const std::string& p : lines(local.out)) EXPECT_EQ(platform::directoryPart(p), dist);
         EXPECT_EQ(lines(local.out).size(), set.size());

@@ -4,6 +4,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <system_error>
 
 #include "platform/platform.h"
@@ -53,6 +55,13 @@ ScopedEnv::~ScopedEnv() {
 #else
     unsetenv(name_.c_str());
 #endif
+}
+
+std::string fileBytes(const std::string& path) {
+    std::ifstream in(u8(path), std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
 }
 
 #ifndef _WIN32

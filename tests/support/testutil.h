@@ -52,6 +52,9 @@ inline bool changeDirectory(const std::string& dir) {
     return !ec;
 }
 
+// The bytes of the file at `path` (empty when it cannot be read).
+std::string fileBytes(const std::string& path);
+
 #ifndef _WIN32
 // The standard output of a shell command (popen), whole.
 std::string capture(const std::string& command);
